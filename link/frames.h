@@ -1,0 +1,38 @@
+#pragma once
+#include <array>
+#include <cstdint>
+
+inline constexpr uint8_t RequestLength = 8;
+inline constexpr uint16_t ExpectedReplyLength = 53;
+// Where the reply starts inside the exchange buffer.
+inline constexpr int ReplyOffset = 8;
+
+inline constexpr uint8_t FnReadHolding = 3;
+inline constexpr uint8_t FnWriteSingle = 6;
+
+// The layout of the one buffer every transaction uses (the program keeps one, named ExchangeBuffer): the request in bytes 0-7, the reply
+// from byte 8. Never cleared, so only the first `count` reply bytes of a
+// transaction belong to it; the rest may be left over from an earlier reply.
+struct FrameBuffer {
+    // 8 + 255: a reply count is an 8-bit value, so every count from 0 to 255
+    // stays inside the buffer.
+    std::array<uint8_t, ReplyOffset + 255> bytes{};
+    uint16_t RequestCrc = 0;
+    uint16_t ReplyCrc = 0;
+
+    uint8_t *request() { return bytes.data(); }
+    const uint8_t *request() const { return bytes.data(); }
+    uint8_t *reply() { return bytes.data() + ReplyOffset; }
+    const uint8_t *reply() const { return bytes.data() + ReplyOffset; }
+    // Reply byte i (i counted from the reply's first byte).
+    uint8_t at(int i) const { return bytes[ReplyOffset + i]; }
+
+    // Fills bytes 0-7: address, function, register, value (high byte first), CRC (low first).
+    void buildRequest(uint8_t address, uint8_t function, uint16_t reg, uint16_t value);
+    // CRC over the 6 request bytes before the CRC, left in RequestCrc.
+    void mbtx_crc();
+    // CRC over the first count-2 reply bytes, left in ReplyCrc; 0xFFFF for a count below 3.
+    void mbrx_crc(uint8_t count);
+    // The reply check: a count of at least 3 whose last two bytes are ReplyCrc, low byte first.
+    bool replyCrcOk(uint8_t count);
+};

@@ -1,0 +1,72 @@
+#include "link/transaction.h"
+#include "link/apperror.h"
+#include <QTimer>
+
+Transaction::Transaction(SerialChannel &channel, FrameBuffer &ExchangeBuffer, QObject *parent)
+    : QObject(parent), bcp(channel), buf(ExchangeBuffer)
+{
+    connect(&bcp, &SerialChannel::writeFinished, this, &Transaction::onWritten);
+    connect(&bcp, &SerialChannel::readFinished, this, &Transaction::onRead);
+    connect(&bcp, &SerialChannel::portFailed, this, &Transaction::onPortFailed);
+    connect(&bcp, &SerialChannel::aborted, this,
+            [this] { onPortFailed(QStringLiteral("Ошибка чтения из порта")); });
+}
+
+bool Transaction::query(uint8_t address, uint8_t function, uint16_t reg, uint16_t value)
+{
+    if (running)
+        return false;
+    running = true;
+    try {
+        // Late bytes of an earlier exchange must not be read as this reply.
+        bcp.purge();
+        buf.buildRequest(address, function, reg, value);
+        writing = true;
+        bcp.write(buf.request(), RequestLength);
+    } catch (const AppError &e) {
+        writing = false;
+        // Deliver after the caller's own bookkeeping, like every other outcome.
+        QTimer::singleShot(0, this, [this, msg = e.message()] { fail(msg); });
+    }
+    return true;
+}
+
+void Transaction::onWritten()
+{
+    if (!running || !writing)
+        return;
+    writing = false;
+    try {
+        bcp.beginRead(buf.reply(), ExpectedReplyLength);
+    } catch (const AppError &e) {
+        fail(e.message());
+    }
+}
+
+void Transaction::onRead(int count)
+{
+    if (!running || writing)
+        return;
+    end();
+    emit finished(uint8_t(count));
+}
+
+void Transaction::onPortFailed(const QString &message)
+{
+    if (running)
+        fail(message);
+}
+
+void Transaction::fail(const QString &message)
+{
+    if (!running)
+        return;
+    end();
+    emit failed(message);
+}
+
+void Transaction::end()
+{
+    running = false;
+    writing = false;
+}

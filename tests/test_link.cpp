@@ -1,0 +1,271 @@
+// The serial channel and the request transaction on a real QSerialPort over a
+// pseudo-terminal whose far end the test drives byte by byte.
+#include "link/apperror.h"
+#include "link/crc.h"
+#include "link/serialchannel.h"
+#include "link/transaction.h"
+#include "support/ptypeer.h"
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QtTest>
+
+namespace {
+QByteArray statusReply(uint8_t address)
+{
+    QByteArray r;
+    r.append(char(address)).append(char(3)).append(char(48));
+    for (int i = 0; i < 48; ++i)
+        r.append(char(i + 1));
+    const uint16_t crc = crc16Modbus(reinterpret_cast<const uint8_t *>(r.constData()), size_t(r.size()));
+    r.append(char(crc & 0xFF)).append(char(crc >> 8));
+    return r;
+}
+
+QString errorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const AppError &e) {
+        return e.message();
+    }
+    return {};
+}
+} // namespace
+
+class LinkTest : public QObject {
+    Q_OBJECT
+
+    struct Rig {
+        PtyPeer peer;
+        SerialChannel bcp;
+        FrameBuffer buf;
+        Transaction tx{bcp, buf};
+        QSignalSpy done{&tx, &Transaction::finished};
+        QSignalSpy failed{&tx, &Transaction::failed};
+        explicit Rig(int msPerByte = 2)
+        {
+            bcp.setTiming({msPerByte, 1, 100, 1000});
+            bcp.setPortName(peer.slavePath());
+            bcp.setBaudRate(9600);
+            bcp.open();
+        }
+        // Answers every request with what `reply` makes of it.
+        void answerWith(std::function<QByteArray(const QByteArray &)> reply)
+        {
+            QObject::connect(&peer, &PtyPeer::bytesArrived, &peer, [this, reply] {
+                if (peer.received().size() >= 8) {
+                    const QByteArray req = peer.received().left(8);
+                    peer.clearReceived();
+                    peer.send(reply(req));
+                }
+            });
+        }
+        int run(uint8_t address = 1, uint8_t fn = 3, uint16_t reg = 1, uint16_t value = 24)
+        {
+            const int before = done.count();
+            if (!tx.query(address, fn, reg, value))
+                return -2;
+            if (!done.wait(10000) && done.count() == before)
+                return -1;
+            return done.last().at(0).value<uint8_t>();
+        }
+    };
+
+private slots:
+    void silentDeviceGivesZeroAfterTheFullReadTimeout()
+    {
+        Rig rig(10); // the real 10 ms per byte + 1 ms
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(rig.run(), 0);
+        QVERIFY2(t.elapsed() >= 525, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(rig.peer.received().size(), 8); // the request went out
+        QCOMPARE(rig.peer.received(), QByteArray::fromHex("0103000100181400"));
+    }
+
+    void fullReplyEndsAtItsLastByte()
+    {
+        Rig rig(200); // 10.6 s read bound: only the 53rd byte can end this read
+        rig.answerWith([](const QByteArray &) { return statusReply(1); });
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(rig.run(), 53);
+        QVERIFY(t.elapsed() < 5000);
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(rig.buf.reply()), 53), statusReply(1));
+        QVERIFY(rig.buf.replyCrcOk(53));
+    }
+
+    void echoEndsAtTheReadTimeoutWithEight()
+    {
+        Rig rig(10);
+        rig.answerWith([](const QByteArray &req) { return req; });
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(rig.run(1, 6, 15, 3), 8);
+        QVERIFY(t.elapsed() >= 525);
+        QVERIFY(rig.buf.replyCrcOk(8));
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(rig.buf.reply()), 8),
+                 QByteArray::fromHex("0106000F0003") + QByteArray(reinterpret_cast<char *>(rig.buf.request()) + 6, 2));
+    }
+
+    void replySpreadOverTimeIsCollected()
+    {
+        Rig rig(20);
+        const QByteArray reply = statusReply(7);
+        rig.answerWith([&](const QByteArray &) {
+            for (int i = 1; i < 6; ++i)
+                QTimer::singleShot(i * 40, &rig.peer, [&rig, reply, i] { rig.peer.send(reply.mid(i * 10, i == 5 ? -1 : 10)); });
+            return reply.left(10);
+        });
+        QCOMPARE(rig.run(7), 53);
+        QVERIFY(rig.buf.replyCrcOk(53));
+    }
+
+    void strayBytesBeforeTheRequestArePurged()
+    {
+        Rig rig;
+        rig.peer.send(QByteArray("\x55\x66", 2));
+        QTest::qWait(50); // let them reach the port's own buffer
+        rig.answerWith([](const QByteArray &req) { return req; });
+        QCOMPARE(rig.run(1, 6, 1, 1), 8);
+        QCOMPARE(rig.buf.at(0), uint8_t(1));
+        QVERIFY(rig.buf.replyCrcOk(8));
+    }
+
+    void bytesBeyondTheFiftyThirdWaitForTheNextPurge()
+    {
+        Rig rig;
+        rig.answerWith([](const QByteArray &) { return statusReply(1) + QByteArray(20, '\x77'); });
+        QCOMPARE(rig.run(), 53);
+        QVERIFY(rig.buf.replyCrcOk(53));
+        rig.peer.disconnect();
+        // The next transaction to a silent line sees none of the extra bytes.
+        QCOMPARE(rig.run(), 0);
+    }
+
+    void bytesWaitingAtOpenAreDiscarded()
+    {
+        PtyPeer peer;
+        peer.send(QByteArray(30, '\x11'));
+        SerialChannel bcp;
+        bcp.setTiming({2, 1, 100, 1000});
+        bcp.setPortName(peer.slavePath());
+        bcp.open();
+        FrameBuffer buf;
+        Transaction tx(bcp, buf);
+        QSignalSpy done(&tx, &Transaction::finished);
+        QVERIFY(tx.query(1, 3, 1, 24));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(done.last().at(0).value<uint8_t>(), uint8_t(0));
+    }
+
+    void secondStartWhileRunningIsRefused()
+    {
+        Rig rig;
+        QVERIFY(rig.tx.query(1, 3, 1, 24));
+        QVERIFY(rig.tx.busy());
+        QVERIFY(!rig.tx.query(2, 3, 1, 24));
+        QVERIFY(rig.done.wait(5000));
+        QCOMPARE(rig.done.count(), 1);
+        QCOMPARE(rig.peer.received().size(), 8); // only the first request went out
+        QVERIFY(!rig.tx.busy());
+    }
+
+    void garbageRepliesNeverEscapeTheBuffer()
+    {
+        Rig rig(1);
+        auto *rng = QRandomGenerator::global();
+        rig.answerWith([rng](const QByteArray &) {
+            QByteArray junk(int(rng->bounded(0, 120)), Qt::Uninitialized);
+            for (auto &c : junk)
+                c = char(rng->bounded(256));
+            return junk;
+        });
+        for (int i = 0; i < 40; ++i) {
+            const int n = rig.run(uint8_t(i));
+            QVERIFY(n >= 0 && n <= 53);
+            rig.buf.replyCrcOk(uint8_t(n));
+        }
+        QCOMPARE(rig.failed.count(), 0);
+    }
+
+    void vanishedFarEndIsReportedOnceAndClosesThePort()
+    {
+        Rig rig(50);
+        QVERIFY(rig.tx.query(1, 3, 1, 24));
+        QTimer::singleShot(30, &rig.peer, [&] { rig.peer.close(); });
+        QVERIFY(rig.failed.wait(5000));
+        QTest::qWait(300);
+        QCOMPARE(rig.failed.count(), 1);
+        QCOMPARE(rig.failed.first().at(0).toString(), QStringLiteral("Ошибка чтения из порта"));
+        QVERIFY(!rig.bcp.isOpen());
+        QVERIFY(!rig.tx.busy());
+        QCOMPARE(rig.done.count(), 0);
+    }
+
+    void queryOnAClosedPortFailsThroughTheSignal()
+    {
+        Rig rig;
+        rig.bcp.close();
+        QVERIFY(rig.tx.query(1, 3, 1, 24));
+        QCOMPARE(rig.failed.count(), 0); // never from inside the call
+        QVERIFY(rig.failed.wait(2000));
+        QCOMPARE(rig.failed.first().at(0).toString(), QStringLiteral("Ошибка функции PurgeComm"));
+    }
+
+    void closeDuringAReadEndsTheTransaction()
+    {
+        Rig rig(50);
+        QVERIFY(rig.tx.query(1, 3, 1, 24));
+        QTimer::singleShot(20, &rig.bcp, [&] { rig.bcp.close(); });
+        QVERIFY(rig.failed.wait(3000));
+        QVERIFY(!rig.tx.busy());
+    }
+
+    void openFailures()
+    {
+        PtyPeer peer;
+        SerialChannel first, second;
+        first.setPortName(peer.slavePath());
+        second.setPortName(peer.slavePath());
+        first.open();
+        QCOMPARE(errorOf([&] { second.open(); }), QStringLiteral("Порт занят другой программой"));
+        QVERIFY(!second.isOpen());
+        QVERIFY(first.isOpen());
+
+        SerialChannel missing;
+        missing.setPortName(QStringLiteral("/dev/kalmir-no-such-port"));
+        QCOMPARE(errorOf([&] { missing.open(); }), QStringLiteral("Попытка открыть несуществующий COM-порт"));
+        QVERIFY(!missing.isOpen());
+
+        QCOMPARE(errorOf([&] { first.setPortName(QStringLiteral("COM2")); }),
+                 QStringLiteral("Нельзя менять свойство, пока порт открыт"));
+        QCOMPARE(first.portName(), peer.slavePath());
+        first.close();
+        QVERIFY(errorOf([&] { second.open(); }).isEmpty());
+    }
+
+    void portNames()
+    {
+        QCOMPARE(SerialChannel::systemPortName("COM1"), QStringLiteral("/dev/ttyS0"));
+        QCOMPARE(SerialChannel::systemPortName("COM5"), QStringLiteral("/dev/ttyS4"));
+        QCOMPARE(SerialChannel::systemPortName("ttyUSB0"), QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(SerialChannel::systemPortName("/dev/pts/3"), QStringLiteral("/dev/pts/3"));
+        QCOMPARE(SerialChannel::systemPortName("COM"), QStringLiteral("/dev/COM"));
+    }
+
+    void baudRateReachesTheLine()
+    {
+        PtyPeer peer;
+        SerialChannel bcp;
+        bcp.setPortName(peer.slavePath());
+        bcp.setBaudRate(1200);
+        bcp.open();
+        QCOMPARE(peer.baudRate(), 1200);
+        bcp.setBaudRate(19200); // applied at once while open
+        QCOMPARE(peer.baudRate(), 19200);
+    }
+};
+
+QTEST_GUILESS_MAIN(LinkTest)
+#include "test_link.moc"
