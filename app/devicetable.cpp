@@ -1,0 +1,106 @@
+// The device table of the main window: adding, clearing and the bus search.
+#include "app/mainform.h"
+#include "app/controlstates.h"
+#include "link/inttext.h"
+#include "ui_mainform.h"
+
+namespace {
+const QColor White(255, 255, 255);
+const QColor Lime(0, 255, 0);
+const QColor Red(255, 0, 0);
+} // namespace
+
+// Grid row k (k >= 1) is table row k - 1: the header row is the table's header.
+void MainForm::setGridCell(int gridRow, int column, const QString &text)
+{
+    QTableWidget *grid = form->sg1;
+    QTableWidgetItem *item = grid->item(gridRow - 1, column);
+    if (!item) {
+        item = new QTableWidgetItem;
+        item->setFlags(Qt::ItemIsEnabled);
+        grid->setItem(gridRow - 1, column, item);
+    }
+    item->setText(text);
+}
+
+void MainForm::addev(uint8_t address)
+{
+    DeviceList &list = s.deviceList;
+    if (list.contains(address) || list.full())
+        return; // a listed address or a full list is refused without a word
+    const int slot = list.count();
+    if (slot > 0)
+        form->sg1->setRowCount(slot + 1);
+    setGridCell(slot + 1, 0, QString::number(address));
+    list.add(address);
+}
+
+void MainForm::clear_tab()
+{
+    if (s.deviceList.count() == 0)
+        return;
+    s.deviceList.clear_tab();
+    form->sg1->setRowCount(1);
+    // The row that stays belongs to no device now: none of its values may linger.
+    for (int col = 0; col < form->sg1->columnCount(); ++col)
+        setGridCell(1, col, QString());
+}
+
+void MainForm::Button5Click()
+{
+    guarded([this] {
+        const QString text = form->Edit1->text();
+        if (!text.isEmpty())
+            addev(uint8_t(StrToInt(text) & 0xFF));
+        activ_but(ControlState::Idle);
+    });
+}
+
+void MainForm::Button9Click()
+{
+    guarded([this] {
+        clear_tab();
+        activ_but(ControlState::ConnectedEmpty);
+    });
+}
+
+void MainForm::Button3Click()
+{
+    if (search.isActive()) {
+        search.stop();
+        endSearchSteps();
+        return;
+    }
+    if (search.running())
+        return; // the stopped search still finishes its last probe
+    form->Button3->setText(QStringLiteral("Остановить"));
+    search.start();
+    activ_but(ControlState::Searching);
+}
+
+void MainForm::endSearchSteps()
+{
+    form->Button3->setText(QStringLiteral("Поиск"));
+    form->Shape1->setColor(White);
+    form->Shape2->setColor(White);
+    form->edtserch->clear();
+    activ_but(idleState(s.deviceList.count()));
+}
+
+void MainForm::connectSearch()
+{
+    search.addev = [this](uint8_t a) { addev(a); };
+    connect(&search, &BusSearch::probeStarted, this, [this] { form->Shape1->setColor(Red); });
+    connect(&search, &BusSearch::probed, this, [this](uint8_t a) {
+        form->edtserch->setText(QStringLiteral("Идет поиск... Прибор № %1").arg(a));
+    });
+    connect(&search, &BusSearch::replyLamp, this, [this](bool got) { form->Shape2->setColor(got ? Lime : White); });
+    connect(&search, &BusSearch::ended, this, &MainForm::endSearchSteps);
+    connect(&search, &BusSearch::failed, this, [this](const QString &message) {
+        errorReport->report(message);
+        // A file error leaves the search marked active: the button's next
+        // click runs the stop steps.
+        if (!search.isActive())
+            endSearchSteps();
+    });
+}

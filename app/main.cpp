@@ -1,0 +1,13 @@
+#include "app/mainform.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    applyApplicationLook();
+
+    MainForm mainForm;
+    mainForm.show();
+    return app.exec();
+}

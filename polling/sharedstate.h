@@ -1,0 +1,26 @@
+#pragma once
+#include "app/devicelist.h"
+#include "chart/averages.h"
+#include "link/frames.h"
+#include "polling/devicestatus.h"
+#include <cstdint>
+
+// The state that the windows, the polling cycle and the bus search share.
+// One object, created with the main window and handed to whoever needs it.
+struct SharedState {
+    FrameBuffer ExchangeBuffer;
+    uint8_t PendingCommand = 0; // CommandCode 1..41, 0 for none
+    uint8_t ChannelMask = 0;    // dust, IR, UV enable bits
+    uint8_t BaudCode = 0;       // line speed / 1200
+    DeviceList deviceList;
+    DeviceStatus status;        // the last good status reply, from any device
+    MovingAverages averages;
+
+    // The clearing rule: a pass clears the code only if it is still the one
+    // it sent, so a code stored meanwhile is never consumed by another reply.
+    void clearCommand(uint8_t sent)
+    {
+        if (PendingCommand == sent)
+            PendingCommand = 0;
+    }
+};

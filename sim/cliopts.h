@@ -1,0 +1,32 @@
+#pragma once
+#include "sim/fault.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+class Simulator;
+
+// The command line of kalmir-sim.
+struct SimOptions {
+    struct Device {
+        uint8_t address;
+        int baud;
+    };
+    QString link;
+    QString logFile;
+    bool frozen = false;
+    std::optional<uint16_t> password;
+    QList<Device> devices; // one at address 1, 9600 baud when none is given
+    QList<FaultOption> faults;
+    bool help = false;
+};
+
+// `arguments` includes the program name. On a bad option returns nothing and
+// puts the reason in `error`.
+std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString *error);
+QString simUsage();
+// Adds the detectors and sets password, frozen state, faults and log file.
+bool applySimOptions(const SimOptions &options, Simulator &sim, QString *error);

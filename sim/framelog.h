@@ -1,0 +1,43 @@
+#pragma once
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QList>
+#include <QString>
+
+// One entry of the wire log.
+struct SimFrame {
+    enum Direction {
+        Received,  // a request with a good CRC, from the master
+        Sent,      // a reply as it went on the line (faults included)
+        Discarded, // bytes from the master that made no request
+    };
+    double time = 0; // seconds since the log began
+    Direction direction = Received;
+    QByteArray bytes;
+};
+
+// Every frame on the line, in memory and, when a file is set, as text lines
+// "12.345 RX 01 03 00 01 00 18 14 00" (RX, TX, or JUNK for discarded bytes),
+// each flushed as it is written. Memory keeps the latest MaxEntries frames.
+class FrameLog {
+public:
+    static constexpr int MaxEntries = 100000;
+
+    FrameLog() { clock.start(); }
+
+    const SimFrame &add(SimFrame::Direction direction, const QByteArray &bytes);
+    QList<SimFrame> frames() const { return entries; }
+    void clear() { entries.clear(); }
+
+    // Appends to `path`; an empty path stops writing. False if it cannot open.
+    bool setFile(const QString &path);
+    QString errorString() const { return file.errorString(); }
+
+    static QString formatLine(const SimFrame &frame);
+
+private:
+    QElapsedTimer clock;
+    QList<SimFrame> entries;
+    QFile file;
+};

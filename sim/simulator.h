@@ -1,0 +1,116 @@
+#pragma once
+#include "sim/detector.h"
+#include "sim/fault.h"
+#include "sim/framelog.h"
+#include "sim/ptyline.h"
+#include "sim/rtu.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <deque>
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
+
+// One or two detectors answering as Modbus RTU slaves on a pseudo-terminal.
+// Runs on the event loop of the thread that owns it; nothing blocks.
+//
+// A detector answers a request addressed to it only while the line speed the
+// client set on the slave side equals the detector's own speed. Replies go
+// out at once (a pseudo-terminal has no wire time) unless a fault paces them.
+class Simulator : public QObject {
+    Q_OBJECT
+public:
+    explicit Simulator(QObject *parent = nullptr);
+    ~Simulator() override;
+
+    // Opens a new pseudo-terminal (closing any open one) and, if `linkPath`
+    // is given, points that symbolic link at its slave side. False with
+    // errorString() on failure.
+    bool start(const QString &linkPath = {});
+    // Closes the line and removes the link.
+    void stop();
+    bool isRunning() const { return line.isOpen(); }
+    QString slavePath() const { return line.slavePath(); }
+    QString linkPath() const { return line.linkPath(); }
+    QString errorString() const { return error; }
+    // The speed the client has set on the slave side, in baud.
+    int lineBaud() const { return line.baud(); }
+
+    // Adds a detector with default status. Several detectors with the same
+    // address and speed: the first one added answers.
+    Detector &addDetector(uint8_t address, int baud = 9600);
+    QList<Detector *> detectors() const;
+    // The first detector with this (current) address, or nullptr.
+    Detector *detector(uint8_t address) const;
+
+    // Frozen: the signals stay where they are, so the status block changes
+    // only through writes and setRegister(). Freeze before adding detectors
+    // to start them from the fixed default readings.
+    void setFrozen(bool frozen);
+    bool isFrozen() const { return frozen; }
+    // The password that grants service access, for every detector.
+    void setPassword(uint16_t password);
+
+    // A fault for replies of every detector; a detector's own fault wins.
+    void setFault(const Fault &fault) { global = fault; }
+    Fault globalFault() const { return global; }
+    // Clears the global fault and every detector's fault.
+    void clearFaults();
+    // Closes the line as if the cable were pulled: the client's port sees the
+    // far end vanish and the link goes. With reopenAfterMs > 0 a new line
+    // opens after that time, at the same link path.
+    void dropLine(int reopenAfterMs = 0);
+
+    // Also appends the wire log to this file ("" stops). False if it cannot open.
+    bool setLogFile(const QString &path);
+    QList<SimFrame> frames() const { return log.frames(); }
+    void clearFrames() { log.clear(); }
+
+    // An unfinished request is dropped after this much silence.
+    static constexpr int SilenceGapMs = 20;
+    // How often the signals move while not frozen.
+    static constexpr int SignalTickMs = 200;
+
+signals:
+    void frameReceived(const QByteArray &frame);
+    void frameSent(const QByteArray &frame);
+    void lineOpened(const QString &slavePath);
+    void lineDropped();
+
+private:
+    struct Chunk {
+        QByteArray bytes;
+        qint64 dueMs;
+    };
+
+    void closeLine();
+    void onReadable();
+    void onWritable();
+    void onSilence();
+    void onTick();
+    void takePieces(const QList<rtu::RequestFramer::Piece> &pieces);
+    void handleRequest(const QByteArray &request);
+    Detector *answerer(const QByteArray &request) const;
+    void queue(const QByteArray &bytes, int spreadMs);
+    void flushOutput();
+
+    PtyLine line;
+    QSocketNotifier *readNotifier = nullptr;
+    QSocketNotifier *writeNotifier = nullptr;
+    rtu::RequestFramer framer;
+    std::deque<Chunk> output;
+    QTimer silenceTimer;
+    QTimer paceTimer;
+    QTimer tickTimer;
+    QTimer reopenTimer;
+    QElapsedTimer clock;
+    std::vector<std::unique_ptr<Detector>> devices;
+    Fault global;
+    FrameLog log;
+    bool frozen = false;
+    QString error;
+    QString reopenLink;
+};

@@ -1,0 +1,42 @@
+#pragma once
+#include <QString>
+#include <QStringEncoder>
+#include <QTime>
+#include <cstdio>
+
+// The text log of one listed device: a header line, then one row per shown
+// status reply. Windows-1251, CR LF line ends. Every row is flushed as soon
+// as it is written, so a reader sees it at once and nothing is lost if the
+// program ends without closing. Other programs may read the file meanwhile.
+// Failures throw AppError: "File access denied" or "I/O error <errno>".
+class DeviceLog {
+public:
+    static const QString Header; // 45 characters, without the line end
+
+    DeviceLog();
+    ~DeviceLog(); // closes, ignoring errors
+    DeviceLog(const DeviceLog &) = delete;
+    DeviceLog &operator=(const DeviceLog &) = delete;
+
+    // Creates or empties the file and writes the header line. A log already
+    // open is closed first. On a failed header write the file is closed again.
+    void open(const QString &path);
+    // One row: the eight fields, each followed by two blanks, then CR LF.
+    // A closed log takes no row: the window may close the logs while a
+    // polling pass is still under way.
+    void writeRow(const QString &time, int Uik, int Uuf, int Ukz, int Ut, bool Fire, bool Fault, bool Dust);
+    // As above with the time of day in the system's long time format.
+    void writeRow(QTime time, int Uik, int Uuf, int Ukz, int Ut, bool Fire, bool Fault, bool Dust);
+    // Closes the file; closing a closed log does nothing. The log counts as
+    // closed even when the close fails and throws.
+    void close();
+    bool isOpen() const { return file != nullptr; }
+    const QString &path() const { return filePath; }
+
+private:
+    void writeLine(const QString &line);
+
+    std::FILE *file = nullptr;
+    QString filePath;
+    QStringEncoder encoder;
+};

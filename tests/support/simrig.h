@@ -1,0 +1,39 @@
+#pragma once
+#include "link/serialchannel.h"
+#include "link/transaction.h"
+#include "polling/sharedstate.h"
+#include "sim/simulator.h"
+#include <QTemporaryDir>
+
+// The simulator on a pseudo-terminal with the program's port, buffer and
+// shared state opened on it. Reads time out after readMs (the real line
+// uses 531 ms; tests shorten it).
+struct SimRig {
+    QTemporaryDir dir;
+    Simulator sim;
+    SerialChannel bcp;
+    SharedState state;
+    Transaction tx{bcp, state.ExchangeBuffer};
+
+    explicit SimRig(int readMs = 60)
+    {
+        sim.setFrozen(true);
+        if (!sim.start())
+            qFatal("simulator: %s", qPrintable(sim.errorString()));
+        state.deviceList.setWorkDir(dir.path());
+        bcp.setTiming({0, readMs, 100, 1000});
+        bcp.setPortName(sim.slavePath());
+        bcp.setBaudRate(9600);
+        state.BaudCode = 8;
+        bcp.open();
+    }
+    // Requests the simulator received, in order.
+    QList<QByteArray> received() const
+    {
+        QList<QByteArray> out;
+        for (const SimFrame &f : sim.frames())
+            if (f.direction == SimFrame::Received)
+                out << f.bytes;
+        return out;
+    }
+};

@@ -1,0 +1,279 @@
+#include "link/apperror.h"
+#include "polling/commandtable.h"
+#include <QMap>
+#include <QtTest>
+
+namespace {
+// The main window's fields as they stand in each case; every read is recorded.
+struct Fields {
+    QMap<QString, QString> text{{"Edit2", "5"},     {"Edit3", "6000"}, {"Edit4", "600"}, {"Edit5", "500"},
+                                {"Edit12", "8000"}, {"Edit16", "-5"},  {"edt5", "27469"}, {"edtNEW_DAT", "24"}};
+    QStringList read;
+
+    CommandInputs inputs()
+    {
+        CommandInputs in;
+        in.fieldText = [this](const char *name) {
+            read << QString::fromLatin1(name);
+            if (!text.contains(name))
+                qFatal("the builder asked for an unknown field %s", name);
+            return text.value(name);
+        };
+        in.cb7Index = 4; // "19200"
+        in.cb7Text = "19200";
+        in.targetAddress = 7;
+        in.BaudCode = 8;
+        in.G_42 = -300;
+        return in;
+    }
+    BuiltCommand build(int code, uint8_t &mask) { return buildCommand(uint8_t(code), inputs(), mask); }
+};
+
+// Written from the device's register list for the inputs of Fields; the mask
+// starts at 2 (IR channel on).
+struct Expected {
+    int code;
+    bool send;
+    int reg, value;
+    const char *field; // the field the value comes from
+    int maskAfter;
+};
+constexpr Expected Table[] = {
+    {1, true, 0, 5 * 256 + 8, "Edit2", 2},   {2, true, 0, 7 * 256 + 16, "", 2},
+    {3, true, 7, 6000, "Edit3", 2},          {4, true, 4, 600, "Edit4", 2},
+    {5, true, 5, 500, "Edit5", 2},           {6, false, 0, 0, "", 2},
+    {7, false, 0, 0, "", 2},                 {8, false, 0, 0, "", 2},
+    {9, true, 9, 65536 - 300, "", 2},        {10, true, 6, 768 + 3, "", 3},
+    {11, true, 6, 768 + 2, "", 2},           {12, true, 6, 768 + 2, "", 2},
+    {13, true, 6, 768 + 0, "", 0},           {14, true, 6, 768 + 6, "", 6},
+    {15, true, 6, 768 + 2, "", 2},           {16, true, 6, 256, "", 2},
+    {17, true, 1, 1, "", 2},                 {18, true, 11, 1, "", 2},
+    {19, true, 11, 2, "", 2},                {20, true, 12, 1, "", 2},
+    {21, true, 12, 2, "", 2},                {22, true, 13, 1, "", 2},
+    {23, true, 13, 2, "", 2},                {24, true, 13, 3, "", 2},
+    {25, true, 13, 4, "", 2},                {26, true, 14, 8000, "Edit12", 2},
+    {27, true, 15, 1, "", 2},                {28, true, 15, 2, "", 2},
+    {29, true, 15, 3, "", 2},                {30, true, 15, 4, "", 2},
+    {31, true, 15, 5, "", 2},                {32, true, 16, 1, "", 2},
+    {33, true, 15, 6, "", 2},                {34, true, 3, 65536 - 5, "Edit16", 2},
+    {35, true, 18, 27469, "edt5", 2},        {36, true, 17, 24679, "", 2},
+    {37, true, 19, 0, "", 2},                {38, true, 20, 0, "", 2},
+    {39, true, 15, 7, "", 2},                {40, true, 22, 24, "edtNEW_DAT", 2},
+    {41, true, 24, 1, "", 2},
+};
+static_assert(std::size(Table) == 41);
+} // namespace
+Q_DECLARE_METATYPE(Expected)
+
+class TestCommandTable : public QObject {
+    Q_OBJECT
+private slots:
+    void everyCode_data()
+    {
+        QTest::addColumn<Expected>("e");
+        for (const Expected &e : Table)
+            QTest::addRow("code %d", e.code) << e;
+    }
+
+    void everyCode()
+    {
+        QFETCH(Expected, e);
+        const CommandSpec *spec = commandSpec(uint8_t(e.code));
+        QVERIFY(spec);
+        QCOMPARE(spec->code, e.code);
+        Fields f;
+        uint8_t mask = 2;
+        const BuiltCommand b = f.build(e.code, mask);
+        QCOMPARE(b.send, e.send);
+        if (e.send) {
+            QCOMPARE(int(b.reg), e.reg);
+            QCOMPARE(int(b.value), e.value);
+        }
+        QCOMPARE(int(mask), e.maskAfter);
+        QCOMPARE(f.read, *e.field ? QStringList{e.field} : QStringList());
+    }
+
+    void codesOutsideTheTable()
+    {
+        Fields f;
+        uint8_t mask = 5;
+        for (int code : {0, 42, 255}) {
+            QVERIFY(!commandSpec(uint8_t(code)));
+            QVERIFY(!f.build(code, mask).send);
+        }
+        QCOMPARE(int(mask), 5);
+    }
+
+    void channelMaskSequence()
+    {
+        // Each press builds on the mask the previous one left, answered or not.
+        const struct { int code, mask; } steps[] = {
+            {10, 1}, {12, 3}, {14, 7}, {10, 7}, {13, 5}, {11, 4}, {15, 0}, {15, 0}, {14, 4},
+        };
+        Fields f;
+        uint8_t mask = 0;
+        for (const auto &s : steps) {
+            QCOMPARE(int(f.build(s.code, mask).value), 768 + s.mask);
+            QCOMPARE(int(mask), s.mask);
+        }
+    }
+
+    void newAddressComposition()
+    {
+        // {Edit2, BaudCode, address sent}
+        const struct { const char *edit2; int baud, address; } cases[] = {
+            {"300", 8, 44}, {"-1", 16, 255}, {"$1F", 1, 31},
+        };
+        for (const auto &c : cases) {
+            Fields f;
+            f.text["Edit2"] = c.edit2;
+            CommandInputs in = f.inputs();
+            in.BaudCode = uint8_t(c.baud);
+            uint8_t mask = 0;
+            const BuiltCommand b = buildCommand(1, in, mask);
+            QCOMPARE(int(b.value), c.address * 256 + c.baud);
+            QCOMPARE(int(b.keptAddress), c.address);
+        }
+    }
+
+    void newBaudFromList()
+    {
+        const int codes[] = {8, 2, 4, 8, 16}; // entries "9600" "2400" "4800" "9600" "19200"
+        for (int index = 0; index < 5; ++index) {
+            Fields f;
+            CommandInputs in = f.inputs();
+            in.cb7Index = index;
+            in.cb7Text = "garbage"; // the selected entry decides, not the shown text
+            in.targetAddress = 247;
+            uint8_t mask = 0;
+            const BuiltCommand b = buildCommand(2, in, mask);
+            QCOMPARE(int(b.value), 247 * 256 + codes[index]);
+            QCOMPARE(int(b.keptBaud), codes[index]);
+        }
+    }
+
+    void newBaudWithNoEntrySelected_data()
+    {
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("baudCode"); // 0: refused
+        QTest::addRow("start text 9600") << "9600" << 8;
+        QTest::addRow("typed 2400") << "2400" << 2;
+        QTest::addRow("typed 19200") << "19200" << 16;
+        QTest::addRow("1200 is not offered") << "1200" << 0;
+        QTest::addRow("38400") << "38400" << 0;
+        QTest::addRow("empty") << "" << 0;
+        QTest::addRow("trailing blank") << "9600 " << 0;
+        QTest::addRow("a code, not a speed") << "8" << 0;
+    }
+
+    void newBaudWithNoEntrySelected()
+    {
+        QFETCH(QString, shown);
+        QFETCH(int, baudCode);
+        Fields f;
+        CommandInputs in = f.inputs();
+        in.cb7Index = -1;
+        in.cb7Text = shown;
+        in.targetAddress = 3;
+        uint8_t mask = 0;
+        if (baudCode == 0) {
+            QVERIFY_THROWS_EXCEPTION(CommandRefused, buildCommand(2, in, mask));
+            return;
+        }
+        const BuiltCommand b = buildCommand(2, in, mask);
+        QCOMPARE(int(b.value), 3 * 256 + baudCode);
+        QCOMPARE(int(b.keptBaud), baudCode);
+    }
+
+    void uvFaultHours_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value"); // -1: refused
+        QTest::addRow("0") << "0" << 0;
+        QTest::addRow("leading zeros") << "0024" << 24;
+        QTest::addRow("65535") << "65535" << 65535;
+        QTest::addRow("65536 does not fit") << "65536" << -1;
+        QTest::addRow("many digits") << "99999999999" << -1;
+        QTest::addRow("minus") << "-5" << -1;
+        QTest::addRow("letters pasted") << "12a" << -1;
+        QTest::addRow("hex") << "$10" << -1;
+        QTest::addRow("blank") << " 24" << -1;
+        QTest::addRow("emptied") << "" << -1;
+    }
+
+    void uvFaultHours()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        Fields f;
+        f.text["edtNEW_DAT"] = text;
+        uint8_t mask = 0;
+        if (value < 0) {
+            try {
+                f.build(40, mask);
+                QFAIL("pasted text was sent");
+            } catch (const CommandRefused &e) {
+                QVERIFY(e.message().contains(QStringLiteral("T_UV_FAULT")));
+            }
+            return;
+        }
+        QCOMPARE(int(f.build(40, mask).value), value);
+    }
+
+    void fieldValuesAreLow16Bits()
+    {
+        const struct { int code; const char *field, *text; int value; } cases[] = {
+            {26, "Edit12", "70000", 70000 - 65536},
+            {4, "Edit4", "-1", 65535},
+            {5, "Edit5", "0x7FFF", 32767},
+            {3, "Edit3", "  -32768", 32768},
+        };
+        for (const auto &c : cases) {
+            Fields f;
+            f.text[c.field] = c.text;
+            uint8_t mask = 0;
+            QCOMPARE(int(f.build(c.code, mask).value), c.value);
+        }
+    }
+
+    void conversionErrorsKeepTheCode()
+    {
+        const struct { int code; const char *field, *text; } cases[] = {
+            {34, "Edit16", ""}, {35, "edt5", ""}, {4, "Edit4", "1.5"}, {1, "Edit2", ""}, {26, "Edit12", "2147483648"},
+        };
+        for (const auto &c : cases) {
+            Fields f;
+            f.text[c.field] = c.text;
+            uint8_t mask = 0;
+            try {
+                f.build(c.code, mask);
+                QFAIL("no conversion error");
+            } catch (const CommandRefused &) {
+                QFAIL("a conversion error must keep the code, not drop it");
+            } catch (const AppError &e) {
+                QCOMPARE(e.message(), QStringLiteral("'%1' is not a valid integer value").arg(c.text));
+            }
+        }
+    }
+
+    void baudCodeHelpers()
+    {
+        const struct { int code, index, rate; } known[] = {
+            {1, 0, 1200}, {2, 1, 2400}, {4, 2, 4800}, {8, 3, 9600}, {16, 4, 19200},
+        };
+        for (const auto &k : known) {
+            const auto choice = baudChoiceForCode(uint8_t(k.code));
+            QVERIFY(choice);
+            QCOMPARE(choice->cb2Index, k.index);
+            QCOMPARE(int(choice->baudRate), k.rate);
+            QCOMPARE(QString(Cb2Items[k.index]), QString::number(k.rate));
+            QCOMPARE(cb2BaudCode(k.index), std::optional<uint8_t>(uint8_t(k.code)));
+        }
+        for (int code : {0, 3, 32, 255})
+            QVERIFY(!baudChoiceForCode(uint8_t(code)));
+        QVERIFY(!cb2BaudCode(-1) && !cb2BaudCode(5));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandTable)
+#include "test_commandtable.moc"

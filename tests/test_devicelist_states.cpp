@@ -1,0 +1,202 @@
+#include "app/controlstates.h"
+#include "app/devicelist.h"
+#include "link/apperror.h"
+#include <QMap>
+#include <QtTest>
+
+namespace {
+// The header line in Windows-1251 with CR LF (its bytes are spelled out in the log test).
+const QByteArray Header =
+    QByteArray::fromHex("c2f0e5ecff2020202055e8ea202055f3f4202055eae7202055f22020cfeee6e0f020c0e2e0f0e8ff20ca2ec72e")
+    + "\r\n";
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+const QStringList Governed{"Button1", "Button5", "Button3", "Button2", "Button9",  "Button7",
+                           "Button4", "Button6", "chk1",    "CheckBox3", "CheckBox4"};
+
+// Applies a column to enabled flags held by name, as the window does; returns
+// the names left enabled.
+QString applied(const ControlColumn &column, bool allEnabledBefore)
+{
+    QMap<QString, bool> enabled;
+    for (const QString &n : Governed)
+        enabled[n] = allEnabledBefore;
+    for (int row = 0; row < GovernedControlCount; ++row)
+        if (column[row] != Enable::Keep)
+            enabled[ControlStateTable[row].name] = column[row] == Enable::On;
+    QStringList on;
+    for (const QString &n : Governed)
+        if (enabled[n])
+            on << n;
+    return on.join(u' ');
+}
+} // namespace
+
+class TestDeviceListStates : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString file(const char *name) const { return dir.filePath(name); }
+
+private slots:
+    void init()
+    {
+        QVERIFY(dir.isValid());
+        for (const QString &f : QDir(dir.path()).entryList(QDir::Files))
+            QFile::remove(dir.filePath(f));
+    }
+
+    void duplicatesAndFullListAreIgnored()
+    {
+        DeviceList list(dir.path());
+        list.add(247);
+        QCOMPARE(list.count(), 1);
+        QVERIFY(list.log(0).isOpen());
+        QCOMPARE(contents(file("dev247.txt")), Header);
+        list.add(247);
+        QCOMPARE(list.count(), 1);
+        QVERIFY(!list.full());
+        list.add(5);
+        QVERIFY(list.full());
+        QCOMPARE(contents(file("dev5.txt")), Header);
+
+        list.add(9);
+        QCOMPARE(list.count(), 2);
+        QVERIFY(!list.contains(9));
+        QVERIFY(!QFile::exists(file("dev9.txt")));
+        QCOMPARE(int(list.address(0)), 247);
+        QCOMPARE(int(list.address(1)), 5);
+    }
+
+    void clearClosesLogsAndAllowsReAdd()
+    {
+        DeviceList list(dir.path());
+        list.add(1);
+        list.add(2);
+        list.log(1).writeRow(QStringLiteral("12:00:00"), 1, 2, 3, 4, false, false, false);
+        list.clear_tab();
+        QCOMPARE(list.count(), 0);
+        QCOMPARE(int(list.address(0)), 0);
+        QVERIFY(!list.contains(1));
+        QVERIFY(!list.log(0).isOpen() && !list.log(1).isOpen());
+        QCOMPARE(contents(file("dev2.txt")), Header + "12:00:00  1  2  3  4  0  0  0  \r\n");
+
+        list.add(2); // listed again: first slot, fresh file
+        QCOMPARE(list.count(), 1);
+        QCOMPARE(int(list.address(0)), 2);
+        QCOMPARE(contents(file("dev2.txt")), Header);
+    }
+
+    void failedLogLeavesDeviceUncounted()
+    {
+        DeviceList list(dir.filePath("missing"));
+        try {
+            list.add(7);
+            QFAIL("no error for an impossible log file");
+        } catch (const AppError &e) {
+            QCOMPARE(e.message(), QStringLiteral("I/O error 2"));
+        }
+        QCOMPARE(list.count(), 0);
+        QCOMPARE(int(list.address(0)), 7);
+        QVERIFY(!list.contains(7));
+        list.clear_tab(); // an empty list: nothing changes, the slot included
+        QCOMPARE(int(list.address(0)), 7);
+
+        list.setWorkDir(dir.path());
+        list.add(7);
+        QCOMPARE(list.count(), 1);
+        QCOMPARE(contents(file("dev7.txt")), Header);
+    }
+
+    void newAddressKeepsTheLogName()
+    {
+        DeviceList list(dir.path());
+        list.add(247);
+        list.setAddress(0, 44);
+        QVERIFY(list.contains(44) && !list.contains(247));
+        list.log(0).writeRow(QStringLiteral("12:00:01"), 0, 0, 0, 0, false, false, false);
+        QVERIFY(contents(file("dev247.txt")).endsWith("12:00:01  0  0  0  0  0  0  0  \r\n"));
+        list.add(247); // the old address is free again
+        QCOMPARE(list.count(), 2);
+    }
+
+    void closeAllLogsKeepsTheList()
+    {
+        DeviceList list(dir.path());
+        list.add(3);
+        list.add(4);
+        list.closeAllLogs();
+        QVERIFY(!list.log(0).isOpen() && !list.log(1).isOpen());
+        QCOMPARE(list.count(), 2);
+        list.clear_tab();
+        QCOMPARE(list.count(), 0);
+    }
+
+    void logPaths()
+    {
+        QCOMPARE(DeviceList().logPath(5), QStringLiteral("dev5.txt")); // current directory
+        QCOMPARE(DeviceList(dir.path()).logPath(247), file("dev247.txt"));
+    }
+
+    void governedControlsByName()
+    {
+        QStringList names;
+        for (const ControlRow &row : ControlStateTable)
+            names << row.name;
+        QCOMPARE(names, Governed);
+    }
+
+    void enabledControlsPerState_data()
+    {
+        // Applied to a window with every governed control enabled, and to one
+        // with every one disabled: the controls a state keeps differ between the two.
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("fromAllOn");
+        QTest::addColumn<QString>("fromAllOff");
+        const QString start = "Button1 Button6 chk1 CheckBox3 CheckBox4";
+        QTest::addRow("start") << 0 << start << start;
+        QTest::addRow("1 disconnected") << 1 << "Button1" << "Button1";
+        QTest::addRow("2 connected, empty")
+            << 2 << "Button1 Button5 Button3 chk1 CheckBox3 CheckBox4" << "Button1 Button5 Button3";
+        const QString idle = "Button1 Button5 Button3 Button2 Button9";
+        QTest::addRow("3 idle") << 3 << idle << idle;
+        const QString pollingOne = "Button2 Button7 Button4 Button6 chk1 CheckBox3 CheckBox4";
+        QTest::addRow("4 polling one") << 4 << pollingOne << pollingOne;
+        QTest::addRow("5 polling several") << 5 << "Button2" << "Button2";
+        QTest::addRow("6 searching") << 6 << "Button3" << "Button3";
+    }
+
+    void enabledControlsPerState()
+    {
+        QFETCH(int, state);
+        QFETCH(QString, fromAllOn);
+        QFETCH(QString, fromAllOff);
+        const auto column = state == 0 ? std::optional(startColumn()) : controlColumn(int16_t(state));
+        QVERIFY(column);
+        QCOMPARE(applied(*column, true), fromAllOn);
+        QCOMPARE(applied(*column, false), fromAllOff);
+    }
+
+    void statesOutsideTheTable()
+    {
+        for (int state : {0, 7, -1, 255, -32768, 32767})
+            QVERIFY2(!controlColumn(int16_t(state)), qPrintable(QString::number(state)));
+    }
+
+    void stateHelpers()
+    {
+        QCOMPARE(pollingState(1), ControlState::PollingOne);
+        QCOMPARE(pollingState(2), ControlState::PollingMany);
+        QCOMPARE(idleState(0), ControlState::ConnectedEmpty);
+        QCOMPARE(idleState(1), ControlState::Idle);
+        QCOMPARE(idleState(2), ControlState::Idle);
+        QVERIFY(optionsEnabled(1) && !optionsEnabled(0) && !optionsEnabled(2));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDeviceListStates)
+#include "test_devicelist_states.moc"

@@ -1,0 +1,280 @@
+// The polling cycle and the bus search on the real port against the simulator.
+#include "app/bussearch.h"
+#include "link/crc.h"
+#include "polling/pollingcycle.h"
+#include "support/simrig.h"
+#include <QtTest>
+
+namespace {
+QByteArray frame(uint8_t addr, uint8_t fn, uint16_t reg, uint16_t value)
+{
+    FrameBuffer b;
+    b.buildRequest(addr, fn, reg, value);
+    return QByteArray(reinterpret_cast<const char *>(b.request()), 8);
+}
+
+struct Poller : SimRig {
+    PollingCycle cycle{tx, bcp, state};
+    QStringList requests, replies;
+    QList<int> rows;
+    QMap<QString, QString> fields{{"Edit2", "1"}, {"Edit3", "6000"}};
+    int cb7Index = -1;
+    QSignalSpy ended{&cycle, &PollingCycle::ended};
+    QSignalSpy failed{&cycle, &PollingCycle::failed};
+
+    explicit Poller(std::initializer_list<int> addresses)
+    {
+        for (int a : addresses) {
+            sim.addDetector(uint8_t(a));
+            state.deviceList.add(uint8_t(a));
+        }
+        cycle.setDelay(0);
+        cycle.commandInputs = [this](uint8_t target) {
+            CommandInputs in;
+            in.fieldText = [this](const char *name) { return fields.value(name); };
+            in.cb7Index = cb7Index;
+            in.cb7Text = "9600";
+            in.targetAddress = target;
+            in.BaudCode = state.BaudCode;
+            in.G_42 = state.status.G_42;
+            return in;
+        };
+        cycle.display = [this](uint8_t row) {
+            state.status = decodeStatus(state.ExchangeBuffer);
+            rows << row;
+        };
+        QObject::connect(&cycle, &PollingCycle::requestLine, [this](const QString &l) { requests << l; });
+        QObject::connect(&cycle, &PollingCycle::replyLine, [this](const QString &l) { replies << l; });
+    }
+    // Runs until `passes` reply lines are in, then stops and waits for the end.
+    bool runPasses(int passes)
+    {
+        if (!cycle.start())
+            return false;
+        const bool reached = QTest::qWaitFor([&] { return replies.size() >= passes || !cycle.running(); }, 20000);
+        cycle.stop();
+        return reached && QTest::qWaitFor([&] { return !cycle.running(); }, 5000);
+    }
+};
+} // namespace
+
+class PollingCycleTest : public QObject {
+    Q_OBJECT
+private slots:
+    void statusPassesRotateOverTwoDevices()
+    {
+        Poller p{1, 2};
+        QVERIFY(p.runPasses(4));
+        QCOMPARE(p.rows.mid(0, 4), (QList<int>{1, 2, 1, 2}));
+        QCOMPARE(p.requests.first(), QStringLiteral("1 3 0 1 0 24 20 0"));
+        const auto rx = p.received();
+        QCOMPARE(rx.mid(0, 4), (QList<QByteArray>{frame(1, 3, 1, 24), frame(2, 3, 1, 24), frame(1, 3, 1, 24),
+                                                  frame(2, 3, 1, 24)}));
+        QCOMPARE(p.ended.count(), 1);
+        // After a restart the first pass goes to the first device again.
+        p.sim.clearFrames();
+        QVERIFY(p.runPasses(p.replies.size() + 1));
+        QCOMPARE(p.received().first(), frame(1, 3, 1, 24));
+    }
+
+    void stopDuringTheReplyWaitFinishesThePass()
+    {
+        Poller p{1};
+        QObject::connect(&p.cycle, &PollingCycle::passStarted, &p.cycle, [&] { p.cycle.stop(); });
+        QVERIFY(p.cycle.start());
+        QVERIFY(p.cycle.running());
+        QVERIFY(!p.cycle.start()); // no second run inside the stopped one
+        QVERIFY(QTest::qWaitFor([&] { return !p.cycle.running(); }, 5000));
+        QCOMPARE(p.rows, QList<int>{1});
+        QCOMPARE(p.received().size(), 1);
+        QCOMPARE(p.ended.count(), 1);
+    }
+
+    void silentDeviceAndBadCrc()
+    {
+        Poller p{1};
+        p.state.deviceList.setAddress(0, 9); // nobody answers at 9
+        p.state.PendingCommand = 17;
+        QVERIFY(p.runPasses(2));
+        QCOMPARE(p.replies.mid(0, 2), (QStringList{"TimeOuterror", "TimeOuterror"}));
+        QCOMPARE(p.state.PendingCommand, uint8_t(0)); // a timed-out command is not retried
+        QCOMPARE(p.received().mid(0, 2), (QList<QByteArray>{frame(9, 6, 1, 1), frame(9, 3, 1, 24)}));
+
+        Poller q{1};
+        q.sim.setFault({FaultKind::BadCrc, 0, 1});
+        QVERIFY(q.runPasses(2));
+        QVERIFY(q.replies[0].startsWith("CRCerror:  1  3  48  "));
+        QCOMPARE(q.rows, QList<int>{1}); // only the good second reply was shown
+    }
+
+    void commandGoesOutOnceAndIsAcknowledged()
+    {
+        Poller p{1};
+        p.state.PendingCommand = 3; // dust threshold from Edit3
+        QVERIFY(p.runPasses(2));
+        QCOMPARE(p.received().first(), frame(1, 6, 7, 6000));
+        QStringList echo;
+        for (char c : frame(1, 6, 7, 6000))
+            echo << QString::number(uint8_t(c));
+        QCOMPARE(p.replies.first(), echo.join("  "));
+        QCOMPARE(p.state.PendingCommand, uint8_t(0));
+        QCOMPARE(p.sim.detector(1)->reg(sreg::DustThreshold), uint16_t(6000));
+        QCOMPARE(p.received().at(1), frame(1, 3, 1, 24));
+    }
+
+    void codeStoredDuringAStatusWaitIsSentNextPass()
+    {
+        Poller p{1};
+        bool stored = false;
+        QObject::connect(&p.sim, &Simulator::frameReceived, &p.sim, [&] {
+            if (!stored) {
+                stored = true;
+                p.state.PendingCommand = 17;
+            }
+        });
+        QVERIFY(p.runPasses(3));
+        QCOMPARE(p.received().mid(0, 3), (QList<QByteArray>{frame(1, 3, 1, 24), frame(1, 6, 1, 1), frame(1, 3, 1, 24)}));
+    }
+
+    void newAddressFollowsTheDevice()
+    {
+        Poller p{1};
+        p.fields["Edit2"] = "300"; // low 8 bits: 44
+        p.state.PendingCommand = 1;
+        QVERIFY(p.runPasses(2));
+        QCOMPARE(p.received().first(), frame(1, 6, 0, 44 * 256 + 8));
+        QCOMPARE(p.state.deviceList.address(0), uint8_t(44));
+        QCOMPARE(p.received().at(1), frame(44, 3, 1, 24));
+        QCOMPARE(p.rows, QList<int>{1}); // the device answers at its new address
+    }
+
+    void newSpeedMovesThePort()
+    {
+        Poller p{1};
+        QSignalSpy baud(&p.cycle, &PollingCycle::baudChanged);
+        p.cb7Index = 4; // 19200
+        p.state.PendingCommand = 2;
+        QVERIFY(p.runPasses(2));
+        QCOMPARE(p.received().first(), frame(1, 6, 0, 1 * 256 + 16));
+        QCOMPARE(baud.count(), 1);
+        QCOMPARE(p.state.BaudCode, uint8_t(16));
+        QCOMPARE(p.bcp.baudRate(), 19200);
+        QCOMPARE(p.sim.lineBaud(), 19200);
+        QCOMPARE(p.rows, QList<int>{1}); // still answering at the new speed
+    }
+
+    void exceptionRepliesAreRefusals()
+    {
+        Poller p{1};
+        p.fields["Edit2"] = "5";
+        p.state.PendingCommand = 1;
+        p.sim.setFault({FaultKind::Exception, 4, 2}); // the write, then a status read
+        QVERIFY(p.runPasses(3));
+        QVERIFY2(p.replies[0].contains("  1  134  4  "), qPrintable(p.replies[0]));
+        QVERIFY2(p.replies[1].contains("  1  131  4  "), qPrintable(p.replies.join('|')));
+        QCOMPARE(p.state.deviceList.address(0), uint8_t(1)); // no rename on a refusal
+        QCOMPARE(p.state.PendingCommand, uint8_t(0));
+        QCOMPARE(p.rows, QList<int>{1}); // the exception to the status read was not shown
+    }
+
+    void badFieldTextEndsTheRunAndKeepsTheCode()
+    {
+        Poller p{1};
+        p.fields["Edit3"] = "6 000";
+        p.state.PendingCommand = 3;
+        QVERIFY(p.cycle.start());
+        QVERIFY(p.failed.wait(3000) || p.failed.count() == 1);
+        QCOMPARE(p.failed.first().at(0).toString(), QStringLiteral("'6 000' is not a valid integer value"));
+        QVERIFY(!p.cycle.running());
+        QVERIFY(!p.cycle.isActive());
+        QCOMPARE(p.state.PendingCommand, uint8_t(3));
+        QCOMPARE(p.received().size(), 0);
+    }
+
+    void refusedCommandIsDroppedAndPollingGoesOn()
+    {
+        Poller p{1};
+        QSignalSpy refused(&p.cycle, &PollingCycle::commandRefused);
+        p.fields["edtNEW_DAT"] = "70000";
+        p.state.PendingCommand = 40;
+        QVERIFY(p.runPasses(1));
+        QCOMPARE(refused.count(), 1);
+        QCOMPARE(p.state.PendingCommand, uint8_t(0));
+        QCOMPARE(p.received().first(), frame(1, 3, 1, 24));
+    }
+
+    void codeWithoutRequestIsClearedAndStatusRead()
+    {
+        Poller p{1};
+        p.state.PendingCommand = 8;
+        QVERIFY(p.runPasses(1));
+        QCOMPARE(p.state.PendingCommand, uint8_t(0));
+        QCOMPARE(p.received().first(), frame(1, 3, 1, 24));
+        QCOMPARE(p.rows, QList<int>{1});
+    }
+
+    void vanishedLineEndsTheRunOnce()
+    {
+        Poller p{1};
+        QVERIFY(p.cycle.start());
+        QVERIFY(QTest::qWaitFor([&] { return p.replies.size() >= 2; }, 5000));
+        p.sim.dropLine();
+        QVERIFY(QTest::qWaitFor([&] { return !p.cycle.running(); }, 5000));
+        QTest::qWait(200);
+        QCOMPARE(p.failed.count(), 1);
+        QVERIFY(!p.cycle.isActive());
+        QVERIFY(!p.bcp.isOpen());
+    }
+
+    void averagesRunAtTheEndOfEveryPass()
+    {
+        Poller p{1};
+        p.sim.detector(1)->setRegister(sreg::Uik, 100);
+        p.state.averages.IrWindow = 8;
+        QVERIFY(p.runPasses(3));
+        // Three passes of 100 over a window of 8 from an empty ring: 12, 25, 38.
+        QCOMPARE(p.state.averages.IrAverage, 38);
+    }
+
+    void busSearchFindsTheAnsweringAddresses()
+    {
+        SimRig rig(15);
+        rig.sim.addDetector(3);
+        rig.sim.addDetector(200).setFault({FaultKind::Exception, 2, -1});
+        BusSearch search(rig.tx, rig.state);
+        QList<int> added;
+        search.addev = [&](uint8_t a) { added << a; rig.state.deviceList.add(a); };
+        QSignalSpy ended(&search, &BusSearch::ended);
+        QVERIFY(search.start());
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(added, (QList<int>{3, 200})); // an exception reply counts as an answer
+        QCOMPARE(rig.received().size(), 247);
+        QCOMPARE(rig.received().last(), frame(247, 3, 1, 24));
+        QVERIFY(!search.isActive());
+    }
+
+    void stoppedSearchFinishesItsProbeOnly()
+    {
+        SimRig rig(15);
+        rig.sim.addDetector(3);
+        BusSearch search(rig.tx, rig.state);
+        QList<int> added;
+        search.addev = [&](uint8_t a) { added << a; };
+        QObject::connect(&search, &BusSearch::probeStarted, &search, [&](uint8_t a) {
+            if (a == 3)
+                search.stop();
+        });
+        QSignalSpy ended(&search, &BusSearch::ended);
+        QVERIFY(search.start());
+        QVERIFY(!search.start());
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(added, QList<int>{3});
+        QCOMPARE(rig.received().size(), 3);
+        QVERIFY(search.start()); // a new search may begin once the last probe is done
+        search.stop();
+        QVERIFY(ended.wait(5000));
+    }
+};
+
+QTEST_GUILESS_MAIN(PollingCycleTest)
+#include "test_polling_cycle.moc"
