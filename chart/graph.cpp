@@ -98,7 +98,8 @@ TForm1::TForm1(QWidget *parent)
     SD->setObjectName(QStringLiteral("SD"));
     SD->setAcceptMode(QFileDialog::AcceptSave);
     SD->setNameFilter(QStringLiteral("bmp (*.bmp)"));
-    // Qt's own dialog on every platform; saving over a file asks nothing, as before.
+    // Qt's own dialog on every platform, so it behaves the same everywhere; an
+    // existing bitmap is overwritten without a question.
     SD->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
 
     XWindow = StrToInt(ui->Edit3->text());

@@ -15,9 +15,9 @@ namespace Ui {
 class TForm1;
 }
 
-// Axis limits that refuse an inverted range the way the operator's chart
-// always did: a minimum above the current maximum, or a maximum below the
-// current minimum, raises AppError and leaves the axis as it was.
+// Axis limits that refuse an inverted range: a minimum above the current
+// maximum, or a maximum below the current minimum, raises AppError and leaves
+// the axis as it was.
 namespace chartaxis {
 void setMinimum(QCPAxis &axis, double value);
 void setMaximum(QCPAxis &axis, double value);

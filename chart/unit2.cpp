@@ -57,6 +57,6 @@ bool TForm2::edtNEW_DATKeyPress(const QKeyEvent &key)
     if (key.text().isEmpty() || (key.modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
         return false;
     const QString typed = key.text();
-    const bool digit = typed.size() == 1 && typed[0] >= u'-' && typed[0] <= u'9';
+    const bool digit = typed.size() == 1 && typed[0] >= u'0' && typed[0] <= u'9';
     return !digit;
 }

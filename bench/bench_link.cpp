@@ -1,0 +1,85 @@
+// Prints what one request transaction costs the program: the median wall time
+// of a status transaction against the simulator (a pseudo-terminal has no wire
+// time, so this is the software's own overhead), and the process CPU time
+// against wall time while transactions to a silent address wait out their
+// 531 ms read time-out.
+#include "link/serialchannel.h"
+#include "link/transaction.h"
+#include "support/simprocess.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace {
+double cpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// One transaction, waiting for its end on the event loop; returns its count.
+int runOne(Transaction &tx, uint8_t address)
+{
+    int count = -1;
+    QEventLoop loop;
+    auto c1 = QObject::connect(&tx, &Transaction::finished, &loop, [&](uint8_t n) { count = n; loop.quit(); });
+    auto c2 = QObject::connect(&tx, &Transaction::failed, &loop, [&] { loop.quit(); });
+    tx.query(address, 3, 1, 24);
+    loop.exec();
+    QObject::disconnect(c1);
+    QObject::disconnect(c2);
+    return count;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int n = 20;
+    SimProcess sim({QStringLiteral("--frozen"), QStringLiteral("--device"), QStringLiteral("1")});
+    if (!sim.start()) {
+        std::fprintf(stderr, "simulator did not start\n");
+        return 1;
+    }
+    SerialChannel bcp;
+    bcp.setPortName(sim.slavePath());
+    bcp.setBaudRate(9600);
+    bcp.open();
+    FrameBuffer buf;
+    Transaction tx(bcp, buf);
+
+    std::vector<double> ms;
+    for (int i = 0; i < n + 2; ++i) {
+        QElapsedTimer t;
+        t.start();
+        const int count = runOne(tx, 1);
+        if (count != 53) {
+            std::fprintf(stderr, "status transaction returned %d\n", count);
+            return 1;
+        }
+        if (i >= 2) // the first two warm up the port and the simulator
+            ms.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("status transaction, %d runs: median %.3f ms, min %.3f ms, max %.3f ms\n", n, ms[ms.size() / 2],
+                ms.front(), ms.back());
+
+    QElapsedTimer wall;
+    wall.start();
+    const double cpu0 = cpuSeconds();
+    for (int i = 0; i < n; ++i)
+        runOne(tx, 99);
+    const double wallS = double(wall.nsecsElapsed()) / 1e9;
+    const double cpuS = cpuSeconds() - cpu0;
+    std::printf("silent address, %d transactions: %.2f s wall (%.1f ms each), %.4f s CPU = %.2f %% of one core\n", n,
+                wallS, wallS * 1000 / n, cpuS, 100.0 * cpuS / wallS);
+    bcp.close();
+    sim.terminate();
+    return 0;
+}
