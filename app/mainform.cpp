@@ -137,4 +137,7 @@ void MainForm::setInitialStates()
     form->cb7->setCurrentIndex(-1);
     form->cb7->setEditText(QStringLiteral("9600"));
     form->btn4->hide();
+    // One exchange per line: a wrapped line would read as two.
+    form->Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    form->Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
 }

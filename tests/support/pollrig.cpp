@@ -1,0 +1,158 @@
+#include "support/pollrig.h"
+#include "app/lamp.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+
+QByteArray rtuFrame(uint8_t address, uint8_t function, uint16_t reg, uint16_t value)
+{
+    QByteArray f;
+    for (int b : {int(address), int(function), reg >> 8, reg & 0xFF, value >> 8, value & 0xFF})
+        f.append(char(b));
+    uint16_t crc = 0xFFFF;
+    for (char c : f) {
+        crc ^= uint8_t(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+    }
+    f.append(char(crc & 0xFF));
+    f.append(char(crc >> 8));
+    return f;
+}
+
+QString decimalBytes(const QByteArray &bytes, const QString &separator)
+{
+    QStringList parts;
+    for (char c : bytes)
+        parts << QString::number(uint8_t(c));
+    return parts.join(separator);
+}
+
+PollRig::PollRig(int readMs)
+{
+    if (!dir.isValid() || !QDir::setCurrent(dir.path()))
+        qFatal("no temporary working directory");
+    sim.setFrozen(true);
+    if (!sim.start())
+        qFatal("simulator: %s", qPrintable(sim.errorString()));
+    window = std::make_unique<MainForm>();
+    window->port().setTiming({0, readMs, 100, 1000});
+    window->show();
+}
+
+PollRig::~PollRig()
+{
+    if (window->polling().running()) {
+        if (window->polling().isActive())
+            window->polling().stop();
+        waitFor([this] { return !window->polling().running(); }, 5000);
+    }
+    window.reset(); // closes the port and the log files
+    QDir::setCurrent(QDir::tempPath());
+}
+
+bool PollRig::connectPort(int delayMs)
+{
+    ui().cb1->setEditText(sim.slavePath());
+    ui().Edit8->setText(QString::number(delayMs));
+    QTest::mouseClick(ui().Button1, Qt::LeftButton);
+    return window->port().isOpen();
+}
+
+void PollRig::listOnly(std::initializer_list<int> addresses)
+{
+    QTest::mouseClick(ui().Button9, Qt::LeftButton);
+    for (int a : addresses) {
+        ui().Edit1->setText(QString::number(a));
+        QTest::mouseClick(ui().Button5, Qt::LeftButton);
+    }
+}
+
+bool PollRig::startPolling()
+{
+    QTest::mouseClick(ui().Button2, Qt::LeftButton);
+    return window->polling().running();
+}
+
+bool PollRig::stopPolling()
+{
+    if (window->polling().isActive())
+        QTest::mouseClick(ui().Button2, Qt::LeftButton);
+    return waitFor([this] { return !window->polling().running(); }, 10000);
+}
+
+bool PollRig::waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    if (done())
+        return true;
+    // Checks often without sleeping, so that every exchange runs at the
+    // pace of the event loop and not of the check.
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(2);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    check.start();
+    deadline.start(timeoutMs);
+    loop.exec();
+    return done();
+}
+
+bool PollRig::waitForStatusLines(int since, int more, int timeoutMs)
+{
+    return waitFor([&] { return statusLineCount() >= since + more; }, timeoutMs);
+}
+
+QStringList PollRig::lines(const QPlainTextEdit *memo)
+{
+    QStringList out;
+    for (QTextBlock b = memo->document()->begin(); b.isValid(); b = b.next())
+        out << b.text();
+    return out;
+}
+
+int PollRig::statusLineCount() const
+{
+    static const QRegularExpression status(QStringLiteral("^\\d{1,3}(  \\d{1,3}){10}$"));
+    int n = 0;
+    for (const QString &line : lines(window->ui()->Memo2))
+        n += status.match(line).hasMatch() ? 1 : 0;
+    return n;
+}
+
+QString PollRig::cell(int gridRow, int column) const
+{
+    const QTableWidgetItem *item = window->ui()->sg1->item(gridRow - 1, column);
+    return item ? item->text() : QString();
+}
+
+QList<QByteArray> PollRig::received(int from) const
+{
+    QList<QByteArray> out;
+    for (const SimFrame &f : sim.frames())
+        if (f.direction == SimFrame::Received)
+            out << f.bytes;
+    return out.mid(from);
+}
+
+int PollRig::statusReadsSince(int from) const
+{
+    int n = 0;
+    for (const QByteArray &f : received(from))
+        n += (f.size() == 8 && uint8_t(f[1]) == 3) ? 1 : 0;
+    return n;
+}
+
+QColor lampColor(QWidget *lamp)
+{
+    return static_cast<Lamp *>(lamp)->color();
+}

@@ -1,0 +1,74 @@
+#pragma once
+#include "app/mainform.h"
+#include "sim/simulator.h"
+#include "ui_mainform.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+
+// A Modbus RTU request as it must appear on the wire, with its CRC computed
+// here (not by the program) so that frames are checked against an outside sum.
+QByteArray rtuFrame(uint8_t address, uint8_t function, uint16_t reg, uint16_t value);
+// Bytes as unsigned decimals joined by `separator` ("1  6  0  1").
+QString decimalBytes(const QByteArray &bytes, const QString &separator);
+
+// The main window, driven through its widgets, connected over a real
+// pseudo-terminal to the in-process simulator. Lives in a temporary working
+// directory (the device log files are written to the current directory).
+class PollRig {
+public:
+    // readMs: the port's read time-out, instead of the line's 531 ms.
+    explicit PollRig(int readMs = 200);
+    ~PollRig();
+    PollRig(const PollRig &) = delete;
+    PollRig &operator=(const PollRig &) = delete;
+
+    QTemporaryDir dir;
+    Simulator sim;
+    std::unique_ptr<MainForm> window;
+
+    Ui::MainForm &ui() { return *window->ui(); }
+    SharedState &state() { return window->state(); }
+
+    // A frozen detector with fixed readings at `address`.
+    Detector &device(uint8_t address) { return sim.addDetector(address); }
+
+    // Types the simulator's port into cb1, sets the delay field and clicks
+    // "Соединить". Address 247 is listed by the connect itself.
+    bool connectPort(int delayMs);
+    // Replaces the table by these addresses: "Очистить таблицу", then
+    // Edit1 + "Добавить прибор" for each.
+    void listOnly(std::initializer_list<int> addresses);
+    // Clicks "Запрос" and waits until the cycle runs.
+    bool startPolling();
+    // Clicks "Стоп" and waits until the run has ended.
+    bool stopPolling();
+
+    // Turns the event loop until done() holds, at most timeoutMs.
+    static bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000);
+    // Waits until Memo2 holds `count` more status lines than now would be
+    // answered by `since` (a count taken earlier with statusLineCount()).
+    bool waitForStatusLines(int since, int more, int timeoutMs = 10000);
+
+    static QStringList lines(const QPlainTextEdit *memo);
+    // Memo2 lines that are status lines: eleven unsigned decimals, two blanks apart.
+    int statusLineCount() const;
+    QString lastLine(const QPlainTextEdit *memo) const { return lines(memo).last(); }
+    // Text of a grid cell; grid row 1 is the first device's row.
+    QString cell(int gridRow, int column) const;
+
+    // Requests the simulator received, in order, from `from` on.
+    QList<QByteArray> received(int from = 0) const;
+    int receivedCount() const { return received().size(); }
+    // Status reads among received(from).
+    int statusReadsSince(int from) const;
+};
+
+// Colour of one of the window's lamps.
+QColor lampColor(QWidget *lamp);

@@ -1,0 +1,542 @@
+// The main window driven through its real widgets against the simulator:
+// control states, connect and disconnect, the device table, the bus search,
+// and closing the window while the line is busy.
+#include "app/lamp.h"
+#include "support/mainrig.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QtTest>
+
+namespace {
+// Enabled controls of each column of the state table, in its row order.
+const QString StartColumn = QStringLiteral("Button1 Button6 chk1 CheckBox3 CheckBox4");
+const QString State1 = QStringLiteral("Button1");
+const QString State2 = QStringLiteral("Button1 Button5 Button3"); // check boxes kept
+const QString State3 = QStringLiteral("Button1 Button5 Button3 Button2 Button9");
+const QString State4 = QStringLiteral("Button2 Button7 Button4 Button6 chk1 CheckBox3 CheckBox4");
+const QString State5 = QStringLiteral("Button2");
+const QString State6 = QStringLiteral("Button3");
+
+const QString Connect = QStringLiteral("Соединить");
+const QString Disconnect = QStringLiteral("Разъединить");
+const QString NoSuchPort = QStringLiteral("Попытка открыть несуществующий COM-порт");
+const QString BusyPort = QStringLiteral("Порт занят другой программой");
+const QString NegativeInterval = QStringLiteral("Тайм-аут и задержка не могут быть отрицательными");
+const QString Progress = QStringLiteral("Идет поиск... Прибор № ");
+
+const QColor Red(255, 0, 0);
+const QColor White(255, 255, 255);
+
+constexpr int ScanTimeoutMs = 60000;
+
+QString notInteger(const QString &text) { return QStringLiteral("'%1' is not a valid integer value").arg(text); }
+
+QList<int> range(int from, int to)
+{
+    QList<int> out;
+    for (int a = from; a <= to; ++a)
+        out << a;
+    return out;
+}
+
+void setGoverned(MainRig &r, const QString &enabledNames)
+{
+    const QStringList on = enabledNames.split(u' ', Qt::SkipEmptyParts);
+    for (const char *name : {"Button1", "Button5", "Button3", "Button2", "Button9", "Button7", "Button4",
+                             "Button6", "chk1", "CheckBox3", "CheckBox4"})
+        r.w(name)->setEnabled(on.contains(QLatin1String(name)));
+}
+
+QColor lamp(MainRig &r, const char *name) { return r.w<Lamp>(name)->color(); }
+
+// A log row: eight fields, each followed by two blanks, then CR LF; the
+// readings are integers and the three alarm bits 0 or 1.
+bool isLogRow(const QByteArray &line)
+{
+    if (!line.endsWith("  \r\n"))
+        return false;
+    const QStringList f = QString::fromLatin1(line.chopped(4)).split(QStringLiteral("  "));
+    if (f.size() != 8 || f[0].isEmpty())
+        return false;
+    static const QRegularExpression integer(QStringLiteral("^-?[0-9]+$"));
+    for (int i = 1; i <= 4; ++i)
+        if (!integer.match(f[i]).hasMatch())
+            return false;
+    for (int i = 5; i <= 7; ++i)
+        if (f[i] != u"0" && f[i] != u"1")
+            return false;
+    return true;
+}
+
+// Lines in the reply log.
+int replyLines(MainRig &r) { return r.w<QPlainTextEdit>("Memo2")->blockCount(); }
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        applyApplicationLook();
+        // The windows close and open many times here; none of that ends the test.
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+
+    void controlTableOnTheWidgets()
+    {
+        MainRig r;
+        QCOMPARE(r.enabledControls(), StartColumn);
+
+        const QList<std::pair<int, QString>> columns{{1, State1}, {3, State3}, {4, State4},
+                                                     {5, State5}, {6, State6}};
+        for (const auto &[state, enabled] : columns) {
+            for (const QString &before : {State4 + " Button1 Button5 Button3 Button9", QString()}) {
+                setGoverned(r, before);
+                r.form->activ_but(int16_t(state));
+                QVERIFY2(r.enabledControls() == enabled, qPrintable(QString::number(state)));
+            }
+        }
+        // State 2 sets the buttons and leaves each check box as it was.
+        for (const QString &boxes : {QStringLiteral("chk1 CheckBox3 CheckBox4"), QStringLiteral("CheckBox3"),
+                                     QString()}) {
+            setGoverned(r, "Button2 Button9 Button7 Button4 Button6 " + boxes);
+            r.form->activ_but(2);
+            QCOMPARE(r.enabledControls(), (State2 + u' ' + boxes).trimmed());
+        }
+        // Codes outside the table change nothing.
+        const QString mixed = QStringLiteral("Button5 Button2 Button7 chk1 CheckBox4");
+        for (int16_t code : {0, 7, -1}) {
+            setGoverned(r, mixed);
+            r.form->activ_but(code);
+            QCOMPARE(r.enabledControls(), mixed);
+        }
+        // Only 1 enables the option controls.
+        r.form->activ_opt(1);
+        QVERIFY(r.optionsEnabled());
+        r.form->activ_opt(2);
+        QVERIFY(r.optionsDisabled());
+        r.form->activ_opt(1);
+        r.form->activ_opt(0);
+        QVERIFY(r.optionsDisabled());
+    }
+
+    void controlStatesReachedByClicks()
+    {
+        MainRig r{247};
+        r.connectToSim();
+        QCOMPARE(r.enabledControls(), State3);
+
+        const int before = replyLines(r);
+        r.click("Button2"); // poll the one listed device
+        QCOMPARE(r.caption("Button2"), QStringLiteral("Стоп"));
+        QCOMPARE(r.enabledControls(), State4);
+        QTRY_VERIFY(replyLines(r) > before);
+        r.click("Button2");
+        QCOMPARE(r.caption("Button2"), QStringLiteral("Запрос"));
+        QTRY_VERIFY(!r.form->polling().running());
+        QCOMPARE(r.enabledControls(), State3);
+
+        r.setText("Edit1", "5");
+        r.click("Button5");
+        QCOMPARE(r.listedAddresses(), (QList<int>{247, 5}));
+        QCOMPARE(r.enabledControls(), State3);
+        r.click("Button2"); // two devices
+        QCOMPARE(r.enabledControls(), State5);
+        r.click("Button2");
+        QTRY_VERIFY(!r.form->polling().running());
+        QCOMPARE(r.enabledControls(), State3);
+
+        r.click("Button3");
+        QCOMPARE(r.caption("Button3"), QStringLiteral("Остановить"));
+        QCOMPARE(r.enabledControls(), State6);
+        r.click("Button3");
+        QTRY_VERIFY(!r.form->busSearch().running());
+        QCOMPARE(r.enabledControls(), State3);
+
+        r.click("Button9");
+        QCOMPARE(r.enabledControls(), State2);
+        r.click("Button1");
+        QCOMPARE(r.enabledControls(), State1);
+        QCOMPARE(r.errors, QStringList());
+    }
+
+    void connectAndDisconnect()
+    {
+        MainRig r;
+        r.connectToSim();
+        QCOMPARE(r.errors, QStringList());
+        QVERIFY(r.form->port().isOpen());
+        QCOMPARE(r.form->port().portName(), r.sim.slavePath()); // the typed port, not COM1
+        QCOMPARE(r.caption("Button1"), Disconnect);
+        QVERIFY(r.optionsDisabled());
+        QCOMPARE(r.listedAddresses(), QList<int>{247});
+        QCOMPARE(r.gridRows(), 1);
+        QCOMPARE(r.gridCell(1, 0), QStringLiteral("247"));
+        QCOMPARE(r.sim.lineBaud(), 9600);
+        QCOMPARE(r.form->state().BaudCode, uint8_t(8));
+
+        r.click("Button1");
+        QCOMPARE(r.caption("Button1"), Connect);
+        QVERIFY(!r.form->port().isOpen());
+        QVERIFY(r.optionsEnabled());
+        QCOMPARE(r.listedAddresses(), QList<int>{});
+        QCOMPARE(r.gridRows(), 1);
+        QCOMPARE(r.gridCell(1, 0), QString());
+        QVERIFY(!r.form->state().deviceList.log(0).isOpen());
+        QCOMPARE(r.fileBytes("dev247.txt"), logHeaderBytes());
+
+        // The next connect starts dev247.txt afresh, at the speed chosen now.
+        {
+            QFile junk(r.path("dev247.txt"));
+            QVERIFY(junk.open(QIODevice::Append));
+            junk.write("junk\r\n14:00:00  1  2  3  4  0  0  0  \r\n");
+        }
+        r.w<QComboBox>("cb2")->setCurrentIndex(0);
+        QCOMPARE(r.w<QComboBox>("cb2")->currentText(), QStringLiteral("1200"));
+        r.click("Button1");
+        QCOMPARE(r.errors, QStringList());
+        QCOMPARE(r.caption("Button1"), Disconnect);
+        QCOMPARE(r.sim.lineBaud(), 1200);
+        QCOMPARE(r.form->state().BaudCode, uint8_t(1));
+        QVERIFY(!r.fileBytes("dev247.txt").contains("junk"));
+        r.click("Button1");
+        QCOMPARE(r.fileBytes("dev247.txt"), logHeaderBytes());
+    }
+
+    void portsThatCannotBeOpened()
+    {
+        MainRig r;
+        r.w<QComboBox>("cb1")->setEditText(QStringLiteral("/dev/kalmir-none"));
+        for (int attempt = 1; attempt <= 2; ++attempt) {
+            r.click("Button1");
+            QCOMPARE(r.errors, QStringList(attempt, NoSuchPort));
+            QCOMPARE(r.caption("Button1"), Connect);
+            QVERIFY(!r.form->port().isOpen());
+            QCOMPARE(r.enabledControls(), StartColumn);
+            QVERIFY(r.optionsEnabled());
+            QCOMPARE(r.listedAddresses(), QList<int>{247});
+            QCOMPARE(r.gridRows(), 1);
+        }
+        QVERIFY(r.form->findChild<QMessageBox *>(QStringLiteral("errorBox")));
+
+        // Another program holds the simulator's port.
+        r.errors.clear();
+        SerialChannel other;
+        other.setPortName(r.sim.slavePath());
+        other.open();
+        r.connectToSim();
+        QCOMPARE(r.errors, QStringList{BusyPort});
+        QCOMPARE(r.caption("Button1"), Connect);
+        QVERIFY(!r.form->port().isOpen());
+        QCOMPARE(r.listedAddresses(), QList<int>{247});
+
+        // Once it lets go, the same click connects.
+        other.close();
+        r.click("Button1");
+        QCOMPARE(r.errors, QStringList{BusyPort});
+        QVERIFY(r.form->port().isOpen());
+        QCOMPARE(r.enabledControls(), State3);
+    }
+
+    void badTimeoutOrDelay_data()
+    {
+        QTest::addColumn<QString>("timeout");
+        QTest::addColumn<QString>("delay");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("portLeftOpen");
+        QTest::newRow("timeout not a number") << "abc" << "200" << notInteger("abc") << true;
+        QTest::newRow("delay not a number") << "100" << "12x" << notInteger("12x") << true;
+        QTest::newRow("empty delay") << "100" << "" << notInteger("") << true;
+        QTest::newRow("negative timeout") << "-1" << "200" << NegativeInterval << false;
+        QTest::newRow("negative delay") << "100" << "-200" << NegativeInterval << false;
+    }
+
+    void badTimeoutOrDelay()
+    {
+        QFETCH(QString, timeout);
+        QFETCH(QString, delay);
+        QFETCH(QString, message);
+        QFETCH(bool, portLeftOpen);
+        MainRig r;
+        r.setText("Edit7", timeout);
+        r.setText("Edit8", delay);
+        r.connectToSim();
+        QCOMPARE(r.errors, QStringList{message});
+        QCOMPARE(r.form->port().isOpen(), portLeftOpen);
+        QCOMPARE(r.caption("Button1"), portLeftOpen ? Disconnect : Connect);
+        QVERIFY(r.optionsEnabled());
+        QCOMPARE(r.enabledControls(), StartColumn);
+        QCOMPARE(r.listedAddresses(), QList<int>{247});
+
+        r.click("Button1");
+        if (portLeftOpen) {
+            // The half-made connection is taken down normally.
+            QCOMPARE(r.caption("Button1"), Connect);
+            QVERIFY(!r.form->port().isOpen());
+            QCOMPARE(r.enabledControls(), State1);
+            QCOMPARE(r.errors.size(), 1);
+        } else {
+            // Refused again, and nothing left half open.
+            QCOMPARE(r.errors, QStringList(2, message));
+            QVERIFY(!r.form->port().isOpen());
+            r.setText("Edit7", "100");
+            r.setText("Edit8", "200");
+            r.click("Button1");
+            QCOMPARE(r.errors.size(), 2);
+            QVERIFY(r.form->port().isOpen());
+            QCOMPARE(r.enabledControls(), State3);
+            QCOMPARE(r.listedAddresses(), QList<int>{247});
+        }
+    }
+
+    void addDevice()
+    {
+        MainRig r;
+        r.connectToSim();
+        r.click("Button9");
+        QCOMPARE(r.enabledControls(), State2);
+
+        r.setText("Edit1", "");
+        r.click("Button5");
+        QCOMPARE(r.listedAddresses(), QList<int>{});
+        QCOMPARE(r.enabledControls(), State3);
+
+        r.setText("Edit1", "300");
+        r.click("Button5");
+        QCOMPARE(r.listedAddresses(), QList<int>{44});
+        QCOMPARE(r.gridCell(1, 0), QStringLiteral("44"));
+        r.setText("Edit1", "0x2C"); // 44 again
+        r.click("Button5");
+        QCOMPARE(r.listedAddresses(), QList<int>{44});
+        QCOMPARE(r.gridRows(), 1);
+
+        r.setText("Edit1", "-1");
+        r.click("Button5");
+        QCOMPARE(r.listedAddresses(), (QList<int>{44, 255}));
+        QCOMPARE(r.gridRows(), 2);
+        QCOMPARE(r.gridCell(2, 0), QStringLiteral("255"));
+
+        r.setText("Edit1", "7"); // no room for a third
+        r.click("Button5");
+        QCOMPARE(r.listedAddresses(), (QList<int>{44, 255}));
+        QCOMPARE(r.gridRows(), 2);
+        QVERIFY(!QFile::exists(r.path("dev7.txt")));
+        QCOMPARE(r.errors, QStringList());
+
+        r.click("Button9");
+        QCOMPARE(r.fileBytes("dev44.txt"), logHeaderBytes());
+        QCOMPARE(r.fileBytes("dev255.txt"), logHeaderBytes());
+
+        // A bad number stops the click before anything changes, the state included.
+        r.setText("Edit1", "abc");
+        r.click("Button5");
+        QCOMPARE(r.errors, QStringList{notInteger("abc")});
+        QCOMPARE(r.listedAddresses(), QList<int>{});
+        QCOMPARE(r.enabledControls(), State2);
+    }
+
+    void clearTable()
+    {
+        MainRig r{247};
+        r.connectToSim();
+        r.click("Button2");
+        // The status display fills the rest of the device's row.
+        QTRY_VERIFY(!r.gridCell(1, 1).isEmpty());
+        r.click("Button2");
+        QTRY_VERIFY(!r.form->polling().running());
+        r.setText("Edit1", "5");
+        r.click("Button5");
+        QCOMPARE(r.gridRows(), 2);
+
+        r.click("Button9");
+        QCOMPARE(r.gridRows(), 1);
+        for (int col = 0; col < 19; ++col)
+            QVERIFY2(r.gridCell(1, col).isEmpty(), qPrintable(QString::number(col)));
+        QCOMPARE(r.listedAddresses(), QList<int>{});
+        QVERIFY(!r.form->state().deviceList.log(0).isOpen());
+        QVERIFY(!r.form->state().deviceList.log(1).isOpen());
+        QCOMPARE(r.fileBytes("dev247.txt"), logHeaderBytes());
+        QCOMPARE(r.fileBytes("dev5.txt"), logHeaderBytes());
+        QCOMPARE(r.enabledControls(), State2);
+        QCOMPARE(r.errors, QStringList());
+    }
+
+    void searchFindsTheAnsweringAddresses()
+    {
+        MainRig r{5, 9};
+        // An exception reply with a good CRC is an answer too.
+        r.sim.detector(9)->setFault({FaultKind::Exception, 0, -1});
+        r.connectToSim();
+        r.click("Button9");
+
+        QStringList progress;
+        QList<QColor> requestLamp;
+        QObject::connect(r.w<QLineEdit>("edtserch"), &QLineEdit::textChanged, r.form.get(), [&](const QString &t) {
+            if (!t.isEmpty()) {
+                progress << t;
+                requestLamp << lamp(r, "Shape1");
+            }
+        });
+        r.click("Button3");
+        QCOMPARE(r.caption("Button3"), QStringLiteral("Остановить"));
+        QCOMPARE(r.enabledControls(), State6);
+        QCOMPARE(lamp(r, "Shape1"), Red);
+        QTRY_VERIFY_WITH_TIMEOUT(!r.form->busSearch().running(), ScanTimeoutMs);
+
+        QCOMPARE(r.listedAddresses(), (QList<int>{5, 9}));
+        QCOMPARE(r.gridCell(1, 0), QStringLiteral("5"));
+        QCOMPARE(r.gridCell(2, 0), QStringLiteral("9"));
+        QCOMPARE(r.fileBytes("dev5.txt"), logHeaderBytes());
+        QCOMPARE(r.probedAddresses(), range(1, 247));
+        QStringList expected;
+        for (int a : range(1, 247))
+            expected << Progress + QString::number(a);
+        QCOMPARE(progress, expected);
+        QCOMPARE(requestLamp, QList<QColor>(247, Red));
+
+        QCOMPARE(r.caption("Button3"), QStringLiteral("Поиск"));
+        QCOMPARE(r.w<QLineEdit>("edtserch")->text(), QString());
+        QCOMPARE(lamp(r, "Shape1"), White);
+        QCOMPARE(lamp(r, "Shape2"), White);
+        QCOMPARE(r.enabledControls(), State3);
+        QCOMPARE(r.errors, QStringList());
+    }
+
+    void searchWithAFullListProbesToTheEnd()
+    {
+        MainRig r{5, 9, 247};
+        r.connectToSim(); // lists 247
+        r.click("Button3");
+        QTRY_VERIFY_WITH_TIMEOUT(!r.form->busSearch().running(), ScanTimeoutMs);
+        // 5 fills the list; 9 finds no room and 247 is listed already.
+        QCOMPARE(r.listedAddresses(), (QList<int>{247, 5}));
+        QCOMPARE(r.gridRows(), 2);
+        QVERIFY(!QFile::exists(r.path("dev9.txt")));
+        QCOMPARE(r.probedAddresses(), range(1, 247));
+        QCOMPARE(r.enabledControls(), State3);
+        QCOMPARE(r.errors, QStringList());
+    }
+
+    void stopLetsTheProbeInFlightFinish()
+    {
+        // The reply of address 2 takes 300 ms to come in, well inside the
+        // read time-out, so the stop lands while that probe is in flight.
+        MainRig r({2, 4}, 1500);
+        r.sim.detector(2)->setFault({FaultKind::Slow, 300, -1});
+        r.connectToSim();
+        r.click("Button9");
+
+        bool stopped = false;
+        bool stillRunning = false;
+        QString whileInFlight, captionInFlight;
+        QObject::connect(&r.sim, &Simulator::frameReceived, r.form.get(), [&](const QByteArray &request) {
+            if (stopped || uint8_t(request[0]) != 2)
+                return;
+            stopped = true;
+            r.click("Button3");
+            stillRunning = r.form->busSearch().running();
+            whileInFlight = r.enabledControls();
+            captionInFlight = r.caption("Button3");
+            // Neither a new search nor polling may start under the probe.
+            r.click("Button3");
+            r.click("Button2");
+        });
+        r.click("Button3");
+        QTRY_VERIFY_WITH_TIMEOUT(stopped, ScanTimeoutMs);
+        QVERIFY(stillRunning);
+        QCOMPARE(captionInFlight, QStringLiteral("Поиск"));
+        for (const char *name : {"Button1", "Button2", "Button3", "Button5", "Button9"})
+            QVERIFY2(!whileInFlight.split(u' ').contains(QLatin1String(name)), name);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!r.form->busSearch().running(), ScanTimeoutMs);
+        QCOMPARE(r.listedAddresses(), QList<int>{2}); // the answer still counts
+        QCOMPARE(r.enabledControls(), State3);
+        QCOMPARE(r.caption("Button3"), QStringLiteral("Поиск"));
+        QCOMPARE(r.caption("Button2"), QStringLiteral("Запрос"));
+        QVERIFY(!r.form->polling().running());
+        QCOMPARE(r.w<QLineEdit>("edtserch")->text(), QString());
+        QCOMPARE(lamp(r, "Shape1"), White);
+        QCOMPARE(lamp(r, "Shape2"), White);
+        // Nothing is probed after the stopped address.
+        QTest::qWait(300);
+        QCOMPARE(r.probedAddresses(), (QList<int>{1, 2}));
+        QCOMPARE(r.errors, QStringList());
+    }
+
+    void closingTheWindow_data()
+    {
+        QTest::addColumn<QString>("activity");
+        QTest::newRow("disconnected") << "none";
+        QTest::newRow("connected, idle") << "idle";
+        QTest::newRow("during a search") << "search";
+        QTest::newRow("during polling") << "polling";
+        QTest::newRow("after a failed open") << "failed open";
+    }
+
+    void closingTheWindow()
+    {
+        QFETCH(QString, activity);
+        MainRig r{247};
+        if (activity == "failed open") {
+            r.w<QComboBox>("cb1")->setEditText(QStringLiteral("/dev/kalmir-none"));
+            r.click("Button1");
+            QCOMPARE(r.errors, QStringList{NoSuchPort});
+            QVERIFY(r.form->state().deviceList.log(0).isOpen());
+        } else if (activity != "none") {
+            r.connectToSim();
+            QVERIFY(r.form->port().isOpen());
+        }
+        if (activity == "search") {
+            r.click("Button3");
+            QTRY_VERIFY(r.w<QLineEdit>("edtserch")->text().startsWith(Progress));
+        } else if (activity == "polling") {
+            r.w<QCheckBox>("wf")->setChecked(true); // rows into dev247.txt
+            const int before = replyLines(r);
+            r.click("Button2");
+            QTRY_VERIFY(replyLines(r) >= before + 2);
+        }
+        const QStringList errorsBefore = r.errors;
+
+        QVERIFY(r.form->close());
+        QVERIFY(!r.form->isVisible());
+        QVERIFY(!r.form->port().isOpen());
+        QVERIFY(!r.form->state().deviceList.log(0).isOpen());
+        QVERIFY(!r.form->state().deviceList.log(1).isOpen());
+        QTRY_VERIFY(!r.form->busSearch().running() && !r.form->polling().running());
+        QTest::qWait(100); // whatever the aborted exchange still had queued
+        QCOMPARE(r.errors, errorsBefore);
+        int visibleBoxes = 0;
+        for (auto *box : r.form->findChildren<QMessageBox *>(QStringLiteral("errorBox")))
+            visibleBoxes += box->isVisible();
+        QCOMPARE(visibleBoxes, errorsBefore.size());
+
+        if (activity == "none") {
+            QCOMPARE(QDir(r.dir.path()).entryList(QDir::Files), QStringList());
+        } else if (activity == "polling") {
+            const QByteArray log = r.fileBytes("dev247.txt");
+            QVERIFY(log.startsWith(logHeaderBytes()));
+            const QList<QByteArray> rows = log.mid(logHeaderBytes().size()).split('\n');
+            QVERIFY2(rows.size() >= 2, log.constData()); // at least one row, then the empty tail
+            QCOMPARE(rows.last(), QByteArray());
+            for (qsizetype i = 0; i + 1 < rows.size(); ++i)
+                QVERIFY2(isLogRow(rows[i] + '\n'), rows[i].constData());
+        } else {
+            QCOMPARE(r.fileBytes("dev247.txt"), logHeaderBytes());
+        }
+
+        // The program ends: the window and its machinery go, with nothing left
+        // to fire into them.
+        r.form.reset();
+        QTest::qWait(100);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"
