@@ -8,20 +8,25 @@
 #include <QTextBlock>
 #include <QTimer>
 
+QByteArray withModbusCrc(QByteArray bytes)
+{
+    uint16_t crc = 0xFFFF;
+    for (char c : bytes) {
+        crc ^= uint8_t(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+    }
+    bytes.append(char(crc & 0xFF));
+    bytes.append(char(crc >> 8));
+    return bytes;
+}
+
 QByteArray rtuFrame(uint8_t address, uint8_t function, uint16_t reg, uint16_t value)
 {
     QByteArray f;
     for (int b : {int(address), int(function), reg >> 8, reg & 0xFF, value >> 8, value & 0xFF})
         f.append(char(b));
-    uint16_t crc = 0xFFFF;
-    for (char c : f) {
-        crc ^= uint8_t(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
-    }
-    f.append(char(crc & 0xFF));
-    f.append(char(crc >> 8));
-    return f;
+    return withModbusCrc(f);
 }
 
 QString decimalBytes(const QByteArray &bytes, const QString &separator)
@@ -83,6 +88,18 @@ bool PollRig::stopPolling()
     if (window->polling().isActive())
         QTest::mouseClick(ui().Button2, Qt::LeftButton);
     return waitFor([this] { return !window->polling().running(); }, 10000);
+}
+
+bool PollRig::runPasses(int requests)
+{
+    const int from = receivedCount();
+    const auto hook = QObject::connect(&sim, &Simulator::frameReceived, &sim, [this, from, requests] {
+        if (receivedCount() - from >= requests && window->polling().isActive())
+            QTest::mouseClick(ui().Button2, Qt::LeftButton);
+    });
+    const bool ended = startPolling() && waitFor([this] { return !window->polling().running(); }, 30000);
+    QObject::disconnect(hook);
+    return ended;
 }
 
 bool PollRig::waitFor(const std::function<bool()> &done, int timeoutMs)
@@ -150,6 +167,31 @@ int PollRig::statusReadsSince(int from) const
     for (const QByteArray &f : received(from))
         n += (f.size() == 8 && uint8_t(f[1]) == 3) ? 1 : 0;
     return n;
+}
+
+QStringList PollRig::idleStateMismatches()
+{
+    QStringList wrong;
+    const auto expect = [&wrong](QWidget *w, bool enabled) {
+        if (w->isEnabled() != enabled)
+            wrong << w->objectName() + (enabled ? QStringLiteral(" disabled") : QStringLiteral(" enabled"));
+    };
+    Ui::MainForm &f = ui();
+    for (QWidget *w : std::initializer_list<QWidget *>{f.Button1, f.Button2, f.Button3, f.Button5, f.Button9})
+        expect(w, true);
+    for (QWidget *w : std::initializer_list<QWidget *>{f.Button4, f.Button7, f.Button6, f.chk1, f.CheckBox3,
+                                                        f.CheckBox4})
+        expect(w, false);
+    if (f.Button2->text() != QStringLiteral("Запрос"))
+        wrong << QStringLiteral("Button2 shows \"%1\"").arg(f.Button2->text());
+    return wrong;
+}
+
+void useRussianSystemLocale()
+{
+    qunsetenv("LC_ALL");
+    qputenv("LC_NUMERIC", "ru_RU.UTF-8");
+    qputenv("LC_TIME", "ru_RU.UTF-8");
 }
 
 QColor lampColor(QWidget *lamp)

@@ -3,11 +3,13 @@
 #include "sim/simulator.h"
 #include "ui_mainform.h"
 
+#include <QApplication>
 #include <QByteArray>
 #include <QColor>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -15,6 +17,8 @@
 // A Modbus RTU request as it must appear on the wire, with its CRC computed
 // here (not by the program) so that frames are checked against an outside sum.
 QByteArray rtuFrame(uint8_t address, uint8_t function, uint16_t reg, uint16_t value);
+// The bytes followed by their CRC-16/MODBUS, low byte first.
+QByteArray withModbusCrc(QByteArray bytes);
 // Bytes as unsigned decimals joined by `separator` ("1  6  0  1").
 QString decimalBytes(const QByteArray &bytes, const QString &separator);
 
@@ -49,6 +53,10 @@ public:
     bool startPolling();
     // Clicks "Стоп" and waits until the run has ended.
     bool stopPolling();
+    // Polls until the simulator has received `requests` more requests,
+    // clicks "Стоп" while the last of them waits for its reply, and waits
+    // until the run has ended: exactly that many passes.
+    bool runPasses(int requests);
 
     // Turns the event loop until done() holds, at most timeoutMs.
     static bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000);
@@ -68,7 +76,28 @@ public:
     int receivedCount() const { return received().size(); }
     // Status reads among received(from).
     int statusReadsSince(int from) const;
+
+    // What is wrong with the window as control state 3 (connected, idle)
+    // and the caption "Запрос" leave it; empty when nothing is.
+    QStringList idleStateMismatches();
 };
+
+// The system locale for numbers and times becomes Russian (decimal comma,
+// 24-hour clock), as on the PCs the tool serves, whatever the machine's own
+// settings. Call before the QApplication exists.
+void useRussianSystemLocale();
+
+// main() of a GUI test that runs in the Russian system locale.
+#define POLLRIG_TEST_MAIN(TestClass)                                                                 \
+    int main(int argc, char **argv)                                                                  \
+    {                                                                                                \
+        useRussianSystemLocale();                                                                    \
+        QApplication app(argc, argv);                                                                \
+        applyApplicationLook();                                                                      \
+        TestClass tc;                                                                                \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                   \
+        return QTest::qExec(&tc, argc, argv);                                                        \
+    }
 
 // Colour of one of the window's lamps.
 QColor lampColor(QWidget *lamp);
