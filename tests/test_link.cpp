@@ -5,6 +5,7 @@
 #include "link/serialchannel.h"
 #include "link/transaction.h"
 #include "support/ptypeer.h"
+#include "support/simrig.h"
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -243,6 +244,43 @@ private slots:
         QCOMPARE(first.portName(), peer.slavePath());
         first.close();
         QVERIFY(errorOf([&] { second.open(); }).isEmpty());
+    }
+
+    void againstTheSimulator()
+    {
+        SimRig rig(60);
+        rig.sim.addDetector(1);
+        QSignalSpy done(&rig.tx, &Transaction::finished);
+        QSignalSpy failed(&rig.tx, &Transaction::failed);
+        auto run = [&](uint8_t fn, uint16_t reg, uint16_t value) {
+            done.clear();
+            if (!rig.tx.query(1, fn, reg, value) || !done.wait(5000))
+                return -1;
+            return int(done.first().at(0).value<uint8_t>());
+        };
+        QCOMPARE(run(3, 1, 24), 53);
+        QVERIFY(rig.state.ExchangeBuffer.replyCrcOk(53));
+        QCOMPARE(run(6, 4, 650), 8);
+        QVERIFY(rig.state.ExchangeBuffer.replyCrcOk(8));
+
+        rig.sim.setFault({FaultKind::Truncate, 10, 1});
+        QCOMPARE(run(3, 1, 24), 10);
+        QVERIFY(!rig.state.ExchangeBuffer.replyCrcOk(10));
+        rig.sim.setFault({FaultKind::Noise, 3, 1});
+        QCOMPARE(run(3, 1, 24), 53); // the read stops at 53: the real CRC is cut off
+        QVERIFY(!rig.state.ExchangeBuffer.replyCrcOk(53));
+        rig.sim.setFault({FaultKind::Trailing, 7, 1});
+        QCOMPARE(run(3, 1, 24), 53);
+        QVERIFY(rig.state.ExchangeBuffer.replyCrcOk(53));
+        QCOMPARE(run(3, 1, 24), 53); // the trailing bytes were purged
+        QVERIFY(rig.state.ExchangeBuffer.replyCrcOk(53));
+
+        rig.sim.setFault({FaultKind::Drop, 0, 1});
+        QVERIFY(rig.tx.query(1, 3, 1, 24));
+        QVERIFY(failed.wait(5000));
+        QTest::qWait(200);
+        QCOMPARE(failed.count(), 1);
+        QVERIFY(!rig.bcp.isOpen());
     }
 
     void portNames()

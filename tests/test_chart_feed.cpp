@@ -1,0 +1,75 @@
+// The chart window fed by polling through the main window: the averaged
+// curves, the averaging selectors, and the UV fault time written from the
+// value dialog.
+#include "chart/graph.h"
+#include "chart/unit2.h"
+#include "support/pollrig.h"
+#include <qcustomplot.h>
+#include <QtTest>
+
+namespace {
+QList<int> values(TForm1 &chart, int series)
+{
+    QList<int> out;
+    const QCPGraph *g = chart.findChild<QCustomPlot *>("Chart1")->graph(series);
+    for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it)
+        out << int(it->value);
+    return out;
+}
+} // namespace
+
+class ChartFeed : public QObject {
+    Q_OBJECT
+private slots:
+    void averagesClimbOnePassLateThenFollowTheSelector()
+    {
+        PollRig rig(40);
+        rig.device(1).setRegister(sreg::Uik, 100);
+        TForm1 &chart = rig.window->chartWindow();
+        QTest::mouseClick(rig.ui().Button6, Qt::LeftButton); // "График" is enabled at start
+        QVERIFY(chart.ChartShown);
+        QVERIFY(rig.connectPort(0));
+        rig.listOnly({1});
+        QVERIFY(rig.runPasses(10));
+        // Series3 "ИК_ср": the average over 8 samples from program start, as it
+        // stood before each reply entered it.
+        QCOMPARE(values(chart, 0), QList<int>(10, 100));
+        QCOMPARE(values(chart, 2), (QList<int>{0, 12, 25, 38, 50, 62, 75, 88, 100, 100}));
+
+        // Window 1 and a new level: the next pass plots the old average, the
+        // one after it the new sample itself.
+        auto *avik = chart.findChild<QComboBox *>("avik");
+        avik->setCurrentIndex(avik->findText("1"));
+        QCOMPARE(rig.state().averages.IrWindow, uint8_t(1));
+        rig.sim.detector(1)->setRegister(sreg::Uik, 200);
+        QVERIFY(rig.runPasses(2));
+        QCOMPARE(values(chart, 2).mid(10), (QList<int>{100, 200}));
+    }
+
+    void uvFaultTimeIsReadWhenTheCommandGoesOut()
+    {
+        PollRig rig(40);
+        rig.device(1);
+        QVERIFY(rig.connectPort(0));
+        rig.listOnly({1});
+        QTest::mouseDClick(rig.ui().lblT_UVFault, Qt::LeftButton);
+        TForm2 &dialog = rig.window->valueDialog();
+        QVERIFY(dialog.isVisible());
+        QTest::keyClicks(dialog.edtNEW_DAT, "24");
+        QTest::keyClick(dialog.edtNEW_DAT, Qt::Key_Return);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(rig.state().PendingCommand, uint8_t(40));
+        // Reopened, one more digit typed before any pass: that value is written.
+        QTest::mouseDClick(rig.ui().lblT_UVFault, Qt::LeftButton);
+        QCOMPARE(dialog.edtNEW_DAT->text(), QStringLiteral("24"));
+        QTest::keyClicks(dialog.edtNEW_DAT, "8");
+        const int from = rig.receivedCount();
+        QVERIFY(rig.runPasses(1));
+        QCOMPARE(rig.received(from).first(), rtuFrame(1, 6, 22, 248));
+        QCOMPARE(rig.sim.detector(1)->reg(sreg::TUvFault), uint16_t(248));
+        QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+    }
+};
+
+POLLRIG_TEST_MAIN(ChartFeed)
+#include "test_chart_feed.moc"
