@@ -74,8 +74,8 @@ void MainForm::Button3Click()
     if (search.running())
         return; // the stopped search still finishes its last probe
     form->Button3->setText(QStringLiteral("Остановить"));
-    search.start();
     activ_but(ControlState::Searching);
+    search.start();
 }
 
 void MainForm::endSearchSteps()

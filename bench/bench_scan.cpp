@@ -1,0 +1,127 @@
+// Prints what a full bus scan costs at the line's real timing: the main window
+// searches addresses 1..247 against the in-process simulator with detectors at
+// 5 and 9. Every silent address must wait out the 531 ms read time-out; the
+// figure of interest is what each silent probe takes beyond that wait (median
+// and mean), and how busy the process is meanwhile (CPU time against wall time).
+// Takes about 2.2 minutes. Prints figures; it passes or fails nothing, but
+// exits 1 if the scan did not find exactly the two detectors.
+//
+// Run: bench_scan   (offscreen unless QT_QPA_PLATFORM is set)
+#include "app/bussearch.h"
+#include "app/mainform.h"
+#include "sim/simulator.h"
+#include "ui_mainform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <numeric>
+#include <vector>
+
+namespace {
+const QList<int> Detectors{5, 9}; // the addresses the scan must find
+
+double cpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    applyApplicationLook();
+
+    // The device logs go to the working directory.
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+
+    Simulator sim;
+    sim.setFrozen(true);
+    if (!sim.start()) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.errorString()));
+        return 2;
+    }
+    for (int a : Detectors)
+        sim.addDetector(uint8_t(a));
+
+    MainForm form;
+    QStringList errors;
+    QObject::connect(&form.errors(), &ErrorReport::reported, [&](const QString &m) { errors << m; });
+    form.ui()->cb1->setEditText(sim.slavePath());
+    form.ui()->Button1->click(); // connect (lists 247) ...
+    form.ui()->Button9->click(); // ... and clear, so only the scan lists devices
+    if (!form.port().isOpen() || !errors.isEmpty()) {
+        std::fprintf(stderr, "cannot connect: %s\n", qPrintable(errors.join("; ")));
+        return 2;
+    }
+    const SerialChannel::Timing t = form.port().timingConstants();
+    const double readTimeoutMs = t.readMsPerByte * ExpectedReplyLength + t.readConstantMs;
+
+    // Each probe's start; the next probe's start (or the scan's end) closes it.
+    QElapsedTimer clock;
+    std::vector<qint64> startNs(BusSearch::LastAddress + 2, -1);
+    double cpuStart = 0, cpuEnd = 0;
+    qint64 endNs = 0;
+    QObject::connect(&form.busSearch(), &BusSearch::probeStarted, [&](uint8_t a) { startNs[a] = clock.nsecsElapsed(); });
+    QObject::connect(&form.busSearch(), &BusSearch::ended, [&] {
+        endNs = clock.nsecsElapsed();
+        cpuEnd = cpuSeconds();
+        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    });
+    QTimer::singleShot(0, [&] {
+        cpuStart = cpuSeconds();
+        clock.start();
+        form.ui()->Button3->click();
+    });
+    app.exec();
+
+    startNs[BusSearch::LastAddress + 1] = endNs;
+    std::vector<double> overheadMs;
+    for (int a = BusSearch::FirstAddress; a <= BusSearch::LastAddress; ++a)
+        if (!Detectors.contains(a) && startNs[a] >= 0 && startNs[a + 1] >= 0)
+            overheadMs.push_back(double(startNs[a + 1] - startNs[a]) / 1e6 - readTimeoutMs);
+
+    QStringList found;
+    for (int i = 0; i < form.state().deviceList.count(); ++i)
+        found << QString::number(form.state().deviceList.address(i));
+    int probes = 0;
+    for (const SimFrame &f : sim.frames())
+        probes += f.direction == SimFrame::Received;
+
+    const double wallS = double(endNs) / 1e9;
+    const double cpuS = cpuEnd - cpuStart;
+    std::printf("bus scan 1..%d, real timing (read time-out %.0f ms), detectors at 5 and 9\n",
+                BusSearch::LastAddress, readTimeoutMs);
+    std::printf("  probes received by the simulator: %d; found: %s\n", probes,
+                found.isEmpty() ? "none" : qPrintable(found.join(QStringLiteral(", "))));
+    std::printf("  total scan time: %.3f s\n", wallS);
+    if (!overheadMs.empty()) {
+        const double mean = std::accumulate(overheadMs.begin(), overheadMs.end(), 0.0) / double(overheadMs.size());
+        const auto [lo, hi] = std::minmax_element(overheadMs.begin(), overheadMs.end());
+        std::printf("  per silent probe beyond the read time-out (%zu probes): median %.3f ms, mean %.3f ms, "
+                    "min %.3f ms, max %.3f ms (target < 3 ms)\n",
+                    overheadMs.size(), median(overheadMs), mean, *lo, *hi);
+    }
+    std::printf("  process CPU time during the scan: %.3f s of %.3f s wall (%.2f %%)\n", cpuS, wallS,
+                100.0 * cpuS / wallS);
+    if (!errors.isEmpty())
+        std::printf("  errors reported: %s\n", qPrintable(errors.join("; ")));
+    return found == QStringList{"5", "9"} ? 0 : 1;
+}
