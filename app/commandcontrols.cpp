@@ -84,7 +84,9 @@ CommandControls::CommandControls(QWidget &mainWindow, uint8_t &PendingCommand)
 bool CommandControls::eventFilter(QObject *watched, QEvent *event)
 {
     const CommandControl *row = rowOf(watched);
-    if (!row)
+    // A disabled control still sees the mouse: the press reaches its filters
+    // before the control ignores it, and must not store a code.
+    if (!row || !static_cast<QWidget *>(watched)->isEnabled())
         return false;
     if (row->trigger == Trigger::Press && event->type() == QEvent::MouseButtonPress
         && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {

@@ -18,8 +18,10 @@ void MainForm::Button2Click()
         if (cycle.running())
             return; // the stopped run still finishes its pass
         form->Button2->setText(QStringLiteral("Стоп"));
-        cycle.start();
+        // The polling state comes first: the first pass may already end the
+        // run (a bad field text) and put the idle state back.
         activ_but(pollingState(s.deviceList.count()));
+        cycle.start();
         return;
     }
     cycle.stop();

@@ -28,7 +28,7 @@ QString decimalBytes(const QByteArray &bytes, const QString &separator);
 class PollRig {
 public:
     // readMs: the port's read time-out, instead of the line's 531 ms.
-    explicit PollRig(int readMs = 200);
+    explicit PollRig(int readMs = 400);
     ~PollRig();
     PollRig(const PollRig &) = delete;
     PollRig &operator=(const PollRig &) = delete;
@@ -49,7 +49,7 @@ public:
     // Replaces the table by these addresses: "Очистить таблицу", then
     // Edit1 + "Добавить прибор" for each.
     void listOnly(std::initializer_list<int> addresses);
-    // Clicks "Запрос" and waits until the cycle runs.
+    // Clicks "Запрос"; true when a run has begun.
     bool startPolling();
     // Clicks "Стоп" and waits until the run has ended.
     bool stopPolling();
@@ -60,8 +60,8 @@ public:
 
     // Turns the event loop until done() holds, at most timeoutMs.
     static bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000);
-    // Waits until Memo2 holds `count` more status lines than now would be
-    // answered by `since` (a count taken earlier with statusLineCount()).
+    // Waits until Memo2 holds `more` status lines beyond `since`, a count
+    // taken earlier with statusLineCount().
     bool waitForStatusLines(int since, int more, int timeoutMs = 10000);
 
     static QStringList lines(const QPlainTextEdit *memo);

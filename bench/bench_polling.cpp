@@ -1,0 +1,221 @@
+// Polling figures of the main window against the in-process simulator on a
+// pseudo-terminal (its CPU time is part of the process's):
+//  (a) status passes per second with no delay ("Задержка" 0), the display
+//      running and the chart window open, with the process CPU time;
+//  (b) process CPU while polling a silent address with the default delay
+//      (200 ms) and the line's real 531 ms read time-out;
+//  (c) resident memory after 1,000 passes and after more, the chart closed.
+//
+//   bench_polling [--part a|b|c|all] [--seconds N] [--passes N]
+//
+// --seconds: length of (b), default 60. --passes: how far (c) runs, default
+// 100000; it prints the resident memory every 25,000 passes on the way.
+#include "app/mainform.h"
+#include "chart/graph.h"
+#include "sim/simulator.h"
+#include "ui_mainform.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+namespace {
+double cpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+long residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+// The window connected to the simulator, polling `address` with `delayMs`.
+class Bench {
+public:
+    Bench()
+    {
+        sim.setFrozen(true);
+        if (!sim.start())
+            qFatal("simulator: %s", qPrintable(sim.errorString()));
+        sim.addDetector(1);
+        QObject::connect(&form.polling(), &PollingCycle::replyLine, [this] {
+            if (++passes == target && loop)
+                loop->quit();
+        });
+        form.show();
+    }
+
+    // Connects afresh (the delay is taken at connect) and lists only `address`.
+    void connect(int delayMs, SerialChannel::Timing timing, uint8_t address)
+    {
+        Ui::MainForm &ui = *form.ui();
+        if (form.port().isOpen())
+            ui.Button1->click();
+        form.port().setTiming(timing);
+        ui.cb1->setEditText(sim.slavePath());
+        ui.Edit8->setText(QString::number(delayMs));
+        ui.Button1->click();
+        ui.Button9->click();
+        ui.Edit1->setText(QString::number(address));
+        ui.Button5->click();
+        if (!form.port().isOpen() || form.state().deviceList.count() != 1)
+            qFatal("could not connect to %s", qPrintable(sim.slavePath()));
+    }
+
+    void start() { form.ui()->Button2->click(); }
+
+    void stop()
+    {
+        form.ui()->Button2->click();
+        runFor(0, [this] { return !form.polling().running(); });
+    }
+
+    // Turns the event loop until `count` more passes have ended.
+    void runPasses(long count)
+    {
+        target = passes + count;
+        QEventLoop l;
+        loop = &l;
+        l.exec();
+        loop = nullptr;
+    }
+
+    // Turns the event loop for `ms` (0: until done() holds).
+    void runFor(int ms, const std::function<bool()> &done = {})
+    {
+        QEventLoop l;
+        QTimer check;
+        if (done) {
+            QObject::connect(&check, &QTimer::timeout, &l, [&] {
+                if (done())
+                    l.quit();
+            });
+            check.start(10);
+        }
+        if (ms > 0)
+            QTimer::singleShot(ms, &l, &QEventLoop::quit);
+        l.exec();
+    }
+
+    Simulator sim;
+    MainForm form;
+    long passes = 0;
+
+private:
+    long target = -1;
+    QEventLoop *loop = nullptr;
+};
+
+void partA(Bench &b)
+{
+    b.connect(0, {0, 200, 100, 1000}, 1);
+    b.form.chartWindow().showChart();
+    b.start();
+    b.runPasses(500); // warm-up: the series and the logs are allocated
+    const long n = 10000;
+    QElapsedTimer wall;
+    const double cpu0 = cpuSeconds();
+    wall.start();
+    b.runPasses(n);
+    const double seconds = wall.nsecsElapsed() / 1e9;
+    const double cpu = cpuSeconds() - cpu0;
+    b.stop();
+    b.form.chartWindow().hide();
+    std::printf("(a) %ld status passes in %.2f s: %.0f passes/s, %.3f ms wall per pass\n", n, seconds, n / seconds,
+                1000 * seconds / n);
+    std::printf("    process CPU %.2f s (%.0f %% of one core), %.3f ms CPU per pass (program and simulator)\n", cpu,
+                100 * cpu / seconds, 1000 * cpu / n);
+}
+
+void partB(Bench &b, int seconds)
+{
+    b.connect(200, SerialChannel::Timing{}, 99); // nobody answers at 99
+    b.start();
+    b.runFor(2000); // settle
+    const long passes0 = b.passes;
+    QElapsedTimer wall;
+    const double cpu0 = cpuSeconds();
+    wall.start();
+    b.runFor(seconds * 1000);
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    const double cpu = cpuSeconds() - cpu0;
+    const long passes = b.passes - passes0;
+    b.stop();
+    std::printf("(b) silent address, delay 200 ms, read time-out 531 ms: %ld passes in %.1f s (%.0f ms each)\n",
+                passes, elapsed, passes ? 1000 * elapsed / passes : 0.0);
+    std::printf("    process CPU %.3f s = %.3f %% of one core\n", cpu, 100 * cpu / elapsed);
+}
+
+void partC(Bench &b, long passes)
+{
+    b.connect(0, {0, 200, 100, 1000}, 1);
+    b.start();
+    b.runPasses(1000);
+    const long first = residentKiB();
+    std::printf("(c) resident memory after %7d passes: %ld KiB\n", 1000, first);
+    QElapsedTimer wall;
+    wall.start();
+    for (long done = 1000; done < passes;) {
+        const long step = std::min<long>(25000 - done % 25000, passes - done);
+        b.runPasses(step);
+        done += step;
+        std::printf("    resident memory after %7ld passes: %ld KiB (%+ld KiB; Memo1 %d, Memo2 %d lines)\n", done,
+                    residentKiB(), residentKiB() - first, b.form.ui()->Memo1->blockCount(),
+                    b.form.ui()->Memo2->blockCount());
+        std::fflush(stdout);
+    }
+    b.stop();
+    std::printf("    %ld passes in %.0f s\n", passes - 1000, wall.elapsed() / 1000.0);
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    applyApplicationLook();
+
+    QCommandLineParser options;
+    options.addHelpOption();
+    const QCommandLineOption part(QStringLiteral("part"), QStringLiteral("a, b, c or all"), QStringLiteral("which"),
+                                  QStringLiteral("all"));
+    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("length of (b)"), QStringLiteral("s"),
+                                     QStringLiteral("60"));
+    const QCommandLineOption passes(QStringLiteral("passes"), QStringLiteral("passes of (c)"), QStringLiteral("n"),
+                                    QStringLiteral("100000"));
+    options.addOptions({part, seconds, passes});
+    options.process(app);
+    const QString which = options.value(part);
+
+    // The device logs go to the working directory.
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    auto bench = std::make_unique<Bench>();
+    if (which == "a" || which == "all")
+        partA(*bench);
+    if (which == "b" || which == "all")
+        partB(*bench, options.value(seconds).toInt());
+    if (which == "c" || which == "all")
+        partC(*bench, options.value(passes).toLong());
+    bench.reset();
+    QDir::setCurrent(QDir::tempPath());
+    return 0;
+}
