@@ -129,7 +129,8 @@ void MainForm::setUpGrid()
 }
 
 // States the .ui cannot express: a combo showing text with no entry
-// selected, and a button hidden until the device grants service access.
+// selected, a button hidden until the device grants service access, and the
+// logs' first lines (a title, then an empty line).
 void MainForm::setInitialStates()
 {
     form->cb1->setCurrentIndex(-1);
@@ -137,7 +138,6 @@ void MainForm::setInitialStates()
     form->cb7->setCurrentIndex(-1);
     form->cb7->setEditText(QStringLiteral("9600"));
     form->btn4->hide();
-    // One exchange per line: a wrapped line would read as two.
-    form->Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    form->Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
+    form->Memo1->setPlainText(QStringLiteral("Запрос\n"));
+    form->Memo2->setPlainText(QStringLiteral("Ответ\n"));
 }

@@ -57,8 +57,8 @@ void MainForm::connectPolling()
     cycle.commandInputs = [this](uint8_t target) { return commandInputs(target); };
     cycle.display = [this](uint8_t row) { statusDisplay->display(row); };
     connect(&cycle, &PollingCycle::passStarted, this, [this] { form->Shape1->setColor(Red); });
-    connect(&cycle, &PollingCycle::requestLine, form->Memo1, &QPlainTextEdit::appendPlainText);
-    connect(&cycle, &PollingCycle::replyLine, form->Memo2, &QPlainTextEdit::appendPlainText);
+    connect(&cycle, &PollingCycle::requestLine, form->Memo1, &LogView::appendPlainText);
+    connect(&cycle, &PollingCycle::replyLine, form->Memo2, &LogView::appendPlainText);
     connect(&cycle, &PollingCycle::replyLamp, this, [this](bool got) { form->Shape2->setColor(got ? Lime : White); });
     connect(&cycle, &PollingCycle::channelMaskShown, this, [this](uint8_t mask) { form->b->setText(QString::number(mask)); });
     connect(&cycle, &PollingCycle::addressChanged, this, [this](uint8_t a) { setGridCell(1, 0, QString::number(a)); });

@@ -3,6 +3,7 @@
 // fixed 873 x 416 client area.
 
 #include "app/lamp.h"
+#include "app/logview.h"
 #include "app/mainform.h"
 
 #include <QCheckBox>
@@ -11,14 +12,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QSet>
 #include <QStyle>
 #include <QStyleOption>
 #include <QTableWidget>
-#include <QTextBlock>
 #include <QtTest>
 
 #include <memory>
@@ -188,8 +187,8 @@ private slots:
             {"HartOn", "QPushButton", "HartOn", conn},
             {"GroupBox2", "QGroupBox", "Обмен", ""},
             {"sg1", "QTableWidget", "-", "Обмен"},
-            {"Memo1", "QPlainTextEdit", "-", ""},
-            {"Memo2", "QPlainTextEdit", "-", ""},
+            {"Memo1", "LogView", "-", ""},
+            {"Memo2", "LogView", "-", ""},
             {"edtserch", "QLineEdit", "", ""},
             {"b", "QPushButton", "b", ""},
             {"wf", "QCheckBox", "Запись в файл", ""},
@@ -350,13 +349,16 @@ private slots:
         const std::pair<const char *, QString> memos[] = {{"Memo1", QStringLiteral("Запрос")},
                                                           {"Memo2", QStringLiteral("Ответ")}};
         for (const auto &[name, first] : memos) {
-            auto *m = control<QPlainTextEdit>(name);
+            auto *m = control<LogView>(name);
             QVERIFY(m);
-            QVERIFY(m->isReadOnly());
+            // Read-only: typing into a log changes nothing.
+            QTest::keyClicks(m, QStringLiteral("x1"));
+            QTest::keyClick(m, Qt::Key_Return);
+            QTest::keyClick(m, Qt::Key_Backspace);
             QCOMPARE(m->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-            QCOMPARE(m->document()->blockCount(), 2);
-            QCOMPARE(m->document()->firstBlock().text(), first);
-            QCOMPARE(m->document()->lastBlock().text(), QString());
+            QCOMPARE(m->blockCount(), 2);
+            QCOMPARE(m->line(0), first);
+            QCOMPARE(m->lastLine(), QString());
         }
     }
 

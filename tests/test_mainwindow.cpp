@@ -2,13 +2,13 @@
 // control states, connect and disconnect, the device table, the bus search,
 // and closing the window while the line is busy.
 #include "app/lamp.h"
+#include "app/logview.h"
 #include "support/mainrig.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
@@ -78,7 +78,7 @@ bool isLogRow(const QByteArray &line)
 }
 
 // Lines in the reply log.
-int replyLines(MainRig &r) { return r.w<QPlainTextEdit>("Memo2")->blockCount(); }
+int replyLines(MainRig &r) { return r.w<LogView>("Memo2")->blockCount(); }
 } // namespace
 
 class TestMainWindow : public QObject {

@@ -5,7 +5,6 @@
 #include <QEventLoop>
 #include <QRegularExpression>
 #include <QTest>
-#include <QTextBlock>
 #include <QTimer>
 
 QByteArray withModbusCrc(QByteArray bytes)
@@ -127,14 +126,6 @@ bool PollRig::waitFor(const std::function<bool()> &done, int timeoutMs)
 bool PollRig::waitForStatusLines(int since, int more, int timeoutMs)
 {
     return waitFor([&] { return statusLineCount() >= since + more; }, timeoutMs);
-}
-
-QStringList PollRig::lines(const QPlainTextEdit *memo)
-{
-    QStringList out;
-    for (QTextBlock b = memo->document()->begin(); b.isValid(); b = b.next())
-        out << b.text();
-    return out;
 }
 
 int PollRig::statusLineCount() const

@@ -64,10 +64,10 @@ public:
     // taken earlier with statusLineCount().
     bool waitForStatusLines(int since, int more, int timeoutMs = 10000);
 
-    static QStringList lines(const QPlainTextEdit *memo);
+    static QStringList lines(const LogView *memo) { return memo->lines(); }
     // Memo2 lines that are status lines: eleven unsigned decimals, two blanks apart.
     int statusLineCount() const;
-    QString lastLine(const QPlainTextEdit *memo) const { return lines(memo).last(); }
+    QString lastLine(const LogView *memo) const { return lines(memo).last(); }
     // Text of a grid cell; grid row 1 is the first device's row.
     QString cell(int gridRow, int column) const;
 

@@ -1,0 +1,65 @@
+#pragma once
+#include <QAbstractScrollArea>
+#include <QString>
+#include <QStringList>
+#include <deque>
+
+class QAction;
+
+// A read-only log of text lines that runs for days: it keeps the newest lines
+// as plain strings in a queue and paints only the lines on screen, so a line
+// costs little more than its characters and a full log takes a new line as
+// cheaply as an empty one. While the view is at the bottom it follows the
+// newest line; scrolled up, it keeps the lines it shows in place. The calls
+// mirror those of a read-only QPlainTextEdit, where a line is a block.
+class LogView : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    explicit LogView(QWidget *parent = nullptr);
+
+    // Keeps at most `count` newest lines (0 or less: no limit) and drops the
+    // oldest ones beyond it now.
+    void setMaximumBlockCount(int count);
+    int maximumBlockCount() const { return limit; }
+
+    // Lines kept; 0 when empty.
+    int blockCount() const { return int(kept.size()); }
+    // Line `index` from the oldest kept (0); empty outside the lines kept.
+    QString line(int index) const;
+    QString lastLine() const;
+    QStringList lines() const;
+    // The lines joined by '\n'.
+    QString toPlainText() const;
+    // Replaces the lines by those of `text`, '\n' apart; an empty text leaves none.
+    void setPlainText(const QString &text);
+    void clear();
+
+    // Copies every line kept to the clipboard (the context menu's one entry).
+    void copyAll() const;
+
+public slots:
+    // Adds `text` as the newest line (several lines if it holds '\n').
+    void appendPlainText(const QString &text);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    // Stores one line; returns how many old lines made room for it.
+    int store(const QString &text);
+    int dropBeyondLimit();
+    int measure(const QString &text) const;
+    int lineStep() const;
+    bool atBottom() const;
+    void updateScrollBars();
+
+    std::deque<QString> kept;
+    int limit = 0;
+    int widest = 0; // pixels of the widest line stored since the last clear
+    QAction *copyAllAction;
+};
