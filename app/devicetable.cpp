@@ -1,27 +1,12 @@
 // The device table of the main window: adding, clearing and the bus search.
+#include "app/lamp.h"
 #include "app/mainform.h"
 #include "app/controlstates.h"
 #include "link/inttext.h"
+#include "status/gridcell.h"
 #include "ui_mainform.h"
 
-namespace {
-const QColor White(255, 255, 255);
-const QColor Lime(0, 255, 0);
-const QColor Red(255, 0, 0);
-} // namespace
-
-// Grid row k (k >= 1) is table row k - 1: the header row is the table's header.
-void MainForm::setGridCell(int gridRow, int column, const QString &text)
-{
-    QTableWidget *grid = form->sg1;
-    QTableWidgetItem *item = grid->item(gridRow - 1, column);
-    if (!item) {
-        item = new QTableWidgetItem;
-        item->setFlags(Qt::ItemIsEnabled);
-        grid->setItem(gridRow - 1, column, item);
-    }
-    item->setText(text);
-}
+using namespace LampColor;
 
 void MainForm::addev(uint8_t address)
 {
@@ -31,7 +16,7 @@ void MainForm::addev(uint8_t address)
     const int slot = list.count();
     if (slot > 0)
         form->sg1->setRowCount(slot + 1);
-    setGridCell(slot + 1, 0, QString::number(address));
+    setGridCell(*form->sg1, slot + 1, 0, QString::number(address));
     list.add(address);
 }
 
@@ -43,7 +28,7 @@ void MainForm::clear_tab()
     form->sg1->setRowCount(1);
     // The row that stays belongs to no device now: none of its values may linger.
     for (int col = 0; col < form->sg1->columnCount(); ++col)
-        setGridCell(1, col, QString());
+        setGridCell(*form->sg1, 1, col, QString());
 }
 
 void MainForm::Button5Click()

@@ -95,7 +95,6 @@ private:
     void lockWhileWindingDown();
     void guarded(const std::function<void()> &step);
     CommandInputs commandInputs(uint8_t target) const;
-    void setGridCell(int gridRow, int column, const QString &text);
 
     SharedState s;
     SerialChannel bcp;

@@ -1,16 +1,14 @@
 // The main window's side of polling: the poll button, the logs and lamps,
 // and what the window hands the cycle (field texts, the status display).
+#include "app/lamp.h"
 #include "app/mainform.h"
 #include "app/controlstates.h"
 #include "chart/unit2.h"
+#include "status/gridcell.h"
 #include "status/statusdisplay.h"
 #include "ui_mainform.h"
 
-namespace {
-const QColor White(255, 255, 255);
-const QColor Lime(0, 255, 0);
-const QColor Red(255, 0, 0);
-} // namespace
+using namespace LampColor;
 
 void MainForm::Button2Click()
 {
@@ -61,7 +59,7 @@ void MainForm::connectPolling()
     connect(&cycle, &PollingCycle::replyLine, form->Memo2, &LogView::appendPlainText);
     connect(&cycle, &PollingCycle::replyLamp, this, [this](bool got) { form->Shape2->setColor(got ? Lime : White); });
     connect(&cycle, &PollingCycle::channelMaskShown, this, [this](uint8_t mask) { form->b->setText(QString::number(mask)); });
-    connect(&cycle, &PollingCycle::addressChanged, this, [this](uint8_t a) { setGridCell(1, 0, QString::number(a)); });
+    connect(&cycle, &PollingCycle::addressChanged, this, [this](uint8_t a) { setGridCell(*form->sg1, 1, 0, QString::number(a)); });
     connect(&cycle, &PollingCycle::baudChanged, this, [this](uint8_t code) {
         if (const auto choice = baudChoiceForCode(code))
             form->cb2->setCurrentIndex(choice->cb2Index);

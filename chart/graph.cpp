@@ -253,7 +253,7 @@ void TForm1::setG42(int value)
 
 void TForm1::setFire(bool fire)
 {
-    ui->Shape1->setColor(fire ? QColor(255, 0, 0) : QColor(Qt::white));
+    ui->Shape1->setColor(fire ? LampColor::Red : LampColor::White);
 }
 
 void TForm1::append(int series, double value)

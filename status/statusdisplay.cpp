@@ -1,17 +1,14 @@
 #include "status/statusdisplay.h"
+#include "app/lamp.h"
 #include "chart/graph.h"
 #include "polling/sharedstate.h"
 #include "status/formats.h"
+#include "status/gridcell.h"
 #include "ui_mainform.h"
 
-#include <QTableWidgetItem>
+using namespace LampColor;
 
 namespace {
-const QColor Red(255, 0, 0);
-const QColor Green(0, 128, 0);
-const QColor Black(0, 0, 0);
-const QColor LightCyan(202, 249, 251);
-
 QString two(bool bit, const char *set, const char *clear)
 {
     return QString::fromUtf8(bit ? set : clear);
@@ -25,17 +22,7 @@ StatusDisplay::StatusDisplay(Ui::MainForm &form, TForm1 &chartWindow, SharedStat
 
 void StatusDisplay::cell(uint8_t row, int column, const QString &text)
 {
-    QTableWidget *grid = ui.sg1;
-    const int tableRow = row - 1; // grid row 0 is the header
-    if (tableRow < 0 || tableRow >= grid->rowCount())
-        return;
-    QTableWidgetItem *item = grid->item(tableRow, column);
-    if (!item) {
-        item = new QTableWidgetItem;
-        item->setFlags(Qt::ItemIsEnabled);
-        grid->setItem(tableRow, column, item);
-    }
-    item->setText(text);
+    setGridCell(*ui.sg1, row, column, text);
 }
 
 void StatusDisplay::display(uint8_t row)
