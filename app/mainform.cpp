@@ -1,5 +1,6 @@
 #include "mainform.h"
 #include "ui_mainform.h"
+#include "app/commandcontrols.h"
 #include "chart/graph.h"
 #include "chart/unit2.h"
 #include "status/statusdisplay.h"
@@ -67,7 +68,7 @@ void MainForm::FormCreate()
     Form1 = std::make_unique<TForm1>();
     Form2 = std::make_unique<TForm2>();
     statusDisplay = std::make_unique<StatusDisplay>(*form, *Form1, s);
-    commandControls = new CommandControls(*this, s.PendingCommand);
+    new CommandControls(*this, s.PendingCommand); // owned by the window
 
     connect(Form1.get(), &TForm1::commandStored, this, [this](uint8_t code) { s.PendingCommand = code; });
     connect(Form2.get(), &TForm2::commandStored, this, [this](uint8_t code) { s.PendingCommand = code; });

@@ -1,6 +1,5 @@
 #pragma once
 #include "app/bussearch.h"
-#include "app/commandcontrols.h"
 #include "app/errorreport.h"
 #include "link/serialchannel.h"
 #include "link/transaction.h"
@@ -19,6 +18,11 @@ namespace Ui {
 class MainForm;
 }
 
+// The style and font the fixed layouts of the windows are measured for. Called
+// once after the QApplication exists and before any window is created; the
+// look of a desktop theme (wider margins, other glyph widths) would clip them.
+void applyApplicationLook();
+
 // The main window: connection, exchange grid, device settings and commands,
 // and the request/reply logs. The layout lives in mainform.ui and every
 // control keeps its layout name (Button1, cb1, sg1, ...), so handlers are
@@ -33,11 +37,6 @@ class MainForm;
 // index, so an entry counts as selected only while currentIndex() >= 0 and
 // currentText() still equals itemText(currentIndex()). The same holds for
 // cb2 and cb7.
-// The style and font the fixed layouts of the windows are measured for. Called
-// once after the QApplication exists and before any window is created; the
-// look of a desktop theme (wider margins, other glyph widths) would clip them.
-void applyApplicationLook();
-
 class MainForm : public QWidget {
     Q_OBJECT
 
@@ -54,8 +53,7 @@ public:
     // The controls by their layout names.
     Ui::MainForm *ui() const { return form.get(); }
 
-    // ---- the program's state and its machinery, created with the window ----
-public:
+    // The program's state and its machinery, created with the window.
     SharedState &state() { return s; }
     SerialChannel &port() { return bcp; }
     PollingCycle &polling() { return cycle; }
@@ -106,9 +104,6 @@ private:
     std::unique_ptr<TForm1> Form1;
     std::unique_ptr<TForm2> Form2;
     std::unique_ptr<StatusDisplay> statusDisplay;
-    CommandControls *commandControls = nullptr;
-
-
 
     void addFoundPorts();
     void setUpGrid();

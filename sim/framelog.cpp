@@ -1,5 +1,7 @@
 #include "sim/framelog.h"
 
+#include <algorithm>
+
 namespace {
 
 const char *directionTag(SimFrame::Direction d)
@@ -16,7 +18,7 @@ const char *directionTag(SimFrame::Direction d)
 
 const SimFrame &FrameLog::add(SimFrame::Direction direction, const QByteArray &bytes)
 {
-    if (entries.size() >= MaxEntries)
+    if (entries.size() >= keep)
         entries.removeFirst();
     entries.append(SimFrame{double(clock.nsecsElapsed()) / 1e9, direction, bytes});
     if (file.isOpen()) {
@@ -41,4 +43,11 @@ QString FrameLog::formatLine(const SimFrame &frame)
         .arg(frame.time, 0, 'f', 3)
         .arg(QLatin1String(directionTag(frame.direction)))
         .arg(QString::fromLatin1(frame.bytes.toHex(' ').toUpper()));
+}
+
+void FrameLog::setKeep(int frames)
+{
+    keep = std::max(frames, 1);
+    while (entries.size() > keep)
+        entries.removeFirst();
 }

@@ -19,7 +19,8 @@ struct SimFrame {
 
 // Every frame on the line, in memory and, when a file is set, as text lines
 // "12.345 RX 01 03 00 01 00 18 14 00" (RX, TX, or JUNK for discarded bytes),
-// each flushed as it is written. Memory keeps the latest MaxEntries frames.
+// each flushed as it is written. Memory keeps the latest frames, MaxEntries
+// unless setKeep() says otherwise.
 class FrameLog {
 public:
     static constexpr int MaxEntries = 100000;
@@ -29,6 +30,8 @@ public:
     const SimFrame &add(SimFrame::Direction direction, const QByteArray &bytes);
     QList<SimFrame> frames() const { return entries; }
     void clear() { entries.clear(); }
+    // How many of the latest frames memory keeps (MaxEntries unless told).
+    void setKeep(int frames);
 
     // Appends to `path`; an empty path stops writing. False if it cannot open.
     bool setFile(const QString &path);
@@ -39,5 +42,6 @@ public:
 private:
     QElapsedTimer clock;
     QList<SimFrame> entries;
+    int keep = MaxEntries;
     QFile file;
 };

@@ -67,6 +67,8 @@ public:
     // Also appends the wire log to this file ("" stops). False if it cannot open.
     bool setLogFile(const QString &path);
     QList<SimFrame> frames() const { return log.frames(); }
+    // How many of the latest frames frames() keeps.
+    void setFramesKept(int frames) { log.setKeep(frames); }
     void clearFrames() { log.clear(); }
 
     // An unfinished request is dropped after this much silence.
