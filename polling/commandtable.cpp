@@ -126,20 +126,20 @@ const CommandSpec *commandSpec(uint8_t code)
 
 BuiltCommand buildCommand(uint8_t code, const CommandInputs &in, uint8_t &ChannelMask)
 {
-    const CommandSpec *spec = commandSpec(code);
+    const CommandSpec *row = commandSpec(code);
     BuiltCommand out;
-    if (!spec || spec->source == VS::None)
+    if (!row || row->source == VS::None)
         return out;
     out.send = true;
-    out.reg = spec->reg;
-    switch (spec->source) {
+    out.reg = row->reg;
+    switch (row->source) {
     case VS::None:
         break;
     case VS::Fixed:
-        out.value = spec->fixed;
+        out.value = row->fixed;
         break;
     case VS::Field:
-        out.value = low16(fieldInteger(in, spec->field));
+        out.value = low16(fieldInteger(in, row->field));
         break;
     case VS::G42:
         out.value = uint16_t(in.G_42);
@@ -148,7 +148,7 @@ BuiltCommand buildCommand(uint8_t code, const CommandInputs &in, uint8_t &Channe
         out.value = ConfigMarkValue;
         break;
     case VS::NewAddress:
-        out.keptAddress = uint8_t(fieldInteger(in, spec->field) & 0xFF);
+        out.keptAddress = uint8_t(fieldInteger(in, row->field) & 0xFF);
         out.value = registerZero(out.keptAddress, in.BaudCode);
         break;
     case VS::NewBaud:
@@ -156,15 +156,15 @@ BuiltCommand buildCommand(uint8_t code, const CommandInputs &in, uint8_t &Channe
         out.value = registerZero(in.targetAddress, out.keptBaud);
         break;
     case VS::MaskSet:
-        ChannelMask = uint8_t(ChannelMask | spec->maskBit);
+        ChannelMask = uint8_t(ChannelMask | row->maskBit);
         out.value = ChannelWriteBase + ChannelMask;
         break;
     case VS::MaskClear:
-        ChannelMask = uint8_t(ChannelMask & ~spec->maskBit);
+        ChannelMask = uint8_t(ChannelMask & ~row->maskBit);
         out.value = ChannelWriteBase + ChannelMask;
         break;
     case VS::UvFaultHours:
-        out.value = uvFaultHours(in.fieldText(spec->field));
+        out.value = uvFaultHours(in.fieldText(row->field));
         break;
     }
     return out;

@@ -78,9 +78,9 @@ private slots:
     void everyCode()
     {
         QFETCH(Expected, e);
-        const CommandSpec *spec = commandSpec(uint8_t(e.code));
-        QVERIFY(spec);
-        QCOMPARE(spec->code, e.code);
+        const CommandSpec *row = commandSpec(uint8_t(e.code));
+        QVERIFY(row);
+        QCOMPARE(row->code, e.code);
         Fields f;
         uint8_t mask = 2;
         const BuiltCommand b = f.build(e.code, mask);
