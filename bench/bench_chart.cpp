@@ -5,6 +5,7 @@
 // memory held per point. Prints figures; it passes or fails nothing.
 //
 // Run: bench_chart [points ...]   (offscreen unless QT_QPA_PLATFORM is set)
+#include "measure.h"
 #include "chart/graph.h"
 
 #include <QApplication>
@@ -51,12 +52,6 @@ void feed(TForm1 &form, long long i)
     form.addUv(uv, uv + 10, 1200);
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
@@ -98,8 +93,7 @@ void measure(long long points)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    offscreenUnlessSet();
     QApplication app(argc, argv);
 
     std::vector<long long> sizes;

@@ -3,6 +3,7 @@
 // time, so this is the software's own overhead), and the process CPU time
 // against wall time while transactions to a silent address wait out their
 // 531 ms read time-out.
+#include "measure.h"
 #include "link/serialchannel.h"
 #include "link/transaction.h"
 #include "support/simprocess.h"
@@ -16,13 +17,6 @@
 #include <vector>
 
 namespace {
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
 // One transaction, waiting for its end on the event loop; returns its count.
 int runOne(Transaction &tx, uint8_t address)
 {

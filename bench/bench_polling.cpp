@@ -10,6 +10,7 @@
 //
 // --seconds: length of (b), default 60. --passes: how far (c) runs, default
 // 100000; it prints the resident memory every 25,000 passes on the way.
+#include "measure.h"
 #include "app/mainform.h"
 #include "chart/graph.h"
 #include "sim/simulator.h"
@@ -28,13 +29,6 @@
 #include <memory>
 
 namespace {
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
 long residentKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -190,8 +184,7 @@ void partC(Bench &b, long passes)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    offscreenUnlessSet();
     QApplication app(argc, argv);
     applyApplicationLook();
 

@@ -7,6 +7,7 @@
 // exits 1 if the scan did not find exactly the two detectors.
 //
 // Run: bench_scan   (offscreen unless QT_QPA_PLATFORM is set)
+#include "measure.h"
 #include "app/bussearch.h"
 #include "app/mainform.h"
 #include "sim/simulator.h"
@@ -25,26 +26,11 @@
 
 namespace {
 const QList<int> Detectors{5, 9}; // the addresses the scan must find
-
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    offscreenUnlessSet();
     QApplication app(argc, argv);
     applyApplicationLook();
 
