@@ -84,6 +84,14 @@ void MainForm::FormCreate()
     connect(form->Button6, &QPushButton::clicked, this, &MainForm::Button6Click);
     form->lblT_UVFault->installEventFilter(this);
 
+    // A port lost between exchanges (an adapter pulled while idle or during
+    // the delay between passes) is reported once, by polling if it runs.
+    connect(&bcp, &SerialChannel::lostWhileIdle, this, [this](const QString &message) {
+        if (cycle.running())
+            cycle.abandon(message);
+        else
+            errorReport->report(message);
+    });
     connectPolling();
     connectSearch();
 }

@@ -217,6 +217,7 @@ void SerialChannel::onError(QSerialPort::SerialPortError error)
         return;
     // A vanished far end repeats this error without end until the port is
     // closed: close at the first one and report once.
+    const bool exchanging = readDest != nullptr || writePending > 0;
     readDeadline.stop();
     writeDeadline.stop();
     readDest = nullptr;
@@ -224,4 +225,6 @@ void SerialChannel::onError(QSerialPort::SerialPortError error)
     port.close();
     port.clearError();
     emit portFailed(message);
+    if (!exchanging)
+        emit lostWhileIdle(message);
 }

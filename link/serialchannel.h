@@ -54,6 +54,9 @@ signals:
     void portFailed(const QString &message);
     // A read or write in progress was cancelled by abortAll() or close().
     void aborted();
+    // The port failed while no exchange was under way, so no transaction
+    // will report it: it has been closed.
+    void lostWhileIdle(const QString &message);
 
 private:
     void onReadyRead();

@@ -34,6 +34,13 @@ public:
     bool isActive() const { return PollingActive; }
     // True from start() until the last pass has ended.
     bool running() const { return phase != Phase::Idle; }
+    // Ends the run at once with an error met outside its exchanges (the port
+    // lost during the delay); failed() reports it.
+    void abandon(const QString &message)
+    {
+        if (running())
+            finish(message);
+    }
 
 signals:
     void passStarted();                    // request lamp red

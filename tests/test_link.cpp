@@ -204,6 +204,25 @@ private slots:
         QCOMPARE(rig.done.count(), 0);
     }
 
+    void farEndVanishingBetweenExchangesIsReportedToo()
+    {
+        Rig rig;
+        QSignalSpy idleLoss(&rig.bcp, &SerialChannel::lostWhileIdle);
+        rig.peer.close();
+        QVERIFY(idleLoss.wait(5000));
+        QTest::qWait(200);
+        QCOMPARE(idleLoss.count(), 1);
+        QVERIFY(!rig.bcp.isOpen());
+        QCOMPARE(rig.failed.count(), 0); // no transaction ran, none failed
+
+        Rig busy(50);
+        QSignalSpy busyLoss(&busy.bcp, &SerialChannel::lostWhileIdle);
+        QVERIFY(busy.tx.query(1, 3, 1, 24));
+        busy.peer.close();
+        QVERIFY(busy.failed.wait(5000));
+        QCOMPARE(busyLoss.count(), 0); // the transaction reported it
+    }
+
     void queryOnAClosedPortFailsThroughTheSignal()
     {
         Rig rig;

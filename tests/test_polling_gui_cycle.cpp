@@ -280,6 +280,34 @@ private slots:
         QVERIFY(!rig.window->polling().isActive());
     }
 
+    void portLostBetweenExchangesIsReportedOnce()
+    {
+        PollRig rig;
+        rig.device(1);
+        QVERIFY(rig.connectPort(400));
+        rig.listOnly({1});
+        QSignalSpy reported(&rig.window->errors(), &ErrorReport::reported);
+        // Lost while idle: one report, nothing else runs.
+        rig.sim.dropLine(200);
+        QVERIFY(reported.wait(5000));
+        QVERIFY(PollRig::waitFor([&] { return rig.sim.isRunning(); }));
+        QCOMPARE(rig.ui().Button1->text(), QStringLiteral("Разъединить"));
+        rig.ui().cb1->setEditText(rig.sim.slavePath()); // the line came back as a new pseudo-terminal
+        QTest::mouseClick(rig.ui().Button1, Qt::LeftButton); // connects again
+        QVERIFY(rig.window->port().isOpen());
+        QCOMPARE(reported.count(), 1);
+
+        // Lost during the delay after a reply: polling ends with one report.
+        QVERIFY(rig.startPolling());
+        QVERIFY(rig.waitForStatusLines(0, 1));
+        rig.sim.dropLine();
+        QVERIFY(PollRig::waitFor([&] { return !rig.window->polling().running(); }));
+        QTest::qWait(300);
+        QCOMPARE(reported.count(), 2);
+        QCOMPARE(reported.last().first().toString(), QStringLiteral("Ошибка чтения из порта"));
+        QVERIFY2(rig.idleStateMismatches().isEmpty(), qPrintable(rig.idleStateMismatches().join("; ")));
+    }
+
     void logRowsWhileLoggingIsOn()
     {
         PollRig rig;
