@@ -1,4 +1,5 @@
 #include "app/commandcontrols.h"
+#include "polling/sharedstate.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -61,8 +62,8 @@ const CommandControl *rowOf(const QObject *control)
 }
 } // namespace
 
-CommandControls::CommandControls(QWidget &mainWindow, uint8_t &PendingCommand)
-    : QObject(&mainWindow), window(mainWindow), pending(PendingCommand)
+CommandControls::CommandControls(QWidget &mainWindow, SharedState &sharedState)
+    : QObject(&mainWindow), window(mainWindow), state(sharedState)
 {
     for (const CommandControl &c : Controls) {
         QWidget *w = window.findChild<QWidget *>(QLatin1String(c.name));
@@ -73,7 +74,7 @@ CommandControls::CommandControls(QWidget &mainWindow, uint8_t &PendingCommand)
             connect(static_cast<QAbstractButton *>(w), &QAbstractButton::clicked, this, [this, row = &c] {
                 if (row->needsText && window.findChild<QLineEdit *>(row->needsText)->text().isEmpty())
                     return;
-                pending = row->code;
+                state.storeCommand(row->code);
             });
         } else {
             w->installEventFilter(this);
@@ -88,14 +89,17 @@ bool CommandControls::eventFilter(QObject *watched, QEvent *event)
     // before the control ignores it, and must not store a code.
     if (!row || !static_cast<QWidget *>(watched)->isEnabled())
         return false;
-    if (row->trigger == Trigger::Press && event->type() == QEvent::MouseButtonPress
-        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+    // The second click of a double click arrives as a double-click event and
+    // toggles the box too, so it must queue the code for the state it sees.
+    const bool press = event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+    if (row->trigger == Trigger::Press && press && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
         // Seen before the toggle: the box's state says which way the channel goes.
-        pending = static_cast<QCheckBox *>(watched)->isChecked() ? row->codeWhenTicked : row->code;
+        state.storeCommand(static_cast<QCheckBox *>(watched)->isChecked() ? row->codeWhenTicked : row->code);
     } else if (row->trigger == Trigger::EnterRelease && event->type() == QEvent::KeyRelease) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter)
-            pending = row->code;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        // A held key repeats its release; only the user's one press queues a write.
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !key->isAutoRepeat())
+            state.storeCommand(row->code);
     }
     return false;
 }

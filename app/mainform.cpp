@@ -68,10 +68,10 @@ void MainForm::FormCreate()
     Form1 = std::make_unique<TForm1>();
     Form2 = std::make_unique<TForm2>();
     statusDisplay = std::make_unique<StatusDisplay>(*form, *Form1, s);
-    new CommandControls(*this, s.PendingCommand); // owned by the window
+    new CommandControls(*this, s); // owned by the window
 
-    connect(Form1.get(), &TForm1::commandStored, this, [this](uint8_t code) { s.PendingCommand = code; });
-    connect(Form2.get(), &TForm2::commandStored, this, [this](uint8_t code) { s.PendingCommand = code; });
+    connect(Form1.get(), &TForm1::commandStored, this, [this](uint8_t code) { s.storeCommand(code); });
+    connect(Form2.get(), &TForm2::commandStored, this, [this](uint8_t code) { s.storeCommand(code); });
     connect(Form1.get(), &TForm1::irWindowChanged, this, [this](uint8_t n) { s.averages.IrWindow = n; });
     connect(Form1.get(), &TForm1::uvWindowChanged, this, [this](uint8_t n) { s.averages.UvWindow = n; });
     connect(Form1.get(), &TForm1::errorRaised, errorReport, &ErrorReport::report);

@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <qcustomplot.h>
 
@@ -102,6 +103,14 @@ TForm1::TForm1(QWidget *parent)
     // existing bitmap is overwritten without a question.
     SD->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
 
+    // A dialog makes a push button its default, and Enter in any field would
+    // then click it: "Калибровка УФ" writes to the detector. No button here
+    // may be pressed by a key the user meant for a field.
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
     XWindow = StrToInt(ui->Edit3->text());
     setUpChart();
     setUpSelectors();
@@ -163,6 +172,7 @@ void TForm1::connectHandlers()
     ui->autoBox->installEventFilter(this);
     connect(ui->Edit3, &QLineEdit::textChanged, this, &TForm1::Edit3Change);
     connect(ui->Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(ui->Edit3, &QLineEdit::returnPressed, this, &TForm1::Button2Click);
     connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(SD, &QFileDialog::fileSelected, this, &TForm1::SDFileSelected);
     connect(ui->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
@@ -199,6 +209,16 @@ void TForm1::hideEvent(QHideEvent *event)
     if (!event->spontaneous())
         ChartShown = false;
     QDialog::hideEvent(event);
+}
+
+void TForm1::keyPressEvent(QKeyEvent *event)
+{
+    // Esc would reject the dialog and hide it; only the close button closes the chart.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)

@@ -85,17 +85,15 @@ uint16_t registerZero(uint8_t address, uint8_t baudCode)
 }
 
 // The device only knows whole hours 0..65535; pasted text may hold anything.
+// The text is read by the one integer rule, then the range is checked.
 uint16_t uvFaultHours(const QString &text)
 {
-    bool digitsOnly = !text.isEmpty();
-    for (QChar c : text)
-        digitsOnly = digitsOnly && c >= u'0' && c <= u'9';
-    const uint value = digitsOnly ? text.toUInt(&digitsOnly) : 0;
-    if (!digitsOnly || value > 0xFFFF)
+    const std::optional<int32_t> value = parseIntText(text);
+    if (!value || *value < 0 || *value > 0xFFFF)
         throw CommandRefused(QStringLiteral(
             "Значение T_UV_FAULT \"%1\" не является целым числом от 0 до 65535: команда отменена")
                                  .arg(text));
-    return uint16_t(value);
+    return uint16_t(*value);
 }
 
 // With no entry selected the list still shows a text; it is used only when

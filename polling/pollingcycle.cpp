@@ -46,11 +46,12 @@ void PollingCycle::sendPass()
     const uint8_t target = s.deviceList.address(int(position));
     kind = Kind::Status;
     sentCode = s.PendingCommand;
+    sentStamp = s.CommandStamp;
     if (sentCode != 0) {
         try {
             sent = buildCommand(sentCode, commandInputs(target), s.ChannelMask);
         } catch (const CommandRefused &e) {
-            s.clearCommand(sentCode);
+            s.clearCommand(sentCode, sentStamp);
             emit commandRefused(e.message());
             startDelay();
             return;
@@ -61,7 +62,7 @@ void PollingCycle::sendPass()
         if (sent.send)
             kind = Kind::Command;
         else
-            s.clearCommand(sentCode); // no request exists: this pass reads the status instead
+            s.clearCommand(sentCode, sentStamp); // no request exists: this pass reads the status instead
     }
     phase = Phase::Reply;
     const bool started = kind == Kind::Command ? query.query(target, FnWriteSingle, sent.reg, sent.value)
@@ -93,7 +94,7 @@ void PollingCycle::onReply(uint8_t count)
     }
     // A failed pass drops its command; nothing is retried.
     if (kind == Kind::Command)
-        s.clearCommand(sentCode);
+        s.clearCommand(sentCode, sentStamp);
     startDelay();
 }
 
@@ -104,7 +105,7 @@ void PollingCycle::handleCommandReply(uint8_t count)
         // Only the echo acknowledges a write; anything else is a refusal,
         // and none of the command's follow-up work may happen.
         emit replyLine(refusedReplyLine(k, s.ExchangeBuffer, count));
-        s.clearCommand(sentCode);
+        s.clearCommand(sentCode, sentStamp);
         startDelay();
         return;
     }
@@ -126,7 +127,7 @@ void PollingCycle::handleCommandReply(uint8_t count)
         }
     }
     emit replyLine(ackLine(s.ExchangeBuffer));
-    s.clearCommand(sentCode);
+    s.clearCommand(sentCode, sentStamp);
     startDelay();
 }
 
@@ -135,8 +136,8 @@ void PollingCycle::handleStatusReply(uint8_t count)
     const ReplyKind k = classifyReply(s.ExchangeBuffer, count, true);
     if (k != ReplyKind::Status) {
         // Decoding a short reply would show bytes of an earlier one as fresh.
+        // The lamp stays lime: the reply's CRC was good, whatever it says.
         emit replyLine(refusedReplyLine(k, s.ExchangeBuffer, count));
-        emit replyLamp(false);
         startDelay();
         return;
     }

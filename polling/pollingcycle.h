@@ -80,5 +80,6 @@ private:
     unsigned position = 0; // rotation position in the device list
     Kind kind = Kind::Status;
     uint8_t sentCode = 0;
+    uint32_t sentStamp = 0;
     BuiltCommand sent;
 };

@@ -1,8 +1,12 @@
 #include "status/devicelog.h"
 #include "link/apperror.h"
 #include "status/formats.h"
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
+#include <cstdio>
 
 const QString DeviceLog::Header = QStringLiteral("Время    Uик  Uуф  Uкз  Uт  Пожар Авария К.З.");
 
@@ -12,6 +16,27 @@ namespace {
     if (error == EACCES || error == EPERM)
         throw AppError(QStringLiteral("File access denied"));
     throw AppError(QStringLiteral("I/O error %1").arg(error));
+}
+
+int renameFile(const QString &from, const QString &to)
+{
+#ifdef _WIN32
+    return _wrename(reinterpret_cast<const wchar_t *>(from.utf16()), reinterpret_cast<const wchar_t *>(to.utf16()));
+#else
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData());
+#endif
+}
+
+// "dev5.txt" last changed at 10:30:00 on 7 Dec 2026 becomes
+// "dev5-20261207-103000.txt"; a name already taken gets "-2", "-3", ...
+QString archiveName(const QFileInfo &log)
+{
+    const QString stem = log.completeBaseName() + u'-'
+                         + log.lastModified().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString name = stem + QStringLiteral(".txt");
+    for (int n = 2; log.dir().exists(name); ++n)
+        name = QStringLiteral("%1-%2.txt").arg(stem).arg(n);
+    return log.dir().filePath(name);
 }
 
 std::FILE *openForWriting(const QString &path)
@@ -32,9 +57,21 @@ DeviceLog::~DeviceLog()
         std::fclose(file);
 }
 
+void DeviceLog::keepEarlierLog(const QString &path)
+{
+    const QFileInfo existing(path);
+    const qint64 headerOnly = QByteArray(encoder(Header)).size() + 2;
+    if (!existing.isFile() || existing.size() <= headerOnly)
+        return;
+    errno = 0;
+    if (renameFile(path, archiveName(existing)) != 0)
+        throwIoError(errno);
+}
+
 void DeviceLog::open(const QString &path)
 {
     close();
+    keepEarlierLog(path);
     errno = 0;
     file = openForWriting(path);
     if (!file)

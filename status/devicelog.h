@@ -18,8 +18,11 @@ public:
     DeviceLog(const DeviceLog &) = delete;
     DeviceLog &operator=(const DeviceLog &) = delete;
 
-    // Creates or empties the file and writes the header line. A log already
-    // open is closed first. On a failed header write the file is closed again.
+    // Creates the file and writes the header line. A log already open is
+    // closed first. An earlier file that holds rows is first renamed to
+    // "<name>-<yyyyMMdd-HHmmss>.txt" (its last change), so a reconnect never
+    // destroys a night's log; a failed rename throws and leaves it as it was.
+    // On a failed header write the file is closed again.
     void open(const QString &path);
     // One row: the eight fields, each followed by two blanks, then CR LF.
     // A closed log takes no row: the window may close the logs while a
@@ -34,6 +37,7 @@ public:
     const QString &path() const { return filePath; }
 
 private:
+    void keepEarlierLog(const QString &path);
     void writeLine(const QString &line);
 
     std::FILE *file = nullptr;

@@ -58,7 +58,7 @@ void StatusDisplay::display(uint8_t row)
     showServiceControls(d.serviceAccess());
     ui.lbl3->setText(testCounterText(d.TestCounter));
     if (!d.configMarkOk() && s.PendingCommand == 0)
-        s.PendingCommand = 36; // writes the configuration mark on the next pass
+        s.storeCommand(36); // writes the configuration mark on the next pass
     ui.lblT_UVFault->setText(uvFaultText(d.T_UV_FAULT));
 
     cell(row, 5, two(d.Fire(), "Пожар", ""));

@@ -196,8 +196,11 @@ private slots:
         QTest::addRow("many digits") << "99999999999" << -1;
         QTest::addRow("minus") << "-5" << -1;
         QTest::addRow("letters pasted") << "12a" << -1;
-        QTest::addRow("hex") << "$10" << -1;
-        QTest::addRow("blank") << " 24" << -1;
+        QTest::addRow("hex, the one integer rule") << "$18" << 24;
+        QTest::addRow("blank, the one integer rule") << " 24" << 24;
+        QTest::addRow("plus sign") << "+24" << 24;
+        QTest::addRow("minus one") << "-1" << -1;
+        QTest::addRow("word") << "abc" << -1;
         QTest::addRow("emptied") << "" << -1;
     }
 

@@ -1,6 +1,7 @@
 #include "link/apperror.h"
 #include "status/devicelog.h"
 #include <QtTest>
+#include <cerrno>
 #include <unistd.h>
 
 namespace {
@@ -115,6 +116,35 @@ private slots:
         DeviceLog log;
         QCOMPARE(errorOf([&] { log.open(target); }), QStringLiteral("File access denied"));
         QVERIFY(!log.isOpen());
+    }
+
+    void anEarlierLogWithRowsIsKeptUnderItsTime()
+    {
+        const QByteArray night = HeaderBytes + "23:59:59  1  2  3  4  0  0  0  \r\n";
+        const auto writeFile = [](const QString &path, const QByteArray &bytes, const QDateTime &changed) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush());
+            QVERIFY(f.setFileTime(changed, QFileDevice::FileModificationTime));
+        };
+        const QDateTime changed(QDate(2026, 12, 6), QTime(23, 59, 59));
+        writeFile(file("dev15.txt"), night, changed);
+        writeFile(file("dev15-20261206-235959.txt"), "taken", changed); // a name already in use
+        writeFile(file("dev17.txt"), HeaderBytes, changed);              // only a header: nothing to keep
+        DeviceLog fifteen, seventeen;
+        fifteen.open(file("dev15.txt"));
+        seventeen.open(file("dev17.txt"));
+        QCOMPARE(contents(file("dev15.txt")), HeaderBytes);
+        QCOMPARE(contents(file("dev15-20261206-235959-2.txt")), night);
+        QCOMPARE(contents(file("dev15-20261206-235959.txt")), QByteArray("taken"));
+        QCOMPARE(QDir(dir.path()).entryList({"dev17*"}, QDir::Files), QStringList{"dev17.txt"});
+
+        // A rename that fails (the dated name is too long) is a file error; the old log stays as it was.
+        const QString longName = file(QByteArray(240, 'd') + ".txt");
+        writeFile(longName, night, changed);
+        DeviceLog log;
+        QCOMPARE(errorOf([&] { log.open(longName); }), QStringLiteral("I/O error %1").arg(ENAMETOOLONG));
+        QVERIFY(!log.isOpen());
+        QCOMPARE(contents(longName), night);
     }
 
     void failedHeaderWriteLeavesLogClosed()
