@@ -44,7 +44,8 @@ PollRig::PollRig(int readMs)
     if (!sim.start())
         qFatal("simulator: %s", qPrintable(sim.errorString()));
     window = std::make_unique<MainForm>();
-    window->port().setTiming({0, readMs, 100, 1000});
+    if (readMs != RealLineTiming)
+        window->port().setTiming({0, readMs, 100, 1000});
     window->show();
 }
 

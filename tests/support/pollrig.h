@@ -27,6 +27,8 @@ QString decimalBytes(const QByteArray &bytes, const QString &separator);
 // directory (the device log files are written to the current directory).
 class PollRig {
 public:
+    // The port keeps the line's own timing (531 ms for a read of 53 bytes).
+    static constexpr int RealLineTiming = -1;
     // readMs: the port's read time-out, instead of the line's 531 ms.
     explicit PollRig(int readMs = 400);
     ~PollRig();
