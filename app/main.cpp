@@ -1,4 +1,4 @@
-#include "app/mainform.h"
+#include "main/mainwindow.h"
 #include "ui_mainform.h"
 
 #include <QApplication>
@@ -19,9 +19,10 @@ int main(int argc, char *argv[])
     options.addOption(port);
     options.process(app);
 
-    MainForm mainForm;
+    Session session;
+    MainWindow mainWindow(session);
     if (options.isSet(port))
-        mainForm.ui()->cb1->setEditText(options.value(port));
-    mainForm.show();
+        mainWindow.ui()->cb1->setEditText(options.value(port));
+    mainWindow.show();
     return app.exec();
 }

@@ -6,7 +6,7 @@
 //
 // Run: bench_chart [points ...]   (offscreen unless QT_QPA_PLATFORM is set)
 #include "measure.h"
-#include "chart/graph.h"
+#include "chart/chartwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -44,7 +44,7 @@ Memory memory()
 }
 
 // A plausible status read: slow IR and UV waves with some noise.
-void feed(TForm1 &form, long long i)
+void feed(ChartWindow &form, long long i)
 {
     const int ir = 900 + int(300 * std::sin(double(i) / 40.0)) + int(i % 7) * 10;
     const int uv = 400 + int(200 * std::cos(double(i) / 25.0)) + int(i % 5) * 8;
@@ -60,7 +60,7 @@ double percentile(std::vector<double> v, double p)
 
 void measure(long long points)
 {
-    auto form = std::make_unique<TForm1>();
+    auto form = std::make_unique<ChartWindow>();
     form->showChart();
     auto *plot = form->findChild<QCustomPlot *>(QStringLiteral("Chart1"));
 
@@ -102,11 +102,11 @@ int main(int argc, char **argv)
     if (sizes.empty())
         sizes = {1000, 100000, 1000000};
 
-    TForm1 probe;
+    ChartWindow probe;
     probe.showChart();
     const QSize chartSize = probe.findChild<QCustomPlot *>(QStringLiteral("Chart1"))->size();
     std::printf("chart %dx%d, %d timed status reads per size, X span %d\n", chartSize.width(), chartSize.height(),
-                TimedReads, probe.XWindow);
+                TimedReads, probe.xWindow);
     // Font and glyph caches fill on first use; keep them out of the first size's figures.
     for (int i = 0; i < 10; ++i)
         feed(probe, i);

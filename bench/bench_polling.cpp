@@ -11,8 +11,8 @@
 // --seconds: length of (b), default 60. --passes: how far (c) runs, default
 // 100000; it prints the resident memory every 25,000 passes on the way.
 #include "measure.h"
-#include "app/mainform.h"
-#include "chart/graph.h"
+#include "main/mainwindow.h"
+#include "chart/chartwindow.h"
 #include "sim/simulator.h"
 #include "ui_mainform.h"
 
@@ -49,7 +49,7 @@ public:
         if (!sim.start())
             qFatal("simulator: %s", qPrintable(sim.errorString()));
         sim.addDetector(1);
-        QObject::connect(&form.polling(), &PollingCycle::replyLine, [this] {
+        QObject::connect(&form.session().polling(), &PollingCycle::replyLine, [this] {
             if (++passes == target && loop)
                 loop->quit();
         });
@@ -60,16 +60,16 @@ public:
     void connect(int delayMs, SerialChannel::Timing timing, uint8_t address)
     {
         Ui::MainForm &ui = *form.ui();
-        if (form.port().isOpen())
+        if (form.session().serialChannel().isOpen())
             ui.Button1->click();
-        form.port().setTiming(timing);
+        form.session().serialChannel().setTiming(timing);
         ui.cb1->setEditText(sim.slavePath());
         ui.Edit8->setText(QString::number(delayMs));
         ui.Button1->click();
         ui.Button9->click();
         ui.Edit1->setText(QString::number(address));
         ui.Button5->click();
-        if (!form.port().isOpen() || form.state().deviceList.count() != 1)
+        if (!form.session().serialChannel().isOpen() || form.session().state().devices.count() != 1)
             qFatal("could not connect to %s", qPrintable(sim.slavePath()));
     }
 
@@ -78,7 +78,7 @@ public:
     void stop()
     {
         form.ui()->Button2->click();
-        runFor(0, [this] { return !form.polling().running(); });
+        runFor(0, [this] { return !form.session().polling().running(); });
     }
 
     // Turns the event loop until `count` more passes have ended.
@@ -109,7 +109,8 @@ public:
     }
 
     Simulator sim;
-    MainForm form;
+    Session session;
+    MainWindow form{session};
     long passes = 0;
 
 private:

@@ -8,8 +8,8 @@
 //
 // Run: bench_scan   (offscreen unless QT_QPA_PLATFORM is set)
 #include "measure.h"
-#include "app/bussearch.h"
-#include "app/mainform.h"
+#include "session/bussearch.h"
+#include "main/mainwindow.h"
 #include "sim/simulator.h"
 #include "ui_mainform.h"
 
@@ -47,17 +47,18 @@ int main(int argc, char *argv[])
     for (int a : Detectors)
         sim.addDetector(uint8_t(a));
 
-    MainForm form;
+    Session session;
+    MainWindow form{session};
     QStringList errors;
     QObject::connect(&form.errors(), &ErrorReport::reported, [&](const QString &m) { errors << m; });
     form.ui()->cb1->setEditText(sim.slavePath());
     form.ui()->Button1->click(); // connect (lists 247) ...
     form.ui()->Button9->click(); // ... and clear, so only the scan lists devices
-    if (!form.port().isOpen() || !errors.isEmpty()) {
+    if (!form.session().serialChannel().isOpen() || !errors.isEmpty()) {
         std::fprintf(stderr, "cannot connect: %s\n", qPrintable(errors.join("; ")));
         return 2;
     }
-    const SerialChannel::Timing t = form.port().timingConstants();
+    const SerialChannel::Timing t = form.session().serialChannel().timingConstants();
     const double readTimeoutMs = t.readMsPerByte * ExpectedReplyLength + t.readConstantMs;
 
     // Each probe's start; the next probe's start (or the scan's end) closes it.
@@ -65,8 +66,8 @@ int main(int argc, char *argv[])
     std::vector<qint64> startNs(BusSearch::LastAddress + 2, -1);
     double cpuStart = 0, cpuEnd = 0;
     qint64 endNs = 0;
-    QObject::connect(&form.busSearch(), &BusSearch::probeStarted, [&](uint8_t a) { startNs[a] = clock.nsecsElapsed(); });
-    QObject::connect(&form.busSearch(), &BusSearch::ended, [&] {
+    QObject::connect(&form.session().busSearch(), &BusSearch::probeStarted, [&](uint8_t a) { startNs[a] = clock.nsecsElapsed(); });
+    QObject::connect(&form.session().busSearch(), &BusSearch::ended, [&] {
         endNs = clock.nsecsElapsed();
         cpuEnd = cpuSeconds();
         QTimer::singleShot(0, &app, &QCoreApplication::quit);
@@ -85,8 +86,8 @@ int main(int argc, char *argv[])
             overheadMs.push_back(double(startNs[a + 1] - startNs[a]) / 1e6 - readTimeoutMs);
 
     QStringList found;
-    for (int i = 0; i < form.state().deviceList.count(); ++i)
-        found << QString::number(form.state().deviceList.address(i));
+    for (int i = 0; i < form.session().state().devices.count(); ++i)
+        found << QString::number(form.session().state().devices.address(i));
     int probes = 0;
     for (const SimFrame &f : sim.frames())
         probes += f.direction == SimFrame::Received;

@@ -1,4 +1,4 @@
-#include "chart/averages.h"
+#include "session/averages.h"
 #include <QtTest>
 
 class TestAverages : public QObject {
@@ -18,10 +18,10 @@ private slots:
     {
         MovingAverages av;
         for (int sample : {100, -7, 32767, -32768, 0}) {
-            av.calc_av(1, 1, sample, -sample);
-            QCOMPARE(av.IrAverage, sample);
-            QCOMPARE(av.UvAverage, -sample);
-            QCOMPARE(int(av.IrPos), 0);
+            av.update(1, 1, sample, -sample);
+            QCOMPARE(av.irAverage, sample);
+            QCOMPARE(av.uvAverage, -sample);
+            QCOMPARE(int(av.irPos), 0);
         }
     }
 
@@ -29,9 +29,9 @@ private slots:
     {
         MovingAverages av;
         for (int expected : {12, 25, 38, 50, 62, 75, 88, 100, 100, 100}) {
-            av.calc_av(8, 1, 100, 40);
-            QCOMPARE(av.IrAverage, expected);
-            QCOMPARE(av.UvAverage, 40); // the UV ring runs on its own window
+            av.update(8, 1, 100, 40);
+            QCOMPARE(av.irAverage, expected);
+            QCOMPARE(av.uvAverage, 40); // the UV ring runs on its own window
         }
     }
 
@@ -39,25 +39,25 @@ private slots:
     {
         MovingAverages av;
         for (int expected : {-12, -25, -38, -50, -62, -75, -88, -100}) {
-            av.calc_av(8, 8, -12, -100);
-            QCOMPARE(av.UvAverage, expected);
+            av.update(8, 8, -12, -100);
+            QCOMPARE(av.uvAverage, expected);
         }
-        QCOMPARE(av.IrAverage, -12);
+        QCOMPARE(av.irAverage, -12);
         MovingAverages one;
-        one.calc_av(8, 8, -12, 0); // -12 / 8 = -1.5
-        QCOMPARE(one.IrAverage, -2);
+        one.update(8, 8, -12, 0); // -12 / 8 = -1.5
+        QCOMPARE(one.irAverage, -2);
     }
 
     void enlargingTheWindowKeepsTheAverage()
     {
         MovingAverages av;
         for (int i = 0; i < 20; ++i)
-            av.calc_av(8, 8, 300, -300);
-        QCOMPARE(av.IrAverage, 300);
+            av.update(8, 8, 300, -300);
+        QCOMPARE(av.irAverage, 300);
         for (int i = 0; i < 40; ++i) {
-            av.calc_av(16, 255, 300, -300);
-            QCOMPARE(av.IrAverage, 300);
-            QCOMPARE(av.UvAverage, -300);
+            av.update(16, 255, 300, -300);
+            QCOMPARE(av.irAverage, 300);
+            QCOMPARE(av.uvAverage, -300);
         }
     }
 
@@ -65,13 +65,13 @@ private slots:
     {
         MovingAverages av;
         for (int i = 0; i < 6; ++i)
-            av.calc_av(8, 8, 10, 10);
-        QCOMPARE(int(av.IrPos), 6);
-        av.calc_av(4, 8, 77, 10);
-        QCOMPARE(int(av.IrPos), 0);
-        QCOMPARE(av.IrHistory[0], 77);
-        av.calc_av(4, 8, 78, 10);
-        QCOMPARE(int(av.IrPos), 1);
+            av.update(8, 8, 10, 10);
+        QCOMPARE(int(av.irPos), 6);
+        av.update(4, 8, 77, 10);
+        QCOMPARE(int(av.irPos), 0);
+        QCOMPARE(av.irHistory[0], 77);
+        av.update(4, 8, 78, 10);
+        QCOMPARE(int(av.irPos), 1);
     }
 
     void fullWindowWrapsTheIndex()
@@ -80,33 +80,33 @@ private slots:
         // lands in slot 1 and slot 0 is reached only by the 255th.
         MovingAverages av;
         for (int i = 1; i <= 254; ++i)
-            av.calc_av(255, 255, 255, -255);
-        QCOMPARE(int(av.IrPos), 254);
-        QCOMPARE(av.IrAverage, 254); // slot 0 still empty
-        QCOMPARE(av.UvAverage, -254);
-        av.calc_av(255, 255, 255, -255);
-        QCOMPARE(int(av.IrPos), 0);
-        QCOMPARE(av.IrAverage, 255);
-        QCOMPARE(av.IrHistory[255], 0); // never used
+            av.update(255, 255, 255, -255);
+        QCOMPARE(int(av.irPos), 254);
+        QCOMPARE(av.irAverage, 254); // slot 0 still empty
+        QCOMPARE(av.uvAverage, -254);
+        av.update(255, 255, 255, -255);
+        QCOMPARE(int(av.irPos), 0);
+        QCOMPARE(av.irAverage, 255);
+        QCOMPARE(av.irHistory[255], 0); // never used
 
         MovingAverages extreme;
         for (int i = 0; i < 300; ++i)
-            extreme.calc_av(255, 255, 32767, -32768);
-        QCOMPARE(extreme.IrAverage, 32767);
-        QCOMPARE(extreme.UvAverage, -32768);
+            extreme.update(255, 255, 32767, -32768);
+        QCOMPARE(extreme.irAverage, 32767);
+        QCOMPARE(extreme.uvAverage, -32768);
     }
 
     void startWindowsAndMemberOverload()
     {
         MovingAverages av;
-        QCOMPARE(int(av.IrWindow), 8);
-        QCOMPARE(int(av.UvWindow), 8);
-        av.calc_av(100, 100);
-        QCOMPARE(av.IrAverage, 12);
-        av.IrWindow = 1;
-        av.calc_av(100, 100);
-        QCOMPARE(av.IrAverage, 100);
-        QCOMPARE(av.UvAverage, 25);
+        QCOMPARE(int(av.irWindow), 8);
+        QCOMPARE(int(av.uvWindow), 8);
+        av.update(100, 100);
+        QCOMPARE(av.irAverage, 12);
+        av.irWindow = 1;
+        av.update(100, 100);
+        QCOMPARE(av.irAverage, 100);
+        QCOMPARE(av.uvAverage, 25);
     }
 };
 

@@ -1,8 +1,8 @@
 // The chart window driven through its real widgets: point arrival from the
 // status display, the axis window, scaling, clearing, saving, the command
 // buttons, the averaging selectors and the series check boxes.
-#include "app/lamp.h"
-#include "chart/graph.h"
+#include "widgets/lamp.h"
+#include "chart/chartwindow.h"
 #include "link/apperror.h"
 
 #include <QCheckBox>
@@ -24,7 +24,7 @@
 
 namespace {
 
-template <class T> T *child(const TForm1 &form, const char *name)
+template <class T> T *child(const ChartWindow &form, const char *name)
 {
     auto *w = form.findChild<T *>(QLatin1String(name));
     if (!w)
@@ -32,29 +32,29 @@ template <class T> T *child(const TForm1 &form, const char *name)
     return w;
 }
 
-QCustomPlot *chart(const TForm1 &form)
+QCustomPlot *chart(const ChartWindow &form)
 {
     return child<QCustomPlot>(form, "Chart1");
 }
 
-QCPRange xRange(const TForm1 &form)
+QCPRange xRange(const ChartWindow &form)
 {
     return chart(form)->xAxis->range();
 }
 
-QCPRange yRange(const TForm1 &form)
+QCPRange yRange(const ChartWindow &form)
 {
     return chart(form)->yAxis->range();
 }
 
 // One status read as the status display delivers it.
-void statusRead(TForm1 &form, int ir, int uv, int irAv = 0, int uvAv = 0, int irThr = 0, int uvThr = 0)
+void statusRead(ChartWindow &form, int ir, int uv, int irAv = 0, int uvAv = 0, int irThr = 0, int uvThr = 0)
 {
     form.addIr(ir, irAv, irThr);
     form.addUv(uv, uvAv, uvThr);
 }
 
-QList<QPointF> points(const TForm1 &form, int graph)
+QList<QPointF> points(const ChartWindow &form, int graph)
 {
     QList<QPointF> out;
     const auto data = chart(form)->graph(graph)->data();
@@ -116,7 +116,7 @@ void cancelFile(QFileDialog *dialog, const QString &path)
     QTest::mouseClick(buttons->button(QDialogButtonBox::Cancel), Qt::LeftButton);
 }
 
-bool hasTitleElement(const TForm1 &form)
+bool hasTitleElement(const ChartWindow &form)
 {
     QCPLayoutGrid *layout = chart(form)->plotLayout();
     for (int i = 0; i < layout->elementCount(); ++i)
@@ -164,11 +164,11 @@ private slots:
 
 void TestChart::startsWithLayoutValues()
 {
-    TForm1 form;
+    ChartWindow form;
     QCOMPARE(form.windowTitle(), QStringLiteral("График"));
-    QVERIFY(!form.ChartShown);
+    QVERIFY(!form.chartShown);
     QVERIFY(!form.isModal());
-    QCOMPARE(form.XWindow, 500);
+    QCOMPARE(form.xWindow, 500);
 
     const struct {
         const char *name;
@@ -205,14 +205,14 @@ void TestChart::startsWithLayoutValues()
     QCOMPARE(yRange(form), QCPRange(0, 2100));
     QVERIFY(!hasTitleElement(form));
 
-    QVERIFY(form.SD);
-    QCOMPARE(form.SD->acceptMode(), QFileDialog::AcceptSave);
-    QCOMPARE(form.SD->nameFilters(), QStringList{QStringLiteral("bmp (*.bmp)")});
+    QVERIFY(form.saveDialog);
+    QCOMPARE(form.saveDialog->acceptMode(), QFileDialog::AcceptSave);
+    QCOMPARE(form.saveDialog->nameFilters(), QStringList{QStringLiteral("bmp (*.bmp)")});
 }
 
 void TestChart::seriesLook()
 {
-    TForm1 form;
+    ChartWindow form;
     QCustomPlot *plot = chart(form);
     const struct {
         const char *title;
@@ -244,9 +244,9 @@ void TestChart::seriesLook()
 
 void TestChart::pointsArriveInOrderWithCountAsX()
 {
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
-    QVERIFY(form.ChartShown);
+    QVERIFY(form.chartShown);
 
     form.addIr(700, 650, 1500);
     QCOMPARE(points(form, 0), (QList<QPointF>{{0, 700}}));
@@ -270,7 +270,7 @@ void TestChart::pointsArriveInOrderWithCountAsX()
 
 void TestChart::xWindowFollowsNewestPoints()
 {
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
     for (int i = 0; i < 500; ++i)
         statusRead(form, i, i);
@@ -286,7 +286,7 @@ void TestChart::xWindowFollowsNewestPoints()
 
 void TestChart::closedWindowOnlyUpdatesFields()
 {
-    TForm1 form;
+    ChartWindow form;
     statusRead(form, 123, -7, 1, 2, 3, 4);
     form.setG36(-36);
     form.setG42(42);
@@ -304,29 +304,29 @@ void TestChart::closedWindowOnlyUpdatesFields()
 
 void TestChart::reopeningContinuesX()
 {
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
     for (int i = 0; i < 3; ++i)
         statusRead(form, 10 + i, 20 + i);
     QVERIFY(form.close());
-    QVERIFY(!form.ChartShown);
+    QVERIFY(!form.chartShown);
     QVERIFY(!form.isVisible());
     statusRead(form, 99, 99);
 
     form.showChart();
-    QVERIFY(form.ChartShown);
+    QVERIFY(form.chartShown);
     statusRead(form, 13, 23);
     QCOMPARE(points(form, 0).last(), QPointF(3, 13));
     QCOMPARE(points(form, 1).last(), QPointF(3, 23));
     QCOMPARE(chart(form)->graph(5)->dataCount(), 4);
 
     form.hide(); // hidden by the program rather than the close button
-    QVERIFY(!form.ChartShown);
+    QVERIFY(!form.chartShown);
 }
 
 void TestChart::clearingRestartsXAndKeepsAxes()
 {
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
     for (int i = 0; i < 1500; ++i)
         statusRead(form, 100 + i % 50, 200);
@@ -342,7 +342,7 @@ void TestChart::clearingRestartsXAndKeepsAxes()
     statusRead(form, 77, 88);
     QCOMPARE(points(form, 0), (QList<QPointF>{{0, 77}}));
     QCOMPARE(points(form, 3), (QList<QPointF>{{0, 0}}));
-    QCOMPARE(xRange(form), QCPRange(1000, 1500)); // not yet more than XWindow points
+    QCOMPARE(xRange(form), QCPRange(1000, 1500)); // not yet more than xWindow points
 
     // The automatic Y range forgets the cleared values.
     clickBox(child<QCheckBox>(form, "auto"));
@@ -352,8 +352,8 @@ void TestChart::clearingRestartsXAndKeepsAxes()
 
 void TestChart::yScaleFields()
 {
-    TForm1 form;
-    QSignalSpy errors(&form, &TForm1::errorRaised);
+    ChartWindow form;
+    QSignalSpy errors(&form, &ChartWindow::errorRaised);
     auto *edit1 = child<QLineEdit>(form, "Edit1");
     auto *edit2 = child<QLineEdit>(form, "Edit2");
 
@@ -394,9 +394,9 @@ void TestChart::yScaleFields()
 
 void TestChart::autoFollowsMousePressesOnly()
 {
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
-    QSignalSpy errors(&form, &TForm1::errorRaised);
+    QSignalSpy errors(&form, &ChartWindow::errorRaised);
     auto *autoBox = child<QCheckBox>(form, "auto");
     for (int v : {3200, 3600, 3400})
         statusRead(form, v, v + 100, v, v, 3300, 3300);
@@ -467,15 +467,15 @@ void TestChart::axisRefusesInvertedLimits()
 
 void TestChart::xScaleRefusesSpanBelowOne()
 {
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
-    QSignalSpy errors(&form, &TForm1::errorRaised);
+    QSignalSpy errors(&form, &ChartWindow::errorRaised);
     auto *edit3 = child<QLineEdit>(form, "Edit3");
     for (const char *text : {"0", "-5"}) {
         edit3->setText(QString::fromLatin1(text));
         QCOMPARE(errors.count(), 1);
         QVERIFY2(errors.takeFirst().at(0).toString().contains(QLatin1String(text)), text);
-        QCOMPARE(form.XWindow, 500);
+        QCOMPARE(form.xWindow, 500);
         QCOMPARE(xRange(form), QCPRange(0, 500));
         QTest::mouseClick(child<QPushButton>(form, "Button2"), Qt::LeftButton);
         QCOMPARE(errors.count(), 1);
@@ -490,15 +490,15 @@ void TestChart::xScaleRefusesSpanBelowOne()
 
 void TestChart::xScaleApply()
 {
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
-    QSignalSpy errors(&form, &TForm1::errorRaised);
+    QSignalSpy errors(&form, &ChartWindow::errorRaised);
     auto *edit3 = child<QLineEdit>(form, "Edit3");
     for (int i = 0; i < 30; ++i)
         statusRead(form, i, i);
 
     edit3->setText(QStringLiteral("20"));
-    QCOMPARE(form.XWindow, 20);
+    QCOMPARE(form.xWindow, 20);
     QCOMPARE(xRange(form), QCPRange(30, 50)); // newest point at the left edge
     statusRead(form, 1, 1);
     QCOMPARE(xRange(form), QCPRange(11, 31));
@@ -515,7 +515,7 @@ void TestChart::xScaleApply()
     edit3->setText(QStringLiteral("20"));
     edit3->clear(); // ignored while typing
     QCOMPARE(errors.count(), 0);
-    QCOMPARE(form.XWindow, 20);
+    QCOMPARE(form.xWindow, 20);
     QTest::mouseClick(child<QPushButton>(form, "Button2"), Qt::LeftButton);
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.last().at(0).toString(), QStringLiteral("'' is not a valid integer value"));
@@ -530,19 +530,19 @@ void TestChart::xScaleApply()
 void TestChart::saveWritesBitmapWithMemoTitle()
 {
     QTemporaryDir dir;
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
     for (int i = 0; i < 50; ++i)
         statusRead(form, 900 + i, 500 - i, 880, 510, 1500, 1200);
     auto *memo = child<QPlainTextEdit>(form, "Memo1");
     auto *save = child<QPushButton>(form, "Button1");
-    QSignalSpy errors(&form, &TForm1::errorRaised);
+    QSignalSpy errors(&form, &ChartWindow::errorRaised);
 
     auto saveAs = [&](const QString &name) {
         QTest::mouseClick(save, Qt::LeftButton);
-        QVERIFY(form.SD->isVisible());
-        chooseFile(form.SD, dir.filePath(name));
-        QVERIFY(!form.SD->isVisible());
+        QVERIFY(form.saveDialog->isVisible());
+        chooseFile(form.saveDialog, dir.filePath(name));
+        QVERIFY(!form.saveDialog->isVisible());
     };
 
     memo->setPlainText(QStringLiteral("Извещатель 247\nпроверка канала"));
@@ -586,10 +586,10 @@ void TestChart::saveDoesNotDoubleExtension()
     QFETCH(QString, chosen);
     QFETCH(QString, written);
     QTemporaryDir dir;
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
     QTest::mouseClick(child<QPushButton>(form, "Button1"), Qt::LeftButton);
-    chooseFile(form.SD, dir.filePath(chosen));
+    chooseFile(form.saveDialog, dir.filePath(chosen));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{written});
     QVERIFY(!QImage(dir.filePath(written), "BMP").isNull());
 }
@@ -597,14 +597,14 @@ void TestChart::saveDoesNotDoubleExtension()
 void TestChart::saveCancelledOrFailing()
 {
     QTemporaryDir dir;
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
-    QSignalSpy errors(&form, &TForm1::errorRaised);
+    QSignalSpy errors(&form, &ChartWindow::errorRaised);
     child<QPlainTextEdit>(form, "Memo1")->setPlainText(QStringLiteral("подпись"));
 
     QTest::mouseClick(child<QPushButton>(form, "Button1"), Qt::LeftButton);
-    cancelFile(form.SD, dir.filePath(QStringLiteral("cancelled")));
-    QVERIFY(!form.SD->isVisible());
+    cancelFile(form.saveDialog, dir.filePath(QStringLiteral("cancelled")));
+    QVERIFY(!form.saveDialog->isVisible());
     QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     QCOMPARE(errors.count(), 0);
 
@@ -612,7 +612,7 @@ void TestChart::saveCancelledOrFailing()
     // the error is reported and the caption still does not stay on screen.
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("blocked.bmp")));
     QTest::mouseClick(child<QPushButton>(form, "Button1"), Qt::LeftButton);
-    chooseFile(form.SD, dir.filePath(QStringLiteral("blocked")));
+    chooseFile(form.saveDialog, dir.filePath(QStringLiteral("blocked")));
     QCOMPARE(errors.count(), 1);
     QVERIFY(errors.last().at(0).toString().startsWith(QStringLiteral("Cannot create file")));
     QVERIFY(!hasTitleElement(form));
@@ -640,9 +640,9 @@ void TestChart::commandButtons()
     QFETCH(QString, button);
     QFETCH(QString, caption);
     QFETCH(int, code);
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
-    QSignalSpy stored(&form, &TForm1::commandStored);
+    QSignalSpy stored(&form, &ChartWindow::commandRequested);
     auto *b = form.findChild<QPushButton *>(button);
     QVERIFY(b);
     QCOMPARE(b->text(), caption);
@@ -663,14 +663,14 @@ void TestChart::averagingSelectors()
 {
     QFETCH(QString, combo);
     QFETCH(bool, ir);
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
     auto *box = form.findChild<QComboBox *>(combo);
     QVERIFY(box);
     QCOMPARE(box->count(), 255);
     QCOMPARE(box->currentText(), QStringLiteral("8"));
-    QSignalSpy mine(&form, ir ? &TForm1::irWindowChanged : &TForm1::uvWindowChanged);
-    QSignalSpy other(&form, ir ? &TForm1::uvWindowChanged : &TForm1::irWindowChanged);
+    QSignalSpy mine(&form, ir ? &ChartWindow::irWindowChanged : &ChartWindow::uvWindowChanged);
+    QSignalSpy other(&form, ir ? &ChartWindow::uvWindowChanged : &ChartWindow::irWindowChanged);
 
     box->setFocus();
     QTest::keyClick(box, Qt::Key_Down);
@@ -698,7 +698,7 @@ void TestChart::seriesBoxesShowAndHide()
 {
     QFETCH(QString, box);
     QFETCH(int, graph);
-    TForm1 form;
+    ChartWindow form;
     form.showChart();
     for (int i = 0; i < 10; ++i)
         statusRead(form, 100 + i, 200 + i, 110, 210, 1500, 1200);

@@ -1,14 +1,14 @@
 // The chart window fed by polling through the main window: the averaged
 // curves, the averaging selectors, and the UV fault time written from the
 // value dialog.
-#include "chart/graph.h"
-#include "chart/unit2.h"
+#include "chart/chartwindow.h"
+#include "dialogs/uvfaulttimedialog.h"
 #include "support/pollrig.h"
 #include <qcustomplot.h>
 #include <QtTest>
 
 namespace {
-QList<int> values(TForm1 &chart, int series)
+QList<int> values(ChartWindow &chart, int series)
 {
     QList<int> out;
     const QCPGraph *g = chart.findChild<QCustomPlot *>("Chart1")->graph(series);
@@ -25,9 +25,9 @@ private slots:
     {
         PollRig rig(40);
         rig.device(1).setRegister(sreg::Uik, 100);
-        TForm1 &chart = rig.window->chartWindow();
+        ChartWindow &chart = rig.window->chartWindow();
         QTest::mouseClick(rig.ui().Button6, Qt::LeftButton); // "График" is enabled at start
-        QVERIFY(chart.ChartShown);
+        QVERIFY(chart.chartShown);
         QVERIFY(rig.connectPort(0));
         rig.listOnly({1});
         QVERIFY(rig.runPasses(10));
@@ -40,7 +40,7 @@ private slots:
         // one after it the new sample itself.
         auto *avik = chart.findChild<QComboBox *>("avik");
         avik->setCurrentIndex(avik->findText("1"));
-        QCOMPARE(rig.state().averages.IrWindow, uint8_t(1));
+        QCOMPARE(rig.state().averages.irWindow, uint8_t(1));
         rig.sim.detector(1)->setRegister(sreg::Uik, 200);
         QVERIFY(rig.runPasses(2));
         QCOMPARE(values(chart, 2).mid(10), (QList<int>{100, 200}));
@@ -53,12 +53,12 @@ private slots:
         QVERIFY(rig.connectPort(0));
         rig.listOnly({1});
         QTest::mouseDClick(rig.ui().lblT_UVFault, Qt::LeftButton);
-        TForm2 &dialog = rig.window->valueDialog();
+        UvFaultTimeDialog &dialog = rig.window->uvFaultTimeDialog();
         QVERIFY(dialog.isVisible());
         QTest::keyClicks(dialog.edtNEW_DAT, "24");
         QTest::keyClick(dialog.edtNEW_DAT, Qt::Key_Return);
         QVERIFY(!dialog.isVisible());
-        QCOMPARE(rig.state().PendingCommand, uint8_t(40));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(40));
         // Reopened, one more digit typed before any pass: that value is written.
         QTest::mouseDClick(rig.ui().lblT_UVFault, Qt::LeftButton);
         QCOMPARE(dialog.edtNEW_DAT->text(), QStringLiteral("24"));
@@ -67,7 +67,7 @@ private slots:
         QVERIFY(rig.runPasses(1));
         QCOMPARE(rig.received(from).first(), rtuFrame(1, 6, 22, 248));
         QCOMPARE(rig.sim.detector(1)->reg(sreg::TUvFault), uint16_t(248));
-        QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
     }
 };
 

@@ -1,7 +1,7 @@
 // Keys and clicks that must send exactly what the user asked for: Enter and
 // Esc in the chart window, the same command stored again while its own write
 // waits for the echo, and double and right clicks on the channel boxes.
-#include "chart/graph.h"
+#include "chart/chartwindow.h"
 #include "support/pollrig.h"
 
 #include <QCheckBox>
@@ -27,9 +27,9 @@ private slots:
     {
         PollRig rig(40);
         rig.device(1);
-        TForm1 &chart = rig.window->chartWindow();
+        ChartWindow &chart = rig.window->chartWindow();
         QTest::mouseClick(rig.ui().Button6, Qt::LeftButton); // "График"
-        QVERIFY(chart.ChartShown);
+        QVERIFY(chart.chartShown);
         QVERIFY(rig.connectPort(0));
         rig.listOnly({1});
         for (QPushButton *b : chart.findChildren<QPushButton *>())
@@ -39,17 +39,17 @@ private slots:
             field->setFocus();
             QTest::keyClick(field, Qt::Key_Return);
             QTest::keyClick(field, Qt::Key_Enter);
-            QVERIFY2(rig.state().PendingCommand == 0, qPrintable(field->objectName()));
+            QVERIFY2(rig.state().commands.pendingCode() == 0, qPrintable(field->objectName()));
         }
         // Enter in the X span field applies the span, like its button.
         auto *span = chart.findChild<QLineEdit *>("Edit3");
         span->setText("50");
         QTest::keyClick(span, Qt::Key_Return);
-        QCOMPARE(chart.XWindow, 50);
+        QCOMPARE(chart.xWindow, 50);
 
         QTest::keyClick(&chart, Qt::Key_Escape);
         QVERIFY(chart.isVisible());
-        QVERIFY(chart.ChartShown);
+        QVERIFY(chart.chartShown);
 
         // Main window: Enter in a field that writes nothing stores nothing.
         for (QLineEdit *field : rig.window->findChildren<QLineEdit *>()) {
@@ -57,7 +57,7 @@ private slots:
             if (name == "Edit4" || name == "Edit5" || name == "edt5")
                 continue;
             QTest::keyClick(field, Qt::Key_Return);
-            QVERIFY2(rig.state().PendingCommand == 0, qPrintable(name));
+            QVERIFY2(rig.state().commands.pendingCode() == 0, qPrintable(name));
         }
         const int from = rig.receivedCount();
         QVERIFY(rig.runPasses(2));
@@ -85,7 +85,7 @@ private slots:
         QObject::disconnect(hook);
         QVERIFY(rig.stopPolling());
         QCOMPARE(writes(rig, from), (QList<QByteArray>{rtuFrame(1, 6, 18, 31), rtuFrame(1, 6, 18, 77)}));
-        QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
     }
 
     void doubleAndRightClicksOnAChannelBox()
@@ -107,10 +107,10 @@ private slots:
                              Box{rig.ui().CheckBox4, 14, 4}}) {
             const QString name = b.box->objectName();
             const bool before = b.box->isChecked();
-            rig.state().PendingCommand = 0;
+            rig.state().commands.store(Command::None);
             QTest::mouseClick(b.box, Qt::RightButton);
             QCOMPARE(b.box->isChecked(), before);
-            QVERIFY2(rig.state().PendingCommand == 0, qPrintable(name));
+            QVERIFY2(rig.state().commands.pendingCode() == 0, qPrintable(name));
 
             // What a window system delivers for a double click; QTest::mouseDClick sends only the middle event.
             QTest::mouseClick(b.box, Qt::LeftButton);
@@ -118,8 +118,8 @@ private slots:
             QTest::mouseRelease(b.box, Qt::LeftButton);
             // Whatever the double click left, the queued code asks for that state.
             const uint8_t expected = b.box->isChecked() ? b.codeToTick : uint8_t(b.codeToTick + 1);
-            QVERIFY2(rig.state().PendingCommand == expected,
-                     qPrintable(QStringLiteral("%1: ticked %2, code %3").arg(name).arg(b.box->isChecked()).arg(rig.state().PendingCommand)));
+            QVERIFY2(rig.state().commands.pendingCode() == expected,
+                     qPrintable(QStringLiteral("%1: ticked %2, code %3").arg(name).arg(b.box->isChecked()).arg(rig.state().commands.pendingCode())));
             const int from = rig.receivedCount();
             QVERIFY(PollRig::waitFor([&] { return !writes(rig, from).isEmpty(); }));
             const uint16_t value = uint8_t(writes(rig, from).first()[5]);

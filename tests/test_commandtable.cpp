@@ -1,32 +1,22 @@
 #include "link/apperror.h"
-#include "polling/commandtable.h"
+#include "detector/commandtable.h"
+#include "support/namedfields.h"
 #include <QMap>
 #include <QtTest>
 
 namespace {
 // The main window's fields as they stand in each case; every read is recorded.
-struct Fields {
-    QMap<QString, QString> text{{"Edit2", "5"},     {"Edit3", "6000"}, {"Edit4", "600"}, {"Edit5", "500"},
-                                {"Edit12", "8000"}, {"Edit16", "-5"},  {"edt5", "27469"}, {"edtNEW_DAT", "24"}};
-    QStringList read;
-
-    CommandInputs inputs()
+struct Fields : NamedFields {
+    Fields()
     {
-        CommandInputs in;
-        in.fieldText = [this](const char *name) {
-            read << QString::fromLatin1(name);
-            if (!text.contains(name))
-                qFatal("the builder asked for an unknown field %s", name);
-            return text.value(name);
-        };
-        in.cb7Index = 4; // "19200"
-        in.cb7Text = "19200";
-        in.targetAddress = 7;
-        in.BaudCode = 8;
-        in.G_42 = -300;
-        return in;
+        text = {{"Edit2", "5"},     {"Edit3", "6000"}, {"Edit4", "600"}, {"Edit5", "500"},
+                {"Edit12", "8000"}, {"Edit16", "-5"},  {"edt5", "27469"}, {"edtNEW_DAT", "24"}};
+        speedEntry = 4; // "19200"
+        speedText = "19200";
     }
-    BuiltCommand build(int code, uint8_t &mask) { return buildCommand(uint8_t(code), inputs(), mask); }
+
+    CommandInputs inputs() const { return CommandInputs{this, 7, 8, -300}; }
+    BuiltCommand build(int code, uint8_t &mask) { return buildCommand(Command(code), inputs(), mask); }
 };
 
 // Written from the device's register list for the inputs of Fields; the mask
@@ -128,9 +118,9 @@ private slots:
             Fields f;
             f.text["Edit2"] = c.edit2;
             CommandInputs in = f.inputs();
-            in.BaudCode = uint8_t(c.baud);
+            in.baudCode = uint8_t(c.baud);
             uint8_t mask = 0;
-            const BuiltCommand b = buildCommand(1, in, mask);
+            const BuiltCommand b = buildCommand(Command::WriteAddress, in, mask);
             QCOMPARE(int(b.value), c.address * 256 + c.baud);
             QCOMPARE(int(b.keptAddress), c.address);
         }
@@ -141,12 +131,12 @@ private slots:
         const int codes[] = {8, 2, 4, 8, 16}; // entries "9600" "2400" "4800" "9600" "19200"
         for (int index = 0; index < 5; ++index) {
             Fields f;
+            f.speedEntry = index;
+            f.speedText = "garbage"; // the selected entry decides, not the shown text
             CommandInputs in = f.inputs();
-            in.cb7Index = index;
-            in.cb7Text = "garbage"; // the selected entry decides, not the shown text
             in.targetAddress = 247;
             uint8_t mask = 0;
-            const BuiltCommand b = buildCommand(2, in, mask);
+            const BuiltCommand b = buildCommand(Command::WriteBaud, in, mask);
             QCOMPARE(int(b.value), 247 * 256 + codes[index]);
             QCOMPARE(int(b.keptBaud), codes[index]);
         }
@@ -171,16 +161,16 @@ private slots:
         QFETCH(QString, shown);
         QFETCH(int, baudCode);
         Fields f;
+        f.speedEntry = -1;
+        f.speedText = shown;
         CommandInputs in = f.inputs();
-        in.cb7Index = -1;
-        in.cb7Text = shown;
         in.targetAddress = 3;
         uint8_t mask = 0;
         if (baudCode == 0) {
-            QVERIFY_THROWS_EXCEPTION(CommandRefused, buildCommand(2, in, mask));
+            QVERIFY_THROWS_EXCEPTION(CommandRefused, buildCommand(Command::WriteBaud, in, mask));
             return;
         }
-        const BuiltCommand b = buildCommand(2, in, mask);
+        const BuiltCommand b = buildCommand(Command::WriteBaud, in, mask);
         QCOMPARE(int(b.value), 3 * 256 + baudCode);
         QCOMPARE(int(b.keptBaud), baudCode);
     }
@@ -267,14 +257,14 @@ private slots:
         for (const auto &k : known) {
             const auto choice = baudChoiceForCode(uint8_t(k.code));
             QVERIFY(choice);
-            QCOMPARE(choice->cb2Index, k.index);
+            QCOMPARE(choice->entry, k.index);
             QCOMPARE(int(choice->baudRate), k.rate);
-            QCOMPARE(QString(Cb2Items[k.index]), QString::number(k.rate));
-            QCOMPARE(cb2BaudCode(k.index), std::optional<uint8_t>(uint8_t(k.code)));
+            QCOMPARE(QString(LineSpeedItems[k.index]), QString::number(k.rate));
+            QCOMPARE(lineSpeedCode(k.index), std::optional<uint8_t>(uint8_t(k.code)));
         }
         for (int code : {0, 3, 32, 255})
             QVERIFY(!baudChoiceForCode(uint8_t(code)));
-        QVERIFY(!cb2BaudCode(-1) && !cb2BaudCode(5));
+        QVERIFY(!lineSpeedCode(-1) && !lineSpeedCode(5));
     }
 };
 

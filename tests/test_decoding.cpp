@@ -1,7 +1,7 @@
 #include "link/crc.h"
 #include "link/frames.h"
-#include "polling/devicestatus.h"
-#include "polling/replykind.h"
+#include "detector/devicestatus.h"
+#include "detector/replykind.h"
 #include <QtTest>
 
 namespace {

@@ -1,5 +1,5 @@
-#include "app/controlstates.h"
-#include "app/devicelist.h"
+#include "main/controlstates.h"
+#include "session/devicelist.h"
 #include "link/apperror.h"
 #include <QMap>
 #include <QtTest>
@@ -78,7 +78,7 @@ private slots:
         list.add(1);
         list.add(2);
         list.log(1).writeRow(QStringLiteral("12:00:00"), 1, 2, 3, 4, false, false, false);
-        list.clear_tab();
+        list.clear();
         QCOMPARE(list.count(), 0);
         QCOMPARE(int(list.address(0)), 0);
         QVERIFY(!list.contains(1));
@@ -103,7 +103,7 @@ private slots:
         QCOMPARE(list.count(), 0);
         QCOMPARE(int(list.address(0)), 7);
         QVERIFY(!list.contains(7));
-        list.clear_tab(); // an empty list: nothing changes, the slot included
+        list.clear(); // an empty list: nothing changes, the slot included
         QCOMPARE(int(list.address(0)), 7);
 
         list.setWorkDir(dir.path());
@@ -132,7 +132,7 @@ private slots:
         list.closeAllLogs();
         QVERIFY(!list.log(0).isOpen() && !list.log(1).isOpen());
         QCOMPARE(list.count(), 2);
-        list.clear_tab();
+        list.clear();
         QCOMPARE(list.count(), 0);
     }
 

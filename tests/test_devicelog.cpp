@@ -1,5 +1,5 @@
 #include "link/apperror.h"
-#include "status/devicelog.h"
+#include "session/devicelog.h"
 #include <QtTest>
 #include <cerrno>
 #include <unistd.h>

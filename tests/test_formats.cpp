@@ -1,5 +1,6 @@
 #include "link/frames.h"
-#include "status/formats.h"
+#include "detector/valueformats.h"
+#include "link/wirelines.h"
 #include <QtTest>
 
 class TestFormats : public QObject {

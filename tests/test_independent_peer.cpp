@@ -3,7 +3,7 @@
 // transaction on the other.
 #include "link/serialchannel.h"
 #include "link/transaction.h"
-#include "polling/replykind.h"
+#include "detector/replykind.h"
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>

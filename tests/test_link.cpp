@@ -278,21 +278,21 @@ private slots:
             return int(done.first().at(0).value<uint8_t>());
         };
         QCOMPARE(run(3, 1, 24), 53);
-        QVERIFY(rig.state.ExchangeBuffer.replyCrcOk(53));
+        QVERIFY(rig.state.exchangeBuffer.replyCrcOk(53));
         QCOMPARE(run(6, 4, 650), 8);
-        QVERIFY(rig.state.ExchangeBuffer.replyCrcOk(8));
+        QVERIFY(rig.state.exchangeBuffer.replyCrcOk(8));
 
         rig.sim.setFault({FaultKind::Truncate, 10, 1});
         QCOMPARE(run(3, 1, 24), 10);
-        QVERIFY(!rig.state.ExchangeBuffer.replyCrcOk(10));
+        QVERIFY(!rig.state.exchangeBuffer.replyCrcOk(10));
         rig.sim.setFault({FaultKind::Noise, 3, 1});
         QCOMPARE(run(3, 1, 24), 53); // the read stops at 53: the real CRC is cut off
-        QVERIFY(!rig.state.ExchangeBuffer.replyCrcOk(53));
+        QVERIFY(!rig.state.exchangeBuffer.replyCrcOk(53));
         rig.sim.setFault({FaultKind::Trailing, 7, 1});
         QCOMPARE(run(3, 1, 24), 53);
-        QVERIFY(rig.state.ExchangeBuffer.replyCrcOk(53));
+        QVERIFY(rig.state.exchangeBuffer.replyCrcOk(53));
         QCOMPARE(run(3, 1, 24), 53); // the trailing bytes were purged
-        QVERIFY(rig.state.ExchangeBuffer.replyCrcOk(53));
+        QVERIFY(rig.state.exchangeBuffer.replyCrcOk(53));
 
         rig.sim.setFault({FaultKind::Drop, 0, 1});
         QVERIFY(rig.tx.query(1, 3, 1, 24));

@@ -1,8 +1,8 @@
 // The request/reply log widget on its own: which lines it keeps under its
 // cap, what it gives back, where the view stands as lines come and go, what
 // it paints, and the copy from its context menu.
-#include "app/logview.h"
-#include "app/mainform.h"
+#include "widgets/logview.h"
+#include "main/mainwindow.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -129,7 +129,7 @@ private slots:
     void memoryPerLineIsBounded()
     {
         LogView view;
-        const int cap = MainForm::MemoLineLimit;
+        const int cap = MainWindow::MemoLineLimit;
         view.setMaximumBlockCount(cap);
         for (int i = 0; i < 2 * cap; ++i) {
             QString line;

@@ -2,9 +2,9 @@
 // its group, with its start text and state, and every text readable in the
 // fixed 873 x 416 client area.
 
-#include "app/lamp.h"
-#include "app/logview.h"
-#include "app/mainform.h"
+#include "widgets/lamp.h"
+#include "widgets/logview.h"
+#include "main/mainwindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,7 +24,7 @@
 
 namespace {
 
-const QRect clientArea(0, 0, MainForm::ClientWidth, MainForm::ClientHeight);
+const QRect clientArea(0, 0, MainWindow::ClientWidth, MainWindow::ClientHeight);
 
 QString failures(const QStringList &list) { return list.join(QLatin1String("; ")); }
 
@@ -93,7 +93,8 @@ QList<QWidget *> laidOutChildren(QWidget *parent)
 class TestMainFormLayout : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<MainForm> form;
+    Session session;
+    std::unique_ptr<MainWindow> form;
 
     template <class T> T *control(const char *name)
     {
@@ -126,7 +127,7 @@ private slots:
     void initTestCase()
     {
         applyApplicationLook();
-        form = std::make_unique<MainForm>();
+        form = std::make_unique<MainWindow>(session);
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     }

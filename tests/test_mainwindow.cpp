@@ -1,8 +1,8 @@
 // The main window driven through its real widgets against the simulator:
 // control states, connect and disconnect, the device table, the bus search,
 // and closing the window while the line is busy.
-#include "app/lamp.h"
-#include "app/logview.h"
+#include "widgets/lamp.h"
+#include "widgets/logview.h"
 #include "support/mainrig.h"
 
 #include <QCheckBox>
@@ -102,7 +102,7 @@ private slots:
         for (const auto &[state, enabled] : columns) {
             for (const QString &before : {State4 + " Button1 Button5 Button3 Button9", QString()}) {
                 setGoverned(r, before);
-                r.form->activ_but(int16_t(state));
+                r.form->applyControlState(int16_t(state));
                 QVERIFY2(r.enabledControls() == enabled, qPrintable(QString::number(state)));
             }
         }
@@ -110,23 +110,23 @@ private slots:
         for (const QString &boxes : {QStringLiteral("chk1 CheckBox3 CheckBox4"), QStringLiteral("CheckBox3"),
                                      QString()}) {
             setGoverned(r, "Button2 Button9 Button7 Button4 Button6 " + boxes);
-            r.form->activ_but(2);
+            r.form->applyControlState(2);
             QCOMPARE(r.enabledControls(), (State2 + u' ' + boxes).trimmed());
         }
         // Codes outside the table change nothing.
         const QString mixed = QStringLiteral("Button5 Button2 Button7 chk1 CheckBox4");
         for (int16_t code : {0, 7, -1}) {
             setGoverned(r, mixed);
-            r.form->activ_but(code);
+            r.form->applyControlState(code);
             QCOMPARE(r.enabledControls(), mixed);
         }
         // Only 1 enables the option controls.
-        r.form->activ_opt(1);
+        r.form->setOptionsEnabled(1);
         QVERIFY(r.optionsEnabled());
-        r.form->activ_opt(2);
+        r.form->setOptionsEnabled(2);
         QVERIFY(r.optionsDisabled());
-        r.form->activ_opt(1);
-        r.form->activ_opt(0);
+        r.form->setOptionsEnabled(1);
+        r.form->setOptionsEnabled(0);
         QVERIFY(r.optionsDisabled());
     }
 
@@ -143,7 +143,7 @@ private slots:
         QTRY_VERIFY(replyLines(r) > before);
         r.click("Button2");
         QCOMPARE(r.caption("Button2"), QStringLiteral("Запрос"));
-        QTRY_VERIFY(!r.form->polling().running());
+        QTRY_VERIFY(!r.form->session().polling().running());
         QCOMPARE(r.enabledControls(), State3);
 
         r.setText("Edit1", "5");
@@ -153,14 +153,14 @@ private slots:
         r.click("Button2"); // two devices
         QCOMPARE(r.enabledControls(), State5);
         r.click("Button2");
-        QTRY_VERIFY(!r.form->polling().running());
+        QTRY_VERIFY(!r.form->session().polling().running());
         QCOMPARE(r.enabledControls(), State3);
 
         r.click("Button3");
         QCOMPARE(r.caption("Button3"), QStringLiteral("Остановить"));
         QCOMPARE(r.enabledControls(), State6);
         r.click("Button3");
-        QTRY_VERIFY(!r.form->busSearch().running());
+        QTRY_VERIFY(!r.form->session().busSearch().running());
         QCOMPARE(r.enabledControls(), State3);
 
         r.click("Button9");
@@ -175,24 +175,24 @@ private slots:
         MainRig r;
         r.connectToSim();
         QCOMPARE(r.errors, QStringList());
-        QVERIFY(r.form->port().isOpen());
-        QCOMPARE(r.form->port().portName(), r.sim.slavePath()); // the typed port, not COM1
+        QVERIFY(r.form->session().serialChannel().isOpen());
+        QCOMPARE(r.form->session().serialChannel().portName(), r.sim.slavePath()); // the typed port, not COM1
         QCOMPARE(r.caption("Button1"), Disconnect);
         QVERIFY(r.optionsDisabled());
         QCOMPARE(r.listedAddresses(), QList<int>{247});
         QCOMPARE(r.gridRows(), 1);
         QCOMPARE(r.gridCell(1, 0), QStringLiteral("247"));
         QCOMPARE(r.sim.lineBaud(), 9600);
-        QCOMPARE(r.form->state().BaudCode, uint8_t(8));
+        QCOMPARE(r.form->session().state().baudCode, uint8_t(8));
 
         r.click("Button1");
         QCOMPARE(r.caption("Button1"), Connect);
-        QVERIFY(!r.form->port().isOpen());
+        QVERIFY(!r.form->session().serialChannel().isOpen());
         QVERIFY(r.optionsEnabled());
         QCOMPARE(r.listedAddresses(), QList<int>{});
         QCOMPARE(r.gridRows(), 1);
         QCOMPARE(r.gridCell(1, 0), QString());
-        QVERIFY(!r.form->state().deviceList.log(0).isOpen());
+        QVERIFY(!r.form->session().state().devices.log(0).isOpen());
         QCOMPARE(r.fileBytes("dev247.txt"), logHeaderBytes());
 
         // The next connect starts dev247.txt afresh, at the speed chosen now.
@@ -207,7 +207,7 @@ private slots:
         QCOMPARE(r.errors, QStringList());
         QCOMPARE(r.caption("Button1"), Disconnect);
         QCOMPARE(r.sim.lineBaud(), 1200);
-        QCOMPARE(r.form->state().BaudCode, uint8_t(1));
+        QCOMPARE(r.form->session().state().baudCode, uint8_t(1));
         QVERIFY(!r.fileBytes("dev247.txt").contains("junk"));
         r.click("Button1");
         QCOMPARE(r.fileBytes("dev247.txt"), logHeaderBytes());
@@ -221,7 +221,7 @@ private slots:
             r.click("Button1");
             QCOMPARE(r.errors, QStringList(attempt, NoSuchPort));
             QCOMPARE(r.caption("Button1"), Connect);
-            QVERIFY(!r.form->port().isOpen());
+            QVERIFY(!r.form->session().serialChannel().isOpen());
             QCOMPARE(r.enabledControls(), StartColumn);
             QVERIFY(r.optionsEnabled());
             QCOMPARE(r.listedAddresses(), QList<int>{247});
@@ -237,14 +237,14 @@ private slots:
         r.connectToSim();
         QCOMPARE(r.errors, QStringList{BusyPort});
         QCOMPARE(r.caption("Button1"), Connect);
-        QVERIFY(!r.form->port().isOpen());
+        QVERIFY(!r.form->session().serialChannel().isOpen());
         QCOMPARE(r.listedAddresses(), QList<int>{247});
 
         // Once it lets go, the same click connects.
         other.close();
         r.click("Button1");
         QCOMPARE(r.errors, QStringList{BusyPort});
-        QVERIFY(r.form->port().isOpen());
+        QVERIFY(r.form->session().serialChannel().isOpen());
         QCOMPARE(r.enabledControls(), State3);
     }
 
@@ -272,7 +272,7 @@ private slots:
         r.setText("Edit8", delay);
         r.connectToSim();
         QCOMPARE(r.errors, QStringList{message});
-        QCOMPARE(r.form->port().isOpen(), portLeftOpen);
+        QCOMPARE(r.form->session().serialChannel().isOpen(), portLeftOpen);
         QCOMPARE(r.caption("Button1"), portLeftOpen ? Disconnect : Connect);
         QVERIFY(r.optionsEnabled());
         QCOMPARE(r.enabledControls(), StartColumn);
@@ -282,18 +282,18 @@ private slots:
         if (portLeftOpen) {
             // The half-made connection is taken down normally.
             QCOMPARE(r.caption("Button1"), Connect);
-            QVERIFY(!r.form->port().isOpen());
+            QVERIFY(!r.form->session().serialChannel().isOpen());
             QCOMPARE(r.enabledControls(), State1);
             QCOMPARE(r.errors.size(), 1);
         } else {
             // Refused again, and nothing left half open.
             QCOMPARE(r.errors, QStringList(2, message));
-            QVERIFY(!r.form->port().isOpen());
+            QVERIFY(!r.form->session().serialChannel().isOpen());
             r.setText("Edit7", "100");
             r.setText("Edit8", "200");
             r.click("Button1");
             QCOMPARE(r.errors.size(), 2);
-            QVERIFY(r.form->port().isOpen());
+            QVERIFY(r.form->session().serialChannel().isOpen());
             QCOMPARE(r.enabledControls(), State3);
             QCOMPARE(r.listedAddresses(), QList<int>{247});
         }
@@ -353,7 +353,7 @@ private slots:
         // The status display fills the rest of the device's row.
         QTRY_VERIFY(!r.gridCell(1, 1).isEmpty());
         r.click("Button2");
-        QTRY_VERIFY(!r.form->polling().running());
+        QTRY_VERIFY(!r.form->session().polling().running());
         r.setText("Edit1", "5");
         r.click("Button5");
         QCOMPARE(r.gridRows(), 2);
@@ -363,8 +363,8 @@ private slots:
         for (int col = 0; col < 19; ++col)
             QVERIFY2(r.gridCell(1, col).isEmpty(), qPrintable(QString::number(col)));
         QCOMPARE(r.listedAddresses(), QList<int>{});
-        QVERIFY(!r.form->state().deviceList.log(0).isOpen());
-        QVERIFY(!r.form->state().deviceList.log(1).isOpen());
+        QVERIFY(!r.form->session().state().devices.log(0).isOpen());
+        QVERIFY(!r.form->session().state().devices.log(1).isOpen());
         QCOMPARE(r.fileBytes("dev247.txt"), logHeaderBytes());
         QCOMPARE(r.fileBytes("dev5.txt"), logHeaderBytes());
         QCOMPARE(r.enabledControls(), State2);
@@ -391,7 +391,7 @@ private slots:
         QCOMPARE(r.caption("Button3"), QStringLiteral("Остановить"));
         QCOMPARE(r.enabledControls(), State6);
         QCOMPARE(lamp(r, "Shape1"), Red);
-        QTRY_VERIFY_WITH_TIMEOUT(!r.form->busSearch().running(), ScanTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!r.form->session().busSearch().running(), ScanTimeoutMs);
 
         QCOMPARE(r.listedAddresses(), (QList<int>{5, 9}));
         QCOMPARE(r.gridCell(1, 0), QStringLiteral("5"));
@@ -417,7 +417,7 @@ private slots:
         MainRig r({5, 9, 247}, ScanReadMs);
         r.connectToSim(); // lists 247
         r.click("Button3");
-        QTRY_VERIFY_WITH_TIMEOUT(!r.form->busSearch().running(), ScanTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!r.form->session().busSearch().running(), ScanTimeoutMs);
         // 5 fills the list; 9 finds no room and 247 is listed already.
         QCOMPARE(r.listedAddresses(), (QList<int>{247, 5}));
         QCOMPARE(r.gridRows(), 2);
@@ -444,7 +444,7 @@ private slots:
                 return;
             stopped = true;
             r.click("Button3");
-            stillRunning = r.form->busSearch().running();
+            stillRunning = r.form->session().busSearch().running();
             whileInFlight = r.enabledControls();
             captionInFlight = r.caption("Button3");
             // Neither a new search nor polling may start under the probe.
@@ -458,12 +458,12 @@ private slots:
         for (const char *name : {"Button1", "Button2", "Button3", "Button5", "Button9"})
             QVERIFY2(!whileInFlight.split(u' ').contains(QLatin1String(name)), name);
 
-        QTRY_VERIFY_WITH_TIMEOUT(!r.form->busSearch().running(), ScanTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!r.form->session().busSearch().running(), ScanTimeoutMs);
         QCOMPARE(r.listedAddresses(), QList<int>{2}); // the answer still counts
         QCOMPARE(r.enabledControls(), State3);
         QCOMPARE(r.caption("Button3"), QStringLiteral("Поиск"));
         QCOMPARE(r.caption("Button2"), QStringLiteral("Запрос"));
-        QVERIFY(!r.form->polling().running());
+        QVERIFY(!r.form->session().polling().running());
         QCOMPARE(r.w<QLineEdit>("edtserch")->text(), QString());
         QCOMPARE(lamp(r, "Shape1"), White);
         QCOMPARE(lamp(r, "Shape2"), White);
@@ -491,10 +491,10 @@ private slots:
             r.w<QComboBox>("cb1")->setEditText(QStringLiteral("/dev/kalmir-none"));
             r.click("Button1");
             QCOMPARE(r.errors, QStringList{NoSuchPort});
-            QVERIFY(r.form->state().deviceList.log(0).isOpen());
+            QVERIFY(r.form->session().state().devices.log(0).isOpen());
         } else if (activity != "none") {
             r.connectToSim();
-            QVERIFY(r.form->port().isOpen());
+            QVERIFY(r.form->session().serialChannel().isOpen());
         }
         if (activity == "search") {
             r.click("Button3");
@@ -508,10 +508,10 @@ private slots:
 
         QVERIFY(r.form->close());
         QVERIFY(!r.form->isVisible());
-        QVERIFY(!r.form->port().isOpen());
-        QVERIFY(!r.form->state().deviceList.log(0).isOpen());
-        QVERIFY(!r.form->state().deviceList.log(1).isOpen());
-        QTRY_VERIFY(!r.form->busSearch().running() && !r.form->polling().running());
+        QVERIFY(!r.form->session().serialChannel().isOpen());
+        QVERIFY(!r.form->session().state().devices.log(0).isOpen());
+        QVERIFY(!r.form->session().state().devices.log(1).isOpen());
+        QTRY_VERIFY(!r.form->session().busSearch().running() && !r.form->session().polling().running());
         QTest::qWait(100); // whatever the aborted exchange still had queued
         QCOMPARE(r.errors, errorsBefore);
         int visibleBoxes = 0;

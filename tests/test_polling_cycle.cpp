@@ -1,7 +1,8 @@
 // The polling cycle and the bus search on the real port against the simulator.
-#include "app/bussearch.h"
+#include "session/bussearch.h"
 #include "link/crc.h"
-#include "polling/pollingcycle.h"
+#include "session/pollingcycle.h"
+#include "support/namedfields.h"
 #include "support/simrig.h"
 #include <QtTest>
 
@@ -17,8 +18,8 @@ struct Poller : SimRig {
     PollingCycle cycle{tx, bcp, state};
     QStringList requests, replies;
     QList<int> rows;
-    QMap<QString, QString> fields{{"Edit2", "1"}, {"Edit3", "6000"}};
-    int cb7Index = -1;
+    NamedFields fields;
+    int &cb7Index = fields.speedEntry;
     QSignalSpy ended{&cycle, &PollingCycle::ended};
     QSignalSpy failed{&cycle, &PollingCycle::failed};
 
@@ -26,23 +27,14 @@ struct Poller : SimRig {
     {
         for (int a : addresses) {
             sim.addDetector(uint8_t(a));
-            state.deviceList.add(uint8_t(a));
+            state.devices.add(uint8_t(a));
         }
         cycle.setDelay(0);
-        cycle.commandInputs = [this](uint8_t target) {
-            CommandInputs in;
-            in.fieldText = [this](const char *name) { return fields.value(name); };
-            in.cb7Index = cb7Index;
-            in.cb7Text = "9600";
-            in.targetAddress = target;
-            in.BaudCode = state.BaudCode;
-            in.G_42 = state.status.G_42;
-            return in;
-        };
-        cycle.display = [this](uint8_t row) {
-            state.status = decodeStatus(state.ExchangeBuffer);
-            rows << row;
-        };
+        fields.text = {{"Edit2", "1"}, {"Edit3", "6000"}};
+        cycle.setFieldSource(&fields);
+        QObject::connect(&cycle, &PollingCycle::statusReceived, [this](const StatusSample &sample) {
+            rows << sample.slot + 1;
+        });
         QObject::connect(&cycle, &PollingCycle::requestLine, [this](const QString &l) { requests << l; });
         QObject::connect(&cycle, &PollingCycle::replyLine, [this](const QString &l) { replies << l; });
     }
@@ -93,11 +85,11 @@ private slots:
     void silentDeviceAndBadCrc()
     {
         Poller p{1};
-        p.state.deviceList.setAddress(0, 9); // nobody answers at 9
-        p.state.PendingCommand = 17;
+        p.state.devices.setAddress(0, 9); // nobody answers at 9
+        p.state.commands.store(Command(17));
         QVERIFY(p.runPasses(2));
         QCOMPARE(p.replies.mid(0, 2), (QStringList{"TimeOuterror", "TimeOuterror"}));
-        QCOMPARE(p.state.PendingCommand, uint8_t(0)); // a timed-out command is not retried
+        QCOMPARE(p.state.commands.pendingCode(), uint8_t(0)); // a timed-out command is not retried
         QCOMPARE(p.received().mid(0, 2), (QList<QByteArray>{frame(9, 6, 1, 1), frame(9, 3, 1, 24)}));
 
         Poller q{1};
@@ -110,14 +102,14 @@ private slots:
     void commandGoesOutOnceAndIsAcknowledged()
     {
         Poller p{1};
-        p.state.PendingCommand = 3; // dust threshold from Edit3
+        p.state.commands.store(Command(3)); // dust threshold from Edit3
         QVERIFY(p.runPasses(2));
         QCOMPARE(p.received().first(), frame(1, 6, 7, 6000));
         QStringList echo;
         for (char c : frame(1, 6, 7, 6000))
             echo << QString::number(uint8_t(c));
         QCOMPARE(p.replies.first(), echo.join("  "));
-        QCOMPARE(p.state.PendingCommand, uint8_t(0));
+        QCOMPARE(p.state.commands.pendingCode(), uint8_t(0));
         QCOMPARE(p.sim.detector(1)->reg(sreg::DustThreshold), uint16_t(6000));
         QCOMPARE(p.received().at(1), frame(1, 3, 1, 24));
     }
@@ -129,7 +121,7 @@ private slots:
         QObject::connect(&p.sim, &Simulator::frameReceived, &p.sim, [&] {
             if (!stored) {
                 stored = true;
-                p.state.PendingCommand = 17;
+                p.state.commands.store(Command(17));
             }
         });
         QVERIFY(p.runPasses(3));
@@ -139,11 +131,11 @@ private slots:
     void newAddressFollowsTheDevice()
     {
         Poller p{1};
-        p.fields["Edit2"] = "300"; // low 8 bits: 44
-        p.state.PendingCommand = 1;
+        p.fields.text["Edit2"] = "300"; // low 8 bits: 44
+        p.state.commands.store(Command(1));
         QVERIFY(p.runPasses(2));
         QCOMPARE(p.received().first(), frame(1, 6, 0, 44 * 256 + 8));
-        QCOMPARE(p.state.deviceList.address(0), uint8_t(44));
+        QCOMPARE(p.state.devices.address(0), uint8_t(44));
         QCOMPARE(p.received().at(1), frame(44, 3, 1, 24));
         QCOMPARE(p.rows, QList<int>{1}); // the device answers at its new address
     }
@@ -153,11 +145,11 @@ private slots:
         Poller p{1};
         QSignalSpy baud(&p.cycle, &PollingCycle::baudChanged);
         p.cb7Index = 4; // 19200
-        p.state.PendingCommand = 2;
+        p.state.commands.store(Command(2));
         QVERIFY(p.runPasses(2));
         QCOMPARE(p.received().first(), frame(1, 6, 0, 1 * 256 + 16));
         QCOMPARE(baud.count(), 1);
-        QCOMPARE(p.state.BaudCode, uint8_t(16));
+        QCOMPARE(p.state.baudCode, uint8_t(16));
         QCOMPARE(p.bcp.baudRate(), 19200);
         QCOMPARE(p.sim.lineBaud(), 19200);
         QCOMPARE(p.rows, QList<int>{1}); // still answering at the new speed
@@ -166,28 +158,28 @@ private slots:
     void exceptionRepliesAreRefusals()
     {
         Poller p{1};
-        p.fields["Edit2"] = "5";
-        p.state.PendingCommand = 1;
+        p.fields.text["Edit2"] = "5";
+        p.state.commands.store(Command(1));
         p.sim.setFault({FaultKind::Exception, 4, 2}); // the write, then a status read
         QVERIFY(p.runPasses(3));
         QVERIFY2(p.replies[0].contains("  1  134  4  "), qPrintable(p.replies[0]));
         QVERIFY2(p.replies[1].contains("  1  131  4  "), qPrintable(p.replies.join('|')));
-        QCOMPARE(p.state.deviceList.address(0), uint8_t(1)); // no rename on a refusal
-        QCOMPARE(p.state.PendingCommand, uint8_t(0));
+        QCOMPARE(p.state.devices.address(0), uint8_t(1)); // no rename on a refusal
+        QCOMPARE(p.state.commands.pendingCode(), uint8_t(0));
         QCOMPARE(p.rows, QList<int>{1}); // the exception to the status read was not shown
     }
 
     void badFieldTextEndsTheRunAndKeepsTheCode()
     {
         Poller p{1};
-        p.fields["Edit3"] = "6 000";
-        p.state.PendingCommand = 3;
+        p.fields.text["Edit3"] = "6 000";
+        p.state.commands.store(Command(3));
         QVERIFY(p.cycle.start());
         QVERIFY(p.failed.wait(3000) || p.failed.count() == 1);
         QCOMPARE(p.failed.first().at(0).toString(), QStringLiteral("'6 000' is not a valid integer value"));
         QVERIFY(!p.cycle.running());
         QVERIFY(!p.cycle.isActive());
-        QCOMPARE(p.state.PendingCommand, uint8_t(3));
+        QCOMPARE(p.state.commands.pendingCode(), uint8_t(3));
         QCOMPARE(p.received().size(), 0);
     }
 
@@ -195,20 +187,20 @@ private slots:
     {
         Poller p{1};
         QSignalSpy refused(&p.cycle, &PollingCycle::commandRefused);
-        p.fields["edtNEW_DAT"] = "70000";
-        p.state.PendingCommand = 40;
+        p.fields.text["edtNEW_DAT"] = "70000";
+        p.state.commands.store(Command(40));
         QVERIFY(p.runPasses(1));
         QCOMPARE(refused.count(), 1);
-        QCOMPARE(p.state.PendingCommand, uint8_t(0));
+        QCOMPARE(p.state.commands.pendingCode(), uint8_t(0));
         QCOMPARE(p.received().first(), frame(1, 3, 1, 24));
     }
 
     void codeWithoutRequestIsClearedAndStatusRead()
     {
         Poller p{1};
-        p.state.PendingCommand = 8;
+        p.state.commands.store(Command(8));
         QVERIFY(p.runPasses(1));
-        QCOMPARE(p.state.PendingCommand, uint8_t(0));
+        QCOMPARE(p.state.commands.pendingCode(), uint8_t(0));
         QCOMPARE(p.received().first(), frame(1, 3, 1, 24));
         QCOMPARE(p.rows, QList<int>{1});
     }
@@ -230,10 +222,10 @@ private slots:
     {
         Poller p{1};
         p.sim.detector(1)->setRegister(sreg::Uik, 100);
-        p.state.averages.IrWindow = 8;
+        p.state.averages.irWindow = 8;
         QVERIFY(p.runPasses(3));
         // Three passes of 100 over a window of 8 from an empty ring: 12, 25, 38.
-        QCOMPARE(p.state.averages.IrAverage, 38);
+        QCOMPARE(p.state.averages.irAverage, 38);
     }
 
     void busSearchFindsTheAnsweringAddresses()
@@ -243,7 +235,7 @@ private slots:
         rig.sim.addDetector(200).setFault({FaultKind::Exception, 2, -1});
         BusSearch search(rig.tx, rig.state);
         QList<int> added;
-        search.addev = [&](uint8_t a) { added << a; rig.state.deviceList.add(a); };
+        QObject::connect(&rig.state.devices, &DeviceList::listing, [&](int, uint8_t a) { added << a; });
         QSignalSpy ended(&search, &BusSearch::ended);
         QVERIFY(search.start());
         QVERIFY(ended.wait(30000));
@@ -259,7 +251,7 @@ private slots:
         rig.sim.addDetector(3);
         BusSearch search(rig.tx, rig.state);
         QList<int> added;
-        search.addev = [&](uint8_t a) { added << a; };
+        QObject::connect(&rig.state.devices, &DeviceList::listing, [&](int, uint8_t a) { added << a; });
         QObject::connect(&search, &BusSearch::probeStarted, &search, [&](uint8_t a) {
             if (a == 3)
                 search.stop();

@@ -3,8 +3,8 @@
 // (none for 6, 7 and 8); the new address and the new speed end to end; a
 // detector that refuses a write; controls that must not store anything.
 #include "support/pollrig.h"
-#include "chart/graph.h"
-#include "chart/unit2.h"
+#include "chart/chartwindow.h"
+#include "dialogs/uvfaulttimedialog.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -149,7 +149,7 @@ class PollingGuiCommandsTest : public QObject {
                 return QStringLiteral("%1 is not there to type in").arg(c.control);
             e->setFocus();
             QTest::keyPress(e, Qt::Key_Return);
-            if (rig.state().PendingCommand != 0)
+            if (rig.state().commands.pendingCode() != 0)
                 return QStringLiteral("%1 stored a code on the key press").arg(c.control);
             QTest::keyRelease(e, Qt::Key_Return);
             return {};
@@ -162,8 +162,8 @@ class PollingGuiCommandsTest : public QObject {
             QTest::mousePress(box, Qt::LeftButton);
             if (box->isChecked() != before)
                 return QStringLiteral("%1 toggled on the press").arg(c.control);
-            if (rig.state().PendingCommand != c.code)
-                return QStringLiteral("%1 stored %2 on the press").arg(c.control).arg(rig.state().PendingCommand);
+            if (rig.state().commands.pendingCode() != c.code)
+                return QStringLiteral("%1 stored %2 on the press").arg(c.control).arg(rig.state().commands.pendingCode());
             QTest::mouseRelease(box, Qt::LeftButton);
             if (box->isChecked() == before)
                 return QStringLiteral("%1 did not toggle").arg(c.control);
@@ -171,7 +171,7 @@ class PollingGuiCommandsTest : public QObject {
         }
         case Via::Dialog: {
             QTest::mouseDClick(rig.ui().lblT_UVFault, Qt::LeftButton);
-            TForm2 &dialog = rig.window->valueDialog();
+            UvFaultTimeDialog &dialog = rig.window->uvFaultTimeDialog();
             if (!dialog.isVisible())
                 return QStringLiteral("the value dialog did not open");
             dialog.edtNEW_DAT->clear();
@@ -182,7 +182,7 @@ class PollingGuiCommandsTest : public QObject {
             return {};
         }
         case Via::NoControl:
-            rig.state().PendingCommand = c.code;
+            rig.state().commands.store(Command(c.code));
             return {};
         case Via::ConfigMark:
             rig.sim.detector(1)->setRegister(sreg::ConfigMark, 24678);
@@ -211,12 +211,12 @@ private slots:
         for (const CodeCase &c : Cases) {
             const QString name = QStringLiteral("code %1 by %2").arg(c.code).arg(c.control ? c.control : "-");
             const int from = rig.receivedCount();
-            QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+            QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
             const QString failure = store(rig, c);
             QVERIFY2(failure.isEmpty(), qPrintable(name + ": " + failure));
             if (c.via != Via::ConfigMark)
-                QVERIFY2(rig.state().PendingCommand == c.code,
-                         qPrintable(QStringLiteral("%1 stored %2").arg(name).arg(rig.state().PendingCommand)));
+                QVERIFY2(rig.state().commands.pendingCode() == c.code,
+                         qPrintable(QStringLiteral("%1 stored %2").arg(name).arg(rig.state().commands.pendingCode())));
             const bool wantsFrame = c.reg != NoFrame;
             QVERIFY2(PollRig::waitFor([&] {
                          const QList<QByteArray> got = rig.received(from);
@@ -229,10 +229,10 @@ private slots:
                          qPrintable(name + ": " + decimalBytes(sent.value(0), " ")));
             else
                 QVERIFY2(sent.isEmpty(), qPrintable(name + ": " + decimalBytes(sent.value(0), " ")));
-            QVERIFY2(rig.state().PendingCommand == 0, qPrintable(name + ": still pending"));
+            QVERIFY2(rig.state().commands.pendingCode() == 0, qPrintable(name + ": still pending"));
         }
         QVERIFY(rig.stopPolling());
-        QCOMPARE(rig.state().deviceList.address(0), uint8_t(1));
+        QCOMPARE(rig.state().devices.address(0), uint8_t(1));
         QVERIFY(dev.hartOn()); // the last write reached the detector
     }
 
@@ -255,13 +255,13 @@ private slots:
         const QByteArray write = rtuFrame(1, 6, 0, 44 * 256 + 8);
         QCOMPARE(writes(rig.received(from)), QList<QByteArray>{write});
         QVERIFY(rig.sim.detector(44) && !rig.sim.detector(1));
-        QCOMPARE(rig.state().deviceList.address(0), uint8_t(44));
+        QCOMPARE(rig.state().devices.address(0), uint8_t(44));
         QCOMPARE(rig.cell(1, 0), QStringLiteral("44"));
         QVERIFY(PollRig::lines(rig.ui().Memo2).contains(decimalBytes(write, "  ")));
         QCOMPARE(rig.lastLine(rig.ui().Memo1), decimalBytes(rtuFrame(44, 3, 1, 24), " "));
         QVERIFY(rig.lastLine(rig.ui().Memo2).startsWith("44  3  48  "));
         QCOMPARE(rig.cell(1, 1), QStringLiteral("4242"));
-        QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
     }
 
     void newSpeedEndToEnd()
@@ -286,7 +286,7 @@ private slots:
         QCOMPARE(dev.baud(), 19200);
         QCOMPARE(rig.sim.lineBaud(), 19200);
         QCOMPARE(rig.ui().cb2->currentText(), QStringLiteral("19200"));
-        QCOMPARE(rig.state().BaudCode, uint8_t(16));
+        QCOMPARE(rig.state().baudCode, uint8_t(16));
         QCOMPARE(rig.cell(1, 1), QStringLiteral("1919"));
         QVERIFY(!PollRig::lines(rig.ui().Memo2).contains("TimeOuterror"));
     }
@@ -315,14 +315,14 @@ private slots:
             QCOMPARE(writes(sent).size(), 1); // logged and dropped, not retried
             QVERIFY2(PollRig::lines(rig.ui().Memo2).filter(refusal).size() == (button == rig.ui().Button4 ? 1 : 2),
                      qPrintable(PollRig::lines(rig.ui().Memo2).join('|')));
-            QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+            QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
             QCOMPARE(sent.last(), rtuFrame(1, 3, 1, 24)); // still at address 1, still at 9600
         }
         QVERIFY(rig.stopPolling());
-        QCOMPARE(rig.state().deviceList.address(0), uint8_t(1));
+        QCOMPARE(rig.state().devices.address(0), uint8_t(1));
         QCOMPARE(rig.cell(1, 0), QStringLiteral("1"));
         QCOMPARE(rig.ui().cb2->currentText(), QStringLiteral("9600"));
-        QCOMPARE(rig.state().BaudCode, uint8_t(8));
+        QCOMPARE(rig.state().baudCode, uint8_t(8));
         QCOMPARE(rig.sim.lineBaud(), 9600);
         QVERIFY(!PollRig::lines(rig.ui().Memo2).contains("TimeOuterror"));
     }
@@ -351,7 +351,7 @@ private slots:
         QVERIFY(rig.stopPolling());
         // The echo of the first write did not take the second code with it.
         QCOMPARE(writes(rig.received(from)), (QList<QByteArray>{rtuFrame(1, 6, 1, 1), rtuFrame(1, 6, 16, 1)}));
-        QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
     }
 
     void speedNotInTheListIsNeverSent()
@@ -367,12 +367,12 @@ private slots:
         const int from = rig.receivedCount();
         QTest::mouseClick(rig.ui().Button8, Qt::LeftButton);
         QVERIFY(PollRig::waitFor([&] { return rig.statusReadsSince(from) >= 3; }));
-        QVERIFY(rig.window->polling().isActive()); // polling goes on
+        QVERIFY(rig.session.polling().isActive()); // polling goes on
         QVERIFY(rig.stopPolling());
         QVERIFY(writes(rig.received(from)).isEmpty());
         QCOMPARE(reported.count(), 1);
         QVERIFY2(reported.first().first().toString().contains("14400"), qPrintable(reported.first().first().toString()));
-        QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
     }
 
     void disabledControlsStoreNothing()
@@ -391,7 +391,7 @@ private slots:
             // Through the window, as the window system delivers a click.
             QTest::mouseClick(rig.window->windowHandle(), Qt::LeftButton, {},
                               w->mapTo(rig.window.get(), w->rect().center()));
-            QVERIFY2(rig.state().PendingCommand == 0, qPrintable(w->objectName()));
+            QVERIFY2(rig.state().commands.pendingCode() == 0, qPrintable(w->objectName()));
         }
         QVERIFY(rig.stopPolling());
         // "Записать" beside an empty address field stores nothing either.
@@ -399,7 +399,7 @@ private slots:
         rig.ui().Edit2->clear();
         QVERIFY(rig.startPolling());
         QTest::mouseClick(rig.ui().Button4, Qt::LeftButton);
-        QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
         QVERIFY(rig.stopPolling());
     }
 };

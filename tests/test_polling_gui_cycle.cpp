@@ -130,7 +130,7 @@ private slots:
             captionAtStop = rig.ui().Button2->text();
         });
         QVERIFY(rig.startPolling());
-        QVERIFY(PollRig::waitFor([&] { return !rig.window->polling().running(); }));
+        QVERIFY(PollRig::waitFor([&] { return !rig.session.polling().running(); }));
         QCOMPARE(captionAtStop, QStringLiteral("Запрос"));
         QCOMPARE(rig.cell(1, 1), QStringLiteral("777"));
         QVERIFY(isStatusLine(rig.lastLine(rig.ui().Memo2)));
@@ -157,7 +157,7 @@ private slots:
                 return;
             dev.setRegister(sreg::Uik, 4321);
             QTest::mouseClick(rig.ui().Button17, Qt::LeftButton); // "Сброс пожара"
-            storedAtOnce = rig.state().PendingCommand;
+            storedAtOnce = rig.state().commands.pendingCode();
         });
         QVERIFY(rig.runPasses(3));
         QCOMPARE(storedAtOnce, uint8_t(17));
@@ -169,7 +169,7 @@ private slots:
         QVERIFY(isStatusLine(replies[0]));
         QCOMPARE(replies[1], decimalBytes(rtuFrame(1, 6, 1, 1), "  "));
         QVERIFY(isStatusLine(replies[2]));
-        QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
     }
 
     void exceptionReplyToAStatusReadIsNotShown()
@@ -216,8 +216,8 @@ private slots:
         QVERIFY(rig.startPolling());
         QVERIFY(rig.waitForStatusLines(0, 1));
         QTest::mouseClick(rig.ui().Button30, Qt::LeftButton);
-        QCOMPARE(rig.state().PendingCommand, uint8_t(34));
-        QVERIFY(PollRig::waitFor([&] { return !rig.window->polling().running(); }));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(34));
+        QVERIFY(PollRig::waitFor([&] { return !rig.session.polling().running(); }));
 
         const int requests = rig.receivedCount();
         QTest::qWait(300);
@@ -227,7 +227,7 @@ private slots:
         QVERIFY2(rig.idleStateMismatches().isEmpty(), qPrintable(rig.idleStateMismatches().join("; ")));
         QCOMPARE(lampColor(rig.ui().Shape1), White);
         QCOMPARE(lampColor(rig.ui().Shape2), White);
-        QCOMPARE(rig.state().PendingCommand, uint8_t(34));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(34));
         for (const QByteArray &f : rig.received())
             QCOMPARE(uint8_t(f[1]), uint8_t(3)); // nothing was written
 
@@ -236,7 +236,7 @@ private slots:
         const int from = rig.receivedCount();
         QVERIFY(rig.runPasses(2));
         QCOMPARE(rig.received(from).first(), rtuFrame(1, 6, 3, 30));
-        QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
     }
 
     void conversionErrorAtTheFirstPassEndsTheRunCleanly()
@@ -248,16 +248,16 @@ private slots:
         QSignalSpy reported(&rig.window->errors(), &ErrorReport::reported);
         rig.ui().Edit12->clear();
         QTest::mouseClick(rig.ui().Button22, Qt::LeftButton); // stored while idle: the serial number
-        QCOMPARE(rig.state().PendingCommand, uint8_t(26));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(26));
         QTest::mouseClick(rig.ui().Button2, Qt::LeftButton); // its first pass meets the empty field
-        QVERIFY(PollRig::waitFor([&] { return !rig.window->polling().running() && reported.count() > 0; }));
+        QVERIFY(PollRig::waitFor([&] { return !rig.session.polling().running() && reported.count() > 0; }));
         QTest::qWait(300);
         QCOMPARE(reported.count(), 1);
         QCOMPARE(rig.receivedCount(), 0);
         QVERIFY2(rig.idleStateMismatches().isEmpty(), qPrintable(rig.idleStateMismatches().join("; ")));
         QCOMPARE(lampColor(rig.ui().Shape1), White);
         QCOMPARE(lampColor(rig.ui().Shape2), White);
-        QCOMPARE(rig.state().PendingCommand, uint8_t(26));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(26));
     }
 
     void portErrorEndsTheRunCleanly()
@@ -270,14 +270,14 @@ private slots:
         QVERIFY(rig.startPolling());
         QVERIFY(rig.waitForStatusLines(0, 2));
         rig.sim.dropLine();
-        QVERIFY(PollRig::waitFor([&] { return !rig.window->polling().running(); }));
+        QVERIFY(PollRig::waitFor([&] { return !rig.session.polling().running(); }));
         QTest::qWait(300); // a vanished line must not repeat its error
         QCOMPARE(reported.count(), 1);
         QVERIFY(!reported.first().first().toString().isEmpty());
         QVERIFY2(rig.idleStateMismatches().isEmpty(), qPrintable(rig.idleStateMismatches().join("; ")));
         QCOMPARE(lampColor(rig.ui().Shape1), White);
         QCOMPARE(lampColor(rig.ui().Shape2), White);
-        QVERIFY(!rig.window->polling().isActive());
+        QVERIFY(!rig.session.polling().isActive());
     }
 
     void portLostBetweenExchangesIsReportedOnce()
@@ -294,14 +294,14 @@ private slots:
         QCOMPARE(rig.ui().Button1->text(), QStringLiteral("Разъединить"));
         rig.ui().cb1->setEditText(rig.sim.slavePath()); // the line came back as a new pseudo-terminal
         QTest::mouseClick(rig.ui().Button1, Qt::LeftButton); // connects again
-        QVERIFY(rig.window->port().isOpen());
+        QVERIFY(rig.session.serialChannel().isOpen());
         QCOMPARE(reported.count(), 1);
 
         // Lost during the delay after a reply: polling ends with one report.
         QVERIFY(rig.startPolling());
         QVERIFY(rig.waitForStatusLines(0, 1));
         rig.sim.dropLine();
-        QVERIFY(PollRig::waitFor([&] { return !rig.window->polling().running(); }));
+        QVERIFY(PollRig::waitFor([&] { return !rig.session.polling().running(); }));
         QTest::qWait(300);
         QCOMPARE(reported.count(), 2);
         QCOMPARE(reported.last().first().toString(), QStringLiteral("Ошибка чтения из порта"));
@@ -369,7 +369,7 @@ private slots:
         rig.device(1);
         QVERIFY(rig.connectPort(0));
         rig.listOnly({1});
-        const int limit = MainForm::MemoLineLimit;
+        const int limit = MainWindow::MemoLineLimit;
         QStringList filler;
         filler.reserve(limit);
         for (int i = 0; i < limit; ++i)

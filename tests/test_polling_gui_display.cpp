@@ -3,7 +3,7 @@
 // lamp, caption, check box and chart window field; the service controls;
 // two devices sharing the indicators but not their grid rows.
 #include "support/pollrig.h"
-#include "chart/graph.h"
+#include "chart/chartwindow.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -170,14 +170,14 @@ private slots:
             QCOMPARE(rig.ui().chk1->isChecked(), r.boxes[0]);
             QCOMPARE(rig.ui().CheckBox3->isChecked(), r.boxes[1]);
             QCOMPARE(rig.ui().CheckBox4->isChecked(), r.boxes[2]);
-            QCOMPARE(rig.state().ChannelMask, r.mask);
+            QCOMPARE(rig.state().channelMask, r.mask);
             // The chart window is closed; its fields and lamp follow all the same.
-            TForm1 &chart = rig.window->chartWindow();
+            ChartWindow &chart = rig.window->chartWindow();
             QVERIFY(!chart.isVisible());
             for (const auto &[name, want] : r.chartTexts)
                 QCOMPARE(textOf(chart.findChild<QLineEdit *>(QLatin1String(name))), want);
             QCOMPARE(lampColor(chart.findChild<QWidget *>(QStringLiteral("Shape1"))), r.chartLamp);
-            QCOMPARE(rig.state().PendingCommand, uint8_t(0)); // the configuration mark was right
+            QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0)); // the configuration mark was right
         }
     }
 
@@ -218,11 +218,11 @@ private slots:
         QVERIFY(rig.connectPort(5));
         rig.listOnly({1});
         QVERIFY(rig.runPasses(1)); // one device: the boxes and the mask follow it
-        QCOMPARE(rig.state().ChannelMask, uint8_t(5));
+        QCOMPARE(rig.state().channelMask, uint8_t(5));
 
         rig.ui().Edit1->setText("2");
         QTest::mouseClick(rig.ui().Button5, Qt::LeftButton);
-        QCOMPARE(rig.state().deviceList.count(), 2);
+        QCOMPARE(rig.state().devices.count(), 2);
         const int from = rig.receivedCount();
         QVERIFY(rig.startPolling());
         QVERIFY(!rig.ui().chk1->isEnabled()); // several devices: no channel commands
@@ -241,7 +241,7 @@ private slots:
         QCOMPARE(rig.ui().Edit13->text(), lastWasTwo ? tenths("25", "2") : tenths("24", "1"));
         QCOMPARE(rig.ui().Button23->text(), lastWasTwo ? QStringLiteral("Медленно") : QStringLiteral("Быстро"));
         // Neither device's channel bits reached the boxes or the mask.
-        QCOMPARE(rig.state().ChannelMask, uint8_t(5));
+        QCOMPARE(rig.state().channelMask, uint8_t(5));
         QCOMPARE(rig.ui().b->text(), QStringLiteral("5"));
         QVERIFY(rig.ui().chk1->isChecked());
         QVERIFY(!rig.ui().CheckBox3->isChecked());

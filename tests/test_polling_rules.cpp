@@ -3,7 +3,7 @@
 // two devices, which log file a row goes to, the clearing rule on failed
 // command passes, when the configuration mark is written, what the chart and
 // the averages get, and the line's own timing constants.
-#include "chart/graph.h"
+#include "chart/chartwindow.h"
 #include "support/pollrig.h"
 
 #include <QFile>
@@ -34,7 +34,7 @@ double medianRequestGapMs(const Simulator &sim)
     return gaps.isEmpty() ? 0 : gaps[gaps.size() / 2];
 }
 
-QList<int> points(TForm1 &chart, int series)
+QList<int> points(ChartWindow &chart, int series)
 {
     QList<int> out;
     const QCPGraph *g = chart.findChild<QCustomPlot *>("Chart1")->graph(series);
@@ -133,7 +133,7 @@ private slots:
         const QStringList memo = PollRig::lines(rig.ui().Memo2);
         QVERIFY(memo.contains("TimeOuterror"));
         QVERIFY(std::any_of(memo.begin(), memo.end(), [](const QString &l) { return l.startsWith("CRCerror:  "); }));
-        QCOMPARE(rig.state().PendingCommand, uint8_t(0));
+        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
     }
 
     void configurationMarkWaitsForTheUsersCommand()
@@ -160,7 +160,7 @@ private slots:
         for (auto [reg, value] : {std::pair{sreg::Uik, 400}, {sreg::Uuf, 800}, {sreg::IrThreshold, 600},
                                   {sreg::UvThreshold, 500}})
             dev.setRegister(reg, uint16_t(value));
-        TForm1 &chart = rig.window->chartWindow();
+        ChartWindow &chart = rig.window->chartWindow();
         QTest::mouseClick(rig.ui().Button6, Qt::LeftButton);
         QVERIFY(rig.connectPort(0));
         rig.listOnly({1});

@@ -1,6 +1,6 @@
 // The value entry dialog typed into like a user: only digits reach the field,
 // Enter with a value queues code 40 and hides it, the value stays for next time.
-#include "chart/unit2.h"
+#include "dialogs/uvfaulttimedialog.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -30,7 +30,7 @@ private slots:
 
 void TestUnit2::startsEmptyAndModeless()
 {
-    TForm2 form;
+    UvFaultTimeDialog form;
     QCOMPARE(form.windowTitle(), QStringLiteral("Запись"));
     QVERIFY(!form.isModal());
     QVERIFY(!form.isVisible());
@@ -55,9 +55,9 @@ void TestUnit2::onlyDigitsAreTyped()
 {
     QFETCH(QString, typed);
     QFETCH(QString, kept);
-    TForm2 form;
+    UvFaultTimeDialog form;
     form.show();
-    QSignalSpy stored(&form, &TForm2::commandStored);
+    QSignalSpy stored(&form, &UvFaultTimeDialog::commandRequested);
     type(form.edtNEW_DAT, typed);
     QCOMPARE(form.valueText(), kept);
     QCOMPARE(stored.count(), 0);
@@ -65,7 +65,7 @@ void TestUnit2::onlyDigitsAreTyped()
 
 void TestUnit2::editingKeysStillWork()
 {
-    TForm2 form;
+    UvFaultTimeDialog form;
     form.show();
     QTest::keyClicks(form.edtNEW_DAT, "123");
     QTest::keyClick(form.edtNEW_DAT, Qt::Key_Backspace);
@@ -83,9 +83,9 @@ void TestUnit2::editingKeysStillWork()
 
 void TestUnit2::emptyEnterDoesNothing()
 {
-    TForm2 form;
+    UvFaultTimeDialog form;
     form.show();
-    QSignalSpy stored(&form, &TForm2::commandStored);
+    QSignalSpy stored(&form, &UvFaultTimeDialog::commandRequested);
     QTest::keyClick(form.edtNEW_DAT, Qt::Key_Return);
     QTest::keyClick(form.edtNEW_DAT, Qt::Key_Enter);
     QCOMPARE(stored.count(), 0);
@@ -94,9 +94,9 @@ void TestUnit2::emptyEnterDoesNothing()
 
 void TestUnit2::enterQueuesWriteAndKeepsValue()
 {
-    TForm2 form;
+    UvFaultTimeDialog form;
     form.show();
-    QSignalSpy stored(&form, &TForm2::commandStored);
+    QSignalSpy stored(&form, &UvFaultTimeDialog::commandRequested);
     QTest::keyClicks(form.edtNEW_DAT, "24");
     QTest::keyClick(form.edtNEW_DAT, Qt::Key_Return);
     QCOMPARE(stored.count(), 1);

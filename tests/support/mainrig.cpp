@@ -35,9 +35,9 @@ MainRig::MainRig(std::initializer_list<int> detectors, int readMs)
     for (int a : detectors)
         sim.addDetector(uint8_t(a));
 
-    form = std::make_unique<MainForm>();
+    form = std::make_unique<MainWindow>(session);
     QObject::connect(&form->errors(), &ErrorReport::reported, [this](const QString &m) { errors << m; });
-    form->port().setTiming({0, readMs, 100, 1000});
+    form->session().serialChannel().setTiming({0, readMs, 100, 1000});
     form->show();
     if (!QTest::qWaitForWindowExposed(form.get()))
         qFatal("main window not exposed");
@@ -104,7 +104,7 @@ QString MainRig::gridCell(int gridRow, int column) const
 
 QList<int> MainRig::listedAddresses()
 {
-    const DeviceList &list = form->state().deviceList;
+    const DeviceList &list = form->session().state().devices;
     QList<int> out;
     for (int i = 0; i < list.count(); ++i)
         out << list.address(i);

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/mainform.h"
+#include "main/mainwindow.h"
 #include "sim/simulator.h"
 
 #include <QTemporaryDir>
@@ -16,7 +16,8 @@ struct MainRig {
     QTemporaryDir dir;
     QString previousDir;
     Simulator sim;
-    std::unique_ptr<MainForm> form;
+    Session session;
+    std::unique_ptr<MainWindow> form;
     QStringList errors; // every message the window reported, in order
 
     explicit MainRig(std::initializer_list<int> detectors = {}, int readMs = 30);

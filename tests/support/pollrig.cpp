@@ -1,5 +1,5 @@
 #include "support/pollrig.h"
-#include "app/lamp.h"
+#include "widgets/lamp.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -43,18 +43,18 @@ PollRig::PollRig(int readMs)
     sim.setFrozen(true);
     if (!sim.start())
         qFatal("simulator: %s", qPrintable(sim.errorString()));
-    window = std::make_unique<MainForm>();
+    window = std::make_unique<MainWindow>(session);
     if (readMs != RealLineTiming)
-        window->port().setTiming({0, readMs, 100, 1000});
+        session.serialChannel().setTiming({0, readMs, 100, 1000});
     window->show();
 }
 
 PollRig::~PollRig()
 {
-    if (window->polling().running()) {
-        if (window->polling().isActive())
-            window->polling().stop();
-        waitFor([this] { return !window->polling().running(); }, 5000);
+    if (session.polling().running()) {
+        if (session.polling().isActive())
+            session.polling().stop();
+        waitFor([this] { return !session.polling().running(); }, 5000);
     }
     window.reset(); // closes the port and the log files
     QDir::setCurrent(QDir::tempPath());
@@ -65,7 +65,7 @@ bool PollRig::connectPort(int delayMs)
     ui().cb1->setEditText(sim.slavePath());
     ui().Edit8->setText(QString::number(delayMs));
     QTest::mouseClick(ui().Button1, Qt::LeftButton);
-    return window->port().isOpen();
+    return session.serialChannel().isOpen();
 }
 
 void PollRig::listOnly(std::initializer_list<int> addresses)
@@ -80,24 +80,24 @@ void PollRig::listOnly(std::initializer_list<int> addresses)
 bool PollRig::startPolling()
 {
     QTest::mouseClick(ui().Button2, Qt::LeftButton);
-    return window->polling().running();
+    return session.polling().running();
 }
 
 bool PollRig::stopPolling()
 {
-    if (window->polling().isActive())
+    if (session.polling().isActive())
         QTest::mouseClick(ui().Button2, Qt::LeftButton);
-    return waitFor([this] { return !window->polling().running(); }, 10000);
+    return waitFor([this] { return !session.polling().running(); }, 10000);
 }
 
 bool PollRig::runPasses(int requests)
 {
     const int from = receivedCount();
     const auto hook = QObject::connect(&sim, &Simulator::frameReceived, &sim, [this, from, requests] {
-        if (receivedCount() - from >= requests && window->polling().isActive())
+        if (receivedCount() - from >= requests && session.polling().isActive())
             QTest::mouseClick(ui().Button2, Qt::LeftButton);
     });
-    const bool ended = startPolling() && waitFor([this] { return !window->polling().running(); }, 30000);
+    const bool ended = startPolling() && waitFor([this] { return !session.polling().running(); }, 30000);
     QObject::disconnect(hook);
     return ended;
 }

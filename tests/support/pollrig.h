@@ -1,5 +1,5 @@
 #pragma once
-#include "app/mainform.h"
+#include "main/mainwindow.h"
 #include "sim/simulator.h"
 #include "ui_mainform.h"
 
@@ -37,10 +37,11 @@ public:
 
     QTemporaryDir dir;
     Simulator sim;
-    std::unique_ptr<MainForm> window;
+    Session session;
+    std::unique_ptr<MainWindow> window;
 
     Ui::MainForm &ui() { return *window->ui(); }
-    SharedState &state() { return window->state(); }
+    SessionState &state() { return session.state(); }
 
     // A frozen detector with fixed readings at `address`.
     Detector &device(uint8_t address) { return sim.addDetector(address); }

@@ -1,7 +1,7 @@
 #pragma once
 #include "link/serialchannel.h"
 #include "link/transaction.h"
-#include "polling/sharedstate.h"
+#include "session/sessionstate.h"
 #include "sim/simulator.h"
 #include <QTemporaryDir>
 
@@ -12,19 +12,19 @@ struct SimRig {
     QTemporaryDir dir;
     Simulator sim;
     SerialChannel bcp;
-    SharedState state;
-    Transaction tx{bcp, state.ExchangeBuffer};
+    SessionState state;
+    Transaction tx{bcp, state.exchangeBuffer};
 
     explicit SimRig(int readMs = 60)
     {
         sim.setFrozen(true);
         if (!sim.start())
             qFatal("simulator: %s", qPrintable(sim.errorString()));
-        state.deviceList.setWorkDir(dir.path());
+        state.devices.setWorkDir(dir.path());
         bcp.setTiming({0, readMs, 100, 1000});
         bcp.setPortName(sim.slavePath());
         bcp.setBaudRate(9600);
-        state.BaudCode = 8;
+        state.baudCode = 8;
         bcp.open();
     }
     // Requests the simulator received, in order.

@@ -1,0 +1,186 @@
+#include "detector/commandtable.h"
+#include "link/inttext.h"
+#include "detector/devicestatus.h"
+
+namespace {
+using VS = ValueSource;
+
+using CF = CommandField;
+
+constexpr CommandSpec fixedValue(uint8_t code, uint16_t reg, uint16_t value)
+{
+    return {code, reg, VS::Fixed, value, CF::NewAddress, 0};
+}
+constexpr CommandSpec fromField(uint8_t code, uint16_t reg, CommandField field, VS source = VS::Field)
+{
+    return {code, reg, source, 0, field, 0};
+}
+constexpr CommandSpec maskChange(uint8_t code, VS source, uint8_t bit)
+{
+    return {code, 6, source, 0, CF::NewAddress, bit};
+}
+constexpr CommandSpec of(uint8_t code, uint16_t reg, VS source)
+{
+    return {code, reg, source, 0, CF::NewAddress, 0};
+}
+
+constexpr std::array<CommandSpec, LastCommandCode> Commands{{
+    fromField(1, 0, CF::NewAddress, VS::NewAddress),
+    of(2, 0, VS::NewBaud),
+    fromField(3, 7, CF::DustThreshold),
+    fromField(4, 4, CF::IrThreshold),
+    fromField(5, 5, CF::UvThreshold),
+    of(6, 0, VS::None),
+    of(7, 0, VS::None),
+    // IR calibration: the device defines no register for it, so it writes nothing.
+    of(8, 0, VS::None),
+    of(9, 9, VS::G42),
+    maskChange(10, VS::MaskSet, 0x01),
+    maskChange(11, VS::MaskClear, 0x01),
+    maskChange(12, VS::MaskSet, 0x02),
+    maskChange(13, VS::MaskClear, 0x02),
+    maskChange(14, VS::MaskSet, 0x04),
+    maskChange(15, VS::MaskClear, 0x04),
+    fixedValue(16, 6, 256),
+    fixedValue(17, 1, 1),
+    fixedValue(18, 11, 1),
+    fixedValue(19, 11, 2),
+    fixedValue(20, 12, 1),
+    fixedValue(21, 12, 2),
+    fixedValue(22, 13, 1),
+    fixedValue(23, 13, 2),
+    fixedValue(24, 13, 3),
+    fixedValue(25, 13, 4),
+    fromField(26, 14, CF::SerialNumber),
+    fixedValue(27, 15, 1),
+    fixedValue(28, 15, 2),
+    fixedValue(29, 15, 3),
+    fixedValue(30, 15, 4),
+    fixedValue(31, 15, 5),
+    fixedValue(32, 16, 1),
+    fixedValue(33, 15, 6),
+    fromField(34, 3, CF::HeaterPoint),
+    fromField(35, 18, CF::Password),
+    of(36, 17, VS::ConfigMark),
+    fixedValue(37, 19, 0),
+    fixedValue(38, 20, 0),
+    fixedValue(39, 15, 7),
+    fromField(40, 22, CF::UvFaultTime, VS::UvFaultHours),
+    fixedValue(41, 24, 1),
+}};
+
+constexpr bool rowsInCodeOrder()
+{
+    for (std::size_t i = 0; i < Commands.size(); ++i)
+        if (Commands[i].code != i + 1)
+            return false;
+    return true;
+}
+static_assert(rowsInCodeOrder(), "commandSpec() indexes the table by code");
+
+// The channel register carries 3 in its high byte and the enable bits in its low byte.
+constexpr uint16_t ChannelWriteBase = 768;
+
+uint16_t registerZero(uint8_t address, uint8_t baudCode)
+{
+    return uint16_t(address << 8 | baudCode);
+}
+
+// The device only knows whole hours 0..65535; pasted text may hold anything.
+// The text is read by the one integer rule, then the range is checked.
+uint16_t uvFaultHours(const QString &text)
+{
+    const std::optional<int32_t> value = parseIntText(text);
+    if (!value || *value < 0 || *value > 0xFFFF)
+        throw CommandRefused(QStringLiteral(
+            "Значение T_UV_FAULT \"%1\" не является целым числом от 0 до 65535: команда отменена")
+                                 .arg(text));
+    return uint16_t(*value);
+}
+
+// With no entry selected the list still shows a text; it is used only when
+// it is one of the list's speeds, so no other baud code reaches the device.
+uint8_t newSpeedBaudCode(int index, const QString &text)
+{
+    if (index >= 0 && index < int(NewSpeedItems.size()))
+        return NewSpeedBaudCodes[index];
+    for (std::size_t i = 0; i < NewSpeedItems.size(); ++i)
+        if (text == QLatin1String(NewSpeedItems[i]))
+            return NewSpeedBaudCodes[i];
+    throw CommandRefused(QStringLiteral(
+        "Скорость \"%1\" не из списка 2400, 4800, 9600, 19200: команда отменена").arg(text));
+}
+
+int32_t fieldInteger(const CommandInputs &in, CommandField field)
+{
+    return StrToInt(in.fields->fieldText(field));
+}
+} // namespace
+
+const CommandSpec *commandSpec(uint8_t code)
+{
+    if (code == 0 || code > LastCommandCode)
+        return nullptr;
+    return &Commands[code - 1];
+}
+
+BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &channelMask)
+{
+    const CommandSpec *row = commandSpec(uint8_t(command));
+    BuiltCommand out;
+    if (!row || row->source == VS::None)
+        return out;
+    out.send = true;
+    out.reg = row->reg;
+    switch (row->source) {
+    case VS::None:
+        break;
+    case VS::Fixed:
+        out.value = row->fixed;
+        break;
+    case VS::Field:
+        out.value = low16(fieldInteger(in, row->field));
+        break;
+    case VS::G42:
+        out.value = uint16_t(in.G_42);
+        break;
+    case VS::ConfigMark:
+        out.value = ConfigMarkValue;
+        break;
+    case VS::NewAddress:
+        out.keptAddress = uint8_t(fieldInteger(in, row->field) & 0xFF);
+        out.value = registerZero(out.keptAddress, in.baudCode);
+        break;
+    case VS::NewBaud:
+        out.keptBaud = newSpeedBaudCode(in.fields->newSpeedEntry(), in.fields->newSpeedText());
+        out.value = registerZero(in.targetAddress, out.keptBaud);
+        break;
+    case VS::MaskSet:
+        channelMask = uint8_t(channelMask | row->maskBit);
+        out.value = ChannelWriteBase + channelMask;
+        break;
+    case VS::MaskClear:
+        channelMask = uint8_t(channelMask & ~row->maskBit);
+        out.value = ChannelWriteBase + channelMask;
+        break;
+    case VS::UvFaultHours:
+        out.value = uvFaultHours(in.fields->fieldText(row->field));
+        break;
+    }
+    return out;
+}
+
+std::optional<BaudChoice> baudChoiceForCode(uint8_t baudCode)
+{
+    for (std::size_t i = 0; i < LineSpeedCodes.size(); ++i)
+        if (LineSpeedCodes[i] == baudCode)
+            return BaudChoice{int(i), LineSpeedRates[i]};
+    return std::nullopt;
+}
+
+std::optional<uint8_t> lineSpeedCode(int index)
+{
+    if (index < 0 || index >= int(LineSpeedCodes.size()))
+        return std::nullopt;
+    return LineSpeedCodes[index];
+}

@@ -1,0 +1,152 @@
+#pragma once
+#include "link/apperror.h"
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+// The write commands a user action (or the configuration-mark rule) can
+// queue, by their codes 1..41; None is the empty slot.
+enum class Command : uint8_t {
+    None = 0,
+    WriteAddress = 1,
+    WriteBaud = 2,
+    WriteDustThreshold = 3,
+    WriteIrThreshold = 4,
+    WriteUvThreshold = 5,
+    Unused6 = 6,
+    Unused7 = 7,
+    CalibrateIr = 8,
+    CalibrateUv = 9,
+    DustChannelOn = 10,
+    DustChannelOff = 11,
+    IrChannelOn = 12,
+    IrChannelOff = 13,
+    UvChannelOn = 14,
+    UvChannelOff = 15,
+    ResetSettings = 16,
+    ResetFire = 17,
+    IrStepUp = 18,
+    IrStepDown = 19,
+    UvStepUp = 20,
+    UvStepDown = 21,
+    CalibrationModeOn = 22,
+    CalibrationModeOff = 23,
+    TestOn = 24,
+    CalibrationMode4 = 25,
+    WriteSerialNumber = 26,
+    ToggleResponseSpeed = 27,
+    ToggleRange = 28,
+    ToggleFireLatch = 29,
+    ToggleFireRelay = 30,
+    ToggleFaultRelay = 31,
+    DustAutoCalibration = 32,
+    ToggleHeater = 33,
+    WriteHeaterPoint = 34,
+    EnterPassword = 35,
+    WriteConfigMark = 36,
+    ResetCounters = 37,
+    ResetDustSettings = 38,
+    ToggleFaultLatch = 39,
+    WriteUvFaultTime = 40,
+    HartOn = 41,
+};
+
+// The typed values a command may read when its request is built.
+enum class CommandField {
+    NewAddress,    // "Адрес:"
+    DustThreshold, // "Записать порог К.З."
+    IrThreshold,   // "Порог ИК:"
+    UvThreshold,   // "Порог УФ:"
+    SerialNumber,
+    HeaterPoint,
+    Password,
+    UvFaultTime,   // the value dialog
+};
+
+// Where a command's register value comes from when its request is built.
+enum class ValueSource {
+    None,         // no request is defined (codes 6, 7, 8)
+    Fixed,        // CommandSpec::fixed
+    Field,        // integer of the edit field CommandSpec::field
+    G42,          // G_42 of the last status reply
+    ConfigMark,   // ConfigMarkValue
+    NewAddress,   // register 0: low byte of the new address, current baud code
+    NewBaud,      // register 0: target address, baud code of the chosen new speed
+    MaskSet,      // channel mask |= maskBit, then 768 + mask
+    MaskClear,    // channel mask &= ~maskBit, then 768 + mask
+    UvFaultHours, // the UV fault time, refused unless a whole number 0..65535
+};
+
+struct CommandSpec {
+    uint8_t code;
+    uint16_t reg;
+    ValueSource source;
+    uint16_t fixed;
+    CommandField field; // for Field, NewAddress, UvFaultHours
+    uint8_t maskBit;   // channel bit for MaskSet / MaskClear
+};
+
+inline constexpr uint8_t LastCommandCode = 41;
+
+// The row of a command code; nullptr for 0 and codes above 41.
+const CommandSpec *commandSpec(uint8_t code);
+
+// A command that must not be sent at all: the caller drops the code.
+// (A plain AppError, e.g. a bad integer text, keeps the code pending.)
+class CommandRefused : public AppError {
+public:
+    using AppError::AppError;
+};
+
+// What the windows give the builder: the typed values and the chosen new
+// speed, read at the moment the request is built.
+class CommandFieldSource {
+public:
+    virtual ~CommandFieldSource() = default;
+    virtual QString fieldText(CommandField field) const = 0;
+    // The entry chosen in the new-speed list, -1 for none, and the text it shows.
+    virtual int newSpeedEntry() const = 0;
+    virtual QString newSpeedText() const = 0;
+};
+
+// What the builder may read when the request is built.
+struct CommandInputs {
+    const CommandFieldSource *fields = nullptr;
+    uint8_t targetAddress = 0;
+    uint8_t baudCode = 0;
+    int16_t G_42 = 0;
+};
+
+struct BuiltCommand {
+    bool send = false;       // false: no request exists for this code
+    uint16_t reg = 0;
+    uint16_t value = 0;
+    uint8_t keptAddress = 0; // code 1: the new address, for the acknowledgement
+    uint8_t keptBaud = 0;    // code 2: the baud code sent, for the acknowledgement
+};
+
+// Builds the function-6 request of a code. Codes 10-15 change the channel mask
+// here, before anything is sent. Throws AppError for a bad integer text and
+// CommandRefused for a value that must never reach the device. Codes
+// without a row (0, above 41) give send=false like 6, 7 and 8.
+BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &channelMask);
+
+// The new-speed list beside "Скорость:" and its baud codes, by entry.
+inline constexpr std::array<const char *, 5> NewSpeedItems{"9600", "2400", "4800", "9600", "19200"};
+inline constexpr std::array<uint8_t, 5> NewSpeedBaudCodes{8, 2, 4, 8, 16};
+
+// Connection speed list; entry i runs at LineSpeedRates[i] with code LineSpeedCodes[i].
+inline constexpr std::array<const char *, 5> LineSpeedItems{"1200", "2400", "4800", "9600", "19200"};
+inline constexpr std::array<int32_t, 5> LineSpeedRates{1200, 2400, 4800, 9600, 19200};
+inline constexpr std::array<uint8_t, 5> LineSpeedCodes{1, 2, 4, 8, 16};
+
+struct BaudChoice {
+    int entry;
+    int32_t baudRate;
+};
+// The cb2 entry and rate of a baud code; nullopt for codes other than 1, 2, 4, 8, 16.
+std::optional<BaudChoice> baudChoiceForCode(uint8_t baudCode);
+// The baud code of a cb2 entry; nullopt for no entry (-1) or out of range.
+std::optional<uint8_t> lineSpeedCode(int index);

@@ -1,0 +1,50 @@
+#include "detector/replykind.h"
+#include "link/frames.h"
+#include "link/wirelines.h"
+#include <algorithm>
+
+namespace {
+constexpr uint8_t StatusByteCount = 48;
+constexpr uint8_t ExceptionLength = 5;
+constexpr uint8_t ExceptionBit = 0x80;
+
+bool isStatus(const FrameBuffer &buf, uint8_t count)
+{
+    return count == ExpectedReplyLength && buf.at(1) == FnReadHolding && buf.at(2) == StatusByteCount;
+}
+
+bool isEcho(const FrameBuffer &buf, uint8_t count)
+{
+    return count == RequestLength
+        && std::equal(buf.request(), buf.request() + RequestLength, buf.reply());
+}
+
+bool isException(const FrameBuffer &buf, uint8_t count)
+{
+    return count == ExceptionLength && (buf.at(1) & ExceptionBit);
+}
+} // namespace
+
+ReplyKind classifyReply(const FrameBuffer &buf, uint8_t count, bool wasStatusRead)
+{
+    if (wasStatusRead ? isStatus(buf, count) : isEcho(buf, count))
+        return wasStatusRead ? ReplyKind::Status : ReplyKind::Echo;
+    if (isException(buf, count))
+        return ReplyKind::Exception;
+    return ReplyKind::Unexpected;
+}
+
+QString refusedReplyLine(ReplyKind kind, const FrameBuffer &buf, uint8_t count)
+{
+    const QString bytes = bytesText(buf.reply(), count, u"  ");
+    switch (kind) {
+    case ReplyKind::Exception:
+        return QStringLiteral("Исключение %1:  %2").arg(int(buf.at(2))).arg(bytes);
+    case ReplyKind::Unexpected:
+        return QStringLiteral("Неожиданный ответ:  %1").arg(bytes);
+    case ReplyKind::Status:
+    case ReplyKind::Echo:
+        break;
+    }
+    return {};
+}

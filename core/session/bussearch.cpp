@@ -1,0 +1,69 @@
+#include "session/bussearch.h"
+#include "link/apperror.h"
+#include "link/transaction.h"
+#include "session/sessionstate.h"
+
+BusSearch::BusSearch(Transaction &tx, SessionState &sessionState, QObject *parent)
+    : QObject(parent), transaction(tx), state(sessionState)
+{
+    connect(&transaction, &Transaction::finished, this, &BusSearch::onReply);
+    connect(&transaction, &Transaction::failed, this, &BusSearch::onFailed);
+}
+
+bool BusSearch::start()
+{
+    if (looping)
+        return false;
+    active = true;
+    looping = true;
+    address = FirstAddress;
+    probe();
+    return true;
+}
+
+void BusSearch::probe()
+{
+    emit probeStarted(uint8_t(address));
+    if (!transaction.query(uint8_t(address), FnReadHolding, 1, 24))
+        onFailed(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
+}
+
+void BusSearch::onReply(uint8_t count)
+{
+    if (!looping)
+        return;
+    emit probed(uint8_t(address));
+    if (count != 0) {
+        emit replyLamp(true);
+        // Any frame with a good CRC is an answer, an exception reply included.
+        if (state.exchangeBuffer.replyCrcOk(count)) {
+            try {
+                state.devices.add(uint8_t(address));
+            } catch (const AppError &e) {
+                looping = false;
+                emit failed(e.message());
+                return;
+            }
+        }
+    } else {
+        emit replyLamp(false);
+    }
+    if (active && address < LastAddress) {
+        ++address;
+        probe();
+        return;
+    }
+    looping = false;
+    active = false;
+    emit ended();
+}
+
+void BusSearch::onFailed(const QString &message)
+{
+    if (!looping)
+        return;
+    // A dead port ends the search for good: nothing is left to probe.
+    looping = false;
+    active = false;
+    emit failed(message);
+}

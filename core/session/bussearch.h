@@ -1,0 +1,44 @@
+#pragma once
+#include <QObject>
+
+class Transaction;
+struct SessionState;
+
+// The bus search: the status read to every address from 1 to 247, one after
+// another with no pause, listing each address that answers with a frame whose
+// CRC checks to the device list. A stop lets the probe in flight finish; no further address is
+// probed.
+class BusSearch : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int FirstAddress = 1;
+    static constexpr int LastAddress = 247;
+
+    BusSearch(Transaction &transaction, SessionState &state, QObject *parent = nullptr);
+
+    // Refused (false) while the loop still runs, a stopped one included.
+    bool start();
+    void stop() { active = false; }
+    bool isActive() const { return active; }
+    bool running() const { return looping; }
+
+signals:
+    void probeStarted(uint8_t address); // request lamp red
+    void probed(uint8_t address);       // progress text names the address just probed
+    void replyLamp(bool received);
+    void ended();                       // the loop is over: the end steps are due
+    // The loop ended at an error. A file error leaves the search marked active,
+    // so the next click on the button runs the stop steps.
+    void failed(const QString &message);
+
+private:
+    void probe();
+    void onReply(uint8_t count);
+    void onFailed(const QString &message);
+
+    Transaction &transaction;
+    SessionState &state;
+    bool active = false;
+    bool looping = false;
+    int address = FirstAddress;
+};

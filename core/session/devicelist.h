@@ -1,0 +1,56 @@
+#pragma once
+#include "session/devicelog.h"
+#include <QObject>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+// The polled addresses in the order they were added, at most two, each with
+// its open log file "dev<address>.txt". The grid rows belong to the window,
+// which follows the list through its signals.
+class DeviceList : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int Capacity = 2;
+
+    // workDir: where the log files go; empty means the current directory.
+    explicit DeviceList(QString workDir = QString());
+
+    void setWorkDir(const QString &dir) { workDir = dir; }
+    // Path of the log file of an address ("dev5.txt" inside the working directory).
+    QString logPath(uint8_t address) const;
+
+    int count() const { return n; }
+    uint8_t address(int slot) const { return addresses[slot]; }
+    // Whether one of the count listed devices has this address.
+    bool contains(uint8_t address) const;
+    bool full() const { return n >= Capacity; }
+
+    // Lists an address: stores it in slot count (listing() tells), then
+    // creates its log file. A listed address or a full list is ignored
+    // silently. When the file fails, AppError propagates and the device is
+    // not counted, though its address stays in the slot.
+    void add(uint8_t address);
+    // The new-address command renames a listed device (its log keeps its name).
+    void setAddress(int slot, uint8_t address) { addresses[slot] = address; }
+    DeviceLog &log(int slot) { return logs[slot]; }
+
+    // Closes the logs in slot order, then empties the list (slot 0 := 0). A
+    // failing close throws and leaves the count as it was.
+    void clear();
+    // Closes every open log in slot order, leaving the list as it is (window
+    // close). A failing close throws; the later logs stay open.
+    void closeAllLogs();
+
+signals:
+    // An address takes a slot; its log file is opened next.
+    void listing(int slot, uint8_t address);
+    // The list was emptied.
+    void cleared();
+
+private:
+    QString workDir;
+    int n = 0;
+    std::array<uint8_t, Capacity> addresses{};
+    std::array<DeviceLog, Capacity> logs;
+};

@@ -1,0 +1,231 @@
+#include "session/pollingcycle.h"
+#include "detector/replykind.h"
+#include "detector/valueformats.h"
+#include "link/serialchannel.h"
+#include "link/transaction.h"
+#include "link/wirelines.h"
+
+#include <QTime>
+
+PollingCycle::PollingCycle(Transaction &tx, SerialChannel &channel, SessionState &sessionState, QObject *parent)
+    : QObject(parent), transaction(tx), serialChannel(channel), state(sessionState)
+{
+    delayTimer.setSingleShot(true);
+    delayTimer.setInterval(100);
+    nextPass.setSingleShot(true);
+    nextPass.setInterval(0);
+    connect(&delayTimer, &QTimer::timeout, this, &PollingCycle::endPass);
+    connect(&nextPass, &QTimer::timeout, this, [this] {
+        state.averages.update(state.status.Uik, state.status.Uuf);
+        if (active)
+            beginPass();
+        else
+            finish();
+    });
+    connect(&transaction, &Transaction::finished, this, &PollingCycle::onReply);
+    connect(&transaction, &Transaction::failed, this, &PollingCycle::onFailed);
+}
+
+bool PollingCycle::start()
+{
+    if (running())
+        return false;
+    active = true;
+    position = 0;
+    beginPass();
+    return true;
+}
+
+void PollingCycle::beginPass()
+{
+    if (position >= unsigned(state.devices.count()))
+        position = 0;
+    emit passStarted();
+    sendPass();
+}
+
+void PollingCycle::sendPass()
+{
+    const uint8_t target = state.devices.address(int(position));
+    kind = Kind::Status;
+    sentCommand = state.commands.take();
+    if (sentCommand.command != Command::None && !buildPendingCommand(target))
+        return;
+    phase = Phase::Reply;
+    const bool started = kind == Kind::Command ? transaction.query(target, FnWriteSingle, sent.reg, sent.value)
+                                               : transaction.query(target, FnReadHolding, 1, 24);
+    if (!started)
+        finish(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
+}
+
+// False when the pass has ended here: the command was refused, or a bad text ended the run.
+bool PollingCycle::buildPendingCommand(uint8_t target)
+{
+    const CommandInputs inputs{fields, target, state.baudCode, state.status.G_42};
+    try {
+        sent = buildCommand(sentCommand.command, inputs, state.channelMask);
+    } catch (const CommandRefused &e) {
+        state.commands.clear(sentCommand);
+        emit commandRefused(e.message());
+        startDelay();
+        return false;
+    } catch (const AppError &e) {
+        finish(e.message()); // the command stays pending for the next run
+        return false;
+    }
+    if (sent.send)
+        kind = Kind::Command;
+    else
+        state.commands.clear(sentCommand); // no request exists: this pass reads the status instead
+    return true;
+}
+
+void PollingCycle::onReply(uint8_t count)
+{
+    if (phase != Phase::Reply)
+        return;
+    const FrameBuffer &buf = state.exchangeBuffer;
+    emit requestLine(::requestLine(buf));
+    if (count == 0) {
+        emit replyLine(QStringLiteral("TimeOuterror"));
+        emit replyLamp(false);
+    } else if (!state.exchangeBuffer.replyCrcOk(count)) {
+        emit replyLamp(true);
+        emit replyLine(crcErrorLine(buf));
+        emit replyLamp(false);
+    } else {
+        emit replyLamp(true);
+        if (kind == Kind::Command)
+            handleCommandReply(count);
+        else
+            handleStatusReply(count);
+        return;
+    }
+    // A failed pass drops its command; nothing is retried.
+    if (kind == Kind::Command)
+        state.commands.clear(sentCommand);
+    startDelay();
+}
+
+void PollingCycle::handleCommandReply(uint8_t count)
+{
+    const ReplyKind k = classifyReply(state.exchangeBuffer, count, false);
+    if (k != ReplyKind::Echo) {
+        // Only the echo acknowledges a write; anything else is a refusal,
+        // and none of the command's follow-up work may happen.
+        emit replyLine(refusedReplyLine(k, state.exchangeBuffer, count));
+        state.commands.clear(sentCommand);
+        startDelay();
+        return;
+    }
+    if (sentCommand.command == Command::WriteAddress) {
+        state.devices.setAddress(0, sent.keptAddress);
+        emit addressChanged(sent.keptAddress);
+    } else if (sentCommand.command == Command::WriteBaud && !acknowledgeNewSpeed()) {
+        return;
+    }
+    emit replyLine(ackLine(state.exchangeBuffer));
+    state.commands.clear(sentCommand);
+    startDelay();
+}
+
+// The device answered at the old speed; from now on it talks at the new one.
+bool PollingCycle::acknowledgeNewSpeed()
+{
+    try {
+        const auto choice = baudChoiceForCode(sent.keptBaud);
+        serialChannel.close();
+        serialChannel.setBaudRate(choice->baudRate);
+        state.baudCode = sent.keptBaud;
+        emit baudChanged(sent.keptBaud);
+        serialChannel.open();
+    } catch (const AppError &e) {
+        finish(e.message());
+        return false;
+    }
+    return true;
+}
+
+void PollingCycle::handleStatusReply(uint8_t count)
+{
+    const ReplyKind k = classifyReply(state.exchangeBuffer, count, true);
+    if (k != ReplyKind::Status) {
+        // Decoding a short reply would show bytes of an earlier one as fresh.
+        // The lamp stays lime: the reply's CRC was good, whatever it says.
+        emit replyLine(refusedReplyLine(k, state.exchangeBuffer, count));
+        startDelay();
+        return;
+    }
+    emit channelMaskShown(state.channelMask);
+    StatusSample sample;
+    sample.slot = int(position);
+    sample.heldIrThreshold = state.status.Up_ik;
+    sample.heldUvThreshold = state.status.Up_uf;
+    sample.irAverage = state.averages.irAverage;
+    sample.uvAverage = state.averages.uvAverage;
+    sample.status = decodeStatus(state.exchangeBuffer);
+    sample.channelsFollow = state.devices.count() == 1;
+    applyStatus(sample.status);
+    // The row goes to the file before the reply is shown, so every shown
+    // reply is in the log; a failing write ends the run with nothing shown.
+    if (logging && sample.slot < state.devices.count()) {
+        try {
+            const DeviceStatus &d = sample.status;
+            state.devices.log(sample.slot).writeRow(QTime::currentTime(), d.Uik, d.Uuf, d.Ukz, d.Ut, d.Fire(),
+                                                    d.Fault(), d.Dust());
+        } catch (const AppError &e) {
+            finish(e.message());
+            return;
+        }
+    }
+    emit statusReceived(sample);
+    emit replyLine(statusLine(state.exchangeBuffer));
+    startDelay();
+}
+
+// The rules a good status reply sets off: it becomes the last status, its
+// channel bits the mask while one device is polled, and a configuration
+// mark other than the expected one queues its write unless a command waits.
+void PollingCycle::applyStatus(const DeviceStatus &status)
+{
+    state.status = status;
+    if (state.devices.count() == 1)
+        state.channelMask = status.channelBits();
+    if (!status.configMarkOk() && state.commands.empty())
+        state.commands.store(Command::WriteConfigMark);
+}
+
+void PollingCycle::startDelay()
+{
+    phase = Phase::Delay;
+    if (delayTimer.interval() > 0)
+        delayTimer.start();
+    else
+        endPass();
+}
+
+void PollingCycle::endPass()
+{
+    ++position;
+    phase = Phase::Next;
+    nextPass.start(); // let the window handle what is pending before the averages and the next pass
+}
+
+void PollingCycle::onFailed(const QString &message)
+{
+    if (phase == Phase::Reply)
+        finish(message);
+}
+
+void PollingCycle::finish(const QString &error)
+{
+    delayTimer.stop();
+    nextPass.stop();
+    phase = Phase::Idle;
+    if (error.isEmpty()) {
+        emit ended();
+    } else {
+        active = false;
+        emit failed(error);
+    }
+}

@@ -1,0 +1,92 @@
+#pragma once
+#include "detector/commandtable.h"
+#include "session/commandqueue.h"
+#include "session/sessionstate.h"
+#include "session/statussample.h"
+#include <QObject>
+#include <QTimer>
+
+class SerialChannel;
+class Transaction;
+
+// The endless polling cycle: one pass after another over the listed
+// devices, each a status read or the pending command, then the delay, then
+// the averages. It applies every rule that follows a reply (decoding, the
+// channel bits, the configuration mark, the device log row) and hands each
+// good status reply on as one StatusSample. Built on the transaction's
+// signals, so the window stays responsive throughout.
+class PollingCycle : public QObject {
+    Q_OBJECT
+public:
+    PollingCycle(Transaction &transaction, SerialChannel &serialChannel, SessionState &state,
+                 QObject *parent = nullptr);
+
+    // Where command values are typed; read when a request is built.
+    void setFieldSource(const CommandFieldSource *source) { fields = source; }
+    // While on, every shown status reply gets a row in its device's log.
+    void setLogging(bool on) { logging = on; }
+
+    void setDelay(int ms) { delayTimer.setInterval(ms); }
+    int delay() const { return delayTimer.interval(); }
+
+    // Starts a run at the first device. Refused (false) while a stopped run
+    // is still finishing its last pass.
+    bool start();
+    // The current pass runs to its end (reply, logs, delay, averages), then the run ends.
+    void stop() { active = false; }
+    bool isActive() const { return active; }
+    // True from start() until the last pass has ended.
+    bool running() const { return phase != Phase::Idle; }
+    // Ends the run at once with an error met outside its exchanges (the port
+    // lost during the delay); failed() reports it.
+    void abandon(const QString &message)
+    {
+        if (running())
+            finish(message);
+    }
+
+signals:
+    void passStarted();                    // request lamp red
+    void requestLine(const QString &line); // request log
+    void replyLine(const QString &line);   // reply log
+    void replyLamp(bool received);         // lime when a reply came whose CRC is good, white otherwise
+    void channelMaskShown(uint8_t mask);   // before each status reply is decoded
+    void statusReceived(const StatusSample &sample);
+    void addressChanged(uint8_t address);  // new address acknowledged: slot 0 renamed
+    void baudChanged(uint8_t baudCode);    // new speed acknowledged: the port runs at it
+    void ended();                          // the run is over (after a stop)
+    void failed(const QString &message);   // a port, text or file error ended the run
+    void commandRefused(const QString &message); // the command was dropped unsent; polling goes on
+
+private:
+    enum class Phase { Idle, Reply, Delay, Next };
+    enum class Kind { Status, Command };
+
+    void beginPass();
+    void sendPass();
+    bool buildPendingCommand(uint8_t target);
+    void onReply(uint8_t count);
+    void onFailed(const QString &message);
+    void handleCommandReply(uint8_t count);
+    void handleStatusReply(uint8_t count);
+    bool acknowledgeNewSpeed();
+    void applyStatus(const DeviceStatus &status);
+    void startDelay();
+    void endPass();
+    void finish(const QString &error = {});
+
+    Transaction &transaction;
+    SerialChannel &serialChannel;
+    SessionState &state;
+    const CommandFieldSource *fields = nullptr;
+    bool logging = false;
+    QTimer delayTimer; // the pause between two passes
+    QTimer nextPass;   // hands control back to the event loop between passes
+
+    bool active = false;
+    Phase phase = Phase::Idle;
+    unsigned position = 0; // rotation position in the device list
+    Kind kind = Kind::Status;
+    CommandQueue::Taken sentCommand;
+    BuiltCommand sent;
+};

@@ -1,0 +1,15 @@
+#pragma once
+#include "detector/devicestatus.h"
+#include <cstdint>
+
+// One good status reply as the polling cycle hands it to the windows, after
+// every protocol rule has been applied to it.
+struct StatusSample {
+    int slot = 0;               // device list slot; its grid row is slot + 1
+    DeviceStatus status;        // decoded
+    int16_t heldIrThreshold = 0; // the thresholds of the reply before this one
+    int16_t heldUvThreshold = 0;
+    int32_t irAverage = 0;      // the averages as they stood before this reply
+    int32_t uvAverage = 0;
+    bool channelsFollow = false; // one device listed: the channel boxes show its bits
+};

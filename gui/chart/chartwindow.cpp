@@ -1,0 +1,484 @@
+#include "chart/chartwindow.h"
+#include "ui_graph.h"
+
+#include "link/apperror.h"
+#include "link/inttext.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHideEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <qcustomplot.h>
+
+namespace {
+
+struct SeriesLook {
+    const char *title;
+    QColor colour;
+    Qt::PenStyle style;
+    int width;
+    const char *box; // the "Опции" check box that shows and hides it
+};
+
+// Series1 .. Series6, in the order the legend lists them.
+const SeriesLook seriesLooks[6] = {
+    {"ИК", QColor(255, 0, 0), Qt::SolidLine, 1, "CheckBox1"},
+    {"УФ", QColor(0, 0, 255), Qt::SolidLine, 1, "CheckBox4"},
+    {"ИК_ср", QColor(255, 0, 0), Qt::DotLine, 2, "CheckBox2"},
+    {"УФ_ср", QColor(0, 0, 255), Qt::DotLine, 2, "CheckBox5"},
+    {"ИК_пор", QColor(255, 0, 0), Qt::DotLine, 1, "CheckBox3"},
+    {"УФ_пор", QColor(0, 0, 255), Qt::DotLine, 1, "CheckBox6"},
+};
+
+enum SeriesIndex { Ir = 0, Uv = 1, IrAv = 2, UvAv = 3, IrThr = 4, UvThr = 5 };
+
+struct CommandButton {
+    const char *name;
+    Command command;
+};
+
+const CommandButton commandButtons[] = {
+    {"Button4", Command::ResetFire},  // "Сброс": fire reset
+    {"Button5", Command::CalibrateIr},   // "Калибровка ИК"
+    {"Button6", Command::CalibrateUv},   // "Калибровка УФ"
+    {"Button7", Command::IrStepUp},  // IR "+"
+    {"Button8", Command::IrStepDown},  // IR "-"
+    {"Button9", Command::UvStepUp},  // UV "+"
+    {"Button10", Command::UvStepDown}, // UV "-"
+    {"Button11", Command::CalibrationModeOn}, // calibration mode on
+    {"Button12", Command::CalibrationModeOff}, // calibration mode off
+    {"Button13", Command::TestOn}, // test on
+};
+
+constexpr int SelectorItems = 255;
+constexpr int SelectorStartIndex = 7; // item "8"
+
+// The chosen name plus ".bmp", unless the user already typed the extension.
+QString bitmapFileName(const QString &chosen)
+{
+    if (chosen.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive))
+        return chosen;
+    return chosen + QLatin1String(".bmp");
+}
+
+} // namespace
+
+void chartaxis::setMinimum(QCPAxis &axis, double value)
+{
+    if (value > axis.range().upper)
+        throw AppError(QStringLiteral("Axis Minimum Value must be <= Maximum"));
+    axis.setRangeLower(value);
+}
+
+void chartaxis::setMaximum(QCPAxis &axis, double value)
+{
+    if (value < axis.range().lower)
+        throw AppError(QStringLiteral("Axis Maximum Value must be >= Minimum"));
+    axis.setRangeUpper(value);
+}
+
+void ChartWindow::ValueExtent::add(double v)
+{
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+}
+
+ChartWindow::ChartWindow(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), ui(std::make_unique<Ui::ChartWindow>())
+{
+    ui->setupUi(this);
+    // "auto" is a C++ keyword, so the form file cannot use it as a member name.
+    ui->autoBox->setObjectName(QStringLiteral("auto"));
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    setModal(false);
+    ui->Shape1->setFixedSize(9, 9);
+    ui->Shape1->setColor(Qt::white);
+
+    saveDialog = new QFileDialog(this);
+    saveDialog->setObjectName(QStringLiteral("saveDialog"));
+    saveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    saveDialog->setNameFilter(QStringLiteral("bmp (*.bmp)"));
+    // Qt's own dialog on every platform, so it behaves the same everywhere; an
+    // existing bitmap is overwritten without a question.
+    saveDialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
+
+    // A dialog makes a push button its default, and Enter in any field would
+    // then click it: "Калибровка УФ" writes to the detector. No button here
+    // may be pressed by a key the user meant for a field.
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    xWindow = StrToInt(ui->Edit3->text());
+    setUpChart();
+    setUpSelectors();
+    connectHandlers();
+}
+
+ChartWindow::~ChartWindow() = default;
+
+void ChartWindow::setUpChart()
+{
+    plot = ui->Chart1;
+    for (int i = 0; i < 6; ++i) {
+        const SeriesLook &look = seriesLooks[i];
+        QCPGraph *g = plot->addGraph();
+        g->setName(QString::fromUtf8(look.title));
+        g->setPen(QPen(look.colour, look.width, look.style));
+        g->setLineStyle(QCPGraph::lsLine);
+        g->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+        // Keeps a redraw proportional to the visible span, not to the points held.
+        g->setAdaptiveSampling(true);
+        curves[i] = g;
+    }
+    // Antialiased curves cost about three times as much per redraw as the rest of the chart.
+    plot->setNotAntialiasedElements(QCP::aePlottables);
+    plot->legend->setVisible(true);
+    plot->xAxis->setRange(0, xWindow);
+    plot->yAxis->setRange(0, StrToInt(ui->Edit1->text()));
+    connect(plot, &QCustomPlot::beforeReplot, this, [this] {
+        if (yAuto)
+            fitYToData();
+    });
+}
+
+void ChartWindow::setUpSelectors()
+{
+    QStringList items;
+    items.reserve(SelectorItems);
+    for (int n = 1; n <= SelectorItems; ++n)
+        items << QString::number(n);
+    for (QComboBox *box : {ui->avik, ui->avuf}) {
+        box->addItems(items);
+        box->setCurrentIndex(SelectorStartIndex);
+    }
+}
+
+void ChartWindow::connectHandlers()
+{
+    for (const CommandButton &b : commandButtons) {
+        auto *button = findChild<QPushButton *>(QLatin1String(b.name));
+        const Command command = b.command;
+        connect(button, &QPushButton::clicked, this, [this, command] { emit commandRequested(command); });
+    }
+    for (int i = 0; i < 6; ++i) {
+        auto *box = findChild<QCheckBox *>(QLatin1String(seriesLooks[i].box));
+        connect(box, &QCheckBox::toggled, this, [this, i](bool on) { seriesBoxToggled(i, on); });
+    }
+    connect(ui->Edit1, &QLineEdit::textChanged, this, &ChartWindow::onYMaxEdited);
+    connect(ui->Edit2, &QLineEdit::textChanged, this, &ChartWindow::onYMinEdited);
+    ui->autoBox->installEventFilter(this);
+    connect(ui->Edit3, &QLineEdit::textChanged, this, &ChartWindow::onXSpanEdited);
+    connect(ui->Button2, &QPushButton::clicked, this, &ChartWindow::applyXSpan);
+    connect(ui->Edit3, &QLineEdit::returnPressed, this, &ChartWindow::applyXSpan);
+    connect(ui->Button1, &QPushButton::clicked, this, &ChartWindow::onSaveClicked);
+    connect(saveDialog, &QFileDialog::fileSelected, this, &ChartWindow::onSaveFileChosen);
+    connect(ui->Button3, &QPushButton::clicked, this, &ChartWindow::clearCurves);
+    connect(ui->avik, &QComboBox::currentIndexChanged, this, &ChartWindow::onIrAveragingChanged);
+    connect(ui->avuf, &QComboBox::currentIndexChanged, this, &ChartWindow::onUvAveragingChanged);
+}
+
+template <class Step> void ChartWindow::guarded(Step &&step)
+{
+    try {
+        step();
+    } catch (const AppError &e) {
+        emit errorRaised(e.message());
+    }
+}
+
+void ChartWindow::showChart()
+{
+    show();
+    raise();
+    activateWindow();
+    chartShown = true;
+}
+
+void ChartWindow::closeEvent(QCloseEvent *event)
+{
+    chartShown = false;
+    QDialog::closeEvent(event);
+}
+
+void ChartWindow::hideEvent(QHideEvent *event)
+{
+    // Minimising is a spontaneous hide and keeps the curves running.
+    if (!event->spontaneous())
+        chartShown = false;
+    QDialog::hideEvent(event);
+}
+
+void ChartWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Esc would reject the dialog and hide it; only the close button closes the chart.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool ChartWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // The box toggles on release, so at the press it still shows the old state.
+    if (watched == ui->autoBox
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        onAutoPressed(ui->autoBox->isChecked());
+    return QDialog::eventFilter(watched, event);
+}
+
+// ---- point arrival ----------------------------------------------------------
+
+void ChartWindow::showSample(const StatusSample &sample)
+{
+    const DeviceStatus &d = sample.status;
+    addIr(d.Uik, sample.irAverage, sample.heldIrThreshold);
+    addUv(d.Uuf, sample.uvAverage, sample.heldUvThreshold);
+    setG36(d.G_36);
+    setG42(d.G_42);
+    setFire(d.Fire());
+}
+
+void ChartWindow::addIr(int Uik, int irAverage, int IrThreshold)
+{
+    guarded([&] {
+        if (chartShown) {
+            append(Ir, Uik);
+            scrollXWindow();
+        }
+        ui->Edit4->setText(QString::number(Uik));
+        if (chartShown) {
+            append(IrAv, irAverage);
+            append(IrThr, IrThreshold);
+            redraw();
+        }
+    });
+}
+
+void ChartWindow::addUv(int Uuf, int uvAverage, int UvThreshold)
+{
+    if (chartShown)
+        append(Uv, Uuf);
+    ui->Edit5->setText(QString::number(Uuf));
+    if (chartShown) {
+        append(UvAv, uvAverage);
+        append(UvThr, UvThreshold);
+        redraw();
+    }
+}
+
+void ChartWindow::setG36(int value)
+{
+    ui->Edit6->setText(QString::number(value));
+}
+
+void ChartWindow::setG42(int value)
+{
+    ui->Edit7->setText(QString::number(value));
+}
+
+void ChartWindow::setFire(bool fire)
+{
+    ui->Shape1->setColor(fire ? LampColor::Red : LampColor::White);
+}
+
+void ChartWindow::append(int series, double value)
+{
+    QCPGraph *g = curves[series];
+    // Keys only grow, so this is an append at the end of the sorted container.
+    g->addData(double(g->dataCount()), value);
+    extents[series].add(value);
+}
+
+void ChartWindow::scrollXWindow()
+{
+    const int count = curves[Ir]->dataCount();
+    if (count <= xWindow)
+        return;
+    const double min = double(count) - xWindow;
+    chartaxis::setMinimum(*plot->xAxis, min);
+    chartaxis::setMaximum(*plot->xAxis, min + xWindow);
+}
+
+void ChartWindow::redraw()
+{
+    // Many points may arrive before the next paint; one replot serves them all.
+    plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+// ---- Y scale ------------------------------------------------------------------
+
+void ChartWindow::manualY()
+{
+    if (ui->autoBox->isChecked())
+        ui->autoBox->setChecked(false);
+    yAuto = false;
+}
+
+void ChartWindow::onYMaxEdited()
+{
+    guarded([&] {
+        manualY();
+        const QString text = ui->Edit1->text();
+        if (text.isEmpty())
+            return;
+        const int v = StrToInt(text);
+        if (v > plot->yAxis->range().lower)
+            chartaxis::setMaximum(*plot->yAxis, v);
+        redraw();
+    });
+}
+
+void ChartWindow::onYMinEdited()
+{
+    guarded([&] {
+        manualY();
+        const QString text = ui->Edit2->text();
+        if (text.isEmpty())
+            return;
+        const int v = StrToInt(text);
+        if (v < plot->yAxis->range().upper)
+            chartaxis::setMinimum(*plot->yAxis, v);
+        redraw();
+    });
+}
+
+void ChartWindow::onAutoPressed(bool wasChecked)
+{
+    guarded([&] {
+        if (!wasChecked) {
+            yAuto = true;
+            redraw();
+            return;
+        }
+        yAuto = false;
+        const int lo = StrToInt(ui->Edit2->text());
+        const int hi = StrToInt(ui->Edit1->text());
+        if (lo < hi) {
+            chartaxis::setMaximum(*plot->yAxis, hi);
+            chartaxis::setMinimum(*plot->yAxis, lo);
+        }
+        redraw();
+    });
+}
+
+void ChartWindow::fitYToData()
+{
+    ValueExtent all;
+    for (int i = 0; i < 6; ++i) {
+        if (curves[i]->visible() && !extents[i].empty()) {
+            all.add(extents[i].lo);
+            all.add(extents[i].hi);
+        }
+    }
+    if (all.empty())
+        return;
+    if (all.lo == all.hi) // a flat signal still needs a span to be drawn
+        plot->yAxis->setRange(all.lo - 1, all.hi + 1);
+    else
+        plot->yAxis->setRange(all.lo, all.hi);
+}
+
+// ---- X scale ------------------------------------------------------------------
+
+void ChartWindow::applyXWindow(const QString &text)
+{
+    const int v = StrToInt(text);
+    // A span below one sample would make every later point ask for an inverted axis.
+    if (v < 1)
+        throw AppError(QStringLiteral("X scale must be at least 1 sample, not %1").arg(v));
+    xWindow = v;
+    const double count = curves[Ir]->dataCount();
+    chartaxis::setMinimum(*plot->xAxis, count);
+    chartaxis::setMaximum(*plot->xAxis, count + xWindow);
+    redraw();
+}
+
+void ChartWindow::onXSpanEdited()
+{
+    guarded([&] {
+        if (!ui->Edit3->text().isEmpty())
+            applyXWindow(ui->Edit3->text());
+    });
+}
+
+void ChartWindow::applyXSpan()
+{
+    guarded([&] { applyXWindow(ui->Edit3->text()); });
+}
+
+// ---- clear, save ----------------------------------------------------------------
+
+void ChartWindow::clearCurves()
+{
+    for (int i = 0; i < 6; ++i) {
+        curves[i]->data()->clear();
+        extents[i] = ValueExtent{};
+    }
+    redraw();
+}
+
+void ChartWindow::onSaveClicked()
+{
+    // Window-modal and non-blocking: the polling goes on while the user picks a name.
+    saveDialog->open();
+}
+
+void ChartWindow::onSaveFileChosen(const QString &file)
+{
+    guarded([&] { saveBitmap(bitmapFileName(file)); });
+}
+
+void ChartWindow::saveBitmap(const QString &file)
+{
+    if (yAuto)
+        fitYToData();
+    QCPTextElement *title = nullptr;
+    const QString caption = ui->Memo1->toPlainText();
+    if (!caption.isEmpty()) {
+        title = new QCPTextElement(plot, caption, QFont(font().family(), 11, QFont::Bold));
+        plot->plotLayout()->insertRow(0);
+        plot->plotLayout()->addElement(0, 0, title);
+    }
+    const bool written = plot->saveBmp(file, plot->width(), plot->height());
+    // The caption belongs to the saved image only, whether or not it was written.
+    if (title) {
+        plot->plotLayout()->remove(title);
+        plot->plotLayout()->simplify();
+    }
+    redraw();
+    if (!written)
+        throw AppError(QStringLiteral("Cannot create file \"%1\"").arg(QDir::toNativeSeparators(file)));
+}
+
+// ---- options ------------------------------------------------------------------
+
+void ChartWindow::seriesBoxToggled(int series, bool checked)
+{
+    curves[series]->setVisible(checked);
+    rebuildLegend();
+    redraw();
+}
+
+void ChartWindow::rebuildLegend()
+{
+    // Re-adding in series order keeps the legend order fixed whatever is toggled.
+    plot->legend->clearItems();
+    for (QCPGraph *g : curves)
+        if (g->visible())
+            g->addToLegend();
+}
+
+void ChartWindow::onIrAveragingChanged(int index)
+{
+    guarded([&] { emit irWindowChanged(uint8_t(StrToInt(ui->avik->itemText(index)))); });
+}
+
+void ChartWindow::onUvAveragingChanged(int index)
+{
+    guarded([&] { emit uvWindowChanged(uint8_t(StrToInt(ui->avuf->itemText(index)))); });
+}

@@ -1,0 +1,109 @@
+#pragma once
+#include "detector/commandtable.h"
+#include "session/statussample.h"
+#include <QDialog>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <memory>
+
+class QCPAxis;
+class QCPGraph;
+class QCustomPlot;
+class QFileDialog;
+
+namespace Ui {
+class ChartWindow;
+}
+
+// Axis limits that refuse an inverted range: a minimum above the current
+// maximum, or a maximum below the current minimum, raises AppError and leaves
+// the axis as it was.
+namespace chartaxis {
+void setMinimum(QCPAxis &axis, double value);
+void setMaximum(QCPAxis &axis, double value);
+} // namespace chartaxis
+
+// The signal chart: IR and UV signals, their moving averages and thresholds
+// over the number of status reads, with scaling, clearing and saving, and the
+// reset and calibration buttons. Modeless; closing only hides it.
+class ChartWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit ChartWindow(QWidget *parent = nullptr);
+    ~ChartWindow() override;
+
+    // True while the window is open; points are appended only then.
+    bool chartShown = false;
+    // How many samples the X axis spans (Edit3).
+    int xWindow = 500;
+    // The save dialog of "Сохранить"; a member so that it can be driven from outside.
+    QFileDialog *saveDialog = nullptr;
+
+    void showChart();
+
+    // One status reply as polling hands it on: the curves, the fields and the fire lamp.
+    void showSample(const StatusSample &sample);
+    // One status read, in this order: IR, UV, then the calibration values and the fire bit.
+    void addIr(int Uik, int irAverage, int IrThreshold);
+    void addUv(int Uuf, int uvAverage, int UvThreshold);
+    void setG36(int value);
+    void setG42(int value);
+    void setFire(bool fire);
+
+signals:
+    void commandRequested(Command command);
+    void irWindowChanged(uint8_t n);
+    void uvWindowChanged(uint8_t n);
+    void errorRaised(QString message);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    // Smallest and largest value appended to one series since it was last emptied.
+    struct ValueExtent {
+        double lo = std::numeric_limits<double>::infinity();
+        double hi = -std::numeric_limits<double>::infinity();
+        void add(double v);
+        bool empty() const { return lo > hi; }
+    };
+
+    void setUpChart();
+    void setUpSelectors();
+    void connectHandlers();
+
+    void onYMaxEdited();
+    void onYMinEdited();
+    void onAutoPressed(bool wasChecked);
+    void onXSpanEdited();
+    void applyXSpan();
+    void onSaveClicked();
+    void onSaveFileChosen(const QString &file);
+    void clearCurves();
+    void onIrAveragingChanged(int index);
+    void onUvAveragingChanged(int index);
+    void seriesBoxToggled(int series, bool checked);
+
+    void append(int series, double value);
+    void scrollXWindow();
+    void applyXWindow(const QString &text);
+    void manualY();
+    void fitYToData();
+    void rebuildLegend();
+    void saveBitmap(const QString &file);
+    void redraw();
+    template <class Step> void guarded(Step &&step);
+
+    std::unique_ptr<Ui::ChartWindow> ui;
+    QCustomPlot *plot = nullptr;
+    std::array<QCPGraph *, 6> curves{};
+    std::array<ValueExtent, 6> extents;
+    // The Y axis follows the data; set by mouse presses on "Авто", not by its check mark.
+    bool yAuto = false;
+};

@@ -1,0 +1,131 @@
+// Connection and control states of the main window: connect, disconnect,
+// window close, and which controls are enabled when.
+#include "main/mainwindow.h"
+#include "main/controlstates.h"
+#include "chart/chartwindow.h"
+#include "dialogs/uvfaulttimedialog.h"
+#include "link/inttext.h"
+#include "detector/commandtable.h"
+#include "ui_mainform.h"
+
+#include <QCloseEvent>
+
+namespace {
+// The port behind cb1: the four COM entries, the empty one standing for COM5,
+// the ports the system found, or whatever name the user typed.
+QString chosenPort(const QComboBox *cb1)
+{
+    const int entry = MainWindow::selectedEntry(cb1);
+    if (entry >= 0 && entry <= 4)
+        return QStringLiteral("COM%1").arg(entry + 1);
+    return cb1->currentText().trimmed();
+}
+
+} // namespace
+
+int MainWindow::selectedEntry(const QComboBox *box)
+{
+    const int i = box->currentIndex();
+    if (i >= 0 && box->currentText() == box->itemText(i))
+        return i;
+    return box->findText(box->currentText(), Qt::MatchFixedString | Qt::MatchCaseSensitive);
+}
+
+void MainWindow::guarded(const std::function<void()> &step)
+{
+    try {
+        step();
+    } catch (const AppError &e) {
+        errorReport->report(e.message());
+    }
+}
+
+void MainWindow::onConnectClicked()
+{
+    guarded([this] { sessionRef.serialChannel().isOpen() ? disconnectPort() : connectPort(); });
+}
+
+void MainWindow::connectPort()
+{
+    sessionRef.connectLine(chosenPort(form->cb1), lineSpeedCode(selectedEntry(form->cb2)));
+    form->Button1->setText(QStringLiteral("Разъединить"));
+    const int32_t replyTimeout = StrToInt(form->Edit7->text());
+    const int32_t delay = StrToInt(form->Edit8->text());
+    if (replyTimeout < 0 || delay < 0) {
+        // A negative interval would never end its wait: no connection with it.
+        sessionRef.serialChannel().close();
+        form->Button1->setText(QStringLiteral("Соединить"));
+        throw AppError(QStringLiteral("Тайм-аут и задержка не могут быть отрицательными"));
+    }
+    // The reply wait is always the line's own read time-out (531 ms); the
+    // window stays responsive throughout, so the time-out field is checked but
+    // has nothing left to bound.
+    Q_UNUSED(replyTimeout);
+    sessionRef.polling().setDelay(delay);
+    setOptionsEnabled(0);
+    applyControlState(ControlState::Idle);
+}
+
+void MainWindow::disconnectPort()
+{
+    form->Button1->setText(QStringLiteral("Соединить"));
+    sessionRef.disconnectLine();
+    applyControlState(ControlState::Disconnected);
+    setOptionsEnabled(1);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // The pass or probe under way meets the closed port; the program is
+    // ending, so that is no news for the user.
+    errorReport->setQuiet(true);
+    sessionRef.shutDown();
+    errorReport->setQuiet(false);
+    // Every log is closed, also one left open by a connect whose port failed.
+    try {
+        sessionRef.devices().closeAllLogs();
+    } catch (const AppError &e) {
+        errorReport->report(e.message());
+        event->ignore();
+        return;
+    }
+    chart->hide();
+    uvFaultTime->hide();
+    event->accept();
+}
+
+void MainWindow::applyControlState(int16_t state)
+{
+    const auto column = controlColumn(state);
+    if (!column)
+        return;
+    for (int i = 0; i < GovernedControlCount; ++i) {
+        const Enable e = (*column)[i];
+        if (e == Enable::Keep)
+            continue;
+        if (auto *w = findChild<QWidget *>(QLatin1String(ControlStateTable[i].name)))
+            w->setEnabled(e == Enable::On);
+    }
+    lockWhileWindingDown();
+}
+
+// A stopped poll or search still finishes the exchange under way; until it
+// has, nothing may start another exchange or change the port or the list.
+void MainWindow::lockWhileWindingDown()
+{
+    const bool windingDown = (sessionRef.polling().running() && !sessionRef.polling().isActive())
+                             || (sessionRef.busSearch().running() && !sessionRef.busSearch().isActive());
+    if (!windingDown)
+        return;
+    for (QWidget *w : {static_cast<QWidget *>(form->Button1), static_cast<QWidget *>(form->Button2),
+                       static_cast<QWidget *>(form->Button3), static_cast<QWidget *>(form->Button5),
+                       static_cast<QWidget *>(form->Button9)})
+        w->setEnabled(false);
+}
+
+void MainWindow::setOptionsEnabled(uint8_t sw)
+{
+    for (const char *name : OptionControls)
+        if (auto *w = findChild<QWidget *>(QLatin1String(name)))
+            w->setEnabled(optionsEnabled(sw));
+}

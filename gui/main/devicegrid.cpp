@@ -1,0 +1,96 @@
+// The device table of the main window: adding, clearing and the bus search->
+#include "widgets/lamp.h"
+#include "main/mainwindow.h"
+#include "main/controlstates.h"
+#include "link/inttext.h"
+#include "main/gridcell.h"
+#include "ui_mainform.h"
+
+using namespace LampColor;
+
+void MainWindow::addDevice(uint8_t address)
+{
+    sessionRef.devices().add(address);
+}
+
+void MainWindow::clearTable()
+{
+    sessionRef.devices().clear();
+}
+
+// The grid follows the device list: a row per listed device, the address first.
+void MainWindow::connectDeviceGrid()
+{
+    DeviceList *list = &sessionRef.devices();
+    connect(list, &DeviceList::listing, this, [this](int slot, uint8_t address) {
+        if (slot > 0)
+            form->sg1->setRowCount(slot + 1);
+        setGridCell(*form->sg1, slot + 1, 0, QString::number(address));
+    });
+    connect(list, &DeviceList::cleared, this, [this] {
+        form->sg1->setRowCount(1);
+        // The row that stays belongs to no device now: none of its values may linger.
+        for (int col = 0; col < form->sg1->columnCount(); ++col)
+            setGridCell(*form->sg1, 1, col, QString());
+    });
+}
+
+void MainWindow::onAddDeviceClicked()
+{
+    guarded([this] {
+        const QString text = form->Edit1->text();
+        if (!text.isEmpty())
+            addDevice(uint8_t(StrToInt(text) & 0xFF));
+        applyControlState(ControlState::Idle);
+    });
+}
+
+void MainWindow::onClearTableClicked()
+{
+    guarded([this] {
+        clearTable();
+        applyControlState(ControlState::ConnectedEmpty);
+    });
+}
+
+void MainWindow::onSearchClicked()
+{
+    BusSearch &search = sessionRef.busSearch();
+    if (search.isActive()) {
+        search.stop();
+        endSearchSteps();
+        return;
+    }
+    if (search.running())
+        return; // the stopped search still finishes its last probe
+    form->Button3->setText(QStringLiteral("Остановить"));
+    applyControlState(ControlState::Searching);
+    search.start();
+}
+
+void MainWindow::endSearchSteps()
+{
+    form->Button3->setText(QStringLiteral("Поиск"));
+    form->Shape1->setColor(White);
+    form->Shape2->setColor(White);
+    form->edtserch->clear();
+    applyControlState(idleState(sessionRef.devices().count()));
+}
+
+void MainWindow::connectSearch()
+{
+    BusSearch *search = &sessionRef.busSearch();
+    connect(search, &BusSearch::probeStarted, this, [this] { form->Shape1->setColor(Red); });
+    connect(search, &BusSearch::probed, this, [this](uint8_t a) {
+        form->edtserch->setText(QStringLiteral("Идет поиск... Прибор № %1").arg(a));
+    });
+    connect(search, &BusSearch::replyLamp, this, [this](bool got) { form->Shape2->setColor(got ? Lime : White); });
+    connect(search, &BusSearch::ended, this, &MainWindow::endSearchSteps);
+    connect(search, &BusSearch::failed, this, [this, search](const QString &message) {
+        errorReport->report(message);
+        // A file error leaves the search marked active: the button's next
+        // click runs the stop steps.
+        if (!search->isActive())
+            endSearchSteps();
+    });
+}

@@ -1,0 +1,68 @@
+// The main window's side of polling: the poll button, the logs and lamps,
+// and what the window shows of each status reply.
+#include "chart/chartwindow.h"
+#include "main/commandpanel.h"
+#include "main/controlstates.h"
+#include "main/gridcell.h"
+#include "main/mainwindow.h"
+#include "main/statuspanel.h"
+#include "ui_mainform.h"
+#include "widgets/lamp.h"
+
+using namespace LampColor;
+
+void MainWindow::onPollClicked()
+{
+    PollingCycle &cycle = sessionRef.polling();
+    if (!cycle.isActive()) {
+        if (cycle.running())
+            return; // the stopped run still finishes its pass
+        form->Button2->setText(QStringLiteral("Стоп"));
+        // The polling state comes first: the first pass may already end the
+        // run (a bad field text) and put the idle state back.
+        applyControlState(pollingState(sessionRef.devices().count()));
+        cycle.setLogging(form->wf->isChecked());
+        cycle.start();
+        return;
+    }
+    cycle.stop();
+    endPollingSteps();
+}
+
+void MainWindow::endPollingSteps()
+{
+    form->Button2->setText(QStringLiteral("Запрос"));
+    form->Shape1->setColor(White);
+    form->Shape2->setColor(White);
+    applyControlState(ControlState::Idle);
+}
+
+void MainWindow::connectPolling()
+{
+    // Two log lines a pass: keep the newest lines so a poll of days cannot eat the memory.
+    form->Memo1->setMaximumBlockCount(MemoLineLimit);
+    form->Memo2->setMaximumBlockCount(MemoLineLimit);
+
+    PollingCycle *cycle = &sessionRef.polling();
+    cycle->setFieldSource(commandPanel);
+    connect(form->wf, &QCheckBox::toggled, cycle, &PollingCycle::setLogging);
+    connect(cycle, &PollingCycle::passStarted, this, [this] { form->Shape1->setColor(Red); });
+    connect(cycle, &PollingCycle::requestLine, form->Memo1, &LogView::appendPlainText);
+    connect(cycle, &PollingCycle::replyLine, form->Memo2, &LogView::appendPlainText);
+    connect(cycle, &PollingCycle::replyLamp, this, [this](bool got) { form->Shape2->setColor(got ? Lime : White); });
+    connect(cycle, &PollingCycle::channelMaskShown, this, [this](uint8_t mask) { form->b->setText(QString::number(mask)); });
+    connect(cycle, &PollingCycle::statusReceived, statusPanel.get(), &StatusPanel::show);
+    connect(cycle, &PollingCycle::statusReceived, chart.get(), &ChartWindow::showSample);
+    connect(cycle, &PollingCycle::addressChanged, this, [this](uint8_t a) { setGridCell(*form->sg1, 1, 0, QString::number(a)); });
+    connect(cycle, &PollingCycle::baudChanged, this, [this](uint8_t code) {
+        if (const auto choice = baudChoiceForCode(code))
+            form->cb2->setCurrentIndex(choice->entry);
+    });
+    connect(cycle, &PollingCycle::commandRefused, errorReport, &ErrorReport::report);
+    // The stopped run has ended: what was held back while it finished is free again.
+    connect(cycle, &PollingCycle::ended, this, [this] { applyControlState(ControlState::Idle); });
+    connect(cycle, &PollingCycle::failed, this, [this](const QString &message) {
+        errorReport->report(message);
+        endPollingSteps();
+    });
+}

@@ -1,0 +1,17 @@
+#include "widgets/errorreport.h"
+#include <QMessageBox>
+#include <QWidget>
+
+ErrorReport::ErrorReport(QWidget *w) : QObject(w), owner(w) {}
+
+void ErrorReport::report(const QString &message)
+{
+    if (quiet)
+        return;
+    auto *box = new QMessageBox(QMessageBox::Critical, owner->windowTitle(), message, QMessageBox::Ok, owner);
+    box->setObjectName(QStringLiteral("errorBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+    emit reported(message);
+}

@@ -1,0 +1,209 @@
+#include "widgets/logview.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+
+namespace {
+// Space between the frame and the text, as a text edit keeps it.
+constexpr int Margin = 4;
+// A longer line is kept and copied whole but shown cut after this many
+// characters: one runaway line must not make every repaint slow.
+constexpr int MaxShownChars = 4096;
+
+QString shownPart(const QString &line)
+{
+    return line.size() > MaxShownChars ? line.left(MaxShownChars) : line;
+}
+} // namespace
+
+LogView::LogView(QWidget *parent)
+    : QAbstractScrollArea(parent),
+      copyAllAction(new QAction(QStringLiteral("Копировать всё"), this))
+{
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    connect(copyAllAction, &QAction::triggered, this, &LogView::copyAll);
+    updateScrollBars();
+}
+
+void LogView::setMaximumBlockCount(int count)
+{
+    const bool following = atBottom();
+    const int first = verticalScrollBar()->value();
+    limit = std::max(count, 0);
+    const int dropped = dropBeyondLimit();
+    updateScrollBars();
+    verticalScrollBar()->setValue(following ? verticalScrollBar()->maximum() : first - dropped);
+    viewport()->update();
+}
+
+QString LogView::line(int index) const
+{
+    return index >= 0 && index < blockCount() ? kept[size_t(index)] : QString();
+}
+
+QString LogView::lastLine() const
+{
+    return kept.empty() ? QString() : kept.back();
+}
+
+QStringList LogView::lines() const
+{
+    return QStringList(kept.begin(), kept.end());
+}
+
+QString LogView::toPlainText() const
+{
+    return lines().join(u'\n');
+}
+
+void LogView::setPlainText(const QString &text)
+{
+    clear();
+    if (!text.isEmpty())
+        appendPlainText(text);
+}
+
+void LogView::clear()
+{
+    kept.clear();
+    widest = 0;
+    updateScrollBars();
+    viewport()->update();
+}
+
+void LogView::copyAll() const
+{
+    QGuiApplication::clipboard()->setText(toPlainText());
+}
+
+void LogView::appendPlainText(const QString &text)
+{
+    const bool following = atBottom();
+    const int first = verticalScrollBar()->value();
+    int dropped = 0;
+    if (text.contains(u'\n')) {
+        for (const QString &part : text.split(u'\n'))
+            dropped += store(part);
+    } else {
+        dropped = store(text);
+    }
+    updateScrollBars();
+    // Scrolled up, the same lines stay on screen while the oldest go.
+    verticalScrollBar()->setValue(following ? verticalScrollBar()->maximum() : first - dropped);
+    viewport()->update();
+}
+
+int LogView::store(const QString &text)
+{
+    QString line = text;
+    // Lines are built by appending; their spare capacity would stay with each
+    // of the hundred thousand kept.
+    if (line.capacity() > line.size())
+        line.squeeze();
+    widest = std::max(widest, measure(line));
+    kept.push_back(std::move(line));
+    return dropBeyondLimit();
+}
+
+int LogView::dropBeyondLimit()
+{
+    int dropped = 0;
+    while (limit > 0 && kept.size() > size_t(limit)) {
+        kept.pop_front();
+        ++dropped;
+    }
+    return dropped;
+}
+
+int LogView::measure(const QString &text) const
+{
+    return fontMetrics().horizontalAdvance(text, int(std::min<qsizetype>(text.size(), MaxShownChars)));
+}
+
+int LogView::lineStep() const
+{
+    return std::max(1, fontMetrics().lineSpacing());
+}
+
+bool LogView::atBottom() const
+{
+    return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+}
+
+// Vertical steps are whole lines (the value is the first line shown),
+// horizontal ones pixels of the widest line.
+void LogView::updateScrollBars()
+{
+    const int page = std::max(1, (viewport()->height() - 2 * Margin) / lineStep());
+    QScrollBar *v = verticalScrollBar();
+    v->setPageStep(page);
+    v->setSingleStep(1);
+    v->setRange(0, std::max(0, blockCount() - page));
+
+    const int room = viewport()->width();
+    QScrollBar *h = horizontalScrollBar();
+    h->setPageStep(room);
+    h->setSingleStep(std::max(1, fontMetrics().averageCharWidth() * 2));
+    h->setRange(0, std::max(0, widest + 2 * Margin - room));
+}
+
+void LogView::paintEvent(QPaintEvent *)
+{
+    QPainter p(viewport());
+    p.setFont(font());
+    p.setPen(palette().color(isEnabled() ? QPalette::Normal : QPalette::Disabled, QPalette::Text));
+    const QFontMetrics fm = fontMetrics();
+    const int x = Margin - horizontalScrollBar()->value();
+    const int height = viewport()->height();
+    int top = Margin;
+    for (size_t i = size_t(verticalScrollBar()->value()); i < kept.size() && top < height; ++i) {
+        p.drawText(x, top + fm.ascent(), shownPart(kept[i]));
+        top += lineStep();
+    }
+}
+
+void LogView::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    const bool following = atBottom();
+    updateScrollBars();
+    if (following)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+// Widths are measured once per line; a new font makes them stale.
+void LogView::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() != QEvent::FontChange)
+        return;
+    widest = 0;
+    for (const QString &line : kept)
+        widest = std::max(widest, measure(line));
+    const bool following = atBottom();
+    updateScrollBars();
+    if (following)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    viewport()->update();
+}
+
+void LogView::scrollContentsBy(int, int)
+{
+    viewport()->update();
+}
+
+// popup(), not exec(): polling goes on while the menu is open.
+void LogView::contextMenuEvent(QContextMenuEvent *event)
+{
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(copyAllAction);
+    menu->popup(event->globalPos());
+}
