@@ -22,8 +22,6 @@ private slots:
             {{QSerialPort::DeviceNotFoundError, "/dev/ttyUSB0", false, false, ""}, noPort},
             {{QSerialPort::PermissionError, "/dev/ttyUSB0", false, false, ""}, noPort}, // gone meanwhile
             {{QSerialPort::PermissionError, "/dev/ttyUSB0", true, true, "dialout"}, busy},  // lock file, EBUSY
-            {{QSerialPort::OpenError, "/dev/ttyUSB0", true, true, "dialout"}, busy},
-            {{QSerialPort::PermissionError, "/dev/ttyUSB0", true, false, "dialout"}, denied.arg("dialout")},
             {{QSerialPort::PermissionError, "/dev/ttyUSB0", true, false, "uucp"}, denied.arg("uucp")},
             {{QSerialPort::PermissionError, "/dev/ttyUSB0", true, false, ""}, denied.arg("dialout")},
             {{QSerialPort::UnknownError, "/dev/ttyUSB0", true, true, "dialout"}, QStringLiteral("Ошибка функции SetupComm")},
