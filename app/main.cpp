@@ -1,28 +1,81 @@
 #include "main/mainwindow.h"
+#include "startoptions.h"
 #include "ui_mainform.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
+#include <cstdio>
+
+namespace {
+
+QStringList rawArguments(int argc, char *argv[])
+{
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list.append(QString::fromLocal8Bit(argv[i]));
+    return list;
+}
+
+// The start options do what the user would do in the window, in the order
+// the window allows it, so its own handlers, control states and error
+// messages run. A connect that fails has shown its message; the steps that
+// need the port are left out.
+void applyStartOptions(MainWindow &w, const StartOptions &o)
+{
+    Ui::MainForm &ui = *w.ui();
+    if (o.port)
+        ui.cb1->setEditText(*o.port);
+    if (o.speed)
+        ui.cb2->setCurrentIndex(ui.cb2->findText(QString::number(*o.speed)));
+    if (o.connect) {
+        ui.Button1->click();
+        if (w.session().serialChannel().isOpen()) {
+            if (!o.devices.isEmpty())
+                ui.Button9->click(); // the table is the given devices, not 247 that connect listed
+            for (const uint8_t address : o.devices) {
+                ui.Edit1->setText(QString::number(address));
+                ui.Button5->click();
+            }
+            if (o.poll)
+                ui.Button2->click();
+        }
+    }
+    // The chart button is disabled while two devices are polled; the
+    // window's own way of opening the chart is used instead.
+    if (o.chart)
+        w.onChartClicked();
+    if (o.log && !ui.wf->isChecked())
+        ui.wf->click();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    // Checked before any window system is needed, so --help, --version and a
+    // bad option also work without a display.
+    const StartOptionsResult parsed = parseStartOptions(rawArguments(argc, argv));
+    if (!parsed.options) {
+        std::fprintf(stderr, "kalmir: %s\nСправка: kalmir --help\n", parsed.error.toUtf8().constData());
+        return 2;
+    }
+    const StartOptions &options = *parsed.options;
+    if (options.help) {
+        std::fputs(startUsage().toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("kalmir %s\n", KALMIR_VERSION);
+        return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kalmir"));
+    QApplication::setApplicationVersion(QStringLiteral(KALMIR_VERSION));
     applyApplicationLook();
-
-    QCommandLineParser options;
-    options.setApplicationDescription(QStringLiteral("Service tool for КАЛМИР-ИК/УФ flame detectors"));
-    options.addHelpOption();
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Port to show in the port list, e.g. /dev/ttyUSB0."),
-                                  QStringLiteral("name"));
-    options.addOption(port);
-    options.process(app);
 
     Session session;
     MainWindow mainWindow(session);
-    if (options.isSet(port))
-        mainWindow.ui()->cb1->setEditText(options.value(port));
     mainWindow.show();
+    applyStartOptions(mainWindow, options);
     return app.exec();
 }

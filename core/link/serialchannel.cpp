@@ -1,7 +1,7 @@
 #include "link/serialchannel.h"
 #include "link/apperror.h"
+#include "link/portopenerror.h"
 
-#include <QFileInfo>
 #include <QRegularExpression>
 
 #ifdef Q_OS_LINUX
@@ -10,9 +10,6 @@
 #endif
 
 namespace {
-const QString MsgNoPort = QStringLiteral("Попытка открыть несуществующий COM-порт");
-const QString MsgBusy = QStringLiteral("Порт занят другой программой");
-const QString MsgSetupComm = QStringLiteral("Ошибка функции SetupComm");
 const QString MsgSetCommState = QStringLiteral("Ошибка функции SetCommState");
 const QString MsgPurge = QStringLiteral("Ошибка функции PurgeComm");
 const QString MsgWrite = QStringLiteral("Ошибка записи в порт");
@@ -77,11 +74,7 @@ void SerialChannel::open()
     if (!port.open(QIODevice::ReadWrite)) {
         const auto err = port.error();
         port.clearError();
-        if (err == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(device))
-            throw AppError(MsgNoPort);
-        if (err == QSerialPort::PermissionError || err == QSerialPort::OpenError)
-            throw AppError(MsgBusy);
-        throw AppError(MsgSetupComm);
+        throw AppError(portOpenErrorMessage(portOpenFacts(err, device)));
     }
     const bool lineOk = port.setBaudRate(baud) && port.setDataBits(QSerialPort::Data8)
         && port.setParity(QSerialPort::NoParity) && port.setStopBits(QSerialPort::OneStop)

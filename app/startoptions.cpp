@@ -1,0 +1,141 @@
+#include "startoptions.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr std::array<int, 5> Speeds{1200, 2400, 4800, 9600, 19200};
+// The device table holds two detectors.
+constexpr int MaxDevices = 2;
+
+// Applies one option's value; returns an error text or an empty string.
+using Apply = QString (*)(StartOptions &, const QString &);
+
+struct OptionRow {
+    const char *name;
+    bool takesValue;
+    Apply apply;
+};
+
+QString setPort(StartOptions &o, const QString &v)
+{
+    if (v.trimmed().isEmpty())
+        return QStringLiteral("--port: пустое имя порта");
+    o.port = v;
+    return {};
+}
+
+QString setSpeed(StartOptions &o, const QString &v)
+{
+    bool ok = false;
+    const int baud = v.toInt(&ok);
+    if (!ok || std::find(Speeds.begin(), Speeds.end(), baud) == Speeds.end())
+        return QStringLiteral("--speed: скорость \"%1\" не из списка 1200, 2400, 4800, 9600, 19200").arg(v);
+    o.speed = baud;
+    return {};
+}
+
+QString addDevice(StartOptions &o, const QString &v)
+{
+    bool ok = false;
+    const int address = v.toInt(&ok);
+    if (!ok || address < 1 || address > 247)
+        return QStringLiteral("--device: адрес \"%1\" вне диапазона 1..247").arg(v);
+    if (o.devices.contains(uint8_t(address)))
+        return {};
+    if (o.devices.size() == MaxDevices)
+        return QStringLiteral("--device: в таблице не более %1 приборов").arg(MaxDevices);
+    o.devices.append(uint8_t(address));
+    return {};
+}
+
+// clang-format off
+const std::array<OptionRow, 9> Options{{
+    {"port",    true,  setPort},
+    {"speed",   true,  setSpeed},
+    {"device",  true,  addDevice},
+    {"connect", false, [](StartOptions &o, const QString &) { o.connect = true; return QString(); }},
+    {"poll",    false, [](StartOptions &o, const QString &) { o.poll = true; return QString(); }},
+    {"chart",   false, [](StartOptions &o, const QString &) { o.chart = true; return QString(); }},
+    {"log",     false, [](StartOptions &o, const QString &) { o.log = true; return QString(); }},
+    {"version", false, [](StartOptions &o, const QString &) { o.version = true; return QString(); }},
+    {"help",    false, [](StartOptions &o, const QString &) { o.help = true; return QString(); }},
+}};
+// clang-format on
+
+const OptionRow *findOption(const QString &name)
+{
+    for (const OptionRow &row : Options)
+        if (name == QLatin1String(row.name))
+            return &row;
+    return nullptr;
+}
+
+// Adding devices and polling are steps after "Соединить"; without it they
+// would silently do nothing.
+QString checkCombination(const StartOptions &o)
+{
+    if (o.connect)
+        return {};
+    if (!o.devices.isEmpty())
+        return QStringLiteral("--device действует только после соединения: добавьте --connect");
+    if (o.poll)
+        return QStringLiteral("--poll действует только после соединения: добавьте --connect");
+    return {};
+}
+
+} // namespace
+
+StartOptionsResult parseStartOptions(const QStringList &arguments)
+{
+    StartOptions o;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &arg = arguments[i];
+        if (!arg.startsWith(QLatin1String("--")))
+            return {std::nullopt, QStringLiteral("неизвестный параметр: %1").arg(arg)};
+        const qsizetype eq = arg.indexOf(u'=');
+        const QString name = arg.mid(2, eq < 0 ? -1 : eq - 2);
+        const OptionRow *row = findOption(name);
+        if (!row)
+            return {std::nullopt, QStringLiteral("неизвестный параметр: --%1").arg(name)};
+        QString value;
+        if (row->takesValue && eq >= 0) {
+            value = arg.mid(eq + 1);
+        } else if (row->takesValue) {
+            if (++i == arguments.size())
+                return {std::nullopt, QStringLiteral("--%1: нет значения").arg(name)};
+            value = arguments[i];
+        } else if (eq >= 0) {
+            return {std::nullopt, QStringLiteral("--%1 не принимает значения").arg(name)};
+        }
+        if (QString error = row->apply(o, value); !error.isEmpty())
+            return {std::nullopt, error};
+    }
+    if (QString error = checkCombination(o); !error.isEmpty())
+        return {std::nullopt, error};
+    return {o, {}};
+}
+
+QString startUsage()
+{
+    return QStringLiteral(
+        "Использование: kalmir [параметры]\n"
+        "Программа для настройки извещателей пламени КАЛМИР-ИК/УФ.\n"
+        "Без параметров окно открывается как обычно; параметры выполняют\n"
+        "в окне то, что сделал бы пользователь, в порядке: соединение,\n"
+        "приборы, запрос, график, запись в файл.\n"
+        "\n"
+        "  --port ИМЯ       порт в списке портов: COM1..COM5, /dev/ttyUSB0, ...\n"
+        "  --speed БОД      скорость обмена: 1200, 2400, 4800, 9600 или 19200\n"
+        "  --device АДРЕС   \"Добавить прибор\" с адресом 1..247; можно дважды\n"
+        "                   (в таблице два прибора; адрес 247 тогда не остается)\n"
+        "  --connect        нажать \"Соединить\"\n"
+        "  --poll           нажать \"Запрос\" (опрос приборов; нужен --connect)\n"
+        "  --chart          открыть окно \"График\"\n"
+        "  --log            отметить \"Запись в файл\"\n"
+        "  --version        показать версию и выйти\n"
+        "  --help           показать эту справку и выйти\n"
+        "\n"
+        "Неверный параметр, скорость или адрес: сообщение и код выхода 2.\n");
+}

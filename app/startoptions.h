@@ -1,0 +1,31 @@
+#pragma once
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+// The command line of kalmir, for a desktop shortcut that connects and polls
+// at start. Each option stands for what the user would do in the window.
+struct StartOptions {
+    std::optional<QString> port; // text for the port list
+    std::optional<int> speed;    // one of the speed list's entries
+    QList<uint8_t> devices;      // "Добавить прибор", in order, no repeats
+    bool connect = false;        // "Соединить"
+    bool poll = false;           // "Запрос"
+    bool chart = false;          // the chart window
+    bool log = false;            // "Запись в файл"
+    bool version = false;
+    bool help = false;
+};
+
+struct StartOptionsResult {
+    std::optional<StartOptions> options;
+    QString error; // in Russian, set when options is empty
+};
+
+// `arguments` includes the program name. Options take their value as the
+// next argument or after '=' (--speed=9600).
+StartOptionsResult parseStartOptions(const QStringList &arguments);
+// The help text, in Russian.
+QString startUsage();

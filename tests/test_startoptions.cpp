@@ -1,0 +1,76 @@
+// The start options of the real program: refused with exit code 2 without a
+// display, and applied in the window against the simulator.
+#include "support/simprocess.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+struct Run {
+    int exitCode = -1;
+    QString out, err;
+};
+
+Run runKalmir(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(KALMIR_APP_BIN), args);
+    if (!p.waitForFinished(10000))
+        return {};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+} // namespace
+
+class TestStartOptions : public QObject {
+    Q_OBJECT
+private slots:
+    void refusesBadOptionsWithCode2()
+    {
+        // Each refusal names what was wrong.
+        const QList<QPair<QStringList, QString>> bad{
+            {{"--speed", "1234"}, "\"1234\""}, {{"--speed", "fast"}, "\"fast\""},
+            {{"--device", "0", "--connect"}, "1..247"}, {{"--device", "248", "--connect"}, "\"248\""},
+            {{"--device=1", "--device=2", "--device=3", "--connect"}, "не более 2"},
+            {{"--device", "1"}, "--connect"}, {{"--poll"}, "--connect"}, {{"--port"}, "нет значения"},
+            {{"--bogus"}, "--bogus"}, {{"stray"}, "stray"}, {{"--log=yes"}, "--log"}};
+        for (const auto &[args, fragment] : bad) {
+            const Run r = runKalmir(args);
+            QVERIFY2(r.exitCode == 2 && r.out.isEmpty() && r.err.startsWith(QLatin1String("kalmir: ")) && r.err.contains(fragment),
+                     qPrintable(args.join(' ') + QStringLiteral(": ") + r.err));
+        }
+        const Run help = runKalmir({"--help"});
+        QCOMPARE(help.exitCode, 0);
+        for (const QString word : {"--port ИМЯ", "--speed БОД", "--device АДРЕС", "--connect", "\"Соединить\"", "--poll",
+                                   "\"Запрос\"", "--chart", "--log", "\"Запись в файл\"", "--version"})
+            QVERIFY2(help.out.contains(word), qPrintable(word));
+        QCOMPARE(runKalmir({"--version"}).out, QStringLiteral("kalmir " KALMIR_VERSION "\n"));
+    }
+
+    // A shortcut's command line: the program connects at the given speed,
+    // lists the given detector (not 247), polls it and writes its log.
+    void connectsListsPollsAndLogs()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("port"));
+        QFile wire(dir.filePath(QStringLiteral("wire.log")));
+        SimProcess sim({"--link", link, "--device", "2:19200", "--log", wire.fileName()});
+        QVERIFY2(sim.start(), sim.errorOutput().constData());
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QProcess kalmir;
+        kalmir.setWorkingDirectory(dir.path());
+        kalmir.start(QStringLiteral(KALMIR_APP_BIN), {"--port", link, "--speed=19200", "--device", "2", "--device=2",
+                                                       "--connect", "--poll", "--chart", "--log"});
+        QVERIFY(wire.open(QIODevice::ReadOnly));
+        QVERIFY(QTest::qWaitFor([&] { return wire.seek(0) && wire.readAll().count(" RX 02 03 00 01 00 18 ") >= 3; }, 10000));
+        kalmir.kill();
+        QVERIFY(kalmir.waitForFinished(5000));
+        QVERIFY(wire.seek(0) && !wire.readAll().contains(" RX F7 ")); // 247 was cleared from the table
+        // Rows are written only for replies, and the detector answers only at its speed.
+        QFile devLog(dir.filePath(QStringLiteral("dev2.txt")));
+        QVERIFY(devLog.open(QIODevice::ReadOnly) && devLog.readAll().count("\r\n") >= 2); // header + rows
+        QVERIFY(sim.terminate());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartOptions)
+#include "test_startoptions.moc"
