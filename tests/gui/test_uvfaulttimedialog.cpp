@@ -114,4 +114,4 @@ void TestUnit2::enterQueuesWriteAndKeepsValue()
 }
 
 QTEST_MAIN(TestUnit2)
-#include "test_unit2.moc"
+#include "test_uvfaulttimedialog.moc"
