@@ -31,24 +31,22 @@ const SeriesLook seriesLooks[6] = {
     {"УФ_пор", QColor(0, 0, 255), Qt::DotLine, 1, "CheckBox6"},
 };
 
-enum SeriesIndex { Ir = 0, Uv = 1, IrAv = 2, UvAv = 3, IrThr = 4, UvThr = 5 };
-
 struct CommandButton {
     const char *name;
     Command command;
 };
 
 const CommandButton commandButtons[] = {
-    {"Button4", Command::ResetFire},  // "Сброс": fire reset
-    {"Button5", Command::CalibrateIr},   // "Калибровка ИК"
-    {"Button6", Command::CalibrateUv},   // "Калибровка УФ"
-    {"Button7", Command::IrStepUp},  // IR "+"
-    {"Button8", Command::IrStepDown},  // IR "-"
-    {"Button9", Command::UvStepUp},  // UV "+"
-    {"Button10", Command::UvStepDown}, // UV "-"
-    {"Button11", Command::CalibrationModeOn}, // calibration mode on
-    {"Button12", Command::CalibrationModeOff}, // calibration mode off
-    {"Button13", Command::TestOn}, // test on
+    {"Button4", Command::ResetFire},            // "Сброс"
+    {"Button5", Command::CalibrateIr},          // "Калибровка ИК"
+    {"Button6", Command::CalibrateUv},          // "Калибровка УФ"
+    {"Button7", Command::IrStepUp},             // IR "+"
+    {"Button8", Command::IrStepDown},           // IR "-"
+    {"Button9", Command::UvStepUp},             // UV "+"
+    {"Button10", Command::UvStepDown},          // UV "-"
+    {"Button11", Command::CalibrationModeOn},   // "Вкл реж калибр"
+    {"Button12", Command::CalibrationModeOff},  // "Выкл реж калибр"
+    {"Button13", Command::TestOn},              // "ВКЛ ТЕСТ"
 };
 
 constexpr int SelectorItems = 255;
@@ -63,20 +61,6 @@ QString bitmapFileName(const QString &chosen)
 }
 
 } // namespace
-
-void chartaxis::setMinimum(QCPAxis &axis, double value)
-{
-    if (value > axis.range().upper)
-        throw AppError(QStringLiteral("Axis Minimum Value must be <= Maximum"));
-    axis.setRangeLower(value);
-}
-
-void chartaxis::setMaximum(QCPAxis &axis, double value)
-{
-    if (value < axis.range().lower)
-        throw AppError(QStringLiteral("Axis Maximum Value must be >= Minimum"));
-    axis.setRangeUpper(value);
-}
 
 void ChartWindow::ValueExtent::add(double v)
 {
@@ -180,14 +164,6 @@ void ChartWindow::connectHandlers()
     connect(ui->avuf, &QComboBox::currentIndexChanged, this, &ChartWindow::onUvAveragingChanged);
 }
 
-template <class Step> void ChartWindow::guarded(Step &&step)
-{
-    try {
-        step();
-    } catch (const AppError &e) {
-        emit errorRaised(e.message());
-    }
-}
 
 void ChartWindow::showChart()
 {
@@ -308,107 +284,6 @@ void ChartWindow::redraw()
 {
     // Many points may arrive before the next paint; one replot serves them all.
     plot->replot(QCustomPlot::rpQueuedReplot);
-}
-
-// ---- Y scale ------------------------------------------------------------------
-
-void ChartWindow::manualY()
-{
-    if (ui->autoBox->isChecked())
-        ui->autoBox->setChecked(false);
-    yAuto = false;
-}
-
-void ChartWindow::onYMaxEdited()
-{
-    guarded([&] {
-        manualY();
-        const QString text = ui->Edit1->text();
-        if (text.isEmpty())
-            return;
-        const int v = StrToInt(text);
-        if (v > plot->yAxis->range().lower)
-            chartaxis::setMaximum(*plot->yAxis, v);
-        redraw();
-    });
-}
-
-void ChartWindow::onYMinEdited()
-{
-    guarded([&] {
-        manualY();
-        const QString text = ui->Edit2->text();
-        if (text.isEmpty())
-            return;
-        const int v = StrToInt(text);
-        if (v < plot->yAxis->range().upper)
-            chartaxis::setMinimum(*plot->yAxis, v);
-        redraw();
-    });
-}
-
-void ChartWindow::onAutoPressed(bool wasChecked)
-{
-    guarded([&] {
-        if (!wasChecked) {
-            yAuto = true;
-            redraw();
-            return;
-        }
-        yAuto = false;
-        const int lo = StrToInt(ui->Edit2->text());
-        const int hi = StrToInt(ui->Edit1->text());
-        if (lo < hi) {
-            chartaxis::setMaximum(*plot->yAxis, hi);
-            chartaxis::setMinimum(*plot->yAxis, lo);
-        }
-        redraw();
-    });
-}
-
-void ChartWindow::fitYToData()
-{
-    ValueExtent all;
-    for (int i = 0; i < 6; ++i) {
-        if (curves[i]->visible() && !extents[i].empty()) {
-            all.add(extents[i].lo);
-            all.add(extents[i].hi);
-        }
-    }
-    if (all.empty())
-        return;
-    if (all.lo == all.hi) // a flat signal still needs a span to be drawn
-        plot->yAxis->setRange(all.lo - 1, all.hi + 1);
-    else
-        plot->yAxis->setRange(all.lo, all.hi);
-}
-
-// ---- X scale ------------------------------------------------------------------
-
-void ChartWindow::applyXWindow(const QString &text)
-{
-    const int v = StrToInt(text);
-    // A span below one sample would make every later point ask for an inverted axis.
-    if (v < 1)
-        throw AppError(QStringLiteral("X scale must be at least 1 sample, not %1").arg(v));
-    xWindow = v;
-    const double count = curves[Ir]->dataCount();
-    chartaxis::setMinimum(*plot->xAxis, count);
-    chartaxis::setMaximum(*plot->xAxis, count + xWindow);
-    redraw();
-}
-
-void ChartWindow::onXSpanEdited()
-{
-    guarded([&] {
-        if (!ui->Edit3->text().isEmpty())
-            applyXWindow(ui->Edit3->text());
-    });
-}
-
-void ChartWindow::applyXSpan()
-{
-    guarded([&] { applyXWindow(ui->Edit3->text()); });
 }
 
 // ---- clear, save ----------------------------------------------------------------

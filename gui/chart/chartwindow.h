@@ -1,5 +1,6 @@
 #pragma once
 #include "detector/commandtable.h"
+#include "link/apperror.h"
 #include "session/statussample.h"
 #include <QDialog>
 #include <QString>
@@ -66,6 +67,9 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // The six curves, in the order the legend lists them.
+    enum Curve { Ir = 0, Uv = 1, IrAv = 2, UvAv = 3, IrThr = 4, UvThr = 5 };
+
     // Smallest and largest value appended to one series since it was last emptied.
     struct ValueExtent {
         double lo = std::numeric_limits<double>::infinity();
@@ -98,7 +102,15 @@ private:
     void rebuildLegend();
     void saveBitmap(const QString &file);
     void redraw();
-    template <class Step> void guarded(Step &&step);
+    // Runs a step of a handler; its error is reported, and the window goes on.
+    template <class Step> void guarded(Step &&step)
+    {
+        try {
+            step();
+        } catch (const AppError &e) {
+            emit errorRaised(e.message());
+        }
+    }
 
     std::unique_ptr<Ui::ChartWindow> ui;
     QCustomPlot *plot = nullptr;
