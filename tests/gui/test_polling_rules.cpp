@@ -7,8 +7,12 @@
 #include "support/pollrig.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QtTest>
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
 #include <qcustomplot.h>
 
 namespace {
@@ -176,6 +180,34 @@ private slots:
         QCOMPARE(points(chart, 3), (QList<int>{0, 100, 200, 500})); // УФ_ср
         QCOMPARE(points(chart, 4), (QList<int>{0, 600, 600, 600})); // thresholds held before each reply
         QCOMPARE(points(chart, 5), (QList<int>{0, 500, 500, 500}));
+    }
+
+    void aLogRowThatCannotBeWrittenIsNotShown()
+    {
+        PollRig rig(40);
+        rig.device(1).setRegister(sreg::Uik, 111);
+        QVERIFY(rig.connectPort(0));
+        rig.listOnly({1});
+        QTest::mouseClick(rig.ui().wf, Qt::LeftButton);
+        QSignalSpy reported(&rig.window->errors(), &ErrorReport::reported);
+        // Files may grow to the header, one row and a part of the next: that row fails with EFBIG.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit small = before;
+        small.rlim_cur = 47 + 41 + 10;
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool ended = rig.startPolling() && PollRig::waitFor([&] { return !rig.session.polling().running(); });
+        setrlimit(RLIMIT_FSIZE, &before);
+        QVERIFY(ended);
+        QCOMPARE(reported.count(), 1);
+        QCOMPARE(reported.first().first().toString(), QStringLiteral("I/O error %1").arg(EFBIG));
+        // Every status reply shown has its row; the one that failed was not shown.
+        const QList<QByteArray> rows = logRows("dev1.txt");
+        QCOMPARE(rows.size(), 2);
+        QVERIFY(rows[0].endsWith('\r') && !rows[1].endsWith('\r')); // the disk took only a part of it
+        QCOMPARE(rig.statusLineCount(), 1);
+        QCOMPARE(rig.ui().Button2->text(), QStringLiteral("Запрос"));
     }
 
     void realLineTimingConstants()
