@@ -9,17 +9,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-namespace {
-QList<QByteArray> writes(const PollRig &rig, int from)
-{
-    QList<QByteArray> out;
-    for (const QByteArray &f : rig.received(from))
-        if (uint8_t(f[1]) == 6)
-            out << f;
-    return out;
-}
-} // namespace
-
 class CommandSafety : public QObject {
     Q_OBJECT
 private slots:
@@ -61,7 +50,7 @@ private slots:
         }
         const int from = rig.receivedCount();
         QVERIFY(rig.runPasses(2));
-        QVERIFY(writes(rig, from).isEmpty());
+        QVERIFY(rig.writesSince(from).isEmpty());
     }
 
     void theSameCommandStoredDuringItsOwnWriteIsSentAgain()
@@ -81,10 +70,10 @@ private slots:
             }
         });
         QVERIFY(rig.startPolling());
-        QVERIFY(PollRig::waitFor([&] { return writes(rig, from).size() >= 2; }, 5000));
+        QVERIFY(PollRig::waitFor([&] { return rig.writesSince(from).size() >= 2; }, 5000));
         QObject::disconnect(hook);
         QVERIFY(rig.stopPolling());
-        QCOMPARE(writes(rig, from), (QList<QByteArray>{rtuFrame(1, 6, 18, 31), rtuFrame(1, 6, 18, 77)}));
+        QCOMPARE(rig.writesSince(from), (QList<QByteArray>{rtuFrame(1, 6, 18, 31), rtuFrame(1, 6, 18, 77)}));
         QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
     }
 
@@ -121,8 +110,8 @@ private slots:
             QVERIFY2(rig.state().commands.pendingCode() == expected,
                      qPrintable(QStringLiteral("%1: ticked %2, code %3").arg(name).arg(b.box->isChecked()).arg(rig.state().commands.pendingCode())));
             const int from = rig.receivedCount();
-            QVERIFY(PollRig::waitFor([&] { return !writes(rig, from).isEmpty(); }));
-            const uint16_t value = uint8_t(writes(rig, from).first()[5]);
+            QVERIFY(PollRig::waitFor([&] { return !rig.writesSince(from).isEmpty(); }));
+            const uint16_t value = uint8_t(rig.writesSince(from).first()[5]);
             QCOMPARE(bool(value & b.bit), b.box->isChecked());
         }
         QVERIFY(rig.stopPolling());

@@ -16,14 +16,6 @@
 #include <qcustomplot.h>
 
 namespace {
-QList<QByteArray> writes(const PollRig &rig, int from)
-{
-    QList<QByteArray> out;
-    for (const QByteArray &f : rig.received(from))
-        if (uint8_t(f[1]) == 6)
-            out << f;
-    return out;
-}
 
 // Median time in ms between consecutive requests the simulator received.
 double medianRequestGapMs(const Simulator &sim)
@@ -93,7 +85,7 @@ private slots:
         });
         QVERIFY(rig.runPasses(6));
         QObject::disconnect(hook);
-        QCOMPARE(writes(rig, from), QList<QByteArray>{rtuFrame(2, 6, 1, 1)});
+        QCOMPARE(rig.writesSince(from), QList<QByteArray>{rtuFrame(2, 6, 1, 1)});
         QCOMPARE(rig.received(from).mid(0, 2), (QList<QByteArray>{rtuFrame(1, 3, 1, 24), rtuFrame(2, 6, 1, 1)}));
 
         for (auto [address, reading] : {std::pair{1, "  111  "}, {2, "  222  "}}) {
@@ -132,7 +124,7 @@ private slots:
         });
         QVERIFY(rig.runPasses(5));
         QObject::disconnect(hook);
-        QCOMPARE(writes(rig, from),
+        QCOMPARE(rig.writesSince(from),
                  (QList<QByteArray>{rtuFrame(1, 6, 1, 1), rtuFrame(1, 6, 24, 1), rtuFrame(1, 6, 19, 0)}));
         const QStringList memo = PollRig::lines(rig.ui().Memo2);
         QVERIFY(memo.contains("TimeOuterror"));
@@ -154,7 +146,7 @@ private slots:
         });
         QVERIFY(rig.runPasses(5));
         QObject::disconnect(hook);
-        QCOMPARE(writes(rig, from), (QList<QByteArray>{rtuFrame(1, 6, 1, 1), rtuFrame(1, 6, 17, 24679)}));
+        QCOMPARE(rig.writesSince(from), (QList<QByteArray>{rtuFrame(1, 6, 1, 1), rtuFrame(1, 6, 17, 24679)}));
     }
 
     void chartSeriesAndAveragesAsPollingFeedsThem()

@@ -153,6 +153,15 @@ QList<QByteArray> PollRig::received(int from) const
     return out.mid(from);
 }
 
+QList<QByteArray> PollRig::writesSince(int from) const
+{
+    QList<QByteArray> out;
+    for (const QByteArray &f : received(from))
+        if (f.size() > 1 && uint8_t(f[1]) == 6)
+            out << f;
+    return out;
+}
+
 int PollRig::statusReadsSince(int from) const
 {
     int n = 0;

@@ -77,6 +77,8 @@ public:
     // Requests the simulator received, in order, from `from` on.
     QList<QByteArray> received(int from = 0) const;
     int receivedCount() const { return received().size(); }
+    // Writes (function 6) among received(from).
+    QList<QByteArray> writesSince(int from) const;
     // Status reads among received(from).
     int statusReadsSince(int from) const;
 
