@@ -4,7 +4,6 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <cmath>
 
 namespace {
 const QString MsgNoPort = QStringLiteral("Попытка открыть несуществующий COM-порт");
@@ -17,26 +16,18 @@ const QString MsgRead = QStringLiteral("Ошибка чтения из порт�
 const QString MsgPropertyOpen = QStringLiteral("Нельзя менять свойство, пока порт открыт");
 } // namespace
 
-namespace {
-// A timer interval that never ends before `ms`.
-int ceilMs(double ms)
-{
-    return ms <= 0 ? 0 : int(std::ceil(ms));
-}
-} // namespace
-
 SerialChannel::SerialChannel(QObject *parent)
     : QObject(parent), systemLines(std::make_unique<SystemModemLines>()), lines(systemLines.get())
 {
     clock.start();
-    for (QTimer *t : {&readDeadline, &writeDeadline, &silenceWait, &leaving}) {
+    for (QTimer *t : {&readDeadline, &writeDeadline}) {
         t->setSingleShot(true);
         t->setTimerType(Qt::PreciseTimer);
     }
     connect(&readDeadline, &QTimer::timeout, this, &SerialChannel::finishRead);
     connect(&writeDeadline, &QTimer::timeout, this, &SerialChannel::finishWrite);
-    connect(&silenceWait, &QTimer::timeout, this, &SerialChannel::sendNow);
-    connect(&leaving, &QTimer::timeout, this, &SerialChannel::finishWrite);
+    connect(&silenceWait, &FineTimer::timeout, this, &SerialChannel::sendNow);
+    connect(&leaving, &FineTimer::timeout, this, &SerialChannel::finishWrite);
     connect(&port, &QSerialPort::readyRead, this, &SerialChannel::onReadyRead);
     connect(&port, &QSerialPort::bytesWritten, this, &SerialChannel::onBytesWritten);
     connect(&port, &QSerialPort::errorOccurred, this, &SerialChannel::onError);
@@ -166,7 +157,7 @@ void SerialChannel::write(const uint8_t *data, int count)
     silenceSince = nowMs();
     const double wait = lastSeenMs + 3.5 * charMs() - silenceSince;
     if (wait > 0) {
-        silenceWait.start(ceilMs(wait));
+        silenceWait.start(wait);
         return;
     }
     if (softDirection)
@@ -210,7 +201,7 @@ void SerialChannel::onBytesWritten(qint64 n)
 // The driver has the bytes; they are on the line for their wire time.
 void SerialChannel::onDriverTookAll()
 {
-    leaving.start(ceilMs(double(outgoing.size()) * charMs()));
+    leaving.start(double(outgoing.size()) * charMs());
 }
 
 void SerialChannel::finishWrite()
@@ -244,7 +235,7 @@ void SerialChannel::onReadyRead()
     if (port.bytesAvailable() > 0)
         lastSeenMs = nowMs();
     if (silenceWait.isActive() && nowMs() - silenceSince < timing.writeConstantMs)
-        silenceWait.start(ceilMs(3.5 * charMs())); // the line is not quiet yet
+        silenceWait.start(3.5 * charMs()); // the line is not quiet yet
     if (!readDest)
         return; // left for the next purge
     const qint64 n = port.read(reinterpret_cast<char *>(readDest + readGot), readWanted - readGot);

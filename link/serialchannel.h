@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QTimer>
+#include "link/finetimer.h"
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -105,8 +106,8 @@ private:
     qint64 writePending = 0;
     QByteArray outgoing;
     QTimer writeDeadline;
-    QTimer silenceWait;   // the gap before a request
-    QTimer leaving;       // the request's wire time after the driver took it
+    FineTimer silenceWait; // the gap before a request
+    FineTimer leaving;     // the request's wire time after the driver took it
     double silenceSince = 0;
     QElapsedTimer clock;
     double lastSeenMs = -1e9; // the last byte seen on the line, ours included

@@ -12,16 +12,12 @@ Simulator::Simulator(QObject *parent) : QObject(parent)
     silenceTimer.setSingleShot(true);
     silenceTimer.setTimerType(Qt::PreciseTimer);
     silenceTimer.setInterval(SilenceGapMs);
-    paceTimer.setSingleShot(true);
-    paceTimer.setTimerType(Qt::PreciseTimer);
     reopenTimer.setSingleShot(true);
-    arrivalTimer.setSingleShot(true);
-    arrivalTimer.setTimerType(Qt::PreciseTimer);
     log.setClock(clock);
-    connect(&arrivalTimer, &QTimer::timeout, this, &Simulator::deliverArrivals);
+    connect(&arrivalTimer, &FineTimer::timeout, this, &Simulator::deliverArrivals);
     tickTimer.setInterval(SignalTickMs);
     connect(&silenceTimer, &QTimer::timeout, this, &Simulator::onSilence);
-    connect(&paceTimer, &QTimer::timeout, this, &Simulator::flushOutput);
+    connect(&paceTimer, &FineTimer::timeout, this, &Simulator::flushOutput);
     connect(&tickTimer, &QTimer::timeout, this, &Simulator::onTick);
     connect(&reopenTimer, &QTimer::timeout, this, [this] {
         if (!start(reopenLink))
@@ -269,7 +265,7 @@ void Simulator::flushOutput()
         Chunk &c = output.front();
         const double now = nowMs();
         if (c.dueMs > now) {
-            paceTimer.start(int(std::ceil(c.dueMs - now)));
+            paceTimer.start(c.dueMs - now);
             return;
         }
         const ssize_t n = ::write(line.masterFd(), c.bytes.constData(), size_t(c.bytes.size()));
@@ -332,7 +328,7 @@ void Simulator::deliverArrivals()
     while (!arrivals.empty() && isRunning()) {
         const double now = nowMs();
         if (arrivals.front().lastMs > now) {
-            arrivalTimer.start(int(std::ceil(arrivals.front().lastMs - now)));
+            arrivalTimer.start(arrivals.front().lastMs - now);
             return;
         }
         const Arrival a = arrivals.front();

@@ -1,4 +1,5 @@
 #pragma once
+#include "link/finetimer.h"
 #include "sim/detector.h"
 #include "sim/fault.h"
 #include "sim/framelog.h"
@@ -125,10 +126,10 @@ private:
     rtu::RequestFramer framer;
     std::deque<Chunk> output;
     QTimer silenceTimer;
-    QTimer paceTimer;
+    FineTimer paceTimer;
     QTimer tickTimer;
     QTimer reopenTimer;
-    QTimer arrivalTimer;
+    FineTimer arrivalTimer;
     std::deque<Arrival> arrivals;
     bool wire = false;
     int turnaround = 0;
