@@ -1,8 +1,7 @@
 // The link against the simulator keeping a real line's wire time, with the
-// real read window (10 ms a byte + 1 ms): status reads and commands at every
-// speed, the silence before every request, and the order
-// and timing of RTS around a request (through a recording of the modem-line
-// calls, since a pseudo-terminal has no RTS).
+// real read window: status reads and commands at every speed, the silence
+// before each request, and RTS around a request (through a recording of the
+// modem-line calls: a pseudo-terminal has no RTS).
 #include "link/modemlines.h"
 #include "support/simrig.h"
 #include <QElapsedTimer>
@@ -42,33 +41,22 @@ struct WireRig : SimRig {
     }
 };
 
-// Records the modem-line calls with their times, on the clock of `t`.
+// Records the modem-line calls and when they came.
 struct RecordedLines : ModemLines {
     explicit RecordedLines(bool kernel) : kernel(kernel) { t.start(); }
     bool kernelDirection(QSerialPort &) override { return kernel; }
-    void lowLatency(QSerialPort &) override { calls << Call{"lowLatency", ms()}; }
+    void lowLatency(QSerialPort &) override { record("lowLatency"); }
     void setRts(QSerialPort &port, bool high) override
     {
-        calls << Call{high ? "raise" : "lower", ms()};
         // The request must be with the driver by the time RTS drops.
-        if (!high && port.bytesToWrite() != 0)
-            calls << Call{"lowered with bytes unsent", ms()};
+        record(high ? "raise" : port.bytesToWrite() ? "lowered with bytes unsent" : "lower");
     }
+    void record(const char *what) { names << what, times << ms(); }
     double ms() const { return double(t.nsecsElapsed()) / 1e6; }
-    struct Call {
-        QString what;
-        double ms;
-    };
     bool kernel;
     QElapsedTimer t;
-    QList<Call> calls;
-    QStringList names() const
-    {
-        QStringList out;
-        for (const Call &c : calls)
-            out << c.what;
-        return out;
-    }
+    QStringList names;
+    QList<double> times;
 };
 } // namespace
 
@@ -133,16 +121,16 @@ private slots:
         WireRig r(1200, &lines);
         const double ch = 10000.0 / 1200; // ms
         // Open: RTS down at once, so that the adapter listens.
-        QCOMPARE(lines.names(), (QStringList{"lower", "lowLatency"}));
+        QCOMPARE(lines.names, (QStringList{"lower", "lowLatency"}));
         double requestEnd = -1;
         connect(&r.sim, &Simulator::frameReceived, this, [&] { requestEnd = lines.ms(); });
         for (const auto &[fn, reg, value, count] : {std::tuple{3, 1, 24, 53}, {6, 15, 1, 8}, {3, 1, 24, 0}}) {
-            lines.calls.clear();
+            lines.names.clear(), lines.times.clear();
             if (count == 0)
                 r.sim.detector(1)->setFault({FaultKind::Silence, 0, 1});
             QCOMPARE(r.run(1, uint8_t(fn), uint16_t(reg), uint16_t(value)), count);
-            QCOMPARE(lines.names(), (QStringList{"raise", "lower"}));
-            const double raised = lines.calls[0].ms, lowered = lines.calls[1].ms;
+            QCOMPARE(lines.names, (QStringList{"raise", "lower"}));
+            const double raised = lines.times[0], lowered = lines.times[1];
             // Up for the request's 8 characters, down before a reply can start.
             QVERIFY2(lowered - raised >= 8 * ch - 1, qPrintable(QString::number(lowered - raised)));
             QVERIFY2(lowered >= requestEnd - 2 && lowered < requestEnd + 3.5 * ch,
@@ -154,7 +142,7 @@ private slots:
         RecordedLines kernel(true);
         WireRig k(9600, &kernel);
         QCOMPARE(k.run(1, 3, 1, 24), 53);
-        QCOMPARE(kernel.names(), QStringList{"lowLatency"});
+        QCOMPARE(kernel.names, QStringList{"lowLatency"});
     }
 };
 
