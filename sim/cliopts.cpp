@@ -37,6 +37,12 @@ void addOptions(QCommandLineParser &p)
     p.addOption({QStringLiteral("log"), QStringLiteral("Append every frame on the line to FILE."),
                  QStringLiteral("FILE")});
     p.addOption({QStringLiteral("frozen"), QStringLiteral("Keep the signals still.")});
+    p.addOption({QStringLiteral("wire-time"),
+                 QStringLiteral("Keep the times of a real line at the speed the client set: 10 bits a "
+                                "character, replies 3.5 characters after the request.")});
+    p.addOption({QStringLiteral("turnaround"),
+                 QStringLiteral("With --wire-time: answer MS later still, as a slow device would."),
+                 QStringLiteral("MS")});
     p.addOption({QStringLiteral("fault"),
                  QStringLiteral("Spoil replies: [ADDR/]KIND[:ARG][*COUNT], KIND one of silence, crc, "
                                 "truncate:BYTES, exception:CODE, noise:BYTES, slow:MS, trailing:BYTES, "
@@ -75,6 +81,15 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     o.link = p.value(QStringLiteral("link"));
     o.logFile = p.value(QStringLiteral("log"));
     o.frozen = p.isSet(QStringLiteral("frozen"));
+    o.wireTime = p.isSet(QStringLiteral("wire-time"));
+    if (p.isSet(QStringLiteral("turnaround"))) {
+        bool ok = false;
+        o.turnaroundMs = p.value(QStringLiteral("turnaround")).toInt(&ok);
+        if (!ok || o.turnaroundMs < 0 || o.turnaroundMs > 10000) {
+            *error = QStringLiteral("bad --turnaround: %1").arg(p.value(QStringLiteral("turnaround")));
+            return std::nullopt;
+        }
+    }
     for (const QString &text : p.values(QStringLiteral("device"))) {
         const auto device = parseDevice(text);
         if (!device) {
@@ -108,6 +123,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
 bool applySimOptions(const SimOptions &o, Simulator &sim, QString *error)
 {
     sim.setFrozen(o.frozen);
+    sim.setWireTime(o.wireTime, o.turnaroundMs);
     for (const SimOptions::Device &d : o.devices)
         sim.addDetector(d.address, d.baud);
     if (o.password)

@@ -18,6 +18,8 @@ struct SimOptions {
     QString link;
     QString logFile;
     bool frozen = false;
+    bool wireTime = false;
+    int turnaroundMs = 0;
     std::optional<uint16_t> password;
     QList<Device> devices; // one at address 1, 9600 baud when none is given
     QList<FaultOption> faults;

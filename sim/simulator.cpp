@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <unistd.h>
 
@@ -11,12 +12,12 @@ Simulator::Simulator(QObject *parent) : QObject(parent)
     silenceTimer.setSingleShot(true);
     silenceTimer.setTimerType(Qt::PreciseTimer);
     silenceTimer.setInterval(SilenceGapMs);
-    paceTimer.setSingleShot(true);
-    paceTimer.setTimerType(Qt::PreciseTimer);
     reopenTimer.setSingleShot(true);
+    log.setClock(clock);
+    connect(&arrivalTimer, &FineTimer::timeout, this, &Simulator::deliverArrivals);
     tickTimer.setInterval(SignalTickMs);
     connect(&silenceTimer, &QTimer::timeout, this, &Simulator::onSilence);
-    connect(&paceTimer, &QTimer::timeout, this, &Simulator::flushOutput);
+    connect(&paceTimer, &FineTimer::timeout, this, &Simulator::flushOutput);
     connect(&tickTimer, &QTimer::timeout, this, &Simulator::onTick);
     connect(&reopenTimer, &QTimer::timeout, this, [this] {
         if (!start(reopenLink))
@@ -65,6 +66,8 @@ void Simulator::closeLine()
     }
     readNotifier = writeNotifier = nullptr;
     output.clear();
+    arrivals.clear();
+    arrivalTimer.stop();
     paceTimer.stop();
     silenceTimer.stop();
     tickTimer.stop();
@@ -143,6 +146,12 @@ void Simulator::onReadable()
     char chunk[512];
     for (;;) {
         const ssize_t n = ::read(line.masterFd(), chunk, sizeof chunk);
+        if (n > 0 && wire) {
+            takeOnWire(QByteArray(chunk, n));
+            if (!isRunning())
+                return;
+            continue;
+        }
         if (n > 0) {
             takePieces(framer.feed(QByteArray(chunk, n)));
             if (!isRunning())
@@ -198,7 +207,10 @@ Detector *Simulator::answerer(const QByteArray &request) const
 
 void Simulator::handleRequest(const QByteArray &request)
 {
-    log.add(SimFrame::Received, request);
+    if (wire)
+        log.add(SimFrame::Received, request, requestEndMs - request.size() * charMs(), requestEndMs);
+    else
+        log.add(SimFrame::Received, request);
     emit frameReceived(request);
     Detector *d = answerer(request);
     if (!d)
@@ -224,15 +236,19 @@ void Simulator::handleRequest(const QByteArray &request)
 
 void Simulator::queue(const QByteArray &bytes, int spreadMs)
 {
+    if (wire) {
+        queueOnWire(bytes, spreadMs);
+        return;
+    }
     log.add(SimFrame::Sent, bytes);
     emit frameSent(bytes);
-    qint64 due = std::max(clock.elapsed(), output.empty() ? 0 : output.back().dueMs);
+    double due = std::max(nowMs(), output.empty() ? 0.0 : output.back().dueMs);
     if (spreadMs <= 0 || bytes.size() < 2) {
         output.push_back({bytes, due});
     } else {
         const double gap = double(spreadMs) / double(bytes.size() - 1);
         for (qsizetype i = 0; i < bytes.size(); ++i)
-            output.push_back({bytes.mid(i, 1), due + qint64(i * gap)});
+            output.push_back({bytes.mid(i, 1), due + i * gap});
     }
     flushOutput();
 }
@@ -247,9 +263,9 @@ void Simulator::flushOutput()
 {
     while (!output.empty() && isRunning()) {
         Chunk &c = output.front();
-        const qint64 now = clock.elapsed();
+        const double now = nowMs();
         if (c.dueMs > now) {
-            paceTimer.start(int(c.dueMs - now));
+            paceTimer.start(c.dueMs - now);
             return;
         }
         const ssize_t n = ::write(line.masterFd(), c.bytes.constData(), size_t(c.bytes.size()));
@@ -275,4 +291,71 @@ void Simulator::onTick()
     const double seconds = clock.elapsed() / 1000.0;
     for (const auto &d : devices)
         d->advanceSignals(seconds);
+}
+
+// ---- wire time ----
+
+void Simulator::setWireTime(bool on, int turnaroundMs)
+{
+    wire = on;
+    turnaround = std::max(turnaroundMs, 0);
+}
+
+double Simulator::charMs() const
+{
+    const int baud = line.baud();
+    return baud > 0 ? 10000.0 / baud : 0.0;
+}
+
+// The pseudo-terminal hands over the master's bytes at once; on a line each
+// takes a character time after the one before. Every piece the framer cuts
+// is handled when its last character would have arrived.
+void Simulator::takeOnWire(const QByteArray &bytes)
+{
+    const double ch = charMs();
+    double end = std::max(nowMs(), inFreeMs);
+    for (const char byte : bytes) {
+        end += ch;
+        for (const auto &piece : framer.feed(QByteArray(1, byte)))
+            arrivals.push_back({piece, end});
+    }
+    inFreeMs = end;
+    deliverArrivals();
+}
+
+void Simulator::deliverArrivals()
+{
+    while (!arrivals.empty() && isRunning()) {
+        const double now = nowMs();
+        if (arrivals.front().lastMs > now) {
+            arrivalTimer.start(arrivals.front().lastMs - now);
+            return;
+        }
+        const Arrival a = arrivals.front();
+        arrivals.pop_front();
+        if (a.piece.request) {
+            requestEndMs = a.lastMs;
+            handleRequest(a.piece.bytes);
+        } else {
+            log.add(SimFrame::Discarded, a.piece.bytes, a.lastMs - a.piece.bytes.size() * charMs(), a.lastMs);
+        }
+    }
+}
+
+// A reply starts 3.5 characters (plus the turnaround) after the request ended
+// and each character is due at the client when its last bit is in.
+void Simulator::queueOnWire(const QByteArray &bytes, int spreadMs)
+{
+    const double ch = charMs();
+    const double start = std::max(requestEndMs + 3.5 * ch + turnaround, outFreeMs);
+    const double gap = spreadMs > 0 && bytes.size() > 1 ? double(spreadMs) / double(bytes.size() - 1) : 0.0;
+    double due = start;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        due = std::max(due + ch, start + ch + i * gap);
+        output.push_back({bytes.mid(i, 1), due});
+    }
+    outFreeMs = due;
+    log.add(SimFrame::Sent, bytes, start, due);
+    emit frameSent(bytes);
+    flushOutput();
 }

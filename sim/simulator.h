@@ -1,4 +1,5 @@
 #pragma once
+#include "link/finetimer.h"
 #include "sim/detector.h"
 #include "sim/fault.h"
 #include "sim/framelog.h"
@@ -19,7 +20,8 @@ class QSocketNotifier;
 //
 // A detector answers a request addressed to it only while the line speed the
 // client set on the slave side equals the detector's own speed. Replies go
-// out at once (a pseudo-terminal has no wire time) unless a fault paces them.
+// out at once (a pseudo-terminal has no wire time) unless a fault paces them,
+// or wire-time mode keeps the times a real line at that speed would take.
 class Simulator : public QObject {
     Q_OBJECT
 public:
@@ -64,6 +66,16 @@ public:
     // opens after that time, at the same link path.
     void dropLine(int reopenAfterMs = 0);
 
+    // Wire time: a request counts as received only when its last character
+    // would have arrived at the client's line speed (10 bits a character);
+    // the reply starts no sooner than 3.5 characters plus `turnaroundMs`
+    // after that, and its characters leave one character time apart. The
+    // wire log stamps each frame with its span on the line. Off: instant.
+    void setWireTime(bool on, int turnaroundMs = 0);
+    bool wireTime() const { return wire; }
+    // One character (10 bits) at the client's line speed, in ms.
+    double charMs() const;
+
     // Also appends the wire log to this file ("" stops). False if it cannot open.
     bool setLogFile(const QString &path);
     QList<SimFrame> frames() const { return log.frames(); }
@@ -85,7 +97,12 @@ signals:
 private:
     struct Chunk {
         QByteArray bytes;
-        qint64 dueMs;
+        double dueMs;
+    };
+    // A piece of the master's stream and when its last character arrives.
+    struct Arrival {
+        rtu::RequestFramer::Piece piece;
+        double lastMs;
     };
 
     void closeLine();
@@ -94,9 +111,13 @@ private:
     void onSilence();
     void onTick();
     void takePieces(const QList<rtu::RequestFramer::Piece> &pieces);
+    void takeOnWire(const QByteArray &bytes);
+    void deliverArrivals();
+    double nowMs() const { return double(clock.nsecsElapsed()) / 1e6; }
     void handleRequest(const QByteArray &request);
     Detector *answerer(const QByteArray &request) const;
     void queue(const QByteArray &bytes, int spreadMs);
+    void queueOnWire(const QByteArray &bytes, int spreadMs);
     void flushOutput();
 
     PtyLine line;
@@ -105,9 +126,16 @@ private:
     rtu::RequestFramer framer;
     std::deque<Chunk> output;
     QTimer silenceTimer;
-    QTimer paceTimer;
+    FineTimer paceTimer;
     QTimer tickTimer;
     QTimer reopenTimer;
+    FineTimer arrivalTimer;
+    std::deque<Arrival> arrivals;
+    bool wire = false;
+    int turnaround = 0;
+    double inFreeMs = 0;   // when the master's last character ends on the line
+    double outFreeMs = 0;  // when our last queued character ends on the line
+    double requestEndMs = -1; // the request being answered ended then
     QElapsedTimer clock;
     std::vector<std::unique_ptr<Detector>> devices;
     Fault global;

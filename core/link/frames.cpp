@@ -1,5 +1,6 @@
 #include "link/frames.h"
 #include "link/crc.h"
+#include <algorithm>
 
 void FrameBuffer::buildRequest(uint8_t address, uint8_t function, uint16_t reg, uint16_t value)
 {
@@ -30,4 +31,15 @@ bool FrameBuffer::replyCrcOk(uint8_t count)
         return false;
     mbrx_crc(count);
     return at(count - 2) == (ReplyCrc & 0xFF) && at(count - 1) == (ReplyCrc >> 8);
+}
+
+bool replyComplete(const uint8_t *request, const uint8_t *reply, int count)
+{
+    if (count == RequestLength && request[1] == FnWriteSingle)
+        return std::equal(request, request + RequestLength, reply);
+    if (count == 5 && reply[0] == request[0] && reply[1] == (request[1] | 0x80)) {
+        const uint16_t crc = crc16Modbus(reply, 3);
+        return reply[3] == (crc & 0xFF) && reply[4] == (crc >> 8);
+    }
+    return false;
 }

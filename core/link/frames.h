@@ -10,6 +10,13 @@ inline constexpr int ReplyOffset = 8;
 inline constexpr uint8_t FnReadHolding = 3;
 inline constexpr uint8_t FnWriteSingle = 6;
 
+// True when the first `count` reply bytes are a whole frame answering this
+// request, so that no more can belong to it: the 8-byte echo of a write,
+// equal to the request in every byte, or a 5-byte exception reply from the
+// same address to the same function with a good CRC. (A 53-byte status
+// reply ends a read by its length.)
+bool replyComplete(const uint8_t *request, const uint8_t *reply, int count);
+
 // The layout of the one buffer every transaction uses (the program keeps one, named ExchangeBuffer): the request in bytes 0-7, the reply
 // from byte 8. Never cleared, so only the first `count` reply bytes of a
 // transaction belong to it; the rest may be left over from an earlier reply.

@@ -1,13 +1,9 @@
 #include "link/serialchannel.h"
 #include "link/apperror.h"
+#include "link/modemlines.h"
 #include "link/portopenerror.h"
 
 #include <QRegularExpression>
-
-#ifdef Q_OS_LINUX
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-#endif
 
 namespace {
 const QString MsgSetCommState = QStringLiteral("Ошибка функции SetCommState");
@@ -17,13 +13,18 @@ const QString MsgRead = QStringLiteral("Ошибка чтения из порт�
 const QString MsgPropertyOpen = QStringLiteral("Нельзя менять свойство, пока порт открыт");
 } // namespace
 
-SerialChannel::SerialChannel(QObject *parent) : QObject(parent)
+SerialChannel::SerialChannel(QObject *parent)
+    : QObject(parent), systemLines(std::make_unique<SystemModemLines>()), lines(systemLines.get())
 {
-    readDeadline.setSingleShot(true);
-    readDeadline.setTimerType(Qt::PreciseTimer);
-    writeDeadline.setSingleShot(true);
+    clock.start();
+    for (QTimer *t : {&readDeadline, &writeDeadline}) {
+        t->setSingleShot(true);
+        t->setTimerType(Qt::PreciseTimer);
+    }
     connect(&readDeadline, &QTimer::timeout, this, &SerialChannel::finishRead);
     connect(&writeDeadline, &QTimer::timeout, this, &SerialChannel::finishWrite);
+    connect(&silenceWait, &FineTimer::timeout, this, &SerialChannel::sendNow);
+    connect(&leaving, &FineTimer::timeout, this, &SerialChannel::finishWrite);
     connect(&port, &QSerialPort::readyRead, this, &SerialChannel::onReadyRead);
     connect(&port, &QSerialPort::bytesWritten, this, &SerialChannel::onBytesWritten);
     connect(&port, &QSerialPort::errorOccurred, this, &SerialChannel::onError);
@@ -87,23 +88,21 @@ void SerialChannel::open()
     // Devices without modem lines (pseudo-terminals) refuse DTR; that is not a fault.
     port.setDataTerminalReady(true);
     port.clearError();
-    applyRs485();
+    // Opening raises RTS, which would hold an RS-485 line: where the driver
+    // does not switch direction itself, RTS stays low except while sending.
+    softDirection = !lines->kernelDirection(port);
+    if (softDirection)
+        lines->setRts(port, false);
+    lines->lowLatency(port);
+    port.clearError();
     // Bytes the driver collected before we opened belong to nobody.
     port.clear(QSerialPort::AllDirections);
+    lastSeenMs = nowMs();
 }
 
-void SerialChannel::applyRs485()
+void SerialChannel::setModemLines(ModemLines *modemLines)
 {
-#ifdef Q_OS_LINUX
-    // RTS only while sending, where the driver can do it; otherwise the
-    // adapter switches direction itself.
-    serial_rs485 rs{};
-    if (::ioctl(int(port.handle()), TIOCGRS485, &rs) == 0) {
-        rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-        rs.flags &= ~SER_RS485_RTS_AFTER_SEND;
-        ::ioctl(int(port.handle()), TIOCSRS485, &rs);
-    }
-#endif
+    lines = modemLines ? modemLines : systemLines.get();
 }
 
 void SerialChannel::close()
@@ -129,7 +128,11 @@ void SerialChannel::abortAll()
     const bool inProgress = readDest != nullptr || writePending > 0;
     readDeadline.stop();
     writeDeadline.stop();
+    silenceWait.stop();
+    leaving.stop();
     readDest = nullptr;
+    if (writePending > 0 && softDirection && isOpen())
+        lines->setRts(port, false);
     writePending = 0;
     if (isOpen())
         port.clear(QSerialPort::AllDirections);
@@ -139,47 +142,101 @@ void SerialChannel::abortAll()
 
 void SerialChannel::write(const uint8_t *data, int count)
 {
-    if (!isOpen() || port.write(reinterpret_cast<const char *>(data), count) != count)
+    if (!isOpen() || count <= 0)
         throw AppError(MsgWrite);
+    outgoing = QByteArray(reinterpret_cast<const char *>(data), count);
     writePending = count;
+    // A device finds where a frame begins by the silence before it.
+    silenceSince = nowMs();
+    const double wait = lastSeenMs + 3.5 * charMs() - silenceSince;
+    if (wait > 0) {
+        silenceWait.start(wait);
+        return;
+    }
+    if (softDirection)
+        lines->setRts(port, true);
+    if (port.write(outgoing) != count) {
+        writePending = 0;
+        if (softDirection)
+            lines->setRts(port, false);
+        throw AppError(MsgWrite);
+    }
     writeDeadline.start(timing.writeMsPerByte * count + timing.writeConstantMs);
+}
+
+// The silence has passed: what came in meanwhile is late bytes of an earlier
+// exchange, not this reply.
+void SerialChannel::sendNow()
+{
+    if (writePending <= 0 || !isOpen())
+        return;
+    port.clear(QSerialPort::Input);
+    if (softDirection)
+        lines->setRts(port, true);
+    if (port.write(outgoing) != outgoing.size()) {
+        onError(QSerialPort::WriteError);
+        return;
+    }
+    writeDeadline.start(timing.writeMsPerByte * int(outgoing.size()) + timing.writeConstantMs);
 }
 
 void SerialChannel::onBytesWritten(qint64 n)
 {
-    if (writePending <= 0)
+    if (writePending <= 0 || leaving.isActive())
         return;
     writePending -= n;
-    if (writePending <= 0)
-        finishWrite();
+    if (writePending <= 0) {
+        writePending = 1; // still on its way until the last character is out
+        onDriverTookAll();
+    }
+}
+
+// The driver has the bytes; they are on the line for their wire time.
+void SerialChannel::onDriverTookAll()
+{
+    leaving.start(double(outgoing.size()) * charMs());
 }
 
 void SerialChannel::finishWrite()
 {
+    if (writePending <= 0)
+        return;
     writeDeadline.stop();
+    leaving.stop();
+    silenceWait.stop();
     writePending = 0;
+    if (softDirection && isOpen())
+        lines->setRts(port, false);
+    lastSeenMs = nowMs();
     emit writeFinished();
 }
 
-void SerialChannel::beginRead(uint8_t *dest, int count)
+void SerialChannel::beginRead(uint8_t *dest, int count, std::function<bool(int)> complete)
 {
     if (!isOpen())
         throw AppError(MsgRead);
     readDest = dest;
     readWanted = count;
     readGot = 0;
+    readComplete = std::move(complete);
     readDeadline.start(timing.readMsPerByte * count + timing.readConstantMs);
     onReadyRead();
 }
 
 void SerialChannel::onReadyRead()
 {
+    if (port.bytesAvailable() > 0)
+        lastSeenMs = nowMs();
+    if (silenceWait.isActive() && nowMs() - silenceSince < timing.writeConstantMs)
+        silenceWait.start(3.5 * charMs()); // the line is not quiet yet
     if (!readDest)
         return; // left for the next purge
     const qint64 n = port.read(reinterpret_cast<char *>(readDest + readGot), readWanted - readGot);
     if (n > 0)
         readGot += int(n);
-    if (readGot >= readWanted)
+    // A frame counts as complete only when nothing follows it in the same batch.
+    const bool early = n > 0 && readComplete && port.bytesAvailable() == 0 && readComplete(readGot);
+    if (readGot >= readWanted || early)
         finishRead();
 }
 
@@ -189,6 +246,7 @@ void SerialChannel::finishRead()
         return;
     readDeadline.stop();
     readDest = nullptr;
+    readComplete = nullptr;
     emit readFinished(readGot);
 }
 
@@ -213,6 +271,8 @@ void SerialChannel::onError(QSerialPort::SerialPortError error)
     const bool exchanging = readDest != nullptr || writePending > 0;
     readDeadline.stop();
     writeDeadline.stop();
+    silenceWait.stop();
+    leaving.stop();
     readDest = nullptr;
     writePending = 0;
     port.close();

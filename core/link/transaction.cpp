@@ -37,7 +37,9 @@ void Transaction::onWritten()
         return;
     writing = false;
     try {
-        bcp.beginRead(buf.reply(), ExpectedReplyLength);
+        // A reply that is whole before 53 bytes ends the read at once.
+        bcp.beginRead(buf.reply(), ExpectedReplyLength,
+                      [this](int got) { return replyComplete(buf.request(), buf.reply(), got); });
     } catch (const AppError &e) {
         fail(e.message());
     }

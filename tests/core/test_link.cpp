@@ -96,17 +96,48 @@ private slots:
         QVERIFY(rig.buf.replyCrcOk(53));
     }
 
-    void echoEndsAtTheReadTimeoutWithEight()
+    void aWholeAnswerEndsTheReadEarlyAnythingElseWaits()
     {
-        Rig rig(10);
-        rig.answerWith([](const QByteArray &req) { return req; });
-        QElapsedTimer t;
-        t.start();
-        QCOMPARE(rig.run(1, 6, 15, 3), 8);
-        QVERIFY(t.elapsed() >= 525);
-        QVERIFY(rig.buf.replyCrcOk(8));
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(rig.buf.reply()), 8),
-                 QByteArray::fromHex("0106000F0003") + QByteArray(reinterpret_cast<char *>(rig.buf.request()) + 6, 2));
+        // Real read window (531 ms). Each case: the reply, the count, whether it ends early.
+        const auto exception = [](uint8_t address, uint8_t fn) {
+            QByteArray r;
+            r.append(char(address)).append(char(fn)).append(char(2));
+            const uint16_t crc = crc16Modbus(reinterpret_cast<const uint8_t *>(r.constData()), 3);
+            return r.append(char(crc & 0xFF)).append(char(crc >> 8));
+        };
+        const auto nearEcho = [](QByteArray req) { return req.replace(5, 1, "\x04"); };
+        const struct {
+            const char *what;
+            uint8_t fn;
+            std::function<QByteArray(const QByteArray &)> reply;
+            int count;
+            bool early;
+        } cases[] = {
+            {"echo", 6, [](const QByteArray &req) { return req; }, 8, true},
+            {"exception to the write", 6, [&](const QByteArray &) { return exception(1, 0x86); }, 5, true},
+            {"exception to the read", 3, [&](const QByteArray &) { return exception(1, 0x83); }, 5, true},
+            {"echo differing in one byte", 6, nearEcho, 8, false},
+            {"exception from another address", 6, [&](const QByteArray &) { return exception(2, 0x86); }, 5, false},
+            {"exception with a bad CRC", 3,
+             [&](const QByteArray &) {
+                 QByteArray r = exception(1, 0x83);
+                 r[4] = char(r[4] ^ 1);
+                 return r;
+             },
+             5, false},
+            {"a read's request sent back", 3, [](const QByteArray &req) { return req; }, 8, false},
+        };
+        for (const auto &c : cases) {
+            Rig rig(10);
+            rig.answerWith(c.reply);
+            QElapsedTimer t;
+            t.start();
+            QCOMPARE(rig.run(1, c.fn, 15, 3), c.count);
+            const qint64 ms = t.elapsed();
+            QVERIFY2(c.early ? ms < 200 : ms >= 525, qPrintable(QStringLiteral("%1: %2 ms").arg(c.what).arg(ms)));
+            QCOMPARE(QByteArray(reinterpret_cast<char *>(rig.buf.reply()), c.count),
+                     c.reply(QByteArray(reinterpret_cast<char *>(rig.buf.request()), 8)));
+        }
     }
 
     void replySpreadOverTimeIsCollected()

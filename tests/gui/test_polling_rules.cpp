@@ -66,7 +66,10 @@ private slots:
             QVERIFY(rig.runPasses(6));
             gap[delay ? 1 : 0] = medianRequestGapMs(rig.sim);
         }
-        QVERIFY2(gap[1] - gap[0] >= 140, qPrintable(QStringLiteral("%1 ms vs %2 ms").arg(gap[1]).arg(gap[0])));
+        // Each pass waits the delay after its reply (a coarse timer may end 5 % early);
+        // with none, passes follow at the pace of the exchange alone.
+        const QString gaps = QStringLiteral("%1 ms vs %2 ms").arg(gap[1]).arg(gap[0]);
+        QVERIFY2(gap[1] >= 145 && gap[0] < 100, qPrintable(gaps));
     }
 
     void twoDevicesCommandsAndLogRows()

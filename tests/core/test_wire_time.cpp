@@ -1,0 +1,150 @@
+// The link against the simulator keeping a real line's wire time, with the
+// real read window: status reads and commands at every speed, the silence
+// before each request, and RTS around a request (through a recording of the
+// modem-line calls: a pseudo-terminal has no RTS).
+#include "link/modemlines.h"
+#include "support/simrig.h"
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QtTest>
+
+namespace {
+// A SimRig on the real constants at `baud`, the simulator in wire-time mode.
+struct WireRig : SimRig {
+    QSignalSpy done{&tx, &Transaction::finished};
+    explicit WireRig(int baud, ModemLines *lines = nullptr)
+    {
+        bcp.close();
+        bcp.setModemLines(lines);
+        bcp.setTiming(SerialChannel::Timing{});
+        bcp.setBaudRate(baud);
+        bcp.open();
+        sim.setWireTime(true);
+        sim.addDetector(1, baud);
+    }
+    int run(uint8_t address, uint8_t fn, uint16_t reg, uint16_t value)
+    {
+        const int before = done.count();
+        tx.query(address, fn, reg, value);
+        // A real event loop: qWaitFor would sleep 10 ms between turns.
+        if (!done.wait(5000) && done.count() == before)
+            return -1;
+        return done.last().at(0).value<uint8_t>();
+    }
+    QList<SimFrame> log(SimFrame::Direction d) const
+    {
+        QList<SimFrame> out;
+        for (const SimFrame &f : sim.frames())
+            if (f.direction == d)
+                out << f;
+        return out;
+    }
+};
+
+// Records the modem-line calls and when they came.
+struct RecordedLines : ModemLines {
+    explicit RecordedLines(bool kernel) : kernel(kernel) { t.start(); }
+    bool kernelDirection(QSerialPort &) override { return kernel; }
+    void lowLatency(QSerialPort &) override { record("lowLatency"); }
+    void setRts(QSerialPort &port, bool high) override
+    {
+        // The request must be with the driver by the time RTS drops.
+        record(high ? "raise" : port.bytesToWrite() ? "lowered with bytes unsent" : "lower");
+    }
+    void record(const char *what) { names << what, times << ms(); }
+    double ms() const { return double(t.nsecsElapsed()) / 1e6; }
+    bool kernel;
+    QElapsedTimer t;
+    QStringList names;
+    QList<double> times;
+};
+} // namespace
+
+class WireTimeTest : public QObject {
+    Q_OBJECT
+private slots:
+    void statusAndCommandAtEverySpeed()
+    {
+        for (const int baud : {1200, 2400, 4800, 9600, 19200}) {
+            WireRig r(baud);
+            const double ch = 10.0 / baud; // one character, in s
+            QElapsedTimer t;
+            t.start();
+            QCOMPARE(r.run(1, 3, 1, 24), 53);
+            QVERIFY(r.state.exchangeBuffer.replyCrcOk(53));
+            // 8 + 53 characters and the 3.5-character gap: 537 ms at 1200 baud,
+            // more than the window, which therefore opened after the request left.
+            QVERIFY2(t.elapsed() >= int(64.5 * ch * 1000) - 2, qPrintable(QString::number(t.elapsed())));
+            t.restart();
+            QCOMPARE(r.run(1, 6, 15, 1), 8); // the echo ends the read at once
+            QCOMPARE(QByteArray(reinterpret_cast<char *>(r.state.exchangeBuffer.reply()), 8),
+                     QByteArray(reinterpret_cast<char *>(r.state.exchangeBuffer.request()), 8));
+            QVERIFY2(t.elapsed() < int(19.5 * ch * 1000) + 40, qPrintable(QString::number(t.elapsed())));
+
+            // The wire log: each frame's span is its characters on the line,
+            // a reply starts 3.5 characters after its request, and the next
+            // request 3.5 characters after the reply.
+            const auto rx = r.log(SimFrame::Received);
+            const auto txs = r.log(SimFrame::Sent);
+            QCOMPARE(rx.size(), 2);
+            QCOMPARE(txs.size(), 2);
+            for (int i = 0; i < 2; ++i) {
+                QCOMPARE(qRound((rx[i].lastChar - rx[i].firstChar) / ch), 8);
+                QCOMPARE(qRound((txs[i].lastChar - txs[i].firstChar) / ch), txs[i].bytes.size());
+                QVERIFY(txs[i].firstChar - rx[i].lastChar >= 3.5 * ch - 1e-6);
+            }
+            QVERIFY2(rx[1].firstChar - txs[0].lastChar >= 3.5 * ch - 0.001,
+                     qPrintable(QString::number(rx[1].firstChar - txs[0].lastChar)));
+            QVERIFY(FrameLog::formatLine(rx[0]).contains(QStringLiteral("-")));
+        }
+    }
+
+    void silenceBeforeARequestAfterACutLateReply()
+    {
+        WireRig r(1200);
+        // The reply runs 200 ms past the window: the read ends cut, the rest
+        // keeps arriving, and the next request must wait for the line to go quiet.
+        r.sim.detector(1)->setFault({FaultKind::Slow, 700, 1});
+        const int cut = r.run(1, 3, 1, 24);
+        QVERIFY2(cut > 0 && cut < 53, qPrintable(QString::number(cut)));
+        QCOMPARE(r.run(1, 3, 1, 24), 53);
+        const auto rx = r.log(SimFrame::Received);
+        const auto txs = r.log(SimFrame::Sent);
+        QCOMPARE(rx.size(), 2);
+        const double gap = rx[1].firstChar - txs[0].lastChar;
+        QVERIFY2(gap >= 3.5 * 10.0 / 1200 - 0.001, qPrintable(QString::number(gap)));
+    }
+
+    void rtsRaisedForEachRequestAndLoweredWhenItHasLeft()
+    {
+        RecordedLines lines(false);
+        WireRig r(1200, &lines);
+        const double ch = 10000.0 / 1200; // ms
+        // Open: RTS down at once, so that the adapter listens.
+        QCOMPARE(lines.names, (QStringList{"lower", "lowLatency"}));
+        double requestEnd = -1;
+        connect(&r.sim, &Simulator::frameReceived, this, [&] { requestEnd = lines.ms(); });
+        for (const auto &[fn, reg, value, count] : {std::tuple{3, 1, 24, 53}, {6, 15, 1, 8}, {3, 1, 24, 0}}) {
+            lines.names.clear(), lines.times.clear();
+            if (count == 0)
+                r.sim.detector(1)->setFault({FaultKind::Silence, 0, 1});
+            QCOMPARE(r.run(1, uint8_t(fn), uint16_t(reg), uint16_t(value)), count);
+            QCOMPARE(lines.names, (QStringList{"raise", "lower"}));
+            const double raised = lines.times[0], lowered = lines.times[1];
+            // Up for the request's 8 characters, down before a reply can start.
+            QVERIFY2(lowered - raised >= 8 * ch - 1, qPrintable(QString::number(lowered - raised)));
+            QVERIFY2(lowered >= requestEnd - 2 && lowered < requestEnd + 3.5 * ch,
+                     qPrintable(QStringLiteral("%1 %2").arg(lowered).arg(requestEnd)));
+        }
+        r.bcp.close();
+
+        // A driver that switches direction itself is left to do so.
+        RecordedLines kernel(true);
+        WireRig k(9600, &kernel);
+        QCOMPARE(k.run(1, 3, 1, 24), 53);
+        QCOMPARE(kernel.names, QStringList{"lowLatency"});
+    }
+};
+
+QTEST_GUILESS_MAIN(WireTimeTest)
+#include "test_wire_time.moc"
