@@ -41,12 +41,12 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "simulator did not start\n");
         return 1;
     }
-    SerialChannel bcp;
-    bcp.setPortName(sim.slavePath());
-    bcp.setBaudRate(9600);
-    bcp.open();
+    SerialChannel channel;
+    channel.setPortName(sim.slavePath());
+    channel.setBaudRate(9600);
+    channel.open();
     FrameBuffer buf;
-    Transaction tx(bcp, buf);
+    Transaction tx(channel, buf);
 
     std::vector<double> ms;
     for (int i = 0; i < n + 2; ++i) {
@@ -73,7 +73,7 @@ int main(int argc, char *argv[])
     const double cpuS = cpuSeconds() - cpu0;
     std::printf("silent address, %d transactions: %.2f s wall (%.1f ms each), %.4f s CPU = %.2f %% of one core\n", n,
                 wallS, wallS * 1000 / n, cpuS, 100.0 * cpuS / wallS);
-    bcp.close();
+    channel.close();
     sim.terminate();
     return 0;
 }

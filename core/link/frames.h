@@ -17,15 +17,15 @@ inline constexpr uint8_t FnWriteSingle = 6;
 // reply ends a read by its length.)
 bool replyComplete(const uint8_t *request, const uint8_t *reply, int count);
 
-// The layout of the one buffer every transaction uses (the program keeps one, named ExchangeBuffer): the request in bytes 0-7, the reply
-// from byte 8. Never cleared, so only the first `count` reply bytes of a
+// The exchange buffer every transaction uses (the session keeps one): the
+// request in bytes 0-7, the reply from byte 8. Never cleared, so only the first `count` reply bytes of a
 // transaction belong to it; the rest may be left over from an earlier reply.
 struct FrameBuffer {
     // 8 + 255: a reply count is an 8-bit value, so every count from 0 to 255
     // stays inside the buffer.
     std::array<uint8_t, ReplyOffset + 255> bytes{};
-    uint16_t RequestCrc = 0;
-    uint16_t ReplyCrc = 0;
+    uint16_t requestCrc = 0;
+    uint16_t replyCrc = 0;
 
     uint8_t *request() { return bytes.data(); }
     const uint8_t *request() const { return bytes.data(); }
@@ -36,10 +36,10 @@ struct FrameBuffer {
 
     // Fills bytes 0-7: address, function, register, value (high byte first), CRC (low first).
     void buildRequest(uint8_t address, uint8_t function, uint16_t reg, uint16_t value);
-    // CRC over the 6 request bytes before the CRC, left in RequestCrc.
-    void mbtx_crc();
-    // CRC over the first count-2 reply bytes, left in ReplyCrc; 0xFFFF for a count below 3.
-    void mbrx_crc(uint8_t count);
-    // The reply check: a count of at least 3 whose last two bytes are ReplyCrc, low byte first.
+    // CRC over the 6 request bytes before the CRC, left in requestCrc.
+    void computeRequestCrc();
+    // CRC over the first count-2 reply bytes, left in replyCrc; 0xFFFF for a count below 3.
+    void computeReplyCrc(uint8_t count);
+    // The reply check: a count of at least 3 whose last two bytes are replyCrc, low byte first.
     bool replyCrcOk(uint8_t count);
 };

@@ -10,7 +10,7 @@
 
 class ModemLines;
 
-// The serial port `bcp`: 8N1, no flow control, DTR on while open, and the
+// The serial port: 8N1, no flow control, DTR on while open, and the
 // read rule of the detector line: a read of N bytes ends when N bytes are in,
 // or readMsPerByte * N + readConstantMs after it began, with what arrived.
 // Everything is signal-driven; nothing here blocks or spins.

@@ -2,13 +2,13 @@
 #include "link/apperror.h"
 #include <QTimer>
 
-Transaction::Transaction(SerialChannel &channel, FrameBuffer &ExchangeBuffer, QObject *parent)
-    : QObject(parent), bcp(channel), buf(ExchangeBuffer)
+Transaction::Transaction(SerialChannel &channel, FrameBuffer &exchangeBuffer, QObject *parent)
+    : QObject(parent), serialChannel(channel), buf(exchangeBuffer)
 {
-    connect(&bcp, &SerialChannel::writeFinished, this, &Transaction::onWritten);
-    connect(&bcp, &SerialChannel::readFinished, this, &Transaction::onRead);
-    connect(&bcp, &SerialChannel::portFailed, this, &Transaction::onPortFailed);
-    connect(&bcp, &SerialChannel::aborted, this,
+    connect(&serialChannel, &SerialChannel::writeFinished, this, &Transaction::onWritten);
+    connect(&serialChannel, &SerialChannel::readFinished, this, &Transaction::onRead);
+    connect(&serialChannel, &SerialChannel::portFailed, this, &Transaction::onPortFailed);
+    connect(&serialChannel, &SerialChannel::aborted, this,
             [this] { onPortFailed(QStringLiteral("Ошибка чтения из порта")); });
 }
 
@@ -19,10 +19,10 @@ bool Transaction::query(uint8_t address, uint8_t function, uint16_t reg, uint16_
     running = true;
     try {
         // Late bytes of an earlier exchange must not be read as this reply.
-        bcp.purge();
+        serialChannel.purge();
         buf.buildRequest(address, function, reg, value);
         writing = true;
-        bcp.write(buf.request(), RequestLength);
+        serialChannel.write(buf.request(), RequestLength);
     } catch (const AppError &e) {
         writing = false;
         // Deliver after the caller's own bookkeeping, like every other outcome.
@@ -38,7 +38,7 @@ void Transaction::onWritten()
     writing = false;
     try {
         // A reply that is whole before 53 bytes ends the read at once.
-        bcp.beginRead(buf.reply(), ExpectedReplyLength,
+        serialChannel.beginRead(buf.reply(), ExpectedReplyLength,
                       [this](int got) { return replyComplete(buf.request(), buf.reply(), got); });
     } catch (const AppError &e) {
         fail(e.message());

@@ -3,14 +3,14 @@
 #include "link/serialchannel.h"
 #include <QObject>
 
-// `query`: one request/response exchange on the line. Purge, build the frame
+// One request/response exchange on the line. Purge, build the frame
 // with its CRC, write the 8 bytes, then read up to 53 reply bytes into the
 // exchange buffer from byte 8. Only one runs at a time; the caller is told
 // the received count, or the port failure that ended it.
 class Transaction : public QObject {
     Q_OBJECT
 public:
-    Transaction(SerialChannel &bcp, FrameBuffer &ExchangeBuffer, QObject *parent = nullptr);
+    Transaction(SerialChannel &serialChannel, FrameBuffer &exchangeBuffer, QObject *parent = nullptr);
 
     // Starts a transaction. Returns false, and does nothing, while one is
     // already under way. A port failure is reported through failed(), never
@@ -29,7 +29,7 @@ private:
     void fail(const QString &message);
     void end();
 
-    SerialChannel &bcp;
+    SerialChannel &serialChannel;
     FrameBuffer &buf;
     bool running = false;
     bool writing = false;

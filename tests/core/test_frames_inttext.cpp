@@ -28,7 +28,7 @@ private slots:
         FrameBuffer b;
         b.buildRequest(uint8_t(address), FnReadHolding, 1, 24);
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(b.request()), 8), frame);
-        QCOMPARE(b.RequestCrc, uint16_t(uint8_t(frame[6]) | uint8_t(frame[7]) << 8));
+        QCOMPARE(b.requestCrc, uint16_t(uint8_t(frame[6]) | uint8_t(frame[7]) << 8));
     }
 
     void replyCheck()
@@ -58,9 +58,9 @@ private slots:
         FrameBuffer b;
         b.bytes.fill(0xFF);
         for (int count : {0, 1, 2}) {
-            b.ReplyCrc = 0;
-            b.mbrx_crc(uint8_t(count));
-            QCOMPARE(b.ReplyCrc, uint16_t(0xFFFF));
+            b.replyCrc = 0;
+            b.computeReplyCrc(uint8_t(count));
+            QCOMPARE(b.replyCrc, uint16_t(0xFFFF));
             QVERIFY(!b.replyCrcOk(uint8_t(count)));
         }
     }

@@ -13,9 +13,9 @@ class IndependentPeer : public QObject {
 
     QTemporaryDir dir;
     QProcess socat, server;
-    SerialChannel bcp;
+    SerialChannel channel;
     FrameBuffer buf;
-    Transaction tx{bcp, buf};
+    Transaction tx{channel, buf};
 
     int run(uint8_t address, uint8_t fn, uint16_t reg, uint16_t value)
     {
@@ -35,13 +35,13 @@ private slots:
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         server.start("/usr/bin/python3", {KALMIR_SOURCE_DIR "/tests/support/pymodbus_server.py", a});
         QVERIFY(server.waitForStarted(10000));
-        bcp.setPortName(b);
-        bcp.setBaudRate(9600);
-        bcp.setTiming({2, 100, 100, 1000});
-        bcp.open();
+        channel.setPortName(b);
+        channel.setBaudRate(9600);
+        channel.setTiming({2, 100, 100, 1000});
+        channel.open();
         // The server needs a moment to open its end; ask until it answers.
         QVERIFY(QTest::qWaitFor([&] { return run(1, 3, 1, 24) == 53; }, 20000));
-        bcp.setTiming({10, 1, 100, 1000}); // the real read time-out from here on
+        channel.setTiming({10, 1, 100, 1000}); // the real read time-out from here on
     }
 
     void statusReadOfTwentyFourRegisters()
@@ -75,7 +75,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        bcp.close();
+        channel.close();
         server.kill();
         server.waitForFinished(3000);
         socat.terminate();

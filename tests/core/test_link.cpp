@@ -38,17 +38,17 @@ class LinkTest : public QObject {
 
     struct Rig {
         PtyPeer peer;
-        SerialChannel bcp;
+        SerialChannel channel;
         FrameBuffer buf;
-        Transaction tx{bcp, buf};
+        Transaction tx{channel, buf};
         QSignalSpy done{&tx, &Transaction::finished};
         QSignalSpy failed{&tx, &Transaction::failed};
         explicit Rig(int msPerByte = 2)
         {
-            bcp.setTiming({msPerByte, 1, 100, 1000});
-            bcp.setPortName(peer.slavePath());
-            bcp.setBaudRate(9600);
-            bcp.open();
+            channel.setTiming({msPerByte, 1, 100, 1000});
+            channel.setPortName(peer.slavePath());
+            channel.setBaudRate(9600);
+            channel.open();
         }
         // Answers every request with what `reply` makes of it.
         void answerWith(std::function<QByteArray(const QByteArray &)> reply)
@@ -179,12 +179,12 @@ private slots:
     {
         PtyPeer peer;
         peer.send(QByteArray(30, '\x11'));
-        SerialChannel bcp;
-        bcp.setTiming({2, 1, 100, 1000});
-        bcp.setPortName(peer.slavePath());
-        bcp.open();
+        SerialChannel channel;
+        channel.setTiming({2, 1, 100, 1000});
+        channel.setPortName(peer.slavePath());
+        channel.open();
         FrameBuffer buf;
-        Transaction tx(bcp, buf);
+        Transaction tx(channel, buf);
         QSignalSpy done(&tx, &Transaction::finished);
         QVERIFY(tx.query(1, 3, 1, 24));
         QVERIFY(done.wait(5000));
@@ -230,7 +230,7 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(rig.failed.count(), 1);
         QCOMPARE(rig.failed.first().at(0).toString(), QStringLiteral("Ошибка чтения из порта"));
-        QVERIFY(!rig.bcp.isOpen());
+        QVERIFY(!rig.channel.isOpen());
         QVERIFY(!rig.tx.busy());
         QCOMPARE(rig.done.count(), 0);
     }
@@ -238,16 +238,16 @@ private slots:
     void farEndVanishingBetweenExchangesIsReportedToo()
     {
         Rig rig;
-        QSignalSpy idleLoss(&rig.bcp, &SerialChannel::lostWhileIdle);
+        QSignalSpy idleLoss(&rig.channel, &SerialChannel::lostWhileIdle);
         rig.peer.close();
         QVERIFY(idleLoss.wait(5000));
         QTest::qWait(200);
         QCOMPARE(idleLoss.count(), 1);
-        QVERIFY(!rig.bcp.isOpen());
+        QVERIFY(!rig.channel.isOpen());
         QCOMPARE(rig.failed.count(), 0); // no transaction ran, none failed
 
         Rig busy(50);
-        QSignalSpy busyLoss(&busy.bcp, &SerialChannel::lostWhileIdle);
+        QSignalSpy busyLoss(&busy.channel, &SerialChannel::lostWhileIdle);
         QVERIFY(busy.tx.query(1, 3, 1, 24));
         busy.peer.close();
         QVERIFY(busy.failed.wait(5000));
@@ -257,7 +257,7 @@ private slots:
     void queryOnAClosedPortFailsThroughTheSignal()
     {
         Rig rig;
-        rig.bcp.close();
+        rig.channel.close();
         QVERIFY(rig.tx.query(1, 3, 1, 24));
         QCOMPARE(rig.failed.count(), 0); // never from inside the call
         QVERIFY(rig.failed.wait(2000));
@@ -268,7 +268,7 @@ private slots:
     {
         Rig rig(50);
         QVERIFY(rig.tx.query(1, 3, 1, 24));
-        QTimer::singleShot(20, &rig.bcp, [&] { rig.bcp.close(); });
+        QTimer::singleShot(20, &rig.channel, [&] { rig.channel.close(); });
         QVERIFY(rig.failed.wait(3000));
         QVERIFY(!rig.tx.busy());
     }
@@ -330,7 +330,7 @@ private slots:
         QVERIFY(failed.wait(5000));
         QTest::qWait(200);
         QCOMPARE(failed.count(), 1);
-        QVERIFY(!rig.bcp.isOpen());
+        QVERIFY(!rig.channel.isOpen());
     }
 
     void portNames()
@@ -345,12 +345,12 @@ private slots:
     void baudRateReachesTheLine()
     {
         PtyPeer peer;
-        SerialChannel bcp;
-        bcp.setPortName(peer.slavePath());
-        bcp.setBaudRate(1200);
-        bcp.open();
+        SerialChannel channel;
+        channel.setPortName(peer.slavePath());
+        channel.setBaudRate(1200);
+        channel.open();
         QCOMPARE(peer.baudRate(), 1200);
-        bcp.setBaudRate(19200); // applied at once while open
+        channel.setBaudRate(19200); // applied at once while open
         QCOMPARE(peer.baudRate(), 19200);
     }
 };

@@ -15,7 +15,7 @@ QByteArray frame(uint8_t addr, uint8_t fn, uint16_t reg, uint16_t value)
 }
 
 struct Poller : SimRig {
-    PollingCycle cycle{tx, bcp, state};
+    PollingCycle cycle{tx, channel, state};
     QStringList requests, replies;
     QList<int> rows;
     NamedFields fields;
@@ -150,7 +150,7 @@ private slots:
         QCOMPARE(p.received().first(), frame(1, 6, 0, 1 * 256 + 16));
         QCOMPARE(baud.count(), 1);
         QCOMPARE(p.state.baudCode, uint8_t(16));
-        QCOMPARE(p.bcp.baudRate(), 19200);
+        QCOMPARE(p.channel.baudRate(), 19200);
         QCOMPARE(p.sim.lineBaud(), 19200);
         QCOMPARE(p.rows, QList<int>{1}); // still answering at the new speed
     }
@@ -215,7 +215,7 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(p.failed.count(), 1);
         QVERIFY(!p.cycle.isActive());
-        QVERIFY(!p.bcp.isOpen());
+        QVERIFY(!p.channel.isOpen());
     }
 
     void averagesRunAtTheEndOfEveryPass()

@@ -13,10 +13,10 @@ private slots:
     void fullSearchAt1200FindsBothDetectors()
     {
         SimRig r;
-        r.bcp.close();
-        r.bcp.setTiming(SerialChannel::Timing{});
-        r.bcp.setBaudRate(1200);
-        r.bcp.open();
+        r.channel.close();
+        r.channel.setTiming(SerialChannel::Timing{});
+        r.channel.setBaudRate(1200);
+        r.channel.open();
         r.sim.setWireTime(true);
         r.sim.addDetector(5, 1200);
         r.sim.addDetector(200, 1200);

@@ -14,11 +14,11 @@ struct WireRig : SimRig {
     QSignalSpy done{&tx, &Transaction::finished};
     explicit WireRig(int baud, ModemLines *lines = nullptr)
     {
-        bcp.close();
-        bcp.setModemLines(lines);
-        bcp.setTiming(SerialChannel::Timing{});
-        bcp.setBaudRate(baud);
-        bcp.open();
+        channel.close();
+        channel.setModemLines(lines);
+        channel.setTiming(SerialChannel::Timing{});
+        channel.setBaudRate(baud);
+        channel.open();
         sim.setWireTime(true);
         sim.addDetector(1, baud);
     }
@@ -136,7 +136,7 @@ private slots:
             QVERIFY2(lowered >= requestEnd - 2 && lowered < requestEnd + 3.5 * ch,
                      qPrintable(QStringLiteral("%1 %2").arg(lowered).arg(requestEnd)));
         }
-        r.bcp.close();
+        r.channel.close();
 
         // A driver that switches direction itself is left to do so.
         RecordedLines kernel(true);

@@ -11,9 +11,9 @@
 struct SimRig {
     QTemporaryDir dir;
     Simulator sim;
-    SerialChannel bcp;
+    SerialChannel channel;
     SessionState state;
-    Transaction tx{bcp, state.exchangeBuffer};
+    Transaction tx{channel, state.exchangeBuffer};
 
     explicit SimRig(int readMs = 60)
     {
@@ -21,11 +21,11 @@ struct SimRig {
         if (!sim.start())
             qFatal("simulator: %s", qPrintable(sim.errorString()));
         state.devices.setWorkDir(dir.path());
-        bcp.setTiming({0, readMs, 100, 1000});
-        bcp.setPortName(sim.slavePath());
-        bcp.setBaudRate(9600);
+        channel.setTiming({0, readMs, 100, 1000});
+        channel.setPortName(sim.slavePath());
+        channel.setBaudRate(9600);
         state.baudCode = 8;
-        bcp.open();
+        channel.open();
     }
     // Requests the simulator received, in order.
     QList<QByteArray> received() const
