@@ -88,7 +88,7 @@ void MainWindow::disconnectPort()
 void MainWindow::connectPortWatch()
 {
     connect(&sessionRef, &Session::portAway, this, [this](const QString &message) {
-        form->Memo2->appendPlainText(QStringLiteral("Порт потерян %1: %2. Ожидание его возвращения")
+        form->Memo2->appendPlainText(QStringLiteral("Порт потерян %1: %2")
                                          .arg(timeOfDayText(QTime::currentTime()), message));
         applyControlState(idleState(sessionRef.devices().count()));
     });
