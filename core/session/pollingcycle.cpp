@@ -225,6 +225,7 @@ void PollingCycle::finish(const QString &error)
     if (error.isEmpty()) {
         emit ended();
     } else {
+        failedActive = active;
         active = false;
         emit failed(error);
     }

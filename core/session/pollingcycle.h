@@ -37,6 +37,8 @@ public:
     bool isActive() const { return active; }
     // True from start() until the last pass has ended.
     bool running() const { return phase != Phase::Idle; }
+    // Whether the run that failed last had not been stopped (it was meant to go on).
+    bool failedWhileActive() const { return failedActive; }
     // Ends the run at once with an error met outside its exchanges (the port
     // lost during the delay); failed() reports it.
     void abandon(const QString &message)
@@ -84,6 +86,7 @@ private:
     QTimer nextPass;   // hands control back to the event loop between passes
 
     bool active = false;
+    bool failedActive = false;
     Phase phase = Phase::Idle;
     unsigned position = 0; // rotation position in the device list
     Kind kind = Kind::Status;

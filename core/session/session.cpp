@@ -1,5 +1,7 @@
 #include "session/session.h"
 
+#include <utility>
+
 Session::Session(QObject *parent) : QObject(parent)
 {
     // A port lost between exchanges (an adapter pulled while idle or during
@@ -10,11 +12,23 @@ Session::Session(QObject *parent) : QObject(parent)
         else
             emit portLost(message);
     });
+    connect(&channel, &SerialChannel::portFailed, this, &Session::awaitPort);
+    // A run ended with the port closed under it was ended by the loss (an
+    // exchange or the reopen at a new speed failed): it goes on once the
+    // port is back. Ends for other reasons leave the port open.
+    connect(&cycle, &PollingCycle::failed, this, [this](const QString &message) {
+        if (connected && !channel.isOpen()) {
+            resumePolling = cycle.failedWhileActive();
+            awaitPort(message);
+        }
+    });
+    connect(&watch, &PortWatch::portBack, this, &Session::onPortBack);
 }
 
 Session::~Session()
 {
     // No report reaches listeners while the machinery shuts down.
+    watch.stop();
     cycle.disconnect();
     search.disconnect();
     channel.disconnect(this);
@@ -29,21 +43,45 @@ void Session::connectLine(const QString &portName, std::optional<uint8_t> baudCo
         sessionState.baudCode = *baudCode;
     }
     sessionState.devices.add(247);
+    watch.stop();
+    resumePolling = false;
+    connected = false;
     channel.open();
+    connected = true;
 }
 
 void Session::disconnectLine()
 {
+    watch.stop();
+    connected = false;
+    resumePolling = false;
     channel.close();
     sessionState.devices.clear();
 }
 
 void Session::shutDown()
 {
+    watch.stop();
+    connected = false;
     cycle.stop();
     search.stop();
     if (channel.isOpen()) {
         channel.abortAll();
         channel.close();
     }
+}
+
+void Session::awaitPort(const QString &message)
+{
+    if (!connected || channel.isOpen() || watch.isActive())
+        return;
+    watch.start();
+    emit portAway(message);
+}
+
+void Session::onPortBack()
+{
+    if (std::exchange(resumePolling, false))
+        cycle.start();
+    emit portBack();
 }

@@ -6,9 +6,11 @@
 #include "dialogs/uvfaulttimedialog.h"
 #include "link/inttext.h"
 #include "detector/commandtable.h"
+#include "detector/valueformats.h"
 #include "ui_mainform.h"
 
 #include <QCloseEvent>
+#include <QTime>
 
 namespace {
 // The port behind cb1: the four COM entries, the empty one standing for COM5,
@@ -42,7 +44,14 @@ void MainWindow::guarded(const std::function<void()> &step)
 
 void MainWindow::onConnectClicked()
 {
-    guarded([this] { sessionRef.serialChannel().isOpen() ? disconnectPort() : connectPort(); });
+    // While a lost port is awaited the window still shows the connection:
+    // the click disconnects and so ends the wait.
+    guarded([this] {
+        if (sessionRef.serialChannel().isOpen() || sessionRef.awaitingPort())
+            disconnectPort();
+        else
+            connectPort();
+    });
 }
 
 void MainWindow::connectPort()
@@ -72,6 +81,28 @@ void MainWindow::disconnectPort()
     sessionRef.disconnectLine();
     applyControlState(ControlState::Disconnected);
     setOptionsEnabled(1);
+}
+
+// The reply log tells when the port went and came back; the message box for
+// the loss comes from whatever the loss ended (polling, the search, or idle).
+void MainWindow::connectPortWatch()
+{
+    connect(&sessionRef, &Session::portAway, this, [this](const QString &message) {
+        form->Memo2->appendPlainText(QStringLiteral("Порт потерян %1: %2")
+                                         .arg(timeOfDayText(QTime::currentTime()), message));
+        applyControlState(idleState(sessionRef.devices().count()));
+    });
+    connect(&sessionRef, &Session::portBack, this, [this] {
+        form->Memo2->appendPlainText(
+            QStringLiteral("Порт снова открыт %1").arg(timeOfDayText(QTime::currentTime())));
+        const int devices = sessionRef.devices().count();
+        if (sessionRef.polling().running()) {
+            form->Button2->setText(QStringLiteral("Стоп"));
+            applyControlState(pollingState(devices));
+        } else {
+            applyControlState(idleState(devices));
+        }
+    });
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -107,6 +138,7 @@ void MainWindow::applyControlState(int16_t state)
             w->setEnabled(e == Enable::On);
     }
     lockWhileWindingDown();
+    lockWhilePortAway();
 }
 
 // A stopped poll or search still finishes the exchange under way; until it
@@ -121,6 +153,16 @@ void MainWindow::lockWhileWindingDown()
                        static_cast<QWidget *>(form->Button3), static_cast<QWidget *>(form->Button5),
                        static_cast<QWidget *>(form->Button9)})
         w->setEnabled(false);
+}
+
+// No exchange can start on a port that is gone: polling and the search wait
+// for it to come back. The list may still be edited.
+void MainWindow::lockWhilePortAway()
+{
+    if (!sessionRef.awaitingPort())
+        return;
+    form->Button2->setEnabled(false);
+    form->Button3->setEnabled(false);
 }
 
 void MainWindow::setOptionsEnabled(uint8_t sw)

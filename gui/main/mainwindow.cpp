@@ -89,6 +89,7 @@ void MainWindow::createWindowsAndConnect()
     form->lblT_UVFault->installEventFilter(this);
 
     connect(&sessionRef, &Session::portLost, errorReport, &ErrorReport::report);
+    connectPortWatch();
     connectPolling();
     connectDeviceGrid();
     connectSearch();

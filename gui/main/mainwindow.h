@@ -85,6 +85,8 @@ private:
     void endSearchSteps();
     void endPollingSteps();
     void lockWhileWindingDown();
+    void lockWhilePortAway();
+    void connectPortWatch();
     void guarded(const std::function<void()> &step);
     void requestCommand(Command command);
 

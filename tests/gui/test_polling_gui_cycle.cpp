@@ -274,7 +274,7 @@ private slots:
         QTest::qWait(300); // a vanished line must not repeat its error
         QCOMPARE(reported.count(), 1);
         QVERIFY(!reported.first().first().toString().isEmpty());
-        QVERIFY2(rig.idleStateMismatches().isEmpty(), qPrintable(rig.idleStateMismatches().join("; ")));
+        QVERIFY2(rig.idleStateMismatches(true).isEmpty(), qPrintable(rig.idleStateMismatches(true).join("; ")));
         QCOMPARE(lampColor(rig.ui().Shape1), White);
         QCOMPARE(lampColor(rig.ui().Shape2), White);
         QVERIFY(!rig.session.polling().isActive());
@@ -292,9 +292,12 @@ private slots:
         QVERIFY(reported.wait(5000));
         QVERIFY(PollRig::waitFor([&] { return rig.sim.isRunning(); }));
         QCOMPARE(rig.ui().Button1->text(), QStringLiteral("Разъединить"));
+        QTest::mouseClick(rig.ui().Button1, Qt::LeftButton); // ends the wait for the old port
+        QCOMPARE(rig.ui().Button1->text(), QStringLiteral("Соединить"));
         rig.ui().cb1->setEditText(rig.sim.slavePath()); // the line came back as a new pseudo-terminal
         QTest::mouseClick(rig.ui().Button1, Qt::LeftButton); // connects again
         QVERIFY(rig.session.serialChannel().isOpen());
+        rig.listOnly({1});
         QCOMPARE(reported.count(), 1);
 
         // Lost during the delay after a reply: polling ends with one report.
@@ -305,7 +308,59 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(reported.count(), 2);
         QCOMPARE(reported.last().first().toString(), QStringLiteral("Ошибка чтения из порта"));
+        QVERIFY2(rig.idleStateMismatches(true).isEmpty(), qPrintable(rig.idleStateMismatches(true).join("; ")));
+    }
+
+    // The adapter pulled and plugged back: the line comes back under the same link name.
+    void pollingResumesWhenThePortIsBack()
+    {
+        PollRig rig;
+        rig.device(1);
+        QVERIFY(rig.sim.start(rig.dir.filePath("ttyUSB-link")));
+        QVERIFY(rig.connectPort(5));
+        rig.listOnly({1});
+        QSignalSpy reported(&rig.window->errors(), &ErrorReport::reported);
+        QVERIFY(rig.startPolling() && rig.waitForStatusLines(0, 2));
+        rig.sim.dropLine(2500); // the watch looks twice and finds nothing
+        QVERIFY(PollRig::waitFor([&] { return rig.session.awaitingPort(); }));
+        QCOMPARE(PollRig::lines(rig.ui().Memo2).filter("Порт потерян ").size(), 1);
+        QVERIFY2(rig.idleStateMismatches(true).isEmpty(), qPrintable(rig.idleStateMismatches(true).join("; ")));
+        QSignalSpy requests(&rig.sim, &Simulator::frameReceived);
+        QVERIFY(PollRig::waitFor([&] { return requests.count() >= 2; }, 6000));
+        QCOMPARE(reported.count(), 1);
+        QCOMPARE(PollRig::lines(rig.ui().Memo2).filter("Порт снова открыт ").size(), 1);
+        QCOMPARE(rig.ui().Button2->text(), QStringLiteral("Стоп"));
+        QVERIFY(rig.ui().Button2->isEnabled() && rig.ui().Button4->isEnabled() && !rig.ui().Button3->isEnabled());
+    }
+
+    void searchStaysEndedAndDisconnectOrCloseEndsTheWait()
+    {
+        PollRig rig;
+        rig.device(1);
+        QVERIFY(rig.sim.start(rig.dir.filePath("ttyUSB-link")));
+        QVERIFY(rig.connectPort(0));
+        QSignalSpy reported(&rig.window->errors(), &ErrorReport::reported);
+        const auto dropAndAwait = [&] {
+            rig.sim.dropLine(300);
+            return PollRig::waitFor([&] { return rig.session.awaitingPort(); });
+        };
+        QTest::mouseClick(rig.ui().Button3, Qt::LeftButton);
+        QVERIFY(PollRig::waitFor([&] { return rig.receivedCount() >= 2; }) && dropAndAwait());
+        QVERIFY(PollRig::waitFor([&] { return rig.session.serialChannel().isOpen(); }, 5000));
+        QSignalSpy requests(&rig.sim, &Simulator::frameReceived);
+        QTest::qWait(500); // the search is not taken up again
+        QCOMPARE(requests.count(), 0);
         QVERIFY2(rig.idleStateMismatches().isEmpty(), qPrintable(rig.idleStateMismatches().join("; ")));
+
+        QVERIFY(dropAndAwait()); // lost while idle, then "Разъединить"
+        QTest::mouseClick(rig.ui().Button1, Qt::LeftButton);
+        QTest::qWait(1500); // the line is back by now and stays closed
+        QVERIFY(rig.sim.isRunning() && !rig.session.serialChannel().isOpen() && !rig.session.awaitingPort());
+        QCOMPARE(reported.count(), 2);
+
+        QVERIFY(rig.connectPort(0) && dropAndAwait()); // lost again, and the window closes
+        rig.window->close();
+        QVERIFY(!rig.session.awaitingPort());
     }
 
     void logRowsWhileLoggingIsOn()

@@ -62,7 +62,7 @@ PollRig::~PollRig()
 
 bool PollRig::connectPort(int delayMs)
 {
-    ui().cb1->setEditText(sim.slavePath());
+    ui().cb1->setEditText(sim.linkPath().isEmpty() ? sim.slavePath() : sim.linkPath());
     ui().Edit8->setText(QString::number(delayMs));
     QTest::mouseClick(ui().Button1, Qt::LeftButton);
     return session.serialChannel().isOpen();
@@ -170,7 +170,7 @@ int PollRig::statusReadsSince(int from) const
     return n;
 }
 
-QStringList PollRig::idleStateMismatches()
+QStringList PollRig::idleStateMismatches(bool portAway)
 {
     QStringList wrong;
     const auto expect = [&wrong](QWidget *w, bool enabled) {
@@ -178,8 +178,10 @@ QStringList PollRig::idleStateMismatches()
             wrong << w->objectName() + (enabled ? QStringLiteral(" disabled") : QStringLiteral(" enabled"));
     };
     Ui::MainForm &f = ui();
-    for (QWidget *w : std::initializer_list<QWidget *>{f.Button1, f.Button2, f.Button3, f.Button5, f.Button9})
+    for (QWidget *w : std::initializer_list<QWidget *>{f.Button1, f.Button5, f.Button9})
         expect(w, true);
+    for (QWidget *w : std::initializer_list<QWidget *>{f.Button2, f.Button3})
+        expect(w, !portAway);
     for (QWidget *w : std::initializer_list<QWidget *>{f.Button4, f.Button7, f.Button6, f.chk1, f.CheckBox3,
                                                         f.CheckBox4})
         expect(w, false);

@@ -46,7 +46,7 @@ public:
     // A frozen detector with fixed readings at `address`.
     Detector &device(uint8_t address) { return sim.addDetector(address); }
 
-    // Types the simulator's port into cb1, sets the delay field and clicks
+    // Types the simulator's port (its link when it has one) into cb1, sets the delay field and clicks
     // "Соединить". Address 247 is listed by the connect itself.
     bool connectPort(int delayMs);
     // Replaces the table by these addresses: "Очистить таблицу", then
@@ -83,8 +83,9 @@ public:
     int statusReadsSince(int from) const;
 
     // What is wrong with the window as control state 3 (connected, idle)
-    // and the caption "Запрос" leave it; empty when nothing is.
-    QStringList idleStateMismatches();
+    // and the caption "Запрос" leave it; empty when nothing is. While the
+    // port is away, polling and the search are locked as well.
+    QStringList idleStateMismatches(bool portAway = false);
 };
 
 // The system locale for numbers and times becomes Russian (decimal comma,
