@@ -7,6 +7,7 @@
 #include "link/inttext.h"
 #include "detector/commandtable.h"
 #include "ui_mainform.h"
+#include "dialogs/commstatswindow.h"
 
 #include <QCloseEvent>
 
@@ -91,6 +92,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     chart->hide();
     uvFaultTime->hide();
+    commStats->hide();
     event->accept();
 }
 
