@@ -1,5 +1,6 @@
 #include "unattended.h"
 #include "chart/chartwindow.h"
+#include "dialogs/commstatswindow.h"
 #include "main/mainwindow.h"
 
 #include <QApplication>
@@ -17,7 +18,8 @@ bool saveShot(QWidget &window, const QString &path)
     return false;
 }
 
-// Only windows that are open are pictured; a chart never opened has nothing to show.
+// The chart is pictured only when open (one never opened has nothing to
+// show); the statistics window is opened for its picture.
 bool saveShots(MainWindow &w, const QString &dirName)
 {
     const QDir dir(dirName);
@@ -28,6 +30,8 @@ bool saveShots(MainWindow &w, const QString &dirName)
     bool ok = saveShot(w, dir.filePath(QStringLiteral("mainform.png")));
     if (w.chartWindow().isVisible())
         ok = saveShot(w.chartWindow(), dir.filePath(QStringLiteral("chart.png"))) && ok;
+    w.commStatsWindow().open();
+    ok = saveShot(w.commStatsWindow(), dir.filePath(QStringLiteral("commstats.png"))) && ok;
     return ok;
 }
 
