@@ -40,7 +40,8 @@ CommStatsWindow::CommStatsWindow(SessionState &sessionState, QWidget *parent)
 
     // Rows follow the counts and the device list; both change while polling.
     connect(&state.stats, &CommStats::changed, this, &CommStatsWindow::refresh);
-    connect(&state.devices, &DeviceList::listing, this, &CommStatsWindow::refresh);
+    // A listed address is counted only once its log is open, after the signal.
+    connect(&state.devices, &DeviceList::listing, this, &CommStatsWindow::refresh, Qt::QueuedConnection);
     connect(&state.devices, &DeviceList::cleared, this, &CommStatsWindow::refresh);
     fitToTable();
 }

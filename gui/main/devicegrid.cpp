@@ -105,13 +105,15 @@ void MainWindow::connectCommStats()
 {
     auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_I), this);
     connect(shortcut, &QShortcut::activated, this, &MainWindow::onCommStatsRequested);
-    gridMenu = new QMenu(this);
-    gridMenu->setObjectName(QStringLiteral("sg1Menu"));
-    gridMenu->addAction(QStringLiteral("Статистика связи\tCtrl+I"), this, &MainWindow::onCommStatsRequested);
     form->sg1->setContextMenuPolicy(Qt::CustomContextMenu);
-    // popup(), not exec(): polling goes on while the menu is open.
+    // Made when asked for and gone when closed, so the window holds no extra
+    // widget; popup(), not exec(): polling goes on while the menu is open.
     connect(form->sg1, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
-        gridMenu->popup(form->sg1->viewport()->mapToGlobal(at));
+        auto *menu = new QMenu(form->sg1);
+        menu->setObjectName(QStringLiteral("sg1Menu"));
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addAction(QStringLiteral("Статистика связи\tCtrl+I"), this, &MainWindow::onCommStatsRequested);
+        menu->popup(form->sg1->viewport()->mapToGlobal(at));
     });
 }
 

@@ -11,7 +11,6 @@ class StatusPanel;
 class ChartWindow;
 class UvFaultTimeDialog;
 class CommStatsWindow;
-class QMenu;
 
 namespace Ui {
 class MainForm;
@@ -99,7 +98,6 @@ private:
     std::unique_ptr<ChartWindow> chart;
     std::unique_ptr<UvFaultTimeDialog> uvFaultTime;
     std::unique_ptr<CommStatsWindow> commStats;
-    QMenu *gridMenu = nullptr; // the device grid's context menu
     std::unique_ptr<StatusPanel> statusPanel;
     CommandPanel *commandPanel = nullptr; // owned by the window
 

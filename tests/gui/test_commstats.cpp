@@ -111,12 +111,15 @@ private slots:
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions().first()).center());
         QVERIFY(PollRig::waitFor([&] { return w.isVisible(); }, 2000));
 
-        // One more pass each, then the rows follow the emptied table.
+        // One more pass each, then the rows follow the table as it is emptied and filled.
         QVERIFY(rig.runPasses(2));
         QCOMPARE(text(t, 0, 1), QStringLiteral("1"));
         QCOMPARE(text(t, 1, 2), QStringLiteral("1"));
         QTest::mouseClick(rig.ui().Button9, Qt::LeftButton);
         QCOMPARE(t->rowCount(), 0);
+        rig.listOnly({2}); // listed again: its counts were kept
+        QVERIFY(PollRig::waitFor([&] { return t->rowCount() == 1; }, 2000));
+        QCOMPARE(text(t, 0, 0) + text(t, 0, 2), QStringLiteral("21"));
     }
 };
 
