@@ -108,8 +108,12 @@ private slots:
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions().first()).center());
         QVERIFY(PollRig::waitFor([&] { return w.isVisible(); }, 2000));
 
-        // One more pass each, then the rows follow the table as it is emptied and filled.
+        // One more pass each, the first a write whose echo is a good reply;
+        // then the rows follow the table as it is emptied and filled.
+        const int from = rig.receivedCount();
+        rig.session.requestCommand(Command::ResetFire);
         QVERIFY(rig.runPasses(2));
+        QCOMPARE(uint8_t(rig.received(from).first()[1]), uint8_t(6));
         QCOMPARE(text(t, 0, 1), QStringLiteral("1"));
         QCOMPARE(text(t, 1, 2), QStringLiteral("1"));
         QTest::mouseClick(rig.ui().Button9, Qt::LeftButton);
