@@ -1,5 +1,6 @@
 #include "main/mainwindow.h"
 #include "startoptions.h"
+#include "unattended.h"
 #include "ui_mainform.h"
 
 #include <QApplication>
@@ -77,5 +78,6 @@ int main(int argc, char *argv[])
     MainWindow mainWindow(session);
     mainWindow.show();
     applyStartOptions(mainWindow, options);
+    scheduleUnattendedEnd(mainWindow, options);
     return app.exec();
 }

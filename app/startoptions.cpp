@@ -50,8 +50,26 @@ QString addDevice(StartOptions &o, const QString &v)
     return {};
 }
 
+QString setQuitAfter(StartOptions &o, const QString &v)
+{
+    bool ok = false;
+    const int seconds = v.toInt(&ok);
+    if (!ok || seconds < 1 || seconds > 86400)
+        return QStringLiteral("--quit-after: число секунд \"%1\" вне диапазона 1..86400").arg(v);
+    o.quitAfter = seconds;
+    return {};
+}
+
+QString setShots(StartOptions &o, const QString &v)
+{
+    if (v.trimmed().isEmpty())
+        return QStringLiteral("--shots: пустое имя папки");
+    o.shotsDir = v;
+    return {};
+}
+
 // clang-format off
-const std::array<OptionRow, 9> Options{{
+const std::array<OptionRow, 11> Options{{
     {"port",    true,  setPort},
     {"speed",   true,  setSpeed},
     {"device",  true,  addDevice},
@@ -59,6 +77,8 @@ const std::array<OptionRow, 9> Options{{
     {"poll",    false, [](StartOptions &o, const QString &) { o.poll = true; return QString(); }},
     {"chart",   false, [](StartOptions &o, const QString &) { o.chart = true; return QString(); }},
     {"log",     false, [](StartOptions &o, const QString &) { o.log = true; return QString(); }},
+    {"quit-after", true, setQuitAfter},
+    {"shots",   true,  setShots},
     {"version", false, [](StartOptions &o, const QString &) { o.version = true; return QString(); }},
     {"help",    false, [](StartOptions &o, const QString &) { o.help = true; return QString(); }},
 }};
@@ -76,6 +96,8 @@ const OptionRow *findOption(const QString &name)
 // would silently do nothing.
 QString checkCombination(const StartOptions &o)
 {
+    if (o.shotsDir && !o.quitAfter)
+        return QStringLiteral("--shots сохраняет снимки при выходе: добавьте --quit-after");
     if (o.connect)
         return {};
     if (!o.devices.isEmpty())
@@ -134,6 +156,11 @@ QString startUsage()
         "  --poll           нажать \"Запрос\" (опрос приборов; нужен --connect)\n"
         "  --chart          открыть окно \"График\"\n"
         "  --log            отметить \"Запись в файл\"\n"
+        "  --quit-after СЕК закрыть программу через СЕК секунд; перед выходом\n"
+        "                   напечатать статистику связи\n"
+        "  --shots ПАПКА    при выходе (--quit-after) сохранить снимки главного\n"
+        "                   окна, окна \"График\" и окна \"Статистика связи\"\n"
+        "                   в ПАПКА/mainform.png, chart.png и commstats.png\n"
         "  --version        показать версию и выйти\n"
         "  --help           показать эту справку и выйти\n"
         "\n"

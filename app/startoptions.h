@@ -15,6 +15,10 @@ struct StartOptions {
     bool poll = false;           // "Запрос"
     bool chart = false;          // the chart window
     bool log = false;            // "Запись в файл"
+    // Unattended runs (a demo, a check): end after this many seconds, then
+    // save the window pictures to shotsDir and print the statistics.
+    std::optional<int> quitAfter;
+    std::optional<QString> shotsDir;
     bool version = false;
     bool help = false;
 };

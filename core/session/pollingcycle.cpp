@@ -7,6 +7,20 @@
 
 #include <QTime>
 
+namespace {
+// The reply the request asks for (a status block, a write's echo) is a good one.
+ExchangeOutcome exchangeOutcome(ReplyKind kind)
+{
+    switch (kind) {
+    case ReplyKind::Status:
+    case ReplyKind::Echo: return ExchangeOutcome::Good;
+    case ReplyKind::Exception: return ExchangeOutcome::Exception;
+    case ReplyKind::Unexpected: break;
+    }
+    return ExchangeOutcome::Unexpected;
+}
+} // namespace
+
 PollingCycle::PollingCycle(Transaction &tx, SerialChannel &channel, SessionState &sessionState, QObject *parent)
     : QObject(parent), transaction(tx), serialChannel(channel), state(sessionState)
 {
@@ -52,6 +66,7 @@ void PollingCycle::sendPass()
     if (sentCommand.command != Command::None && !buildPendingCommand(target))
         return;
     phase = Phase::Reply;
+    state.stats.begin(target);
     const bool started = kind == Kind::Command ? transaction.query(target, FnWriteSingle, sent.reg, sent.value)
                                                : transaction.query(target, FnReadHolding, 1, 24);
     if (!started)
@@ -87,9 +102,11 @@ void PollingCycle::onReply(uint8_t count)
     const FrameBuffer &buf = state.exchangeBuffer;
     emit requestLine(::requestLine(buf));
     if (count == 0) {
+        state.stats.end(ExchangeOutcome::Timeout);
         emit replyLine(QStringLiteral("TimeOuterror"));
         emit replyLamp(false);
     } else if (!state.exchangeBuffer.replyCrcOk(count)) {
+        state.stats.end(ExchangeOutcome::CrcError);
         emit replyLamp(true);
         emit replyLine(crcErrorLine(buf));
         emit replyLamp(false);
@@ -110,6 +127,7 @@ void PollingCycle::onReply(uint8_t count)
 void PollingCycle::handleCommandReply(uint8_t count)
 {
     const ReplyKind k = classifyReply(state.exchangeBuffer, count, false);
+    state.stats.end(exchangeOutcome(k));
     if (k != ReplyKind::Echo) {
         // Only the echo acknowledges a write; anything else is a refusal,
         // and none of the command's follow-up work may happen.
@@ -149,6 +167,7 @@ bool PollingCycle::acknowledgeNewSpeed()
 void PollingCycle::handleStatusReply(uint8_t count)
 {
     const ReplyKind k = classifyReply(state.exchangeBuffer, count, true);
+    state.stats.end(exchangeOutcome(k));
     if (k != ReplyKind::Status) {
         // Decoding a short reply would show bytes of an earlier one as fresh.
         // The lamp stays lime: the reply's CRC was good, whatever it says.

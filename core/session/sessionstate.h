@@ -3,12 +3,14 @@
 #include "link/frames.h"
 #include "session/averages.h"
 #include "session/commandqueue.h"
+#include "session/commstats.h"
 #include "session/devicelist.h"
 #include <cstdint>
 
 // What the polling cycle and the bus search work on: the exchange buffer,
 // the command slot, the line's speed code, the channel bits, the listed
-// devices, the last decoded status and the averages. Owned by the Session.
+// devices, the last decoded status, the averages and the communication
+// counts. Owned by the Session.
 struct SessionState {
     FrameBuffer exchangeBuffer;
     CommandQueue commands;
@@ -17,4 +19,5 @@ struct SessionState {
     DeviceList devices;
     DeviceStatus status; // the last good status reply, from any device
     MovingAverages averages;
+    CommStats stats; // what polling met on the line, per listed address
 };

@@ -8,6 +8,7 @@
 #include "detector/commandtable.h"
 #include "detector/valueformats.h"
 #include "ui_mainform.h"
+#include "dialogs/commstatswindow.h"
 
 #include <QCloseEvent>
 #include <QTime>
@@ -122,6 +123,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     chart->hide();
     uvFaultTime->hide();
+    commStats->hide();
     event->accept();
 }
 

@@ -5,6 +5,10 @@
 #include "link/inttext.h"
 #include "main/gridcell.h"
 #include "ui_mainform.h"
+#include "dialogs/commstatswindow.h"
+
+#include <QMenu>
+#include <QShortcut>
 
 using namespace LampColor;
 
@@ -93,4 +97,27 @@ void MainWindow::connectSearch()
         if (!search->isActive())
             endSearchSteps();
     });
+}
+
+// The statistics window adds nothing to the window's layout: it opens from
+// the device grid's context menu and with Ctrl+I.
+void MainWindow::connectCommStats()
+{
+    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_I), this);
+    connect(shortcut, &QShortcut::activated, this, &MainWindow::onCommStatsRequested);
+    form->sg1->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Made when asked for and gone when closed, so the window holds no extra
+    // widget; popup(), not exec(): polling goes on while the menu is open.
+    connect(form->sg1, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        auto *menu = new QMenu(form->sg1);
+        menu->setObjectName(QStringLiteral("sg1Menu"));
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addAction(QStringLiteral("Статистика связи\tCtrl+I"), this, &MainWindow::onCommStatsRequested);
+        menu->popup(form->sg1->viewport()->mapToGlobal(at));
+    });
+}
+
+void MainWindow::onCommStatsRequested()
+{
+    commStats->open();
 }

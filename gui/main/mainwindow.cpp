@@ -3,6 +3,7 @@
 #include "main/commandpanel.h"
 #include "chart/chartwindow.h"
 #include "dialogs/uvfaulttimedialog.h"
+#include "dialogs/commstatswindow.h"
 #include "main/statuspanel.h"
 
 #include <QApplication>
@@ -70,6 +71,7 @@ void MainWindow::createWindowsAndConnect()
     errorReport = new ErrorReport(this);
     chart = std::make_unique<ChartWindow>();
     uvFaultTime = std::make_unique<UvFaultTimeDialog>();
+    commStats = std::make_unique<CommStatsWindow>(sessionRef.state());
     statusPanel = std::make_unique<StatusPanel>(*form);
     commandPanel = new CommandPanel(*this, *uvFaultTime);
 
@@ -93,6 +95,7 @@ void MainWindow::createWindowsAndConnect()
     connectPolling();
     connectDeviceGrid();
     connectSearch();
+    connectCommStats();
 }
 
 void MainWindow::requestCommand(Command command)

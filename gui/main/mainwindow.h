@@ -10,6 +10,7 @@ class CommandPanel;
 class StatusPanel;
 class ChartWindow;
 class UvFaultTimeDialog;
+class CommStatsWindow;
 
 namespace Ui {
 class MainForm;
@@ -54,6 +55,7 @@ public:
     ErrorReport &errors() { return *errorReport; }
     ChartWindow &chartWindow() { return *chart; }
     UvFaultTimeDialog &uvFaultTimeDialog() { return *uvFaultTime; }
+    CommStatsWindow &commStatsWindow() { return *commStats; }
 
     void onConnectClicked();    // "Соединить" / "Разъединить"
     void onPollClicked();       // "Запрос" / "Стоп"
@@ -62,6 +64,7 @@ public:
     void onClearTableClicked(); // "Очистить таблицу"
     void onChartClicked();      // "График"
     void onUvFaultTimeDoubleClicked();
+    void onCommStatsRequested(); // Ctrl+I, or the device grid's context menu
 
     // The entry a combo shows, or -1 while its text is typed rather than chosen.
     static int selectedEntry(const QComboBox *box);
@@ -82,6 +85,7 @@ private:
     void connectPolling();
     void connectDeviceGrid();
     void connectSearch();
+    void connectCommStats();
     void endSearchSteps();
     void endPollingSteps();
     void lockWhileWindingDown();
@@ -95,6 +99,7 @@ private:
     // Windows of their own, not children: their controls share names with ours.
     std::unique_ptr<ChartWindow> chart;
     std::unique_ptr<UvFaultTimeDialog> uvFaultTime;
+    std::unique_ptr<CommStatsWindow> commStats;
     std::unique_ptr<StatusPanel> statusPanel;
     CommandPanel *commandPanel = nullptr; // owned by the window
 

@@ -32,7 +32,8 @@ private slots:
             {{"--device", "0", "--connect"}, "1..247"}, {{"--device", "248", "--connect"}, "\"248\""},
             {{"--device=1", "--device=2", "--device=3", "--connect"}, "не более 2"},
             {{"--device", "1"}, "--connect"}, {{"--poll"}, "--connect"}, {{"--port"}, "нет значения"},
-            {{"--bogus"}, "--bogus"}, {{"stray"}, "stray"}, {{"--log=yes"}, "--log"}};
+            {{"--bogus"}, "--bogus"}, {{"stray"}, "stray"}, {{"--log=yes"}, "--log"},
+            {{"--quit-after", "0"}, "1..86400"}, {{"--shots", "d"}, "--quit-after"}};
         for (const auto &[args, fragment] : bad) {
             const Run r = runKalmir(args);
             QVERIFY2(r.exitCode == 2 && r.out.isEmpty() && r.err.startsWith(QLatin1String("kalmir: ")) && r.err.contains(fragment),
@@ -41,7 +42,8 @@ private slots:
         const Run help = runKalmir({"--help"});
         QCOMPARE(help.exitCode, 0);
         for (const QString word : {"--port ИМЯ", "--speed БОД", "--device АДРЕС", "--connect", "\"Соединить\"", "--poll",
-                                   "\"Запрос\"", "--chart", "--log", "\"Запись в файл\"", "--version"})
+                                   "\"Запрос\"", "--chart", "--log", "\"Запись в файл\"", "--version", "--quit-after СЕК",
+                                   "--shots ПАПКА"})
             QVERIFY2(help.out.contains(word), qPrintable(word));
         QCOMPARE(runKalmir({"--version"}).out, QStringLiteral("kalmir " KALMIR_VERSION "\n"));
     }
@@ -59,11 +61,21 @@ private slots:
         QProcess kalmir;
         kalmir.setWorkingDirectory(dir.path());
         kalmir.start(QStringLiteral(KALMIR_APP_BIN), {"--port", link, "--speed=19200", "--device", "2", "--device=2",
-                                                       "--connect", "--poll", "--chart", "--log"});
+                                                       "--connect", "--poll", "--chart", "--log", "--quit-after",
+                                                       "3", "--shots", "shots"});
         QVERIFY(wire.open(QIODevice::ReadOnly));
         QVERIFY(QTest::qWaitFor([&] { return wire.seek(0) && wire.readAll().count(" RX 02 03 00 01 00 18 ") >= 3; }, 10000));
-        kalmir.kill();
-        QVERIFY(kalmir.waitForFinished(5000));
+        // --quit-after: the statistics on stdout, the pictures saved, exit 0.
+        QVERIFY(kalmir.waitForFinished(10000));
+        QCOMPARE(kalmir.exitCode(), 0);
+        const QStringList stats = QString::fromUtf8(kalmir.readAllStandardOutput()).split(u'\n');
+        QVERIFY2(stats.size() >= 3 && stats[0] == QStringLiteral("Статистика связи"), qPrintable(stats.join('|')));
+        const QStringList row = stats[2].simplified().split(u' ');
+        QVERIFY2(row.size() == 11 && row[0] == "2" && row[1].toInt() >= 3 && row[2].toInt() >= row[1].toInt() - 1
+                     && row.mid(3, 4) == QStringList({"0", "0", "0", "0"}),
+                 qPrintable(stats[2]));
+        QCOMPARE(QImage(dir.filePath("shots/mainform.png")).size(), QSize(873, 416));
+        QVERIFY(!QImage(dir.filePath("shots/chart.png")).isNull() && !QImage(dir.filePath("shots/commstats.png")).isNull());
         QVERIFY(wire.seek(0) && !wire.readAll().contains(" RX F7 ")); // 247 was cleared from the table
         // Rows are written only for replies, and the detector answers only at its speed.
         QFile devLog(dir.filePath(QStringLiteral("dev2.txt")));

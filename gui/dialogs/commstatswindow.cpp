@@ -1,0 +1,101 @@
+#include "dialogs/commstatswindow.h"
+#include "session/sessionstate.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+CommStatsWindow::CommStatsWindow(SessionState &sessionState, QWidget *parent)
+    : QDialog(parent), state(sessionState)
+{
+    setObjectName(QStringLiteral("CommStats"));
+    setWindowTitle(QStringLiteral("Статистика связи"));
+    setModal(false);
+
+    const QStringList titles = CommStats::columnTitles();
+    table = new QTableWidget(0, int(titles.size()), this);
+    table->setObjectName(QStringLiteral("tblStats"));
+    table->setHorizontalHeaderLabels(titles);
+    table->verticalHeader()->hide();
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionMode(QAbstractItemView::NoSelection);
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->horizontalHeader()->setHighlightSections(false);
+
+    resetButton = new QPushButton(QStringLiteral("Сбросить"), this);
+    resetButton->setObjectName(QStringLiteral("btnReset"));
+    resetButton->setAutoDefault(false);
+    connect(resetButton, &QPushButton::clicked, &state.stats, &CommStats::reset);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(resetButton);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(table);
+    layout->addLayout(buttons);
+
+    // Rows follow the counts and the device list; both change while polling.
+    connect(&state.stats, &CommStats::changed, this, &CommStatsWindow::refresh);
+    // A listed address is counted only once its log is open, after the signal.
+    connect(&state.devices, &DeviceList::listing, this, &CommStatsWindow::refresh, Qt::QueuedConnection);
+    connect(&state.devices, &DeviceList::cleared, this, &CommStatsWindow::refresh);
+    fitToTable();
+}
+
+void CommStatsWindow::open()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void CommStatsWindow::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    refresh();
+}
+
+void CommStatsWindow::refresh()
+{
+    if (!isVisible())
+        return; // filled when shown
+    const int rows = state.devices.count();
+    table->setRowCount(rows);
+    for (int slot = 0; slot < rows; ++slot) {
+        const QStringList cells = state.stats.row(state.devices.address(slot));
+        for (int col = 0; col < int(cells.size()); ++col) {
+            QTableWidgetItem *item = table->item(slot, col);
+            if (!item) {
+                item = new QTableWidgetItem;
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                table->setItem(slot, col, item);
+            }
+            item->setText(cells[col]);
+        }
+    }
+}
+
+// Columns as wide as their title or a seven-digit count, whichever is
+// wider, and room for every row the device list can hold: the window keeps
+// its size while counts grow, and no cell is cut.
+void CommStatsWindow::fitToTable()
+{
+    const QFontMetrics fm(table->horizontalHeader()->font());
+    const int cellPadding = 16;
+    int width = 2 * table->frameWidth();
+    for (int col = 0; col < table->columnCount(); ++col) {
+        const QString title = table->horizontalHeaderItem(col)->text();
+        const int w = std::max(fm.horizontalAdvance(title), fm.horizontalAdvance(QStringLiteral("0000000"))) + cellPadding;
+        table->setColumnWidth(col, w);
+        width += w;
+    }
+    const int height = 2 * table->frameWidth() + table->horizontalHeader()->sizeHint().height()
+                       + DeviceList::Capacity * table->verticalHeader()->defaultSectionSize();
+    table->setFixedSize(width, height);
+    adjustSize();
+    setFixedSize(size());
+}

@@ -1,0 +1,31 @@
+#pragma once
+#include <QDialog>
+
+class QPushButton;
+class QTableWidget;
+struct SessionState;
+
+// "Статистика связи": the communication counts of the listed devices, one
+// row each, the address first, kept up to date while the window is open.
+// "Сбросить" sets every count back to zero. Modeless; closing only hides it.
+class CommStatsWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CommStatsWindow(SessionState &state, QWidget *parent = nullptr);
+
+    // Shows the window in front, filled with the current counts.
+    void open();
+    void refresh();
+
+    QTableWidget *table = nullptr;
+    QPushButton *resetButton = nullptr;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void fitToTable();
+
+    SessionState &state;
+};
