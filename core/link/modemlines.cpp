@@ -44,3 +44,20 @@ void SystemModemLines::setRts(QSerialPort &port, bool high)
     port.setRequestToSend(high);
     port.clearError();
 }
+
+std::optional<bool> SystemModemLines::transmitterEmpty(QSerialPort &port)
+{
+#ifdef Q_OS_LINUX
+    // The queue may be empty while the last character is still being shifted
+    // out; only the line status register's "transmitter empty" says it is gone.
+    int queued = 0;
+    unsigned int lineStatus = 0;
+    if (::ioctl(int(port.handle()), TIOCOUTQ, &queued) != 0
+        || ::ioctl(int(port.handle()), TIOCSERGETLSR, &lineStatus) != 0)
+        return std::nullopt;
+    return queued == 0 && (lineStatus & TIOCSER_TEMT) != 0;
+#else
+    Q_UNUSED(port);
+    return std::nullopt;
+#endif
+}

@@ -1,4 +1,6 @@
 #pragma once
+#include <optional>
+
 class QSerialPort;
 
 // The calls that steer an RS-485 adapter: who switches the line's direction,
@@ -15,6 +17,9 @@ public:
     virtual void lowLatency(QSerialPort &port) = 0;
     // A line without RTS ignores this.
     virtual void setRts(QSerialPort &port, bool high) = 0;
+    // Whether the driver's queue and the transmitter are empty, where the
+    // driver can tell; nothing where it cannot (the wire time then decides).
+    virtual std::optional<bool> transmitterEmpty(QSerialPort &) { return std::nullopt; }
 };
 
 // The platform's own calls; the only place that knows the operating system.
@@ -23,4 +28,5 @@ public:
     bool kernelDirection(QSerialPort &port) override;
     void lowLatency(QSerialPort &port) override;
     void setRts(QSerialPort &port, bool high) override;
+    std::optional<bool> transmitterEmpty(QSerialPort &port) override;
 };

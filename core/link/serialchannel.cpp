@@ -24,7 +24,7 @@ SerialChannel::SerialChannel(QObject *parent)
     connect(&readDeadline, &QTimer::timeout, this, &SerialChannel::finishRead);
     connect(&writeDeadline, &QTimer::timeout, this, &SerialChannel::finishWrite);
     connect(&silenceWait, &FineTimer::timeout, this, &SerialChannel::sendNow);
-    connect(&leaving, &FineTimer::timeout, this, &SerialChannel::finishWrite);
+    connect(&leaving, &FineTimer::timeout, this, &SerialChannel::onWireTimePassed);
     connect(&port, &QSerialPort::readyRead, this, &SerialChannel::onReadyRead);
     connect(&port, &QSerialPort::bytesWritten, this, &SerialChannel::onBytesWritten);
     connect(&port, &QSerialPort::errorOccurred, this, &SerialChannel::onError);
@@ -195,6 +195,18 @@ void SerialChannel::onBytesWritten(qint64 n)
 void SerialChannel::onDriverTookAll()
 {
     leaving.start(double(outgoing.size()) * charMs());
+}
+
+// The request's wire time has passed. Where the driver can tell that its
+// transmitter still holds bytes (a slow USB adapter), wait a character more;
+// the write bound ends the wait in any case.
+void SerialChannel::onWireTimePassed()
+{
+    if (isOpen() && lines->transmitterEmpty(port) == false) {
+        leaving.start(charMs());
+        return;
+    }
+    finishWrite();
 }
 
 void SerialChannel::finishWrite()

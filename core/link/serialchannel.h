@@ -84,6 +84,7 @@ private:
     void onBytesWritten(qint64 n);
     void onError(QSerialPort::SerialPortError error);
     void finishRead();
+    void onWireTimePassed();
     void finishWrite();
     void sendNow();
     void onDriverTookAll();

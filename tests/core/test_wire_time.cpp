@@ -51,6 +51,9 @@ struct RecordedLines : ModemLines {
         // The request must be with the driver by the time RTS drops.
         record(high ? "raise" : port.bytesToWrite() ? "lowered with bytes unsent" : "lower");
     }
+    // The transmitter reports bytes still in it this many more times.
+    std::optional<bool> transmitterEmpty(QSerialPort &) override { return busyChecks-- <= 0; }
+    int busyChecks = 0;
     void record(const char *what) { names << what, times << ms(); }
     double ms() const { return double(t.nsecsElapsed()) / 1e6; }
     bool kernel;
@@ -136,6 +139,11 @@ private slots:
             QVERIFY2(lowered >= requestEnd - 2 && lowered < requestEnd + 3.5 * ch,
                      qPrintable(QStringLiteral("%1 %2").arg(lowered).arg(requestEnd)));
         }
+        // A transmitter that still holds bytes after the wire time keeps RTS up, a character per check.
+        lines.names.clear(), lines.times.clear();
+        lines.busyChecks = 2;
+        QCOMPARE(r.run(1, 3, 1, 24), 53);
+        QVERIFY2(lines.times[1] - lines.times[0] >= 10 * ch - 1, qPrintable(QString::number(lines.times[1] - lines.times[0])));
         r.channel.close();
 
         // A driver that switches direction itself is left to do so.
