@@ -44,10 +44,10 @@ void FineTimer::start(double ms)
     if (fd >= 0) {
         // Arming resets any expiration not yet read. A zero value would disarm.
         const auto ns = std::max<long long>(1000, (long long)std::ceil(ms * 1e6));
-        itimerspec spec{};
-        spec.it_value.tv_sec = time_t(ns / 1000000000);
-        spec.it_value.tv_nsec = long(ns % 1000000000);
-        ::timerfd_settime(fd, 0, &spec, nullptr);
+        itimerspec due{};
+        due.it_value.tv_sec = time_t(ns / 1000000000);
+        due.it_value.tv_nsec = long(ns % 1000000000);
+        ::timerfd_settime(fd, 0, &due, nullptr);
         return;
     }
 #endif
