@@ -146,7 +146,7 @@ struct BaudChoice {
     int entry;
     int32_t baudRate;
 };
-// The cb2 entry and rate of a baud code; nullopt for codes other than 1, 2, 4, 8, 16.
+// The line-speed entry and rate of a baud code; nullopt for codes other than 1, 2, 4, 8, 16.
 std::optional<BaudChoice> baudChoiceForCode(uint8_t baudCode);
-// The baud code of a cb2 entry; nullopt for no entry (-1) or out of range.
+// The baud code of a line-speed entry; nullopt for no entry (-1) or out of range.
 std::optional<uint8_t> lineSpeedCode(int index);
