@@ -26,7 +26,6 @@ public:
     SerialChannel &serialChannel() { return channel; }
     PollingCycle &polling() { return cycle; }
     BusSearch &busSearch() { return search; }
-    CommandQueue &commands() { return sessionState.commands; }
     DeviceList &devices() { return sessionState.devices; }
 
     // Opens the port (a name, or the one set before when empty) at the speed
