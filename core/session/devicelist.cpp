@@ -1,7 +1,13 @@
 #include "session/devicelist.h"
 #include <QDir>
+#include <algorithm>
 
-DeviceList::DeviceList(QString dir) : workDir(std::move(dir)) {}
+DeviceList::DeviceList(QString dir, int capacity) : workDir(std::move(dir)), addresses(size_t(std::max(capacity, 1)))
+{
+    logs.reserve(addresses.size());
+    for (size_t i = 0; i < addresses.size(); ++i)
+        logs.push_back(std::make_unique<DeviceLog>());
+}
 
 QString DeviceList::logPath(uint8_t address) const
 {
@@ -12,7 +18,7 @@ QString DeviceList::logPath(uint8_t address) const
 bool DeviceList::contains(uint8_t address) const
 {
     for (int i = 0; i < n; ++i)
-        if (addresses[i] == address)
+        if (addresses[size_t(i)] == address)
             return true;
     return false;
 }
@@ -22,9 +28,9 @@ void DeviceList::add(uint8_t address)
     // The callers (add by address, bus search, connect) expect a silent refusal.
     if (contains(address) || full())
         return;
-    addresses[n] = address;
+    addresses[size_t(n)] = address;
     emit listing(n, address);
-    logs[n].open(logPath(address));
+    logs[size_t(n)]->open(logPath(address));
     ++n;
 }
 
@@ -33,7 +39,7 @@ void DeviceList::clear()
     if (n == 0)
         return;
     for (int i = 0; i < n; ++i)
-        logs[i].close();
+        logs[size_t(i)]->close();
     n = 0;
     addresses[0] = 0;
     emit cleared();
@@ -41,6 +47,6 @@ void DeviceList::clear()
 
 void DeviceList::closeAllLogs()
 {
-    for (DeviceLog &log : logs)
-        log.close();
+    for (auto &log : logs)
+        log->close();
 }

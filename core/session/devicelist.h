@@ -2,29 +2,33 @@
 #include "session/devicelog.h"
 #include <QObject>
 #include <QString>
-#include <array>
+#include <memory>
 #include <cstdint>
+#include <vector>
 
-// The polled addresses in the order they were added, at most two, each with
-// its open log file "dev<address>.txt". The grid rows belong to the window,
+// The polled addresses in the order they were added, up to a capacity (two in
+// the window, more in the watch service), each with its open log file
+// "dev<address>.txt". The grid rows belong to the window,
 // which follows the list through its signals.
 class DeviceList : public QObject {
     Q_OBJECT
 public:
-    static constexpr int Capacity = 2;
+    static constexpr int WindowCapacity = 2; // the window's table holds two
 
     // workDir: where the log files go; empty means the current directory.
-    explicit DeviceList(QString workDir = QString());
+    explicit DeviceList(QString workDir = QString(), int capacity = WindowCapacity);
+
+    int capacity() const { return int(addresses.size()); }
 
     void setWorkDir(const QString &dir) { workDir = dir; }
     // Path of the log file of an address ("dev5.txt" inside the working directory).
     QString logPath(uint8_t address) const;
 
     int count() const { return n; }
-    uint8_t address(int slot) const { return addresses[slot]; }
+    uint8_t address(int slot) const { return addresses[size_t(slot)]; }
     // Whether one of the count listed devices has this address.
     bool contains(uint8_t address) const;
-    bool full() const { return n >= Capacity; }
+    bool full() const { return n >= capacity(); }
 
     // Lists an address: stores it in slot count (listing() tells), then
     // creates its log file. A listed address or a full list is ignored
@@ -33,7 +37,7 @@ public:
     void add(uint8_t address);
     // The new-address command renames a listed device (its log keeps its name).
     void setAddress(int slot, uint8_t address) { addresses[slot] = address; }
-    DeviceLog &log(int slot) { return logs[slot]; }
+    DeviceLog &log(int slot) { return *logs[size_t(slot)]; }
 
     // Closes the logs in slot order, then empties the list (slot 0 := 0). A
     // failing close throws and leaves the count as it was.
@@ -51,6 +55,6 @@ signals:
 private:
     QString workDir;
     int n = 0;
-    std::array<uint8_t, Capacity> addresses{};
-    std::array<DeviceLog, Capacity> logs;
+    std::vector<uint8_t> addresses;
+    std::vector<std::unique_ptr<DeviceLog>> logs; // DeviceLog holds an open file: not movable
 };

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-Session::Session(QObject *parent) : QObject(parent)
+Session::Session(QObject *parent, int deviceCapacity) : QObject(parent), sessionState(deviceCapacity)
 {
     // A port lost between exchanges (an adapter pulled while idle or during
     // the delay between passes) is reported once, by polling if it runs.

@@ -19,7 +19,8 @@
 class Session : public QObject {
     Q_OBJECT
 public:
-    explicit Session(QObject *parent = nullptr);
+    // deviceCapacity: how many devices the line may list (the window's two by default).
+    explicit Session(QObject *parent = nullptr, int deviceCapacity = DeviceList::WindowCapacity);
     ~Session() override;
 
     SessionState &state() { return sessionState; }

@@ -12,6 +12,8 @@
 // devices, the last decoded status, the averages and the communication
 // counts. Owned by the Session.
 struct SessionState {
+    explicit SessionState(int deviceCapacity = DeviceList::WindowCapacity) : devices(QString(), deviceCapacity) {}
+
     FrameBuffer exchangeBuffer;
     CommandQueue commands;
     uint8_t channelMask = 0; // dust, IR, UV enable bits

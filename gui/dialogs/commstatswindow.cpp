@@ -94,7 +94,7 @@ void CommStatsWindow::fitToTable()
         width += w;
     }
     const int height = 2 * table->frameWidth() + table->horizontalHeader()->sizeHint().height()
-                       + DeviceList::Capacity * table->verticalHeader()->defaultSectionSize();
+                       + state.devices.capacity() * table->verticalHeader()->defaultSectionSize();
     table->setFixedSize(width, height);
     adjustSize();
     setFixedSize(size());
