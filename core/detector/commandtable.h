@@ -70,7 +70,7 @@ enum class ValueSource {
     None,         // no request is defined (codes 6, 7, 8)
     Fixed,        // CommandSpec::fixed
     Field,        // integer of the edit field CommandSpec::field
-    G42,          // G_42 of the last status reply
+    G42,          // G_42 of the target's last status reply
     ConfigMark,   // ConfigMarkValue
     NewAddress,   // register 0: low byte of the new address, current baud code
     NewBaud,      // register 0: target address, baud code of the chosen new speed
@@ -116,7 +116,7 @@ struct CommandInputs {
     const CommandFieldSource *fields = nullptr;
     uint8_t targetAddress = 0;
     uint8_t baudCode = 0;
-    int16_t G_42 = 0;
+    std::optional<int16_t> G_42; // the target's, none until it has answered
 };
 
 struct BuiltCommand {

@@ -17,6 +17,7 @@ bool BusSearch::start()
     active = true;
     looping = true;
     address = FirstAddress;
+    withoutRoom.clear();
     probe();
     return true;
 }
@@ -37,12 +38,18 @@ void BusSearch::onReply(uint8_t count)
         emit replyLamp(true);
         // Any frame with a good CRC is an answer, an exception reply included.
         if (state.exchangeBuffer.replyCrcOk(count)) {
-            try {
-                state.devices.add(uint8_t(address));
-            } catch (const AppError &e) {
-                looping = false;
-                emit failed(e.message());
-                return;
+            const auto a = uint8_t(address);
+            if (state.devices.full() && !state.devices.contains(a)) {
+                withoutRoom << a;
+                emit foundWithoutRoom(a);
+            } else {
+                try {
+                    state.devices.add(a);
+                } catch (const AppError &e) {
+                    looping = false;
+                    emit failed(e.message());
+                    return;
+                }
             }
         }
     } else {

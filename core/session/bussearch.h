@@ -1,4 +1,5 @@
 #pragma once
+#include <QList>
 #include <QObject>
 
 class Transaction;
@@ -6,7 +7,8 @@ struct SessionState;
 
 // The bus search: the status read to every address from 1 to 247, one after
 // another with no pause, listing each address that answers with a frame whose
-// CRC checks to the device list. A stop lets the probe in flight finish; no further address is
+// CRC checks to the device list; an answer that finds the list full is
+// reported, not dropped in silence. A stop lets the probe in flight finish; no further address is
 // probed.
 class BusSearch : public QObject {
     Q_OBJECT
@@ -21,6 +23,8 @@ public:
     void stop() { active = false; }
     bool isActive() const { return active; }
     bool running() const { return looping; }
+    // The addresses of this search (or the last one) that answered but found no room.
+    const QList<uint8_t> &unlisted() const { return withoutRoom; }
 
 signals:
     void probeStarted(uint8_t address); // request lamp red
@@ -30,6 +34,8 @@ signals:
     // The loop ended at an error. A file error leaves the search marked active,
     // so the next click on the button runs the stop steps.
     void failed(const QString &message);
+    // An address answered but the device list had no room for it.
+    void foundWithoutRoom(uint8_t address);
 
 private:
     void probe();
@@ -41,4 +47,5 @@ private:
     bool active = false;
     bool looping = false;
     int address = FirstAddress;
+    QList<uint8_t> withoutRoom;
 };

@@ -30,7 +30,10 @@ PollingCycle::PollingCycle(Transaction &tx, SerialChannel &channel, SessionState
     nextPass.setInterval(0);
     connect(&delayTimer, &QTimer::timeout, this, &PollingCycle::endPass);
     connect(&nextPass, &QTimer::timeout, this, [this] {
-        state.averages.update(state.status.Uik, state.status.Uuf);
+        // Each detector's averages take its own passes only; one that read no
+        // status enters that detector's last sample again.
+        DeviceState &device = state.perDevice.at(passAddress);
+        device.averages.update(state.irWindow, state.uvWindow, device.status.Uik, device.status.Uuf);
         if (active)
             beginPass();
         else
@@ -61,8 +64,10 @@ void PollingCycle::beginPass()
 void PollingCycle::sendPass()
 {
     const uint8_t target = state.devices.address(int(position));
+    passAddress = target;
     kind = Kind::Status;
-    sentCommand = state.commands.take();
+    dropCommandForUnlisted();
+    sentCommand = state.commands.takeFor(target);
     if (sentCommand.command != Command::None && !buildPendingCommand(target))
         return;
     phase = Phase::Reply;
@@ -73,10 +78,25 @@ void PollingCycle::sendPass()
         finish(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
 }
 
+// A command waiting for a detector that is no longer polled would wait for
+// ever: it is dropped with a word instead.
+void PollingCycle::dropCommandForUnlisted()
+{
+    const std::optional<uint8_t> waitsFor = state.commands.pendingTarget();
+    if (!waitsFor || state.devices.contains(*waitsFor))
+        return;
+    state.commands.clear(state.commands.take());
+    emit commandRefused(QStringLiteral("Прибор %1 не опрашивается: команда отменена").arg(*waitsFor));
+}
+
 // False when the pass has ended here: the command was refused, or a bad text ended the run.
 bool PollingCycle::buildPendingCommand(uint8_t target)
 {
-    const CommandInputs inputs{fields, target, state.baudCode, state.status.G_42};
+    const DeviceState *device = state.perDevice.find(target);
+    std::optional<int16_t> G_42;
+    if (device && device->answered)
+        G_42 = device->status.G_42;
+    const CommandInputs inputs{fields, target, state.baudCode, G_42};
     try {
         sent = buildCommand(sentCommand.command, inputs, state.channelMask);
     } catch (const CommandRefused &e) {
@@ -138,6 +158,8 @@ void PollingCycle::handleCommandReply(uint8_t count)
     }
     if (sentCommand.command == Command::WriteAddress) {
         state.devices.setAddress(0, sent.keptAddress);
+        state.perDevice.rename(passAddress, sent.keptAddress);
+        passAddress = sent.keptAddress;
         emit addressChanged(sent.keptAddress);
     } else if (sentCommand.command == Command::WriteBaud && !acknowledgeNewSpeed()) {
         return;
@@ -176,12 +198,14 @@ void PollingCycle::handleStatusReply(uint8_t count)
         return;
     }
     emit channelMaskShown(state.channelMask);
+    const DeviceState &device = state.perDevice.at(passAddress);
     StatusSample sample;
     sample.slot = int(position);
-    sample.heldIrThreshold = state.status.Up_ik;
-    sample.heldUvThreshold = state.status.Up_uf;
-    sample.irAverage = state.averages.irAverage;
-    sample.uvAverage = state.averages.uvAverage;
+    sample.address = passAddress;
+    sample.heldIrThreshold = device.status.Up_ik;
+    sample.heldUvThreshold = device.status.Up_uf;
+    sample.irAverage = device.averages.irAverage;
+    sample.uvAverage = device.averages.uvAverage;
     sample.status = decodeStatus(state.exchangeBuffer);
     sample.channelsFollow = state.devices.count() == 1;
     applyStatus(sample.status);
@@ -202,16 +226,19 @@ void PollingCycle::handleStatusReply(uint8_t count)
     startDelay();
 }
 
-// The rules a good status reply sets off: it becomes the last status, its
-// channel bits the mask while one device is polled, and a configuration
-// mark other than the expected one queues its write unless a command waits.
+// The rules a good status reply sets off: it becomes its detector's last
+// status, its channel bits the mask while one device is polled, and a
+// configuration mark other than the expected one queues its write, for
+// that detector, unless a command waits.
 void PollingCycle::applyStatus(const DeviceStatus &status)
 {
-    state.status = status;
+    DeviceState &device = state.perDevice.at(passAddress);
+    device.status = status;
+    device.answered = true;
     if (state.devices.count() == 1)
         state.channelMask = status.channelBits();
     if (!status.configMarkOk() && state.commands.empty())
-        state.commands.store(Command::WriteConfigMark);
+        state.commands.store(Command::WriteConfigMark, passAddress);
 }
 
 void PollingCycle::startDelay()

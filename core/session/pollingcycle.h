@@ -66,6 +66,7 @@ private:
 
     void beginPass();
     void sendPass();
+    void dropCommandForUnlisted();
     bool buildPendingCommand(uint8_t target);
     void onReply(uint8_t count);
     void onFailed(const QString &message);
@@ -89,6 +90,7 @@ private:
     bool failedActive = false;
     Phase phase = Phase::Idle;
     unsigned position = 0; // rotation position in the device list
+    uint8_t passAddress = 0; // the detector of the current pass
     Kind kind = Kind::Status;
     CommandQueue::Taken sentCommand;
     BuiltCommand sent;

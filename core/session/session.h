@@ -40,8 +40,12 @@ public:
     // True while a lost port is being waited for: no exchange can start.
     bool awaitingPort() const { return watch.isActive(); }
 
-    // Queues a command for the next polling pass.
-    void requestCommand(Command command) { sessionState.commands.store(command); }
+    // Queues a command for the next polling pass, or for the next pass to
+    // the target detector when one is named.
+    void requestCommand(Command command, std::optional<uint8_t> target = std::nullopt)
+    {
+        sessionState.commands.store(command, target);
+    }
 
 signals:
     // The port failed while neither polling nor an exchange was under way;

@@ -1,16 +1,16 @@
 #pragma once
-#include "detector/devicestatus.h"
 #include "link/frames.h"
 #include "session/averages.h"
 #include "session/commandqueue.h"
 #include "session/commstats.h"
 #include "session/devicelist.h"
+#include "session/devicestates.h"
 #include <cstdint>
 
 // What the polling cycle and the bus search work on: the exchange buffer,
 // the command slot, the line's speed code, the channel bits, the listed
-// devices, the last decoded status, the averages and the communication
-// counts. Owned by the Session.
+// devices, each detector's last status and averages, the averaging windows
+// and the communication counts. Owned by the Session.
 struct SessionState {
     explicit SessionState(int deviceCapacity = DeviceList::WindowCapacity) : devices(QString(), deviceCapacity) {}
 
@@ -19,7 +19,9 @@ struct SessionState {
     uint8_t channelMask = 0; // dust, IR, UV enable bits
     uint8_t baudCode = 0;    // line speed / 1200
     DeviceList devices;
-    DeviceStatus status; // the last good status reply, from any device
-    MovingAverages averages;
+    DeviceStates perDevice; // last good status and averages, by address
+    // The averaging windows the chart's selectors set, for every detector alike.
+    uint8_t irWindow = MovingAverages::StartWindow;
+    uint8_t uvWindow = MovingAverages::StartWindow;
     CommStats stats; // what polling met on the line, per listed address
 };

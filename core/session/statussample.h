@@ -6,10 +6,11 @@
 // every protocol rule has been applied to it.
 struct StatusSample {
     int slot = 0;               // device list slot; its grid row is slot + 1
+    uint8_t address = 0;        // the detector that answered
     DeviceStatus status;        // decoded
-    int16_t heldIrThreshold = 0; // the thresholds of the reply before this one
+    int16_t heldIrThreshold = 0; // the thresholds of this detector's reply before this one
     int16_t heldUvThreshold = 0;
-    int32_t irAverage = 0;      // the averages as they stood before this reply
+    int32_t irAverage = 0;      // this detector's averages as they stood before this reply
     int32_t uvAverage = 0;
     bool channelsFollow = false; // one device listed: the channel boxes show its bits
 };

@@ -145,7 +145,8 @@ void ChartWindow::connectHandlers()
     for (const CommandButton &b : commandButtons) {
         auto *button = findChild<QPushButton *>(QLatin1String(b.name));
         const Command command = b.command;
-        connect(button, &QPushButton::clicked, this, [this, command] { emit commandRequested(command); });
+        connect(button, &QPushButton::clicked, this,
+                [this, command] { emit commandRequested(command, chosenDevice()); });
     }
     for (int i = 0; i < 6; ++i) {
         auto *box = findChild<QCheckBox *>(QLatin1String(seriesLooks[i].box));
@@ -162,6 +163,7 @@ void ChartWindow::connectHandlers()
     connect(ui->Button3, &QPushButton::clicked, this, &ChartWindow::clearCurves);
     connect(ui->avik, &QComboBox::currentIndexChanged, this, &ChartWindow::onIrAveragingChanged);
     connect(ui->avuf, &QComboBox::currentIndexChanged, this, &ChartWindow::onUvAveragingChanged);
+    connect(ui->cbDevice, &QComboBox::activated, this, &ChartWindow::onDevicePicked);
 }
 
 
@@ -211,6 +213,14 @@ bool ChartWindow::eventFilter(QObject *watched, QEvent *event)
 
 void ChartWindow::showSample(const StatusSample &sample)
 {
+    if (sample.address != chosenDevice())
+        return;
+    // Curves never join two detectors: another one's points start afresh.
+    if (chartShown && curvesDevice && *curvesDevice != sample.address)
+        clearCurves();
+    if (chartShown)
+        curvesDevice = sample.address;
+    fieldsDevice = sample.address;
     const DeviceStatus &d = sample.status;
     addIr(d.Uik, sample.irAverage, sample.heldIrThreshold);
     addUv(d.Uuf, sample.uvAverage, sample.heldUvThreshold);
@@ -294,7 +304,65 @@ void ChartWindow::clearCurves()
         curves[i]->data()->clear();
         extents[i] = ValueExtent{};
     }
+    curvesDevice.reset();
     redraw();
+}
+
+// ---- the chosen detector ------------------------------------------------------
+
+void ChartWindow::setDevices(const QList<uint8_t> &addresses)
+{
+    ui->cbDevice->clear();
+    for (uint8_t a : addresses)
+        ui->cbDevice->addItem(QString::number(a), a);
+    ui->cbDevice->setCurrentIndex(addresses.isEmpty() ? -1 : 0);
+    updateCaption();
+}
+
+void ChartWindow::renameFirstDevice(uint8_t address)
+{
+    if (ui->cbDevice->count() == 0)
+        return;
+    const auto before = ui->cbDevice->itemData(0).value<uint8_t>();
+    if (curvesDevice == before)
+        curvesDevice = address;
+    if (fieldsDevice == before)
+        fieldsDevice = address;
+    ui->cbDevice->setItemText(0, QString::number(address));
+    ui->cbDevice->setItemData(0, address);
+    updateCaption();
+}
+
+std::optional<uint8_t> ChartWindow::chosenDevice() const
+{
+    if (ui->cbDevice->currentIndex() < 0)
+        return std::nullopt;
+    return ui->cbDevice->currentData().value<uint8_t>();
+}
+
+// Another detector chosen: nothing of the one shown before may stay on
+// screen, so its curves go and its fields wait for the new one's next reply.
+void ChartWindow::onDevicePicked()
+{
+    const std::optional<uint8_t> device = chosenDevice();
+    if (curvesDevice && curvesDevice != device) {
+        clearCurves();
+        plot->xAxis->setRange(0, xWindow);
+    }
+    if (fieldsDevice && fieldsDevice != device) {
+        for (QLineEdit *field : {ui->Edit4, ui->Edit5, ui->Edit6, ui->Edit7})
+            field->clear();
+        setFire(false);
+        fieldsDevice.reset();
+    }
+    updateCaption();
+}
+
+void ChartWindow::updateCaption()
+{
+    const std::optional<uint8_t> device = chosenDevice();
+    setWindowTitle(ui->cbDevice->count() >= 2 && device ? QStringLiteral("График — прибор %1").arg(*device)
+                                                         : QStringLiteral("График"));
 }
 
 void ChartWindow::onSaveClicked()

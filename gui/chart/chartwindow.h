@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 
 class QCPAxis;
 class QCPGraph;
@@ -29,6 +30,9 @@ void setMaximum(QCPAxis &axis, double value);
 // The signal chart: IR and UV signals, their moving averages and thresholds
 // over the number of status reads, with scaling, clearing and saving, and the
 // reset and calibration buttons. Modeless; closing only hides it.
+//
+// It shows one detector, chosen in cbDevice among the polled ones: only that
+// detector's replies reach the curves and fields, and its buttons command it.
 class ChartWindow : public QDialog {
     Q_OBJECT
 
@@ -45,8 +49,16 @@ public:
 
     void showChart();
 
-    // One status reply as polling hands it on: the curves, the fields and the fire lamp.
+    // One status reply as polling hands it on: the curves, the fields and the
+    // fire lamp, if it is the chosen detector's.
     void showSample(const StatusSample &sample);
+
+    // The polled addresses in table order; the first becomes the chosen one.
+    void setDevices(const QList<uint8_t> &addresses);
+    // The first detector took a new address; it stays chosen and keeps its curves.
+    void renameFirstDevice(uint8_t address);
+    // The detector shown and commanded; none while no device is listed.
+    std::optional<uint8_t> chosenDevice() const;
     // One status read, in this order: IR, UV, then the calibration values and the fire bit.
     void addIr(int Uik, int irAverage, int IrThreshold);
     void addUv(int Uuf, int uvAverage, int UvThreshold);
@@ -55,7 +67,8 @@ public:
     void setFire(bool fire);
 
 signals:
-    void commandRequested(Command command);
+    // target: the chosen detector (none while nothing is listed).
+    void commandRequested(Command command, std::optional<uint8_t> target);
     void irWindowChanged(uint8_t n);
     void uvWindowChanged(uint8_t n);
     void errorRaised(QString message);
@@ -93,6 +106,8 @@ private:
     void onIrAveragingChanged(int index);
     void onUvAveragingChanged(int index);
     void seriesBoxToggled(int series, bool checked);
+    void onDevicePicked();
+    void updateCaption();
 
     void append(int series, double value);
     void scrollXWindow();
@@ -118,4 +133,8 @@ private:
     std::array<ValueExtent, 6> extents;
     // The Y axis follows the data; set by mouse presses on "Авто", not by its check mark.
     bool yAuto = false;
+    // The detector whose points the curves hold (none while they are empty),
+    // and the one whose values the fields show.
+    std::optional<uint8_t> curvesDevice;
+    std::optional<uint8_t> fieldsDevice;
 };

@@ -6,6 +6,7 @@
 #include "main/gridcell.h"
 #include "ui_mainform.h"
 #include "dialogs/commstatswindow.h"
+#include "chart/chartwindow.h"
 
 #include <QMenu>
 #include <QShortcut>
@@ -30,12 +31,17 @@ void MainWindow::connectDeviceGrid()
         if (slot > 0)
             form->sg1->setRowCount(slot + 1);
         setGridCell(*form->sg1, slot + 1, 0, QString::number(address));
+        QList<uint8_t> listed;
+        for (int i = 0; i <= slot; ++i)
+            listed << sessionRef.devices().address(i);
+        chart->setDevices(listed);
     });
     connect(list, &DeviceList::cleared, this, [this] {
         form->sg1->setRowCount(1);
         // The row that stays belongs to no device now: none of its values may linger.
         for (int col = 0; col < form->sg1->columnCount(); ++col)
             setGridCell(*form->sg1, 1, col, QString());
+        chart->setDevices({});
     });
 }
 
@@ -89,14 +95,32 @@ void MainWindow::connectSearch()
         form->edtserch->setText(QStringLiteral("Идет поиск... Прибор № %1").arg(a));
     });
     connect(search, &BusSearch::replyLamp, this, [this](bool got) { form->Shape2->setColor(got ? Lime : White); });
-    connect(search, &BusSearch::ended, this, &MainWindow::endSearchSteps);
+    connect(search, &BusSearch::foundWithoutRoom, this, [this](uint8_t a) {
+        form->Memo2->appendPlainText(QStringLiteral("Найден прибор %1: таблица заполнена").arg(a));
+    });
+    connect(search, &BusSearch::ended, this, [this, search] {
+        endSearchSteps();
+        reportUnlisted(search->unlisted());
+    });
     connect(search, &BusSearch::failed, this, [this, search](const QString &message) {
         errorReport->report(message);
+        reportUnlisted(search->unlisted());
         // A file error leaves the search marked active: the button's next
         // click runs the stop steps.
         if (!search->isActive())
             endSearchSteps();
     });
+}
+
+// Answering detectors the table had no room for, named in one message.
+void MainWindow::reportUnlisted(const QList<uint8_t> &addresses)
+{
+    if (addresses.isEmpty())
+        return;
+    QStringList names;
+    for (uint8_t a : addresses)
+        names << QString::number(a);
+    errorReport->report(QStringLiteral("Таблица заполнена, не внесены найденные приборы: %1").arg(names.join(", ")));
 }
 
 // The statistics window adds nothing to the window's layout: it opens from

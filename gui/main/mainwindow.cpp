@@ -76,10 +76,12 @@ void MainWindow::createWindowsAndConnect()
     commandPanel = new CommandPanel(*this, *uvFaultTime);
 
     connect(commandPanel, &CommandPanel::commandRequested, this, &MainWindow::requestCommand);
-    connect(chart.get(), &ChartWindow::commandRequested, this, &MainWindow::requestCommand);
+    // The chart's buttons command the detector it shows.
+    connect(chart.get(), &ChartWindow::commandRequested, this,
+            [this](Command command, std::optional<uint8_t> target) { sessionRef.requestCommand(command, target); });
     connect(uvFaultTime.get(), &UvFaultTimeDialog::commandRequested, this, &MainWindow::requestCommand);
-    connect(chart.get(), &ChartWindow::irWindowChanged, this, [this](uint8_t n) { sessionRef.state().averages.irWindow = n; });
-    connect(chart.get(), &ChartWindow::uvWindowChanged, this, [this](uint8_t n) { sessionRef.state().averages.uvWindow = n; });
+    connect(chart.get(), &ChartWindow::irWindowChanged, this, [this](uint8_t n) { sessionRef.state().irWindow = n; });
+    connect(chart.get(), &ChartWindow::uvWindowChanged, this, [this](uint8_t n) { sessionRef.state().uvWindow = n; });
     connect(chart.get(), &ChartWindow::errorRaised, errorReport, &ErrorReport::report);
 
     connect(form->Button1, &QPushButton::clicked, this, &MainWindow::onConnectClicked);

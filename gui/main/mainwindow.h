@@ -87,6 +87,7 @@ private:
     void connectSearch();
     void connectCommStats();
     void endSearchSteps();
+    void reportUnlisted(const QList<uint8_t> &addresses);
     void endPollingSteps();
     void lockWhileWindingDown();
     void lockWhilePortAway();

@@ -53,7 +53,10 @@ void MainWindow::connectPolling()
     connect(cycle, &PollingCycle::channelMaskShown, this, [this](uint8_t mask) { form->b->setText(QString::number(mask)); });
     connect(cycle, &PollingCycle::statusReceived, statusPanel.get(), &StatusPanel::show);
     connect(cycle, &PollingCycle::statusReceived, chart.get(), &ChartWindow::showSample);
-    connect(cycle, &PollingCycle::addressChanged, this, [this](uint8_t a) { setGridCell(*form->sg1, 1, 0, QString::number(a)); });
+    connect(cycle, &PollingCycle::addressChanged, this, [this](uint8_t a) {
+        setGridCell(*form->sg1, 1, 0, QString::number(a));
+        chart->renameFirstDevice(a);
+    });
     connect(cycle, &PollingCycle::baudChanged, this, [this](uint8_t code) {
         if (const auto choice = baudChoiceForCode(code))
             form->cb2->setCurrentIndex(choice->entry);

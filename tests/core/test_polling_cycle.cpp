@@ -222,10 +222,10 @@ private slots:
     {
         Poller p{1};
         p.sim.detector(1)->setRegister(sreg::Uik, 100);
-        p.state.averages.irWindow = 8;
+        p.state.irWindow = 8;
         QVERIFY(p.runPasses(3));
         // Three passes of 100 over a window of 8 from an empty ring: 12, 25, 38.
-        QCOMPARE(p.state.averages.irAverage, 38);
+        QCOMPARE(p.state.perDevice.at(1).averages.irAverage, 38);
     }
 
     void busSearchFindsTheAnsweringAddresses()

@@ -40,7 +40,7 @@ private slots:
         // one after it the new sample itself.
         auto *avik = chart.findChild<QComboBox *>("avik");
         avik->setCurrentIndex(avik->findText("1"));
-        QCOMPARE(rig.state().averages.irWindow, uint8_t(1));
+        QCOMPARE(rig.state().irWindow, uint8_t(1));
         rig.sim.detector(1)->setRegister(sreg::Uik, 200);
         QVERIFY(rig.runPasses(2));
         QCOMPARE(values(chart, 2).mid(10), (QList<int>{100, 200}));
