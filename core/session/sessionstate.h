@@ -1,20 +1,17 @@
 #pragma once
 #include "detector/devicestatus.h"
-#include "link/frames.h"
 #include "session/averages.h"
 #include "session/commandqueue.h"
 #include "session/commstats.h"
 #include "session/devicelist.h"
 #include <cstdint>
 
-// What the polling cycle and the bus search work on: the exchange buffer,
-// the command slot, the line's speed code, the channel bits, the listed
-// devices, the last decoded status, the averages and the communication
-// counts. Owned by the Session.
+// What the polling cycle and the bus search work on: the command slot, the
+// line's speed code, the channel bits, the listed devices, the last decoded
+// status, the averages and the communication counts. Owned by the Session.
 struct SessionState {
     explicit SessionState(int deviceCapacity = DeviceList::WindowCapacity) : devices(QString(), deviceCapacity) {}
 
-    FrameBuffer exchangeBuffer;
     CommandQueue commands;
     uint8_t channelMask = 0; // dust, IR, UV enable bits
     uint8_t baudCode = 0;    // line speed / 1200

@@ -3,6 +3,7 @@
 // and CRC errors, a stop during a reply wait, a code stored during a status
 // wait, an exception reply to a status read, the errors that end a run, the
 // device log rows and the cap on the logs' length.
+#include "sim/fault.h"
 #include "support/pollrig.h"
 
 #include <QDir>
@@ -331,6 +332,31 @@ private slots:
         QCOMPARE(PollRig::lines(rig.ui().Memo2).filter("Порт снова открыт ").size(), 1);
         QCOMPARE(rig.ui().Button2->text(), QStringLiteral("Стоп"));
         QVERIFY(rig.ui().Button2->isEnabled() && rig.ui().Button4->isEnabled() && !rig.ui().Button3->isEnabled());
+    }
+
+    // "Медленно" (code 27, a toggle) whose echo the drop swallowed may have
+    // acted: it is reported unconfirmed, never sent again. One stored while
+    // the port is away goes out once when it is back.
+    void aCommandTheLineTookIsNeverSentAgain()
+    {
+        PollRig rig;
+        QVERIFY(rig.sim.start(rig.dir.filePath("ttyUSB-link")));
+        const auto fault = parseFaultOption(QStringLiteral("1/drop:1000*1"));
+        QVERIFY(fault);
+        rig.device(1).setFault(fault->fault);
+        QVERIFY(rig.connectPort(5));
+        rig.listOnly({1});
+        QTest::mouseClick(rig.ui().Button23, Qt::LeftButton);
+        QVERIFY(rig.startPolling());
+        QVERIFY(PollRig::waitFor([&] { return rig.session.awaitingPort(); }));
+        const QStringList unconfirmed = PollRig::lines(rig.ui().Memo2).filter(QStringLiteral("не подтверждена"));
+        QCOMPARE(unconfirmed, QStringList{QStringLiteral("Команда 27 не подтверждена: порт потерян")});
+        QTest::mouseClick(rig.ui().Button23, Qt::LeftButton);
+        QVERIFY(PollRig::waitFor([&] { return rig.statusLineCount() >= 3; }, 8000));
+        const QList<QByteArray> writes = rig.writesSince(0);
+        QCOMPARE(writes.size(), 2);
+        QCOMPARE(writes[0], writes[1]); // the first toggle, then the one the user asked for again
+        QCOMPARE(PollRig::lines(rig.ui().Memo2).filter(QStringLiteral("не подтверждена")).size(), 1);
     }
 
     void searchStaysEndedAndDisconnectOrCloseEndsTheWait()
