@@ -80,8 +80,7 @@ bool SerialChannel::lineAbsent() const
 #ifdef Q_OS_WIN
     return false;
 #else
-    return !name.startsWith(QStringLiteral("tcp://"), Qt::CaseInsensitive)
-        && !QFileInfo::exists(systemPortName(name));
+    return !isTcpName(name) && !QFileInfo::exists(systemPortName(name));
 #endif
 }
 
@@ -101,6 +100,14 @@ bool SerialChannel::open()
     softDirection = false;
     socket.abort();
     connectBound.start();
+    if (neverResolves(target->host)) {
+        // No resolver is asked: the answer is known (and no query leaves the machine).
+        QTimer::singleShot(0, this, [this] {
+            if (connectBound.isActive())
+                failConnect(tcpConnectFailure(*target, QAbstractSocket::HostNotFoundError));
+        });
+        return false;
+    }
     socket.connectToHost(target->host, target->port);
     return false;
 }

@@ -9,17 +9,32 @@ QString TcpTarget::text() const
     return QStringLiteral("%1:%2").arg(shownHost).arg(port);
 }
 
+namespace {
+const QString Scheme = QStringLiteral("tcp://");
+}
+
+bool isTcpName(const QString &portName)
+{
+    return portName.startsWith(Scheme, Qt::CaseInsensitive);
+}
+
 std::optional<TcpTarget> tcpTarget(const QString &portName)
 {
-    static const QString scheme = QStringLiteral("tcp://");
-    if (!portName.startsWith(scheme, Qt::CaseInsensitive))
+    if (!isTcpName(portName))
         return std::nullopt;
     static const QRegularExpression form(QStringLiteral(R"(^(?:\[([0-9A-Fa-f:.%\w]+)\]|([^\[\]:/\s]+)):(\d{1,5})$)"));
-    const auto m = form.match(portName.mid(scheme.size()));
+    const auto m = form.match(portName.mid(Scheme.size()));
     const int port = m.hasMatch() ? m.captured(3).toInt() : 0;
     if (port < 1 || port > 65535)
         throw AppError(QStringLiteral("Адрес линии должен иметь вид tcp://УЗЕЛ:ПОРТ: %1").arg(portName));
     return TcpTarget{m.captured(1).isEmpty() ? m.captured(2) : m.captured(1), quint16(port)};
+}
+
+bool neverResolves(const QString &host)
+{
+    const QString h = host.toLower();
+    return h == QStringLiteral("invalid") || h.endsWith(QStringLiteral(".invalid"))
+           || h.endsWith(QStringLiteral(".invalid."));
 }
 
 QString tcpConnectFailure(const TcpTarget &target, std::optional<QAbstractSocket::SocketError> error,

@@ -13,9 +13,14 @@ struct TcpTarget {
     QString text() const;
 };
 
+// True for a "tcp://" name.
+bool isTcpName(const QString &portName);
 // The target a port name stands for; nullopt for a local port's name.
 // Throws AppError for a "tcp://" name without a host or a valid port.
 std::optional<TcpTarget> tcpTarget(const QString &portName);
+
+// A name under ".invalid", which no resolver may resolve (RFC 6761).
+bool neverResolves(const QString &host);
 
 // How long a connect may take before it counts as failed.
 inline constexpr int TcpConnectBoundMs = 3000;

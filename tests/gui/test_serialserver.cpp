@@ -3,8 +3,11 @@
 // directly and through relays that hand the replies over in pieces.
 #include "support/pollrig.h"
 #include "support/ser2net.h"
+#include "support/simprocess.h"
 #include "widgets/errorreport.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -53,6 +56,7 @@ private slots:
     {
         ServerRig rig;
         QVERIFY(rig.connectTo(rig.server.url()));
+        QTest::mouseClick(rig.ui().Button9, Qt::LeftButton); // room for the two the search finds
         QTest::mouseClick(rig.ui().Button3, Qt::LeftButton);
         QVERIFY(PollRig::waitFor([&] { return rig.receivedCount() >= 4; }));
         QTest::mouseClick(rig.ui().Button3, Qt::LeftButton);
@@ -119,6 +123,26 @@ private slots:
         QCOMPARE(PollRig::lines(rig.ui().Memo2).filter(QStringLiteral("Порт снова открыт ")).size(), 1);
         QCOMPARE(rig.ui().Button2->text(), QStringLiteral("Стоп"));
         QCOMPARE(rig.reported.count(), 1);
+    }
+
+    // The command line reaches a line behind a server too, and polls it.
+    void theCommandLineConnectsThroughTheServer()
+    {
+        QTemporaryDir dir;
+        QFile wire(dir.filePath(QStringLiteral("wire.log")));
+        SimProcess sim({"--wire-time", "--device", "1", "--log", wire.fileName()});
+        QVERIFY(sim.start());
+        Ser2Net server(sim.slavePath(), 9600);
+        QVERIFY(server.start());
+        QProcess kalmir;
+        kalmir.setWorkingDirectory(dir.path());
+        kalmir.start(QStringLiteral(KALMIR_APP_BIN),
+                     {"--port", server.url(), "--device", "1", "--connect", "--poll", "--quit-after", "2"});
+        QVERIFY(kalmir.waitForFinished(10000));
+        QCOMPARE(kalmir.exitCode(), 0);
+        QVERIFY(wire.open(QIODevice::ReadOnly));
+        QVERIFY(wire.readAll().count(" RX 01 03 00 01 00 18 14 00") >= 3);
+        QVERIFY(sim.terminate());
     }
 
     void aServerNotThereConnectsNothing()
