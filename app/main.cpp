@@ -27,18 +27,22 @@ void applyStartOptions(MainWindow &w, const StartOptions &o)
         ui.cb1->setEditText(*o.port);
     if (o.speed)
         ui.cb2->setCurrentIndex(ui.cb2->findText(QString::number(*o.speed)));
+    const auto onceConnected = [&ui, o] {
+        if (!o.devices.isEmpty())
+            ui.Button9->click(); // the table is the given devices, not 247 that connect listed
+        for (const uint8_t address : o.devices) {
+            ui.Edit1->setText(QString::number(address));
+            ui.Button5->click();
+        }
+        if (o.poll)
+            ui.Button2->click();
+    };
     if (o.connect) {
         ui.Button1->click();
-        if (w.session().serialChannel().isOpen()) {
-            if (!o.devices.isEmpty())
-                ui.Button9->click(); // the table is the given devices, not 247 that connect listed
-            for (const uint8_t address : o.devices) {
-                ui.Edit1->setText(QString::number(address));
-                ui.Button5->click();
-            }
-            if (o.poll)
-                ui.Button2->click();
-        }
+        if (w.session().serialChannel().isOpen())
+            onceConnected();
+        else if (w.session().connecting()) // a line behind a server: the rest once it is up
+            QObject::connect(&w.session(), &Session::lineOpened, &w, onceConnected, Qt::SingleShotConnection);
     }
     // The chart button is disabled while two devices are polled; the
     // window's own way of opening the chart is used instead.

@@ -1,4 +1,6 @@
 #include "startoptions.h"
+#include "link/apperror.h"
+#include "link/tcpline.h"
 
 #include <algorithm>
 #include <array>
@@ -22,6 +24,11 @@ QString setPort(StartOptions &o, const QString &v)
 {
     if (v.trimmed().isEmpty())
         return QStringLiteral("--port: пустое имя порта");
+    try {
+        tcpTarget(v); // a server's address is checked now, not at the connect
+    } catch (const AppError &e) {
+        return QStringLiteral("--port: ") + e.message();
+    }
     o.port = v;
     return {};
 }
@@ -148,7 +155,8 @@ QString startUsage()
         "в окне то, что сделал бы пользователь, в порядке: соединение,\n"
         "приборы, запрос, график, запись в файл.\n"
         "\n"
-        "  --port ИМЯ       порт в списке портов: COM1..COM5, /dev/ttyUSB0, ...\n"
+        "  --port ИМЯ       порт в списке портов: COM1..COM5, /dev/ttyUSB0, ...,\n"
+        "                   или линия за сервером: tcp://УЗЕЛ:ПОРТ, tcp://[IPv6]:ПОРТ\n"
         "  --speed БОД      скорость обмена: 1200, 2400, 4800, 9600 или 19200\n"
         "  --device АДРЕС   \"Добавить прибор\" с адресом 1..247; можно дважды\n"
         "                   (в таблице два прибора; адрес 247 тогда не остается)\n"

@@ -22,12 +22,14 @@ int runOne(Transaction &tx, uint8_t address)
 {
     int count = -1;
     QEventLoop loop;
-    auto c1 = QObject::connect(&tx, &Transaction::finished, &loop, [&](uint8_t n) { count = n; loop.quit(); });
-    auto c2 = QObject::connect(&tx, &Transaction::failed, &loop, [&] { loop.quit(); });
+    auto c = QObject::connect(&tx, &Transaction::finished, &loop, [&](const ExchangeResult &r) {
+        if (r.outcome == ExchangeResult::Outcome::Reply)
+            count = r.count;
+        loop.quit();
+    });
     tx.query(address, 3, 1, 24);
     loop.exec();
-    QObject::disconnect(c1);
-    QObject::disconnect(c2);
+    QObject::disconnect(c);
     return count;
 }
 } // namespace

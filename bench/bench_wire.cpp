@@ -9,10 +9,14 @@
 // characters and two silences (68), a command pass 8 + 8 and two (23); the
 // store-to-echo limit is one of each.
 //
-//   bench_wire [--seconds N]   (N: about how long each figure runs, default 3)
+// With --tcp the line is behind a serial server: ser2net in raw TCP mode on
+// 127.0.0.1 passes the simulator's pseudo-terminal, at 9600 and 19200 baud.
+//
+//   bench_wire [--seconds N] [--tcp]   (N: about how long each figure runs, default 3)
 #include "measure.h"
 #include "main/mainwindow.h"
 #include "sim/simulator.h"
+#include "support/ser2net.h"
 #include "ui_mainform.h"
 
 #include <QApplication>
@@ -23,10 +27,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace {
 constexpr int Speeds[] = {1200, 2400, 4800, 9600, 19200};
+constexpr int ServerSpeeds[] = {9600, 19200};
 constexpr double StatusChars = 8 + 53 + 2 * 3.5;
 constexpr double CommandChars = 8 + 8 + 2 * 3.5;
 
@@ -51,16 +58,24 @@ public:
         form.show();
     }
 
-    void connectAt(int baud)
+    // Connects at `baud`, through a serial server of its own when `tcp`.
+    void connectAt(int baud, bool tcp)
     {
         Ui::MainForm &ui = *form.ui();
         if (form.session().serialChannel().isOpen())
             ui.Button1->click();
+        server.reset();
+        if (tcp) {
+            server = std::make_unique<Ser2Net>(sim.slavePath(), baud);
+            if (!server->start())
+                qFatal("ser2net did not start");
+        }
         form.session().serialChannel().setTiming(SerialChannel::Timing{});
-        ui.cb1->setEditText(sim.slavePath());
+        ui.cb1->setEditText(tcp ? server->url() : sim.slavePath());
         ui.cb2->setCurrentText(QString::number(baud));
         ui.Edit8->setText(QStringLiteral("0"));
         ui.Button1->click();
+        waitUntil([this] { return !form.session().connecting(); });
         ui.Button9->click();
         ui.Edit1->setText(QStringLiteral("1"));
         ui.Button5->click();
@@ -110,6 +125,7 @@ public:
     }
 
     Simulator sim;
+    std::unique_ptr<Ser2Net> server;
     Session session;
     MainWindow form{session};
     int badReplies = 0;
@@ -143,10 +159,14 @@ private:
     {
         storeEveryPass = false;
         form.ui()->Button2->click();
+        waitUntil([this] { return !form.session().polling().running(); });
+    }
+    static void waitUntil(const std::function<bool()> &done)
+    {
         QEventLoop l;
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, &l, [&] {
-            if (!form.session().polling().running())
+            if (done())
                 l.quit();
         });
         check.start(5);
@@ -169,8 +189,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("about how long each figure runs"),
                                      QStringLiteral("s"), QStringLiteral("3"));
     options.addOption(seconds);
+    const QCommandLineOption tcpOption(QStringLiteral("tcp"), QStringLiteral("the line behind ser2net (raw TCP)"));
+    options.addOption(tcpOption);
     options.process(app);
     const double runSeconds = options.value(seconds).toDouble();
+    const bool tcp = options.isSet(tcpOption);
 
     QTemporaryDir dir; // the device logs go to the working directory
     QDir::setCurrent(dir.path());
@@ -178,12 +201,15 @@ int main(int argc, char *argv[])
     if (!b->form.ui()->Button23->isEnabled())
         qFatal("the command button is disabled");
 
-    std::printf("wire-time simulator, real read window, delay 0; ratio = measured / limit (time: limit / measured)\n");
+    std::printf("wire-time simulator%s, real read window, delay 0; ratio = measured / limit (time: limit / measured)\n",
+                tcp ? " behind ser2net (raw TCP, 127.0.0.1)" : "");
     std::printf("%6s | %-24s | %-24s | %-30s\n", "baud", "status passes/s (ratio)", "command passes/s (ratio)",
                 "store to echo ms (limit, ratio)");
     double worstStatus = 1e9, worstCommand = 1e9, worstEchoMargin = 1e9;
-    for (const int baud : Speeds) {
-        b->connectAt(baud);
+    const std::vector<int> speeds = tcp ? std::vector<int>(std::begin(ServerSpeeds), std::end(ServerSpeeds))
+                                        : std::vector<int>(std::begin(Speeds), std::end(Speeds));
+    for (const int baud : speeds) {
+        b->connectAt(baud, tcp);
         const double ch = 10.0 / baud;
         const double statusLimit = 1 / (StatusChars * ch), commandLimit = 1 / (CommandChars * ch);
         const int statusN = std::max(5, int(runSeconds * statusLimit));

@@ -3,6 +3,7 @@
 #include "link/modemlines.h"
 #include "link/portopenerror.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace {
@@ -17,6 +18,9 @@ SerialChannel::SerialChannel(QObject *parent)
     : QObject(parent), systemLines(std::make_unique<SystemModemLines>()), lines(systemLines.get())
 {
     clock.start();
+    connectBound.setSingleShot(true);
+    connectBound.setInterval(TcpConnectBoundMs);
+    connect(&connectBound, &QTimer::timeout, this, [this] { failConnect(tcpConnectFailure(*target, std::nullopt)); });
     for (QTimer *t : {&readDeadline, &writeDeadline}) {
         t->setSingleShot(true);
         t->setTimerType(Qt::PreciseTimer);
@@ -25,15 +29,20 @@ SerialChannel::SerialChannel(QObject *parent)
     connect(&writeDeadline, &QTimer::timeout, this, &SerialChannel::finishWrite);
     connect(&silenceWait, &FineTimer::timeout, this, &SerialChannel::sendNow);
     connect(&leaving, &FineTimer::timeout, this, &SerialChannel::onWireTimePassed);
-    connect(&port, &QSerialPort::readyRead, this, &SerialChannel::onReadyRead);
-    connect(&port, &QSerialPort::bytesWritten, this, &SerialChannel::onBytesWritten);
+    for (QIODevice *device : {static_cast<QIODevice *>(&port), static_cast<QIODevice *>(&socket)}) {
+        connect(device, &QIODevice::readyRead, this, &SerialChannel::onReadyRead);
+        connect(device, &QIODevice::bytesWritten, this, &SerialChannel::onBytesWritten);
+    }
     connect(&port, &QSerialPort::errorOccurred, this, &SerialChannel::onError);
+    connect(&socket, &QTcpSocket::connected, this, &SerialChannel::onConnected);
+    connect(&socket, &QTcpSocket::errorOccurred, this, &SerialChannel::onSocketError);
 }
 
 SerialChannel::~SerialChannel()
 {
     // No signals to half-destroyed listeners while the port shuts down.
     port.disconnect(this);
+    socket.disconnect(this);
 }
 
 QString SerialChannel::systemPortName(const QString &name)
@@ -62,14 +71,77 @@ void SerialChannel::setPortName(const QString &newName)
 void SerialChannel::setBaudRate(qint32 newBaud)
 {
     baud = newBaud;
-    if (isOpen() && !port.setBaudRate(baud))
+    if (port.isOpen() && !port.setBaudRate(baud))
         throw AppError(MsgSetCommState);
 }
 
-void SerialChannel::open()
+bool SerialChannel::lineAbsent() const
+{
+#ifdef Q_OS_WIN
+    return false;
+#else
+    return !isTcpName(name) && !QFileInfo::exists(systemPortName(name));
+#endif
+}
+
+bool SerialChannel::open()
 {
     if (isOpen())
+        return true;
+    if (opening())
+        return false;
+    target = tcpTarget(name);
+    tcp = target.has_value();
+    line = tcp ? static_cast<QIODevice *>(&socket) : static_cast<QIODevice *>(&port);
+    if (!tcp) {
+        openSerial();
+        return true;
+    }
+    softDirection = false;
+    socket.abort();
+    connectBound.start();
+    if (neverResolves(target->host)) {
+        // No resolver is asked: the answer is known (and no query leaves the machine).
+        QTimer::singleShot(0, this, [this] {
+            if (connectBound.isActive())
+                failConnect(tcpConnectFailure(*target, QAbstractSocket::HostNotFoundError));
+        });
+        return false;
+    }
+    socket.connectToHost(target->host, target->port);
+    return false;
+}
+
+void SerialChannel::onConnected()
+{
+    if (!connectBound.isActive())
         return;
+    connectBound.stop();
+    // Requests are 8 bytes: they must leave at once, not wait to be merged.
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socketUp = true;
+    discardInput();
+    lastSeenMs = nowMs();
+    emit opened();
+}
+
+void SerialChannel::failConnect(const QString &message)
+{
+    connectBound.stop();
+    socket.abort();
+    emit openFailed(message);
+}
+
+void SerialChannel::onSocketError(QAbstractSocket::SocketError error)
+{
+    if (connectBound.isActive())
+        failConnect(tcpConnectFailure(*target, error, socket.errorString()));
+    else if (socketUp)
+        lineFailed(MsgRead); // the server closed the connection or the network failed
+}
+
+void SerialChannel::openSerial()
+{
     const QString device = systemPortName(name);
     port.setPortName(device);
     if (!port.open(QIODevice::ReadWrite)) {
@@ -100,6 +172,16 @@ void SerialChannel::open()
     lastSeenMs = nowMs();
 }
 
+// Bytes in from the line that no read waits for. A socket's outgoing bytes
+// are the server's once taken, so only the input is dropped there.
+void SerialChannel::discardInput()
+{
+    if (tcp)
+        socket.skip(socket.bytesAvailable());
+    else if (port.isOpen())
+        port.clear(QSerialPort::AllDirections);
+}
+
 void SerialChannel::setModemLines(ModemLines *modemLines)
 {
     lines = modemLines ? modemLines : systemLines.get();
@@ -107,9 +189,17 @@ void SerialChannel::setModemLines(ModemLines *modemLines)
 
 void SerialChannel::close()
 {
-    if (!isOpen())
+    connectBound.stop();
+    if (!isOpen()) {
+        socket.abort(); // a connect under way ends unreported
         return;
+    }
     abortAll();
+    if (tcp) {
+        socketUp = false;
+        socket.abort();
+        return;
+    }
     port.setDataTerminalReady(false);
     port.close();
     port.clearError();
@@ -117,6 +207,11 @@ void SerialChannel::close()
 
 void SerialChannel::purge()
 {
+    handedOver = false;
+    if (tcp && isOpen()) {
+        discardInput();
+        return;
+    }
     if (!isOpen() || !port.clear(QSerialPort::AllDirections)) {
         port.clearError();
         throw AppError(MsgPurge);
@@ -135,7 +230,7 @@ void SerialChannel::abortAll()
         lines->setRts(port, false);
     writePending = 0;
     if (isOpen())
-        port.clear(QSerialPort::AllDirections);
+        discardInput();
     if (inProgress)
         emit aborted();
 }
@@ -146,6 +241,7 @@ void SerialChannel::write(const uint8_t *data, int count)
         throw AppError(MsgWrite);
     outgoing = QByteArray(reinterpret_cast<const char *>(data), count);
     writePending = count;
+    handedOver = false;
     // A device finds where a frame begins by the silence before it.
     silenceSince = nowMs();
     const double wait = lastSeenMs + 3.5 * charMs() - silenceSince;
@@ -155,7 +251,8 @@ void SerialChannel::write(const uint8_t *data, int count)
     }
     if (softDirection)
         lines->setRts(port, true);
-    if (port.write(outgoing) != count) {
+    handedOver = true;
+    if (line->write(outgoing) != count) {
         writePending = 0;
         if (softDirection)
             lines->setRts(port, false);
@@ -170,11 +267,15 @@ void SerialChannel::sendNow()
 {
     if (writePending <= 0 || !isOpen())
         return;
-    port.clear(QSerialPort::Input);
+    if (tcp)
+        discardInput();
+    else
+        port.clear(QSerialPort::Input);
     if (softDirection)
         lines->setRts(port, true);
-    if (port.write(outgoing) != outgoing.size()) {
-        onError(QSerialPort::WriteError);
+    handedOver = true;
+    if (line->write(outgoing) != outgoing.size()) {
+        lineFailed(MsgWrite);
         return;
     }
     writeDeadline.start(timing.writeMsPerByte * int(outgoing.size()) + timing.writeConstantMs);
@@ -202,7 +303,7 @@ void SerialChannel::onDriverTookAll()
 // the write bound ends the wait in any case.
 void SerialChannel::onWireTimePassed()
 {
-    if (isOpen() && lines->transmitterEmpty(port) == false) {
+    if (port.isOpen() && lines->transmitterEmpty(port) == false) {
         leaving.start(charMs());
         return;
     }
@@ -237,17 +338,17 @@ void SerialChannel::beginRead(uint8_t *dest, int count, std::function<bool(int)>
 
 void SerialChannel::onReadyRead()
 {
-    if (port.bytesAvailable() > 0)
+    if (line->bytesAvailable() > 0)
         lastSeenMs = nowMs();
     if (silenceWait.isActive() && nowMs() - silenceSince < timing.writeConstantMs)
         silenceWait.start(3.5 * charMs()); // the line is not quiet yet
     if (!readDest)
         return; // left for the next purge
-    const qint64 n = port.read(reinterpret_cast<char *>(readDest + readGot), readWanted - readGot);
+    const qint64 n = line->read(reinterpret_cast<char *>(readDest + readGot), readWanted - readGot);
     if (n > 0)
         readGot += int(n);
     // A frame counts as complete only when nothing follows it in the same batch.
-    const bool early = n > 0 && readComplete && port.bytesAvailable() == 0 && readComplete(readGot);
+    const bool early = n > 0 && readComplete && line->bytesAvailable() == 0 && readComplete(readGot);
     if (readGot >= readWanted || early)
         finishRead();
 }
@@ -276,8 +377,12 @@ void SerialChannel::onError(QSerialPort::SerialPortError error)
     default:
         return; // open failures are reported by open(); the rest is not fatal
     }
-    if (!isOpen())
-        return;
+    if (port.isOpen())
+        lineFailed(message);
+}
+
+void SerialChannel::lineFailed(const QString &message)
+{
     // A vanished far end repeats this error without end until the port is
     // closed: close at the first one and report once.
     const bool exchanging = readDest != nullptr || writePending > 0;
@@ -287,8 +392,13 @@ void SerialChannel::onError(QSerialPort::SerialPortError error)
     leaving.stop();
     readDest = nullptr;
     writePending = 0;
-    port.close();
-    port.clearError();
+    if (tcp) {
+        socketUp = false;
+        socket.abort();
+    } else {
+        port.close();
+        port.clearError();
+    }
     emit portFailed(message);
     if (!exchanging)
         emit lostWhileIdle(message);

@@ -2,16 +2,20 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
+#include <QTcpSocket>
 #include <QTimer>
 #include "link/finetimer.h"
+#include "link/tcpline.h"
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ModemLines;
 
-// The serial port: 8N1, no flow control, DTR on while open, and the
-// read rule of the detector line: a read of N bytes ends when N bytes are in,
+// The line: a local serial port (8N1, no flow control, DTR on while open) or
+// a TCP socket to a serial device server ("tcp://HOST:PORT"), and the read
+// rule of the detector line, kept here once for both: a read of N bytes ends when N bytes are in,
 // or readMsPerByte * N + readConstantMs after it began, with what arrived.
 // Everything is signal-driven; nothing here blocks or spins.
 //
@@ -19,7 +23,8 @@ class ModemLines;
 // the last byte seen on the line, it has left the port only its wire time
 // after the driver took it, and the read window opens then. Where the driver
 // cannot switch an RS-485 adapter's direction, RTS is raised around each
-// request here.
+// request here. Over TCP the request is on the line its wire time after the
+// socket took it; the server's port speed is the line's, set on the server.
 class SerialChannel : public QObject {
     Q_OBJECT
 public:
@@ -35,12 +40,13 @@ public:
 
     // "COM1".."COM5" are the names of the port list; they map to the
     // platform's device (on Linux COMn is /dev/ttyS(n-1)). Anything else is
-    // opened as typed: a path, or a device name under /dev.
+    // opened as typed: a path, or a device name under /dev. A "tcp://" name
+    // is a serial device server's socket.
     static QString systemPortName(const QString &name);
 
     void setPortName(const QString &name); // refused while open
     QString portName() const { return name; }
-    void setBaudRate(qint32 baud);          // applied at once when open
+    void setBaudRate(qint32 baud);          // applied at once to an open local port
     qint32 baudRate() const { return baud; }
     void setTiming(const Timing &t) { timing = t; }
     const Timing &timingConstants() const { return timing; }
@@ -51,10 +57,18 @@ public:
     double charMs() const { return 10000.0 / double(baud > 0 ? baud : 9600); }
     // True while RTS is switched here, the driver having refused to.
     bool switchesRts() const { return softDirection; }
+    // False for a line behind a server: its port speed is set on the server.
+    bool setsLineSpeed() const { return !tcp; }
+    // True when the named local device is not there, so opening it is no use.
+    bool lineAbsent() const;
 
-    void open();
+    // Opens the line. True when it is open now; false while a TCP connect
+    // runs, which ends in opened() or openFailed() (within TcpConnectBoundMs).
+    // Throws AppError when the line cannot be opened at once.
+    bool open();
     void close();
-    bool isOpen() const { return port.isOpen(); }
+    bool isOpen() const { return tcp ? socketUp : port.isOpen(); }
+    bool opening() const { return tcp && !socketUp && connectBound.isActive(); }
     void purge();
     void abortAll();
 
@@ -67,8 +81,14 @@ public:
     // time the bytes in stop coming in a batch.
     void beginRead(uint8_t *dest, int count, std::function<bool(int)> complete = {});
     bool reading() const { return readDest != nullptr; }
+    // Whether some of the request written since the last purge was handed to the line.
+    bool requestHandedOver() const { return handedOver; }
+    // The clock of the channel's times, in ms.
+    double nowMs() const { return double(clock.nsecsElapsed()) / 1e6; }
 
 signals:
+    void opened();
+    void openFailed(const QString &message);
     void writeFinished();
     void readFinished(int count);
     // The port met a read, write or resource error: it has been closed.
@@ -83,14 +103,25 @@ private:
     void onReadyRead();
     void onBytesWritten(qint64 n);
     void onError(QSerialPort::SerialPortError error);
+    void onSocketError(QAbstractSocket::SocketError error);
+    void onConnected();
+    void failConnect(const QString &message);
+    void lineFailed(const QString &message);
+    void openSerial();
+    void discardInput();
     void finishRead();
     void onWireTimePassed();
     void finishWrite();
     void sendNow();
     void onDriverTookAll();
-    double nowMs() const { return double(clock.nsecsElapsed()) / 1e6; }
 
     QSerialPort port;
+    QTcpSocket socket;
+    QIODevice *line = &port; // the one of the two the name chose
+    bool tcp = false;
+    std::optional<TcpTarget> target;
+    bool socketUp = false;
+    QTimer connectBound;
     QString name = QStringLiteral("COM1");
     qint32 baud = 115200;
     Timing timing;
@@ -106,6 +137,7 @@ private:
     // the driver, or on the wire).
     qint64 writePending = 0;
     QByteArray outgoing;
+    bool handedOver = false;
     QTimer writeDeadline;
     FineTimer silenceWait; // the gap before a request
     FineTimer leaving;     // the request's wire time after the driver took it

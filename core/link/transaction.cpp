@@ -2,8 +2,7 @@
 #include "link/apperror.h"
 #include <QTimer>
 
-Transaction::Transaction(SerialChannel &channel, FrameBuffer &exchangeBuffer, QObject *parent)
-    : QObject(parent), serialChannel(channel), buf(exchangeBuffer)
+Transaction::Transaction(SerialChannel &channel, QObject *parent) : QObject(parent), serialChannel(channel)
 {
     connect(&serialChannel, &SerialChannel::writeFinished, this, &Transaction::onWritten);
     connect(&serialChannel, &SerialChannel::readFinished, this, &Transaction::onRead);
@@ -17,14 +16,15 @@ bool Transaction::query(uint8_t address, uint8_t function, uint16_t reg, uint16_
     if (running)
         return false;
     running = true;
+    current = ExchangeResult{};
+    current.startedMs = serialChannel.nowMs();
+    writing = true;
     try {
         // Late bytes of an earlier exchange must not be read as this reply.
         serialChannel.purge();
-        buf.buildRequest(address, function, reg, value);
-        writing = true;
-        serialChannel.write(buf.request(), RequestLength);
+        current.frame.buildRequest(address, function, reg, value);
+        serialChannel.write(current.frame.request(), RequestLength);
     } catch (const AppError &e) {
-        writing = false;
         // Deliver after the caller's own bookkeeping, like every other outcome.
         QTimer::singleShot(0, this, [this, msg = e.message()] { fail(msg); });
     }
@@ -36,10 +36,12 @@ void Transaction::onWritten()
     if (!running || !writing)
         return;
     writing = false;
+    current.onLineMs = serialChannel.nowMs();
     try {
         // A reply that is whole before 53 bytes ends the read at once.
-        serialChannel.beginRead(buf.reply(), ExpectedReplyLength,
-                      [this](int got) { return replyComplete(buf.request(), buf.reply(), got); });
+        const FrameBuffer &f = current.frame;
+        serialChannel.beginRead(current.frame.reply(), ExpectedReplyLength,
+                                [&f](int got) { return replyComplete(f.request(), f.reply(), got); });
     } catch (const AppError &e) {
         fail(e.message());
     }
@@ -49,8 +51,10 @@ void Transaction::onRead(int count)
 {
     if (!running || writing)
         return;
-    end();
-    emit finished(uint8_t(count));
+    running = false;
+    current.count = uint8_t(count);
+    current.endedMs = serialChannel.nowMs();
+    emit finished(current);
 }
 
 void Transaction::onPortFailed(const QString &message)
@@ -63,12 +67,12 @@ void Transaction::fail(const QString &message)
 {
     if (!running)
         return;
-    end();
-    emit failed(message);
-}
-
-void Transaction::end()
-{
+    // A request the line has taken, even in part, may have reached the device.
+    current.requestSent = !writing || serialChannel.requestHandedOver();
     running = false;
     writing = false;
+    current.outcome = ExchangeResult::Outcome::PortFailed;
+    current.error = message;
+    current.endedMs = serialChannel.nowMs();
+    emit finished(current);
 }

@@ -7,7 +7,6 @@ BusSearch::BusSearch(Transaction &tx, SessionState &sessionState, QObject *paren
     : QObject(parent), transaction(tx), state(sessionState)
 {
     connect(&transaction, &Transaction::finished, this, &BusSearch::onReply);
-    connect(&transaction, &Transaction::failed, this, &BusSearch::onFailed);
 }
 
 bool BusSearch::start()
@@ -29,15 +28,21 @@ void BusSearch::probe()
         onFailed(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
 }
 
-void BusSearch::onReply(uint8_t count)
+void BusSearch::onReply(const ExchangeResult &result)
 {
     if (!looping)
         return;
+    if (result.outcome == ExchangeResult::Outcome::PortFailed) {
+        onFailed(result.error);
+        return;
+    }
+    const uint8_t count = result.count;
+    FrameBuffer frame = result.frame;
     emit probed(uint8_t(address));
     if (count != 0) {
         emit replyLamp(true);
         // Any frame with a good CRC is an answer, an exception reply included.
-        if (state.exchangeBuffer.replyCrcOk(count)) {
+        if (frame.replyCrcOk(count)) {
             const auto a = uint8_t(address);
             if (state.devices.full() && !state.devices.contains(a)) {
                 withoutRoom << a;

@@ -1,4 +1,5 @@
 #pragma once
+#include "link/exchangeresult.h"
 #include <QList>
 #include <QObject>
 
@@ -39,7 +40,7 @@ signals:
 
 private:
     void probe();
-    void onReply(uint8_t count);
+    void onReply(const ExchangeResult &result);
     void onFailed(const QString &message);
 
     Transaction &transaction;

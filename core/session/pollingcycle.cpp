@@ -40,7 +40,6 @@ PollingCycle::PollingCycle(Transaction &tx, SerialChannel &channel, SessionState
             finish();
     });
     connect(&transaction, &Transaction::finished, this, &PollingCycle::onReply);
-    connect(&transaction, &Transaction::failed, this, &PollingCycle::onFailed);
 }
 
 bool PollingCycle::start()
@@ -115,17 +114,22 @@ bool PollingCycle::buildPendingCommand(uint8_t target)
     return true;
 }
 
-void PollingCycle::onReply(uint8_t count)
+void PollingCycle::onReply(const ExchangeResult &result)
 {
     if (phase != Phase::Reply)
         return;
-    const FrameBuffer &buf = state.exchangeBuffer;
+    if (result.outcome == ExchangeResult::Outcome::PortFailed) {
+        onFailed(result);
+        return;
+    }
+    FrameBuffer buf = result.frame;
+    const uint8_t count = result.count;
     emit requestLine(::requestLine(buf));
     if (count == 0) {
         state.stats.end(ExchangeOutcome::Timeout);
         emit replyLine(QStringLiteral("TimeOuterror"));
         emit replyLamp(false);
-    } else if (!state.exchangeBuffer.replyCrcOk(count)) {
+    } else if (!buf.replyCrcOk(count)) {
         state.stats.end(ExchangeOutcome::CrcError);
         emit replyLamp(true);
         emit replyLine(crcErrorLine(buf));
@@ -133,9 +137,9 @@ void PollingCycle::onReply(uint8_t count)
     } else {
         emit replyLamp(true);
         if (kind == Kind::Command)
-            handleCommandReply(count);
+            handleCommandReply(buf, count);
         else
-            handleStatusReply(count);
+            handleStatusReply(buf, count);
         return;
     }
     // A failed pass drops its command; nothing is retried.
@@ -144,14 +148,14 @@ void PollingCycle::onReply(uint8_t count)
     startDelay();
 }
 
-void PollingCycle::handleCommandReply(uint8_t count)
+void PollingCycle::handleCommandReply(const FrameBuffer &buf, uint8_t count)
 {
-    const ReplyKind k = classifyReply(state.exchangeBuffer, count, false);
+    const ReplyKind k = classifyReply(buf, count, false);
     state.stats.end(exchangeOutcome(k));
     if (k != ReplyKind::Echo) {
         // Only the echo acknowledges a write; anything else is a refusal,
         // and none of the command's follow-up work may happen.
-        emit replyLine(refusedReplyLine(k, state.exchangeBuffer, count));
+        emit replyLine(refusedReplyLine(k, buf, count));
         state.commands.clear(sentCommand);
         startDelay();
         return;
@@ -164,16 +168,22 @@ void PollingCycle::handleCommandReply(uint8_t count)
     } else if (sentCommand.command == Command::WriteBaud && !acknowledgeNewSpeed()) {
         return;
     }
-    emit replyLine(ackLine(state.exchangeBuffer));
+    emit replyLine(ackLine(buf));
     state.commands.clear(sentCommand);
     startDelay();
 }
 
 // The device answered at the old speed; from now on it talks at the new one.
+// A server's port is set on the server: the user is told, the speed stays.
 bool PollingCycle::acknowledgeNewSpeed()
 {
     try {
         const auto choice = baudChoiceForCode(sent.keptBaud);
+        if (!serialChannel.setsLineSpeed()) {
+            emit notice(QStringLiteral("Прибор переключен на %1 бод; установите эту скорость на порту сервера")
+                            .arg(choice->baudRate));
+            return true;
+        }
         serialChannel.close();
         serialChannel.setBaudRate(choice->baudRate);
         state.baudCode = sent.keptBaud;
@@ -186,14 +196,14 @@ bool PollingCycle::acknowledgeNewSpeed()
     return true;
 }
 
-void PollingCycle::handleStatusReply(uint8_t count)
+void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
 {
-    const ReplyKind k = classifyReply(state.exchangeBuffer, count, true);
+    const ReplyKind k = classifyReply(buf, count, true);
     state.stats.end(exchangeOutcome(k));
     if (k != ReplyKind::Status) {
         // Decoding a short reply would show bytes of an earlier one as fresh.
         // The lamp stays lime: the reply's CRC was good, whatever it says.
-        emit replyLine(refusedReplyLine(k, state.exchangeBuffer, count));
+        emit replyLine(refusedReplyLine(k, buf, count));
         startDelay();
         return;
     }
@@ -206,7 +216,7 @@ void PollingCycle::handleStatusReply(uint8_t count)
     sample.heldUvThreshold = device.status.Up_uf;
     sample.irAverage = device.averages.irAverage;
     sample.uvAverage = device.averages.uvAverage;
-    sample.status = decodeStatus(state.exchangeBuffer);
+    sample.status = decodeStatus(buf);
     sample.channelsFollow = state.devices.count() == 1;
     applyStatus(sample.status);
     // The row goes to the file before the reply is shown, so every shown
@@ -222,7 +232,7 @@ void PollingCycle::handleStatusReply(uint8_t count)
         }
     }
     emit statusReceived(sample);
-    emit replyLine(statusLine(state.exchangeBuffer));
+    emit replyLine(statusLine(buf));
     startDelay();
 }
 
@@ -257,10 +267,15 @@ void PollingCycle::endPass()
     nextPass.start(); // let the window handle what is pending before the averages and the next pass
 }
 
-void PollingCycle::onFailed(const QString &message)
+// A command that reached the line may have acted though its echo never came:
+// it is never sent again by itself. One the line never took stays queued.
+void PollingCycle::onFailed(const ExchangeResult &result)
 {
-    if (phase == Phase::Reply)
-        finish(message);
+    if (kind == Kind::Command && result.requestSent) {
+        state.commands.clear(sentCommand);
+        emit replyLine(QStringLiteral("Команда %1 не подтверждена: порт потерян").arg(uint8_t(sentCommand.command)));
+    }
+    finish(result.error);
 }
 
 void PollingCycle::finish(const QString &error)

@@ -1,5 +1,6 @@
 #pragma once
 #include "detector/commandtable.h"
+#include "link/exchangeresult.h"
 #include "session/commandqueue.h"
 #include "session/sessionstate.h"
 #include "session/statussample.h"
@@ -59,6 +60,7 @@ signals:
     void ended();                          // the run is over (after a stop)
     void failed(const QString &message);   // a port, text or file error ended the run
     void commandRefused(const QString &message); // the command was dropped unsent; polling goes on
+    void notice(const QString &message);         // something the user must do; polling goes on
 
 private:
     enum class Phase { Idle, Reply, Delay, Next };
@@ -68,10 +70,10 @@ private:
     void sendPass();
     void dropCommandForUnlisted();
     bool buildPendingCommand(uint8_t target);
-    void onReply(uint8_t count);
-    void onFailed(const QString &message);
-    void handleCommandReply(uint8_t count);
-    void handleStatusReply(uint8_t count);
+    void onReply(const ExchangeResult &result);
+    void onFailed(const ExchangeResult &result);
+    void handleCommandReply(const FrameBuffer &buf, uint8_t count);
+    void handleStatusReply(const FrameBuffer &buf, uint8_t count);
     bool acknowledgeNewSpeed();
     void applyStatus(const DeviceStatus &status);
     void startDelay();

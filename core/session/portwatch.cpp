@@ -2,27 +2,72 @@
 #include "link/apperror.h"
 #include "link/serialchannel.h"
 
-#include <QFileInfo>
+#include <algorithm>
+#include <utility>
 
 PortWatch::PortWatch(SerialChannel &serialChannel, QObject *parent) : QObject(parent), channel(serialChannel)
 {
-    timer.setInterval(IntervalMs);
+    timer.setSingleShot(true);
     connect(&timer, &QTimer::timeout, this, &PortWatch::look);
+    connect(&channel, &SerialChannel::opened, this, &PortWatch::onOpened);
+    connect(&channel, &SerialChannel::openFailed, this, [this] {
+        if (std::exchange(trying, false))
+            retry();
+    });
+}
+
+void PortWatch::start()
+{
+    watching = true;
+    trying = false;
+    tries = 0;
+    timer.start(IntervalMs);
+}
+
+void PortWatch::stop()
+{
+    watching = false;
+    trying = false;
+    timer.stop();
+}
+
+int PortWatch::intervalAfter(int failed)
+{
+    if (failed < QuickTries)
+        return IntervalMs;
+    return std::min(LongestIntervalMs, IntervalMs << std::min(failed - QuickTries + 1, 5));
 }
 
 void PortWatch::look()
 {
-#ifndef Q_OS_WIN
     // A device node that is not there cannot be opened; asking the driver
     // every second would only fill its log.
-    if (!QFileInfo::exists(SerialChannel::systemPortName(channel.portName())))
-        return;
-#endif
-    try {
-        channel.open();
-    } catch (const AppError &) {
+    if (channel.lineAbsent()) {
+        timer.start(IntervalMs);
         return;
     }
-    timer.stop();
+    try {
+        trying = !channel.open();
+    } catch (const AppError &) {
+        retry();
+        return;
+    }
+    if (!trying)
+        onOpened();
+}
+
+void PortWatch::retry()
+{
+    ++tries;
+    if (watching)
+        timer.start(intervalAfter(tries));
+}
+
+void PortWatch::onOpened()
+{
+    if (!watching)
+        return;
+    trying = false;
+    watching = false;
     emit portBack();
 }

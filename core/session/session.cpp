@@ -23,6 +23,16 @@ Session::Session(QObject *parent, int deviceCapacity) : QObject(parent), session
         }
     });
     connect(&watch, &PortWatch::portBack, this, &Session::onPortBack);
+    connect(&channel, &SerialChannel::opened, this, [this] {
+        if (std::exchange(opening, false)) {
+            connected = true;
+            emit lineOpened();
+        }
+    });
+    connect(&channel, &SerialChannel::openFailed, this, [this](const QString &message) {
+        if (std::exchange(opening, false))
+            emit connectFailed(message);
+    });
 }
 
 Session::~Session()
@@ -34,7 +44,7 @@ Session::~Session()
     channel.disconnect(this);
 }
 
-void Session::connectLine(const QString &portName, std::optional<uint8_t> baudCode)
+bool Session::connectLine(const QString &portName, std::optional<uint8_t> baudCode)
 {
     if (!portName.isEmpty())
         channel.setPortName(portName);
@@ -46,14 +56,20 @@ void Session::connectLine(const QString &portName, std::optional<uint8_t> baudCo
     watch.stop();
     resumePolling = false;
     connected = false;
-    channel.open();
+    opening = false;
+    if (!channel.open()) {
+        opening = true;
+        return false;
+    }
     connected = true;
+    return true;
 }
 
 void Session::disconnectLine()
 {
     watch.stop();
     connected = false;
+    opening = false;
     resumePolling = false;
     channel.close();
     sessionState.devices.clear();
@@ -63,12 +79,12 @@ void Session::shutDown()
 {
     watch.stop();
     connected = false;
+    opening = false;
     cycle.stop();
     search.stop();
-    if (channel.isOpen()) {
+    if (channel.isOpen())
         channel.abortAll();
-        channel.close();
-    }
+    channel.close();
 }
 
 void Session::awaitPort(const QString &message)

@@ -31,8 +31,11 @@ public:
 
     // Opens the port (a name, or the one set before when empty) at the speed
     // of a baud code (the last one when none), listing address 247 first.
-    // Throws AppError when the port fails; 247 stays listed.
-    void connectLine(const QString &portName, std::optional<uint8_t> baudCode);
+    // True when it is open now; false while a TCP connect runs, which ends in
+    // lineOpened() or connectFailed(). Throws AppError when the port fails at
+    // once; 247 stays listed.
+    bool connectLine(const QString &portName, std::optional<uint8_t> baudCode);
+    bool connecting() const { return opening; }
     // Closes the port, ends any watch for it and empties the device list.
     void disconnectLine();
     // Stops polling, the search and the watch and closes the port (the program ends).
@@ -48,6 +51,10 @@ public:
     }
 
 signals:
+    // The connect that connectLine() began has opened the line.
+    void lineOpened();
+    // It failed: nothing is connected.
+    void connectFailed(const QString &message);
     // The port failed while neither polling nor an exchange was under way;
     // it has been closed.
     void portLost(const QString &message);
@@ -64,10 +71,11 @@ private:
 
     SessionState sessionState;
     SerialChannel channel;
-    Transaction transaction{channel, sessionState.exchangeBuffer};
+    Transaction transaction{channel};
     PollingCycle cycle{transaction, channel, sessionState};
     BusSearch search{transaction, sessionState};
     PortWatch watch{channel};
     bool connected = false;      // from a good connectLine() to disconnectLine()
+    bool opening = false;        // the connect that connectLine() began is under way
     bool resumePolling = false;  // the loss ended a polling run
 };

@@ -1,5 +1,4 @@
 #pragma once
-#include "link/frames.h"
 #include "session/averages.h"
 #include "session/commandqueue.h"
 #include "session/commstats.h"
@@ -7,14 +6,12 @@
 #include "session/devicestates.h"
 #include <cstdint>
 
-// What the polling cycle and the bus search work on: the exchange buffer,
-// the command slot, the line's speed code, the channel bits, the listed
-// devices, each detector's last status and averages, the averaging windows
+// What the polling cycle and the bus search work on: the command slot, the
+// line's speed code, the channel bits, the listed devices, each detector's last status and averages, the averaging windows
 // and the communication counts. Owned by the Session.
 struct SessionState {
     explicit SessionState(int deviceCapacity = DeviceList::WindowCapacity) : devices(QString(), deviceCapacity) {}
 
-    FrameBuffer exchangeBuffer;
     CommandQueue commands;
     uint8_t channelMask = 0; // dust, IR, UV enable bits
     uint8_t baudCode = 0;    // line speed / 1200

@@ -55,9 +55,18 @@ void MainWindow::onConnectClicked()
     });
 }
 
+// A line behind a server connects on the event loop: the button waits for
+// the outcome (at most a few seconds) and the rest follows in lineConnected().
 void MainWindow::connectPort()
 {
-    sessionRef.connectLine(chosenPort(form->cb1), lineSpeedCode(selectedEntry(form->cb2)));
+    if (sessionRef.connectLine(chosenPort(form->cb1), lineSpeedCode(selectedEntry(form->cb2))))
+        lineConnected();
+    else
+        form->Button1->setEnabled(false);
+}
+
+void MainWindow::lineConnected()
+{
     form->Button1->setText(QStringLiteral("Разъединить"));
     const int32_t replyTimeout = StrToInt(form->Edit7->text());
     const int32_t delay = StrToInt(form->Edit8->text());
@@ -88,6 +97,14 @@ void MainWindow::disconnectPort()
 // the loss comes from whatever the loss ended (polling, the search, or idle).
 void MainWindow::connectPortWatch()
 {
+    connect(&sessionRef, &Session::lineOpened, this, [this] {
+        form->Button1->setEnabled(true);
+        guarded([this] { lineConnected(); });
+    });
+    connect(&sessionRef, &Session::connectFailed, this, [this](const QString &message) {
+        form->Button1->setEnabled(true);
+        errorReport->report(message);
+    });
     connect(&sessionRef, &Session::portAway, this, [this](const QString &message) {
         form->Memo2->appendPlainText(QStringLiteral("Порт потерян %1: %2")
                                          .arg(timeOfDayText(QTime::currentTime()), message));

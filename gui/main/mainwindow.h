@@ -81,6 +81,7 @@ protected:
 private:
     void createWindowsAndConnect();
     void connectPort();
+    void lineConnected();
     void disconnectPort();
     void connectPolling();
     void connectDeviceGrid();

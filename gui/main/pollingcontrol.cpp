@@ -62,6 +62,7 @@ void MainWindow::connectPolling()
             form->cb2->setCurrentIndex(choice->entry);
     });
     connect(cycle, &PollingCycle::commandRefused, errorReport, &ErrorReport::report);
+    connect(cycle, &PollingCycle::notice, errorReport, &ErrorReport::report);
     // The stopped run has ended: what was held back while it finished is free again.
     connect(cycle, &PollingCycle::ended, this, [this] { applyControlState(ControlState::Idle); });
     connect(cycle, &PollingCycle::failed, this, [this](const QString &message) {

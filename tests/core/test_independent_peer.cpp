@@ -14,15 +14,17 @@ class IndependentPeer : public QObject {
     QTemporaryDir dir;
     QProcess socat, server;
     SerialChannel channel;
-    FrameBuffer buf;
-    Transaction tx{channel, buf};
+    FrameBuffer buf; // the last reply
+    Transaction tx{channel};
 
     int run(uint8_t address, uint8_t fn, uint16_t reg, uint16_t value)
     {
         QSignalSpy done(&tx, &Transaction::finished);
         if (!tx.query(address, fn, reg, value) || !done.wait(5000))
             return -1;
-        return done.first().at(0).value<uint8_t>();
+        const ExchangeResult r = done.first().at(0).value<ExchangeResult>();
+        buf = r.frame;
+        return r.outcome == ExchangeResult::Outcome::PortFailed ? -1 : r.count;
     }
     int reg(int n) const { return buf.at(3 + 2 * (n - 1)) * 256 + buf.at(4 + 2 * (n - 1)); }
 

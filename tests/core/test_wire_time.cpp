@@ -29,7 +29,7 @@ struct WireRig : SimRig {
         // A real event loop: qWaitFor would sleep 10 ms between turns.
         if (!done.wait(5000) && done.count() == before)
             return -1;
-        return done.last().at(0).value<uint8_t>();
+        return replyCount(done.last());
     }
     QList<SimFrame> log(SimFrame::Direction d) const
     {
@@ -74,14 +74,14 @@ private slots:
             QElapsedTimer t;
             t.start();
             QCOMPARE(r.run(1, 3, 1, 24), 53);
-            QVERIFY(r.state.exchangeBuffer.replyCrcOk(53));
+            QVERIFY(r.frame.replyCrcOk(53));
             // 8 + 53 characters and the 3.5-character gap: 537 ms at 1200 baud,
             // more than the window, which therefore opened after the request left.
             QVERIFY2(t.elapsed() >= int(64.5 * ch * 1000) - 2, qPrintable(QString::number(t.elapsed())));
             t.restart();
             QCOMPARE(r.run(1, 6, 15, 1), 8); // the echo ends the read at once
-            QCOMPARE(QByteArray(reinterpret_cast<char *>(r.state.exchangeBuffer.reply()), 8),
-                     QByteArray(reinterpret_cast<char *>(r.state.exchangeBuffer.request()), 8));
+            QCOMPARE(QByteArray(reinterpret_cast<char *>(r.frame.reply()), 8),
+                     QByteArray(reinterpret_cast<char *>(r.frame.request()), 8));
             QVERIFY2(t.elapsed() < int(19.5 * ch * 1000) + 40, qPrintable(QString::number(t.elapsed())));
 
             // The wire log: each frame's span is its characters on the line,

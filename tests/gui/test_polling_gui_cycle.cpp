@@ -3,6 +3,7 @@
 // and CRC errors, a stop during a reply wait, a code stored during a status
 // wait, an exception reply to a status read, the errors that end a run, the
 // device log rows and the cap on the logs' length.
+#include "sim/fault.h"
 #include "support/pollrig.h"
 
 #include <QDir>
@@ -331,6 +332,35 @@ private slots:
         QCOMPARE(PollRig::lines(rig.ui().Memo2).filter("Порт снова открыт ").size(), 1);
         QCOMPARE(rig.ui().Button2->text(), QStringLiteral("Стоп"));
         QVERIFY(rig.ui().Button2->isEnabled() && rig.ui().Button4->isEnabled() && !rig.ui().Button3->isEnabled());
+    }
+
+    // "Медленно" (code 27, a toggle) whose echo the drop swallowed may have
+    // acted: it is reported unconfirmed, never sent again. One stored while
+    // the port is away goes out once when it is back.
+    void aCommandTheLineTookIsNeverSentAgain()
+    {
+        PollRig rig;
+        QVERIFY(rig.sim.start(rig.dir.filePath("ttyUSB-link")));
+        const auto fault = parseFaultOption(QStringLiteral("1/drop:1000*1"));
+        QVERIFY(fault);
+        rig.device(1).setFault(fault->fault);
+        QVERIFY(rig.connectPort(5));
+        rig.listOnly({1});
+        QTest::mouseClick(rig.ui().Button23, Qt::LeftButton);
+        QVERIFY(rig.startPolling());
+        QVERIFY(PollRig::waitFor([&] { return rig.session.awaitingPort(); }));
+        const QStringList unconfirmed = PollRig::lines(rig.ui().Memo2).filter(QStringLiteral("не подтверждена"));
+        QCOMPARE(unconfirmed, QStringList{QStringLiteral("Команда 27 не подтверждена: порт потерян")});
+        QVERIFY(rig.waitForStatusLines(0, 2));
+        QCOMPARE(rig.writesSince(0).size(), 1);
+
+        rig.sim.dropLine(1000);
+        QVERIFY(PollRig::waitFor([&] { return rig.session.awaitingPort(); }));
+        QTest::mouseClick(rig.ui().Button23, Qt::LeftButton);
+        QVERIFY(rig.waitForStatusLines(rig.statusLineCount(), 2));
+        QCOMPARE(rig.writesSince(0).size(), 2);
+        QCOMPARE(PollRig::lines(rig.ui().Memo2).filter(QStringLiteral("не подтверждена")).size(), 1);
+        QVERIFY(PollRig::lines(rig.ui().Memo2).contains(decimalBytes(rig.writesSince(0).last(), QStringLiteral("  "))));
     }
 
     void searchStaysEndedAndDisconnectOrCloseEndsTheWait()

@@ -4,19 +4,34 @@
 #include "session/sessionstate.h"
 #include "sim/simulator.h"
 #include <QTemporaryDir>
+#include <QVariant>
 
-// The simulator on a pseudo-terminal with the program's port, buffer and
-// shared state opened on it. Reads time out after readMs (the real line
+// The result a finished() signal carried, from a QSignalSpy's row.
+inline ExchangeResult exchangeResult(const QList<QVariant> &signalArgs)
+{
+    return signalArgs.at(0).value<ExchangeResult>();
+}
+// Its reply count, or -3 when the port failed under it.
+inline int replyCount(const QList<QVariant> &signalArgs)
+{
+    const ExchangeResult r = exchangeResult(signalArgs);
+    return r.outcome == ExchangeResult::Outcome::PortFailed ? -3 : r.count;
+}
+
+// The simulator on a pseudo-terminal with the program's port and shared
+// state opened on it. Reads time out after readMs (the real line
 // uses 531 ms; tests shorten it).
 struct SimRig {
     QTemporaryDir dir;
     Simulator sim;
     SerialChannel channel;
     SessionState state;
-    Transaction tx{channel, state.exchangeBuffer};
+    Transaction tx{channel};
+    FrameBuffer frame; // the last exchange's request and reply
 
     explicit SimRig(int readMs = 60)
     {
+        QObject::connect(&tx, &Transaction::finished, &tx, [this](const ExchangeResult &r) { frame = r.frame; });
         sim.setFrozen(true);
         if (!sim.start())
             qFatal("simulator: %s", qPrintable(sim.errorString()));
