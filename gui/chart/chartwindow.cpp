@@ -217,7 +217,7 @@ void ChartWindow::showSample(const StatusSample &sample)
         return;
     // Curves never join two detectors: another one's points start afresh.
     if (chartShown && curvesDevice && *curvesDevice != sample.address)
-        clearCurves();
+        startCurvesAfresh();
     if (chartShown)
         curvesDevice = sample.address;
     fieldsDevice = sample.address;
@@ -310,6 +310,13 @@ void ChartWindow::clearCurves()
 
 // ---- the chosen detector ------------------------------------------------------
 
+// The curves of one detector give way to another's, whose first points are in view.
+void ChartWindow::startCurvesAfresh()
+{
+    clearCurves();
+    plot->xAxis->setRange(0, xWindow);
+}
+
 void ChartWindow::setDevices(const QList<uint8_t> &addresses)
 {
     ui->cbDevice->clear();
@@ -345,10 +352,8 @@ std::optional<uint8_t> ChartWindow::chosenDevice() const
 void ChartWindow::onDevicePicked()
 {
     const std::optional<uint8_t> device = chosenDevice();
-    if (curvesDevice && curvesDevice != device) {
-        clearCurves();
-        plot->xAxis->setRange(0, xWindow);
-    }
+    if (curvesDevice && curvesDevice != device)
+        startCurvesAfresh();
     if (fieldsDevice && fieldsDevice != device) {
         for (QLineEdit *field : {ui->Edit4, ui->Edit5, ui->Edit6, ui->Edit7})
             field->clear();

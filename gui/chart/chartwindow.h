@@ -107,6 +107,7 @@ private:
     void onUvAveragingChanged(int index);
     void seriesBoxToggled(int series, bool checked);
     void onDevicePicked();
+    void startCurvesAfresh();
     void updateCaption();
 
     void append(int series, double value);
