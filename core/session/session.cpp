@@ -23,6 +23,9 @@ Session::Session(QObject *parent, int deviceCapacity) : QObject(parent), session
         }
     });
     connect(&watch, &PortWatch::portBack, this, &Session::onPortBack);
+    // Polling that the loss ended belonged to the table as it was: a table
+    // cleared meanwhile is not polled when the port is back.
+    connect(&sessionState.devices, &DeviceList::cleared, this, [this] { resumePolling = false; });
 }
 
 Session::~Session()
@@ -76,6 +79,7 @@ void Session::awaitPort(const QString &message)
     if (!connected || channel.isOpen() || watch.isActive())
         return;
     watch.start();
+    sessionState.stats.notePortLost();
     emit portAway(message);
 }
 
