@@ -4,6 +4,7 @@
 #include "ui_mainform.h"
 
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -19,8 +20,8 @@ QStringList rawArguments(int argc, char *argv[])
 // The start options do what the user would do in the window, in the order
 // the window allows it, so its own handlers, control states and error
 // messages run. A connect that fails has shown its message; the steps that
-// need the port are left out.
-void applyStartOptions(MainWindow &w, const StartOptions &o)
+// need the port are left out. False when the port did not open.
+bool applyStartOptions(MainWindow &w, const StartOptions &o)
 {
     Ui::MainForm &ui = *w.ui();
     if (o.port)
@@ -43,6 +44,8 @@ void applyStartOptions(MainWindow &w, const StartOptions &o)
             onceConnected();
         else if (w.session().connecting()) // a line behind a server: the rest once it is up
             QObject::connect(&w.session(), &Session::lineOpened, &w, onceConnected, Qt::SingleShotConnection);
+        else
+            return false;
     }
     // The chart button is disabled while two devices are polled; the
     // window's own way of opening the chart is used instead.
@@ -50,6 +53,7 @@ void applyStartOptions(MainWindow &w, const StartOptions &o)
         w.onChartClicked();
     if (o.log && !ui.wf->isChecked())
         ui.wf->click();
+    return true;
 }
 
 } // namespace
@@ -73,6 +77,11 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+#ifdef SIGXFSZ
+    // A file-size limit must fail the write (EFBIG) and take the usual error
+    // path, not kill the program with a half row and the port's lock left.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kalmir"));
     QApplication::setApplicationVersion(QStringLiteral(KALMIR_VERSION));
@@ -81,7 +90,23 @@ int main(int argc, char *argv[])
     Session session;
     MainWindow mainWindow(session);
     mainWindow.show();
-    applyStartOptions(mainWindow, options);
+    if (options.quitAfter) {
+        // Nobody is at the window of an unattended run: its errors go to stderr too.
+        QObject::connect(&mainWindow.errors(), &ErrorReport::reported, [](const QString &message) {
+            std::fprintf(stderr, "kalmir: %s\n", message.toUtf8().constData());
+        });
+    }
+    if (!applyStartOptions(mainWindow, options) && options.quitAfter) {
+        mainWindow.close();
+        return 1; // the run it was to make cannot happen
+    }
+    if (options.quitAfter && session.connecting()) {
+        // A server that cannot be reached ends the run the same way, once the connect has failed.
+        QObject::connect(&session, &Session::connectFailed, &mainWindow, [&mainWindow] {
+            mainWindow.close();
+            QCoreApplication::exit(1);
+        });
+    }
     scheduleUnattendedEnd(mainWindow, options);
     return app.exec();
 }

@@ -138,6 +138,10 @@ StartOptionsResult parseStartOptions(const QStringList &arguments)
         } else if (eq >= 0) {
             return {std::nullopt, QStringLiteral("--%1 не принимает значения").arg(name)};
         }
+        // "--port --connect" lacks the port's name; taking the next option
+        // as the value would silently drop that option.
+        if (row->takesValue && value.startsWith(QLatin1String("--")))
+            return {std::nullopt, QStringLiteral("--%1: нет значения (следом идет %2)").arg(name, value)};
         if (QString error = row->apply(o, value); !error.isEmpty())
             return {std::nullopt, error};
     }
@@ -172,5 +176,7 @@ QString startUsage()
         "  --version        показать версию и выйти\n"
         "  --help           показать эту справку и выйти\n"
         "\n"
-        "Неверный параметр, скорость или адрес: сообщение и код выхода 2.\n");
+        "Неверный параметр, скорость или адрес: сообщение и код выхода 2.\n"
+        "С --quit-after ошибки выводятся и в stderr; если порт не открылся,\n"
+        "программа сразу завершается с кодом 1.\n");
 }

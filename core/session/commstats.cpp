@@ -62,6 +62,13 @@ void CommStats::record(uint8_t address, ExchangeOutcome outcome, double roundTri
 void CommStats::reset()
 {
     table.clear();
+    losses = 0;
+    emit changed();
+}
+
+void CommStats::notePortLost()
+{
+    ++losses;
     emit changed();
 }
 
@@ -108,5 +115,5 @@ QString CommStats::textTable(const QList<uint8_t> &addresses) const
             cells << r[i].rightJustified(widths[i]);
         text += cells.join(QStringLiteral("  ")) + u'\n';
     }
-    return text;
+    return text + QStringLiteral("Потери порта: %1\n").arg(losses);
 }

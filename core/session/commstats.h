@@ -44,13 +44,17 @@ public:
     void record(uint8_t address, ExchangeOutcome outcome, double roundTripMs);
     // Every count back to zero ("Сбросить").
     void reset();
+    // The port was lost while connected: counted for the line, not for a device.
+    void notePortLost();
+    uint64_t portLosses() const { return losses; }
 
     LinkCounts counts(uint8_t address) const;
 
     // The column titles and one address's row as shown, the address first.
     static QStringList columnTitles();
     QStringList row(uint8_t address) const;
-    // The rows of these addresses as aligned plain text, a title line first.
+    // The rows of these addresses as aligned plain text, a title line first
+    // and the line's port losses last.
     QString textTable(const QList<uint8_t> &addresses) const;
 
 signals:
@@ -65,4 +69,5 @@ private:
     std::map<uint8_t, PerAddress> table;
     QElapsedTimer clock;
     uint8_t pendingAddress = 0;
+    uint64_t losses = 0;
 };

@@ -25,8 +25,9 @@ bool DeviceList::contains(uint8_t address) const
 
 void DeviceList::add(uint8_t address)
 {
-    // The callers (add by address, bus search, connect) expect a silent refusal.
-    if (contains(address) || full())
+    // The callers (add by address, bus search, connect) expect a silent
+    // refusal. Address 0 is the broadcast: every detector would act on a write to it.
+    if (address == 0 || contains(address) || full())
         return;
     addresses[size_t(n)] = address;
     emit listing(n, address);

@@ -31,8 +31,8 @@ public:
     bool full() const { return n >= capacity(); }
 
     // Lists an address: stores it in slot count (listing() tells), then
-    // creates its log file. A listed address or a full list is ignored
-    // silently. When the file fails, AppError propagates and the device is
+    // creates its log file. A listed address, the broadcast address 0 or a
+    // full list is ignored silently. When the file fails, AppError propagates and the device is
     // not counted, though its address stays in the slot.
     void add(uint8_t address);
     // The new-address command renames a listed device (its log keeps its name).

@@ -7,15 +7,26 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 const QString DeviceLog::Header = QStringLiteral("Время    Uик  Uуф  Uкз  Uт  Пожар Авария К.З.");
 
 namespace {
-[[noreturn]] void throwIoError(int error)
+// The standard text first, then which file and why, so the engineer need
+// not guess which of the logs (or which folder) is at fault.
+[[noreturn]] void throwIoError(int error, const QString &path)
 {
-    if (error == EACCES || error == EPERM)
-        throw AppError(QStringLiteral("File access denied"));
-    throw AppError(QStringLiteral("I/O error %1").arg(error));
+    const QString standard = error == EACCES || error == EPERM ? QStringLiteral("File access denied")
+                                                               : QStringLiteral("I/O error %1").arg(error);
+    throw AppError(QStringLiteral("%1\n%2: %3")
+                       .arg(standard, QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()),
+                            QString::fromLocal8Bit(std::strerror(error))));
 }
 
 int renameFile(const QString &from, const QString &to)
@@ -39,13 +50,34 @@ QString archiveName(const QFileInfo &log)
     return log.dir().filePath(name);
 }
 
+// A log name that is a symbolic link is refused (ELOOP): in a folder others
+// can write, a planted link would make us overwrite any file of the user's.
 std::FILE *openForWriting(const QString &path)
 {
 #ifdef _WIN32
     return _wfopen(reinterpret_cast<const wchar_t *>(path.utf16()), L"wb");
 #else
-    return std::fopen(QFile::encodeName(path).constData(), "wb");
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+                          0666);
+    if (fd < 0)
+        return nullptr;
+    std::FILE *file = ::fdopen(fd, "wb");
+    if (!file)
+        ::close(fd);
+    return file;
 #endif
+}
+
+// Cuts the file back to `size` bytes: a line the disk took only in part goes again.
+void cutBack(std::FILE *file, long size)
+{
+#ifdef _WIN32
+    (void)_chsize_s(_fileno(file), size);
+#else
+    (void)!::ftruncate(fileno(file), size);
+#endif
+    std::clearerr(file);
+    std::fseek(file, size, SEEK_SET);
 }
 } // namespace
 
@@ -61,11 +93,12 @@ void DeviceLog::keepEarlierLog(const QString &path)
 {
     const QFileInfo existing(path);
     const qint64 headerOnly = QByteArray(encoder(Header)).size() + 2;
-    if (!existing.isFile() || existing.size() <= headerOnly)
+    // A link is left alone: the open refuses it, naming the file.
+    if (existing.isSymLink() || !existing.isFile() || existing.size() <= headerOnly)
         return;
     errno = 0;
     if (renameFile(path, archiveName(existing)) != 0)
-        throwIoError(errno);
+        throwIoError(errno, path);
 }
 
 void DeviceLog::open(const QString &path)
@@ -75,8 +108,12 @@ void DeviceLog::open(const QString &path)
     errno = 0;
     file = openForWriting(path);
     if (!file)
-        throwIoError(errno);
+        throwIoError(errno, path);
+    // Unbuffered: each line is one write, so a failed one leaves nothing
+    // behind in a buffer to reach the disk later.
+    std::setvbuf(file, nullptr, _IONBF, 0);
     filePath = path;
+    wholeSize = 0;
     try {
         writeLine(Header);
     } catch (...) {
@@ -110,7 +147,7 @@ void DeviceLog::close()
     file = nullptr;
     errno = 0;
     if (std::fclose(closing) != 0)
-        throwIoError(errno);
+        throwIoError(errno, filePath);
 }
 
 void DeviceLog::writeLine(const QString &line)
@@ -121,6 +158,12 @@ void DeviceLog::writeLine(const QString &line)
     bytes += "\r\n";
     errno = 0;
     if (std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), file) != std::size_t(bytes.size())
-        || std::fflush(file) != 0)
-        throwIoError(errno);
+        || std::fflush(file) != 0) {
+        const int error = errno;
+        // Every row in the file is whole: a part the disk took (full, or a
+        // size limit) is cut off, and nothing glues onto it later.
+        cutBack(file, wholeSize);
+        throwIoError(error, filePath);
+    }
+    wholeSize += long(bytes.size());
 }

@@ -8,7 +8,10 @@
 // status reply. Windows-1251, CR LF line ends. Every row is flushed as soon
 // as it is written, so a reader sees it at once and nothing is lost if the
 // program ends without closing. Other programs may read the file meanwhile.
-// Failures throw AppError: "File access denied" or "I/O error <errno>".
+// Failures throw AppError: "File access denied" or "I/O error <errno>", and
+// on a second line the file's path and the system's cause. A line that
+// cannot be written whole is cut off again, so the file ends in whole rows.
+// A name that is a symbolic link is never opened.
 class DeviceLog {
 public:
     static const QString Header; // 45 characters, without the line end
@@ -42,5 +45,6 @@ private:
 
     std::FILE *file = nullptr;
     QString filePath;
+    long wholeSize = 0; // bytes up to the end of the last whole line
     QStringEncoder encoder;
 };

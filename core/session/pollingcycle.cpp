@@ -44,7 +44,8 @@ PollingCycle::PollingCycle(Transaction &tx, SerialChannel &channel, SessionState
 
 bool PollingCycle::start()
 {
-    if (running())
+    // With no device listed, slot 0 holds 0: the broadcast address, never polled.
+    if (running() || state.devices.count() == 0)
         return false;
     active = true;
     position = 0;

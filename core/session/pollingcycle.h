@@ -31,7 +31,7 @@ public:
     int delay() const { return delayTimer.interval(); }
 
     // Starts a run at the first device. Refused (false) while a stopped run
-    // is still finishing its last pass.
+    // is still finishing its last pass, and with no device listed.
     bool start();
     // The current pass runs to its end (reply, logs, delay, averages), then the run ends.
     void stop() { active = false; }

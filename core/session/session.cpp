@@ -33,6 +33,9 @@ Session::Session(QObject *parent, int deviceCapacity) : QObject(parent), session
         if (std::exchange(opening, false))
             emit connectFailed(message);
     });
+    // Polling that the loss ended belonged to the table as it was: a table
+    // cleared meanwhile is not polled when the port is back.
+    connect(&sessionState.devices, &DeviceList::cleared, this, [this] { resumePolling = false; });
 }
 
 Session::~Session()
@@ -92,6 +95,7 @@ void Session::awaitPort(const QString &message)
     if (!connected || channel.isOpen() || watch.isActive())
         return;
     watch.start();
+    sessionState.stats.notePortLost();
     emit portAway(message);
 }
 

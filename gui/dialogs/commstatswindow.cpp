@@ -3,6 +3,7 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -31,7 +32,10 @@ CommStatsWindow::CommStatsWindow(SessionState &sessionState, QWidget *parent)
     resetButton->setAutoDefault(false);
     connect(resetButton, &QPushButton::clicked, &state.stats, &CommStats::reset);
 
+    portLosses = new QLabel(this);
+    portLosses->setObjectName(QStringLiteral("lblPortLosses"));
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(portLosses);
     buttons->addStretch();
     buttons->addWidget(resetButton);
     auto *layout = new QVBoxLayout(this);
@@ -63,6 +67,7 @@ void CommStatsWindow::refresh()
 {
     if (!isVisible())
         return; // filled when shown
+    portLosses->setText(QStringLiteral("Потери порта: %1").arg(state.stats.portLosses()));
     const int rows = state.devices.count();
     table->setRowCount(rows);
     for (int slot = 0; slot < rows; ++slot) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <QDialog>
 
+class QLabel;
 class QPushButton;
 class QTableWidget;
 struct SessionState;
@@ -20,6 +21,7 @@ public:
 
     QTableWidget *table = nullptr;
     QPushButton *resetButton = nullptr;
+    QLabel *portLosses = nullptr; // "Потери порта: N", for the whole line
 
 protected:
     void showEvent(QShowEvent *event) override;

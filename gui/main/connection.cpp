@@ -43,6 +43,16 @@ void MainWindow::guarded(const std::function<void()> &step)
     }
 }
 
+// A run ended by a lost port shares the one box for port losses; the reply
+// log has a line for every loss.
+void MainWindow::reportFailure(const QString &message)
+{
+    if (sessionRef.awaitingPort())
+        errorReport->reportPortLoss(message);
+    else
+        errorReport->report(message);
+}
+
 void MainWindow::onConnectClicked()
 {
     // While a lost port is awaited the window still shows the connection:

@@ -92,7 +92,7 @@ void MainWindow::createWindowsAndConnect()
     connect(form->Button6, &QPushButton::clicked, this, &MainWindow::onChartClicked);
     form->lblT_UVFault->installEventFilter(this);
 
-    connect(&sessionRef, &Session::portLost, errorReport, &ErrorReport::report);
+    connect(&sessionRef, &Session::portLost, errorReport, &ErrorReport::reportPortLoss);
     connectPortWatch();
     connectPolling();
     connectDeviceGrid();

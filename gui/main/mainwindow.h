@@ -94,6 +94,7 @@ private:
     void lockWhilePortAway();
     void connectPortWatch();
     void guarded(const std::function<void()> &step);
+    void reportFailure(const QString &message);
     void requestCommand(Command command);
 
     Session &sessionRef;

@@ -22,7 +22,8 @@ void MainWindow::onPollClicked()
         // run (a bad field text) and put the idle state back.
         applyControlState(pollingState(sessionRef.devices().count()));
         cycle.setLogging(form->wf->isChecked());
-        cycle.start();
+        if (!cycle.start())
+            endPollingSteps(); // nothing listed to poll
         return;
     }
     cycle.stop();
@@ -34,7 +35,7 @@ void MainWindow::endPollingSteps()
     form->Button2->setText(QStringLiteral("Запрос"));
     form->Shape1->setColor(White);
     form->Shape2->setColor(White);
-    applyControlState(ControlState::Idle);
+    applyControlState(idleState(sessionRef.devices().count()));
 }
 
 void MainWindow::connectPolling()
@@ -64,9 +65,9 @@ void MainWindow::connectPolling()
     connect(cycle, &PollingCycle::commandRefused, errorReport, &ErrorReport::report);
     connect(cycle, &PollingCycle::notice, errorReport, &ErrorReport::report);
     // The stopped run has ended: what was held back while it finished is free again.
-    connect(cycle, &PollingCycle::ended, this, [this] { applyControlState(ControlState::Idle); });
+    connect(cycle, &PollingCycle::ended, this, [this] { applyControlState(idleState(sessionRef.devices().count())); });
     connect(cycle, &PollingCycle::failed, this, [this](const QString &message) {
-        errorReport->report(message);
+        reportFailure(message);
         endPollingSteps();
     });
 }

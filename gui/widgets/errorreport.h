@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QString>
 
+class QMessageBox;
 class QWidget;
 
 // The application's error handler: every port, file, text or axis error ends
@@ -14,6 +15,10 @@ class ErrorReport : public QObject {
 public:
     explicit ErrorReport(QWidget *owner);
     void report(const QString &message);
+    // A lost port: shown like any error unless the box of an earlier loss is
+    // still open (a flaky adapter would stack them up); then dropped, since
+    // the reply log has its line already.
+    void reportPortLoss(const QString &message);
     // While quiet (the window is closing), errors are dropped.
     void setQuiet(bool q) { quiet = q; }
 
@@ -21,6 +26,9 @@ signals:
     void reported(const QString &message);
 
 private:
+    QMessageBox *show(const QString &message);
+
     QWidget *owner;
+    QPointer<QMessageBox> portLossBox;
     bool quiet = false;
 };

@@ -22,12 +22,14 @@ QByteArray contents(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
+// The standard text of the error an action raises (its first line; the
+// second names the file and the cause).
 QString errorOf(const std::function<void()> &action)
 {
     try {
         action();
     } catch (const AppError &e) {
-        return e.message();
+        return e.message().section(u'\n', 0, 0);
     }
     return QStringLiteral("<no error>");
 }

@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 // Enabled controls of each column of the state table, in its row order.
@@ -310,6 +312,9 @@ private slots:
         r.click("Button5");
         QCOMPARE(r.listedAddresses(), QList<int>{});
         QCOMPARE(r.enabledControls(), State3);
+        r.setText("Edit1", "256"); // 0, the broadcast address: never listed
+        r.click("Button5");
+        QCOMPARE(r.listedAddresses(), QList<int>{});
 
         r.setText("Edit1", "300");
         r.click("Button5");
@@ -343,6 +348,32 @@ private slots:
         QCOMPARE(r.errors, QStringList{notInteger("abc")});
         QCOMPARE(r.listedAddresses(), QList<int>{});
         QCOMPARE(r.enabledControls(), State2);
+    }
+
+    // A log name that is a link is not written through, and every file
+    // error names its file and cause below the standard text.
+    void logFileErrorsNameTheFile()
+    {
+        MainRig r;
+        r.connectToSim();
+        QTemporaryDir elsewhere;
+        const QString precious = elsewhere.filePath("precious.txt");
+        QFile f(precious);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("keep me") == 7);
+        f.close();
+        QVERIFY(QFile::link(precious, r.path("dev2.txt")));
+        QVERIFY(QDir(r.dir.path()).mkdir("dev3.txt"));
+        for (const char *address : {"2", "3"}) {
+            r.setText("Edit1", address);
+            r.click("Button5");
+        }
+        QCOMPARE(r.errors.size(), 2);
+        QCOMPARE(r.errors[0], QStringLiteral("I/O error %1\n%2: %3").arg(ELOOP).arg(r.path("dev2.txt"), strerror(ELOOP)));
+        QCOMPARE(r.errors[1], QStringLiteral("I/O error %1\n%2: %3").arg(EISDIR).arg(r.path("dev3.txt"), strerror(EISDIR)));
+        QCOMPARE(r.listedAddresses(), QList<int>{247});
+        QVERIFY(QFileInfo(r.path("dev2.txt")).isSymLink());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep me"));
     }
 
     void clearTable()

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtTest>
@@ -300,6 +301,7 @@ private slots:
         QVERIFY(rig.session.serialChannel().isOpen());
         rig.listOnly({1});
         QCOMPARE(reported.count(), 1);
+        rig.window->findChild<QMessageBox *>("errorBox")->close(); // read: a new loss may open a box
 
         // Lost during the delay after a reply: polling ends with one report.
         QVERIFY(rig.startPolling());
@@ -361,6 +363,65 @@ private slots:
         QCOMPARE(rig.writesSince(0).size(), 2);
         QCOMPARE(PollRig::lines(rig.ui().Memo2).filter(QStringLiteral("не подтверждена")).size(), 1);
         QVERIFY(PollRig::lines(rig.ui().Memo2).contains(decimalBytes(rig.writesSince(0).last(), QStringLiteral("  "))));
+    }
+
+    // The table cleared while the port is away: nothing is polled when it is
+    // back (no request to the broadcast address 0), and the window shows an
+    // empty table with polling stopped, every way out of it open.
+    void aTableClearedWhileThePortIsAwayIsNotPolled()
+    {
+        PollRig rig;
+        rig.device(1);
+        QVERIFY(rig.sim.start(rig.dir.filePath("ttyUSB-link")));
+        QVERIFY(rig.connectPort(5));
+        rig.listOnly({1});
+        QVERIFY(rig.startPolling() && rig.waitForStatusLines(0, 1));
+        rig.sim.dropLine(300);
+        QVERIFY(PollRig::waitFor([&] { return rig.session.awaitingPort(); }));
+        QTest::mouseClick(rig.ui().Button9, Qt::LeftButton);
+        QVERIFY(rig.ui().Button1->isEnabled() && rig.ui().Button5->isEnabled() && !rig.ui().Button2->isEnabled());
+        const int before = rig.receivedCount();
+        QVERIFY(PollRig::waitFor([&] { return rig.session.serialChannel().isOpen(); }, 5000));
+        QTest::qWait(500);
+        QCOMPARE(rig.receivedCount(), before);
+        QVERIFY(!rig.session.polling().running());
+        QCOMPARE(rig.ui().Button2->text(), QStringLiteral("Запрос"));
+        for (QWidget *w : {rig.ui().Button1, rig.ui().Button5, rig.ui().Button3})
+            QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
+        QVERIFY(!rig.ui().Button2->isEnabled() && !rig.ui().Button9->isEnabled());
+    }
+
+    // An adapter that drops the line at every reply: one box at a time for
+    // the losses, each loss in the reply log and in the statistics.
+    void aFlakyPortOpensOneBoxAtATime()
+    {
+        PollRig rig;
+        rig.device(1);
+        QVERIFY(rig.sim.start(rig.dir.filePath("ttyUSB-link")));
+        QVERIFY(rig.connectPort(5));
+        rig.listOnly({1});
+        QVERIFY(rig.startPolling());
+        for (int loss = 1; loss <= 3; ++loss) {
+            QVERIFY(PollRig::waitFor([&] { return rig.session.polling().running(); }, 5000));
+            QVERIFY(rig.waitForStatusLines(rig.statusLineCount(), 1));
+            rig.sim.dropLine(200);
+            QVERIFY(PollRig::waitFor([&] { return rig.session.awaitingPort(); }));
+        }
+        const auto boxes = [&] {
+            int shown = 0;
+            for (auto *box : rig.window->findChildren<QMessageBox *>("errorBox"))
+                shown += box->isVisible();
+            return shown;
+        };
+        QCOMPARE(boxes(), 1);
+        QCOMPARE(PollRig::lines(rig.ui().Memo2).filter("Порт потерян ").size(), 3);
+        QCOMPARE(rig.state().stats.portLosses(), 3u);
+        QVERIFY(rig.state().stats.textTable({1}).endsWith(QStringLiteral("Потери порта: 3\n")));
+        // Once that box is closed, the next loss may open one again.
+        rig.window->findChild<QMessageBox *>("errorBox")->close();
+        QVERIFY(PollRig::waitFor([&] { return rig.session.polling().running(); }, 5000));
+        rig.sim.dropLine(200);
+        QVERIFY(PollRig::waitFor([&] { return boxes() == 1; }));
     }
 
     void searchStaysEndedAndDisconnectOrCloseEndsTheWait()

@@ -4,6 +4,8 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
+#include <sys/resource.h>
 
 namespace {
 struct Run {
@@ -11,9 +13,10 @@ struct Run {
     QString out, err;
 };
 
-Run runKalmir(const QStringList &args)
+Run runKalmir(const QStringList &args, const QString &workDir = {})
 {
     QProcess p;
+    p.setWorkingDirectory(workDir);
     p.start(QStringLiteral(KALMIR_APP_BIN), args);
     if (!p.waitForFinished(10000))
         return {};
@@ -33,6 +36,7 @@ private slots:
             {{"--device=1", "--device=2", "--device=3", "--connect"}, "не более 2"},
             {{"--device", "1"}, "--connect"}, {{"--poll"}, "--connect"}, {{"--port"}, "нет значения"},
             {{"--port", "tcp://10.0.0.5"}, "tcp://УЗЕЛ:ПОРТ"},
+            {{"--port", "--connect"}, "--connect"}, {{"--speed=--poll"}, "--poll"},
             {{"--bogus"}, "--bogus"}, {{"stray"}, "stray"}, {{"--log=yes"}, "--log"},
             {{"--quit-after", "0"}, "1..86400"}, {{"--shots", "d"}, "--quit-after"}};
         for (const auto &[args, fragment] : bad) {
@@ -47,6 +51,44 @@ private slots:
                                    "--shots ПАПКА"})
             QVERIFY2(help.out.contains(word), qPrintable(word));
         QCOMPARE(runKalmir({"--version"}).out, QStringLiteral("kalmir " KALMIR_VERSION "\n"));
+    }
+
+    // Nobody watches an unattended run: a port that does not open ends it
+    // at once with the error on stderr and exit code 1; a file-size limit
+    // fails the row (EFBIG) instead of killing the program, the message
+    // names the file, and the log keeps whole rows only.
+    void unattendedRunsReportTheirFailures()
+    {
+        QTemporaryDir dir;
+        QElapsedTimer clock;
+        clock.start();
+        const Run noPort = runKalmir({"--port", "/nonexist", "--device", "7", "--connect", "--poll", "--quit-after", "5"},
+                                     dir.path());
+        QVERIFY2(noPort.exitCode == 1 && clock.elapsed() < 4000, qPrintable(noPort.err));
+        QVERIFY2(noPort.err.contains("kalmir: Попытка открыть несуществующий COM-порт") && noPort.out.isEmpty(),
+                 qPrintable(noPort.out + noPort.err));
+
+        const QString link = dir.filePath(QStringLiteral("port"));
+        SimProcess sim({"--link", link, "--device", "1"});
+        QVERIFY2(sim.start(), sim.errorOutput().constData());
+        QProcess kalmir;
+        kalmir.setWorkingDirectory(dir.path());
+        kalmir.setChildProcessModifier([] {
+            const rlimit headerAndAPart{47 + 60, RLIM_INFINITY}; // a row is 33 bytes or more
+            setrlimit(RLIMIT_FSIZE, &headerAndAPart);
+        });
+        kalmir.start(QStringLiteral(KALMIR_APP_BIN),
+                     {"--port", link, "--device", "1", "--connect", "--poll", "--log", "--quit-after", "3"});
+        QVERIFY(kalmir.waitForFinished(10000));
+        const QString err = QString::fromUtf8(kalmir.readAllStandardError());
+        QVERIFY2(kalmir.exitStatus() == QProcess::NormalExit, "killed by a signal");
+        QVERIFY2(err.contains(QStringLiteral("kalmir: I/O error %1\n%2: ").arg(EFBIG).arg(dir.filePath("dev1.txt"))),
+                 qPrintable(err));
+        QFile devLog(dir.filePath(QStringLiteral("dev1.txt")));
+        QVERIFY(devLog.open(QIODevice::ReadOnly));
+        const QByteArray bytes = devLog.readAll();
+        QVERIFY2(bytes.count("\r\n") == 2 && bytes.endsWith("\r\n"), bytes.constData()); // the header and one row
+        QVERIFY(sim.terminate());
     }
 
     // A shortcut's command line: the program connects at the given speed,
