@@ -1,4 +1,4 @@
-#include "discovery.h"
+#include "daemon/discovery.h"
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "remotecommands.h"
+#include "daemon/remotecommands.h"
 #include "link/inttext.h"
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -95,18 +95,19 @@ void refuse(RemoteDecision &d, Refusal why, QString reason)
 void readValue(RemoteDecision &d, QByteArrayView payload)
 {
     if (payload.isEmpty())
-        return refuse(d, Refusal::BadValue, u"команда \"%1\" требует целое значение"_s.arg(d.name));
+        return refuse(d, Refusal::BadValue, u"%1 takes an integer value"_s.arg(d.name));
     const std::optional<int32_t> value =
         decimalText(payload) ? parseIntText(QString::fromLatin1(payload)) : std::nullopt;
     if (!value)
-        return refuse(d, Refusal::BadValue, u"значение \"%1\" не является десятичным целым числом"_s.arg(shown(payload)));
+        return refuse(d, Refusal::BadValue, u"\"%1\" is not a decimal integer"_s.arg(shown(payload)));
     RemoteValueSource source;
     source.setValue(value);
     uint8_t scratchMask = 0; // the line's channel mask is not touched by a check
     try {
         buildCommand(d.command, CommandInputs{&source, 0, 0, 0}, scratchMask);
-    } catch (const AppError &e) {
-        return refuse(d, Refusal::BadValue, e.message());
+    } catch (const AppError &) {
+        const ValueRange range = *remoteValueRange(d.command);
+        return refuse(d, Refusal::BadValue, u"%1 is out of the range %2..%3 of %4"_s.arg(*value).arg(range.min).arg(range.max).arg(d.name));
     }
     d.value = value;
 }
@@ -149,11 +150,11 @@ QString remoteCommandList()
     for (const RemoteCommandName &c : RemoteCommandNames) {
         QString takes;
         if (!offeredRemotely(c.command))
-            takes = u"не выполняется через MQTT"_s;
+            takes = u"not offered over MQTT"_s;
         else if (const auto range = remoteValueRange(c.command))
-            takes = u"целое %1..%2"_s.arg(range->min).arg(range->max);
+            takes = u"integer %1..%2"_s.arg(range->min).arg(range->max);
         else
-            takes = u"без значения"_s;
+            takes = u"no value"_s;
         lines << u"%1 %2 %3"_s.arg(c.name, -22).arg(int(c.command), 2).arg(takes);
     }
     return lines.join(u'\n') + u'\n';
@@ -164,28 +165,28 @@ RemoteDecision decideRemoteCommand(bool writes, QByteArrayView name, QByteArrayV
     RemoteDecision d;
     d.name = QString::fromUtf8(name);
     if (!writes) {
-        refuse(d, Refusal::WritesOff, u"команды для этой линии выключены (writes = false)"_s);
+        refuse(d, Refusal::WritesOff, u"commands are off for this line (writes = false)"_s);
         return d;
     }
     const auto row = std::find_if(RemoteCommandNames.begin(), RemoteCommandNames.end(),
                                   [&](const RemoteCommandName &c) { return QByteArrayView(c.name.data(), c.name.size()) == name; });
     if (row == RemoteCommandNames.end()) {
-        refuse(d, Refusal::UnknownName, u"нет команды \"%1\"; список: kalmird --list-commands"_s.arg(d.name));
+        refuse(d, Refusal::UnknownName, u"no command \"%1\" (kalmird --list-commands)"_s.arg(d.name));
         return d;
     }
     d.command = row->command;
     if (!offeredRemotely(d.command))
-        refuse(d, Refusal::NotOffered, u"команда \"%1\" не выполняется через MQTT"_s.arg(d.name));
+        refuse(d, Refusal::NotOffered, u"%1 is not offered over MQTT"_s.arg(d.name));
     else if (remoteValueRange(d.command))
         readValue(d, payload);
     else if (!payload.isEmpty())
-        refuse(d, Refusal::BadValue, u"команда \"%1\" не принимает значения"_s.arg(d.name));
+        refuse(d, Refusal::BadValue, u"%1 takes no value"_s.arg(d.name));
     return d;
 }
 
 void refuseQueueFull(RemoteDecision &decision, int capacity)
 {
-    refuse(decision, Refusal::QueueFull, u"очередь команд линии полна (%1)"_s.arg(capacity));
+    refuse(decision, Refusal::QueueFull, u"the line's command queue is full (%1)"_s.arg(capacity));
 }
 
 QByteArray remoteResultJson(const QString &name, std::optional<int32_t> value, bool ok, const QString &error)

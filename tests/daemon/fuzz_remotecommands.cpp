@@ -5,7 +5,7 @@
 // figures, exits 1 if any property failed.
 // Usage: fuzz_remotecommands [inputs [seed]]
 #include "link/inttext.h"
-#include "remotecommands.h"
+#include "daemon/remotecommands.h"
 #include <QElapsedTimer>
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-#include "discovery.h"
-#include "remotecommands.h"
-#include "secrets.h"
+#include "daemon/discovery.h"
+#include "daemon/remotecommands.h"
+#include "daemon/secrets.h"
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -59,9 +59,9 @@ private slots:
             QCOMPARE(fields.value(1).toInt(), code);
         }
         QCOMPARE(int(names.size()), int(LastCommandCode));
-        QVERIFY(list[39].endsWith(u"целое 0..65535"_qs));
-        QVERIFY(list[16].endsWith(u"без значения"_qs));
-        QVERIFY(list[0].endsWith(u"не выполняется через MQTT"_qs));
+        QVERIFY(list[39].endsWith(u"integer 0..65535"_qs));
+        QVERIFY(list[16].endsWith(u"no value"_qs));
+        QVERIFY(list[0].endsWith(u"not offered over MQTT"_qs));
     }
 
     // Each case is decided, and an accepted one is built by the window's
@@ -94,7 +94,7 @@ private slots:
                  QByteArray(R"({"command":"write-ir-threshold","error":null,"ok":true,"value":650})"));
         RemoteDecision full = decideRemoteCommand(true, "reset-fire", "");
         refuseQueueFull(full, 100);
-        const QByteArray fullJson = R"j({"command":"reset-fire","error":"очередь команд линии полна (100)","ok":false,"value":null})j";
+        const QByteArray fullJson = "{\"command\":\"reset-fire\",\"error\":\"the line's command queue is full (100)\",\"ok\":false,\"value\":null}";
         QCOMPARE(refusalJson(full), fullJson);
     }
 
