@@ -36,13 +36,29 @@ Session::~Session()
 
 void Session::connectLine(const QString &portName, std::optional<uint8_t> baudCode)
 {
+    setLine(portName, baudCode);
+    sessionState.devices.add(247);
+    openPort();
+}
+
+void Session::openLine(const QString &portName, std::optional<uint8_t> baudCode)
+{
+    setLine(portName, baudCode);
+    openPort();
+}
+
+void Session::setLine(const QString &portName, std::optional<uint8_t> baudCode)
+{
     if (!portName.isEmpty())
         channel.setPortName(portName);
     if (baudCode) {
         channel.setBaudRate(baudChoiceForCode(*baudCode)->baudRate);
         sessionState.baudCode = *baudCode;
     }
-    sessionState.devices.add(247);
+}
+
+void Session::openPort()
+{
     watch.stop();
     resumePolling = false;
     connected = false;

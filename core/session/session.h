@@ -33,6 +33,9 @@ public:
     // of a baud code (the last one when none), listing address 247 first.
     // Throws AppError when the port fails; 247 stays listed.
     void connectLine(const QString &portName, std::optional<uint8_t> baudCode);
+    // As connectLine(), but lists nothing: the caller lists its own devices
+    // (the watch service knows its addresses).
+    void openLine(const QString &portName, std::optional<uint8_t> baudCode);
     // Closes the port, ends any watch for it and empties the device list.
     void disconnectLine();
     // Stops polling, the search and the watch and closes the port (the program ends).
@@ -55,6 +58,8 @@ signals:
     void portBack();
 
 private:
+    void setLine(const QString &portName, std::optional<uint8_t> baudCode);
+    void openPort();
     void awaitPort(const QString &message);
     void onPortBack();
 
