@@ -53,6 +53,13 @@ public:
         return int(v);
     }
 
+    bool boolean(const toml::node &node, const QString &key) const
+    {
+        if (!node.is_boolean())
+            fail(node.source(), key, QStringLiteral("true or false is expected"));
+        return node.as_boolean()->get();
+    }
+
     QString file;
     QString where;
 };
@@ -72,10 +79,16 @@ MqttConfig readMqtt(const TableReader &r, const toml::table &t)
         {"username", [&](auto &n, auto &k) { m.username = r.string(n, k); }},
         {"password_file", [&](auto &n, auto &k) { m.passwordFile = r.string(n, k); }},
         {"ca_file", [&](auto &n, auto &k) { m.caFile = r.string(n, k); }},
+        {"cert_file", [&](auto &n, auto &k) { m.certFile = r.string(n, k); }},
+        {"key_file", [&](auto &n, auto &k) { m.keyFile = r.string(n, k); }},
+        {"ha_discovery", [&](auto &n, auto &k) { m.haDiscovery = r.boolean(n, k); }},
         {"stats_interval_s", [&](auto &n, auto &k) { m.statsIntervalS = r.integer(n, k, 1, 86400); }},
     });
     if (m.host.isEmpty())
         throw ConfigError(QStringLiteral("%1: mqtt.host: must not be empty").arg(r.file).toStdString());
+    if (m.certFile.isEmpty() != m.keyFile.isEmpty() || (!m.certFile.isEmpty() && m.caFile.isEmpty()))
+        r.fail(t.source(), QStringLiteral("cert_file"),
+               QStringLiteral("a client certificate needs key_file, cert_file and ca_file together"));
     return m;
 }
 
@@ -124,6 +137,7 @@ LineConfig readLine(const TableReader &r, const toml::table &t)
          }},
         {"delay_ms", [&](auto &n, auto &k) { line.delayMs = r.integer(n, k, 0, 60000); }},
         {"log_dir", [&](auto &n, auto &k) { line.logDir = r.string(n, k); }},
+        {"writes", [&](auto &n, auto &k) { line.writes = r.boolean(n, k); }},
     });
     for (const char *key : {"name", "port"})
         if (!t.contains(key))
@@ -185,25 +199,28 @@ DaemonConfig loadConfig(const QString &path)
 
 QString describeConfig(const DaemonConfig &c)
 {
-    QString text = QStringLiteral("broker %1:%2, client id \"%3\", topics under %4/, stats every %5 s%6%7\n")
+    QString text = QStringLiteral("broker %1:%2, client id \"%3\", topics under %4/, stats every %5 s%6%7")
                        .arg(c.mqtt.host)
                        .arg(c.mqtt.port)
                        .arg(c.mqtt.clientId, c.mqtt.topic)
                        .arg(c.mqtt.statsIntervalS)
                        .arg(c.mqtt.username.isEmpty() ? QString() : QStringLiteral(", user ") + c.mqtt.username)
-                       .arg(c.mqtt.caFile.isEmpty() ? QString() : QStringLiteral(", TLS"));
+                       .arg(c.mqtt.caFile.isEmpty() ? QString() : QStringLiteral(", TLS"))
+                   + (c.mqtt.haDiscovery ? QStringLiteral(", Home Assistant discovery\n") : QStringLiteral("\n"));
     for (const LineConfig &l : c.lines) {
         QStringList addresses;
         for (const uint8_t a : l.devices)
             addresses << QString::number(a);
-        text += QStringLiteral("line %1: %2 at %3 baud, delay %4 ms, %5, %6\n")
+        text += QStringLiteral("line %1: %2 at %3 baud, delay %4 ms, %5, %6, %7\n")
                     .arg(l.name, l.port)
                     .arg(l.speed)
                     .arg(l.delayMs)
                     .arg(l.search() ? QStringLiteral("detectors found by a bus search")
                                     : QStringLiteral("detectors %1").arg(addresses.join(QStringLiteral(", "))),
                          l.logDir.isEmpty() ? QStringLiteral("no device logs")
-                                            : QStringLiteral("device logs in %1").arg(l.logDir));
+                                            : QStringLiteral("device logs in %1").arg(l.logDir),
+                         l.writes ? QStringLiteral("commands from the broker carried out")
+                                  : QStringLiteral("commands from the broker refused"));
     }
     return text;
 }

@@ -13,6 +13,9 @@ struct MqttConfig {
     QString username;
     QString passwordFile; // the password is read from here, never kept in the config
     QString caFile;       // TLS when set
+    QString certFile;     // a client certificate and its key, for a broker that asks for one
+    QString keyFile;
+    bool haDiscovery = false; // publish Home Assistant discovery configs
     int statsIntervalS = 60;
 };
 
@@ -23,6 +26,7 @@ struct LineConfig {
     QList<uint8_t> devices; // empty: list what a bus search finds
     int delayMs = 0;
     QString logDir; // empty: no device logs
+    bool writes = false; // commands from the broker are carried out
     bool search() const { return devices.isEmpty(); }
 };
 

@@ -1,5 +1,6 @@
 #include "daemon/daemon.h"
 #include "daemon/log.h"
+#include "daemon/remotecontrol.h"
 
 namespace {
 MqttClient::Options clientOptions(const MqttConfig &m, const QByteArray &password)
@@ -11,6 +12,8 @@ MqttClient::Options clientOptions(const MqttConfig &m, const QByteArray &passwor
     o.username = m.username;
     o.password = password;
     o.caFile = m.caFile;
+    o.certFile = m.certFile;
+    o.keyFile = m.keyFile;
     o.willTopic = m.topic + QStringLiteral("/status");
     o.willPayload = "offline";
     return o;
@@ -41,6 +44,7 @@ Daemon::Daemon(DaemonConfig config, QByteArray password, QObject *parent)
         logEvent(QStringLiteral("stopped"));
         emit finished();
     });
+    remote = new RemoteControl(*this);
     statsTimer.setInterval(cfg.mqtt.statsIntervalS * 1000);
     connect(&statsTimer, &QTimer::timeout, this, &Daemon::publishStats);
 }
@@ -92,6 +96,7 @@ void Daemon::start()
 void Daemon::stop()
 {
     statsTimer.stop();
+    remote->stop();
     for (const auto &w : watches) {
         w->stop();
         for (const uint8_t a : w->addresses())

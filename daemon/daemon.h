@@ -4,6 +4,8 @@
 #include "daemon/mqttclient.h"
 #include "daemon/outbox.h"
 #include <QObject>
+
+class RemoteControl;
 #include <QTimer>
 #include <memory>
 #include <vector>
@@ -51,4 +53,5 @@ private:
     Outbox box;
     std::vector<std::unique_ptr<LineWatch>> watches;
     QTimer statsTimer;
+    RemoteControl *remote; // commands from the broker; a child, made once the lines are
 };

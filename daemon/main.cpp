@@ -3,11 +3,12 @@
 #include "daemon/config.h"
 #include "daemon/daemon.h"
 #include "daemon/log.h"
+#include "daemon/remotecommands.h"
+#include "daemon/secrets.h"
 #include "link/apperror.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -42,14 +43,6 @@ void stopOnSignals(Daemon &daemon)
     ::sigaction(SIGTERM, &sa, nullptr);
 }
 
-QByteArray readPassword(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw ConfigError(QStringLiteral("%1: %2").arg(path, f.errorString()).toStdString());
-    return f.readLine().trimmed();
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -66,8 +59,11 @@ int main(int argc, char **argv)
                                           QStringLiteral("FILE"), QStringLiteral("/etc/kalmir/kalmird.toml"));
     const QCommandLineOption checkOption(QStringLiteral("check"),
                                          QStringLiteral("Read the configuration, print what would be done, exit."));
+    const QCommandLineOption listOption(QStringLiteral("list-commands"),
+                                        QStringLiteral("Print the commands the broker may send, their codes and values."));
     p.addOption(configOption);
     p.addOption(checkOption);
+    p.addOption(listOption);
     if (!p.parse(app.arguments())) {
         std::fprintf(stderr, "kalmird: %s\n\n%s", qPrintable(p.errorText()), qPrintable(p.helpText()));
         return 2;
@@ -81,12 +77,21 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    if (p.isSet(listOption)) {
+        std::fputs(remoteCommandList().toUtf8().constData(), stdout);
+        return 0;
+    }
+
     DaemonConfig config;
     QByteArray password;
     try {
         config = loadConfig(p.value(configOption));
-        if (!config.mqtt.passwordFile.isEmpty())
-            password = readPassword(config.mqtt.passwordFile);
+        if (!config.mqtt.passwordFile.isEmpty()) {
+            const PasswordRead read = readPasswordFile(config.mqtt.passwordFile);
+            if (!read.error.isEmpty())
+                throw ConfigError(read.error.toStdString());
+            password = read.password.toUtf8();
+        }
     } catch (const ConfigError &e) {
         std::fprintf(stderr, "kalmird: %s\n", e.what());
         return 2;

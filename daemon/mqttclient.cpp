@@ -31,7 +31,9 @@ MqttClient::MqttClient(Options options, QObject *parent) : QObject(parent), opts
         mosquitto_username_pw_set(mosq, opts.username.toUtf8().constData(),
                                   opts.password.isNull() ? nullptr : opts.password.constData());
     if (!opts.caFile.isEmpty())
-        mosquitto_tls_set(mosq, opts.caFile.toUtf8().constData(), nullptr, nullptr, nullptr, nullptr);
+        mosquitto_tls_set(mosq, opts.caFile.toUtf8().constData(), nullptr,
+                          opts.certFile.isEmpty() ? nullptr : opts.certFile.toUtf8().constData(),
+                          opts.keyFile.isEmpty() ? nullptr : opts.keyFile.toUtf8().constData(), nullptr);
 
     miscTimer.setInterval(1000);
     connect(&miscTimer, &QTimer::timeout, this, &MqttClient::onMisc);

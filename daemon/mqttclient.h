@@ -22,7 +22,9 @@ public:
         QString clientId;
         QString username;
         QByteArray password;
-        QString caFile; // TLS when set
+        QString caFile; // TLS when set; the broker's name is checked against its certificate
+        QString certFile; // a client certificate and its key, when the broker asks for one
+        QString keyFile;
         // Published by the broker for us when the connection breaks off.
         QString willTopic;
         QByteArray willPayload;

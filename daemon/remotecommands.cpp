@@ -189,6 +189,11 @@ void refuseQueueFull(RemoteDecision &decision, int capacity)
     refuse(decision, Refusal::QueueFull, u"the line's command queue is full (%1)"_s.arg(capacity));
 }
 
+void refuseNoDetector(RemoteDecision &decision, const QString &line, const QString &address)
+{
+    refuse(decision, Refusal::NoDetector, u"no detector %1 is polled on a line \"%2\""_s.arg(address, line));
+}
+
 QByteArray remoteResultJson(const QString &name, std::optional<int32_t> value, bool ok, const QString &error)
 {
     const QJsonObject o{{"command"_L1, name},

@@ -39,7 +39,7 @@ QLatin1StringView remoteCommandName(Command command);
 // offered. What `kalmird --list-commands` prints.
 QString remoteCommandList();
 
-enum class Refusal { None, WritesOff, UnknownName, NotOffered, BadValue, QueueFull };
+enum class Refusal { None, WritesOff, UnknownName, NotOffered, BadValue, NoDetector, QueueFull };
 
 struct RemoteDecision {
     QString name;                    // the name as the topic gave it
@@ -56,6 +56,8 @@ RemoteDecision decideRemoteCommand(bool writes, QByteArrayView name, QByteArrayV
 
 // Refuses an accepted command that cannot be queued.
 void refuseQueueFull(RemoteDecision &decision, int capacity);
+// Refuses a command to a line or detector the service does not poll.
+void refuseNoDetector(RemoteDecision &decision, const QString &line, const QString &address);
 
 // The one answer a command gets on kalmir/<line>/<addr>/result:
 // {"command", "value", "ok", "error"}; value and error are null when absent.
