@@ -179,6 +179,58 @@ private slots:
             expected << u"06 06 00 05 %1 %2"_s.arg((1000 + v) >> 8, 2, 16, QChar(u'0')).arg((1000 + v) & 0xFF, 2, 16, QChar(u'0')).toUpper();
         }
         QCOMPARE(north.writes(), expected);
+
+        // Dashboards find each detector: six retained configs each, with its serial number.
+        QProcess discovery;
+        discovery.start(u"mosquitto_sub"_s, broker.clientArguments() + QStringList{u"-t"_s, u"homeassistant/+/kalmir_south_7/+/config"_s,
+                                                                                 u"-C"_s, u"6"_s, u"-W"_s, u"10"_s});
+        QVERIFY(discovery.waitForFinished(15000));
+        const QList<QByteArray> configs = discovery.readAllStandardOutput().trimmed().split('\n');
+        QCOMPARE(configs.size(), 6);
+        for (const QByteArray &c : configs)
+            QVERIFY2(QJsonDocument::fromJson(c)["device"]["serial_number"].toString().toInt() > 0, c);
+    }
+
+    // A command sent while the line is away waits for it and goes out when it is back.
+    void commandWaitsForTheLine()
+    {
+        Line west(dir, u"west"_s, {u"--device"_s, u"3"_s, u"--fault"_s, u"drop:3000*1"_s});
+        QVERIFY(west.sim.start());
+        const QString password = writeFile(dir, u"password"_s, broker.password().toUtf8() + "\n", 0640);
+        Kalmird service(config(password, broker.caFile(),
+                               "[[line]]\nname = \"west\"\nport = \"" + dir.filePath(u"west"_s).toUtf8()
+                                   + "\"\ndevices = [3]\nwrites = true\n"));
+        QVERIFY2(service.waitFor("connected") && service.waitFor("lost"), service.log());
+        QVERIFY(publish(u"kalmir/west/3/set/reset-fire"_s, {}));
+        QVERIFY2(service.waitFor("line west: detector 3 online"), service.log());
+        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/west/3/result").size(), 1, 10000);
+        QCOMPARE(resultsOn("kalmir/west/3/result")[0]["ok"], QJsonValue(true));
+        QCOMPARE(west.writes(), QStringList{u"03 06 00 01 00 01"_s});
+    }
+
+    // Who does not belong is refused with a log line at each attempt, at the
+    // reconnect pace, and the service goes on; a password file everyone may
+    // read stops the start.
+    void onlyWhoBelongsConnects()
+    {
+        const QByteArray line = "[[line]]\nname = \"east\"\nport = \"/nonexistent/tty\"\ndevices = [1]\n";
+        const QString right = writeFile(dir, u"right"_s, broker.password().toUtf8(), 0600);
+        const QString wrong = writeFile(dir, u"wrong"_s, "guess\n", 0600);
+        Kalmird badPassword(config(wrong, broker.caFile(), line));
+        Kalmird badCa(config(right, broker.otherCaFile(), line));
+        QTest::qWait(3500); // attempts at 0, 1 and 3 s
+        for (Kalmird *k : {&badPassword, &badCa}) {
+            QCOMPARE(k->proc.state(), QProcess::Running);
+            QVERIFY2(k->log().count("lost:") == 3, k->log());
+        }
+        QVERIFY2(badPassword.log().contains("not authorised"), badPassword.log());
+        QVERIFY2(badCa.log().contains("TLS"), badCa.log());
+
+        const QString open = writeFile(dir, u"open"_s, broker.password().toUtf8(), 0644);
+        Kalmird refused(config(open, broker.caFile(), line));
+        QVERIFY(refused.proc.waitForFinished(5000));
+        QCOMPARE(refused.proc.exitCode(), 2);
+        QVERIFY2(refused.log().contains("is readable by every user"), refused.log());
     }
 };
 
