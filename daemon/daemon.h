@@ -4,11 +4,11 @@
 #include "daemon/mqttclient.h"
 #include "daemon/outbox.h"
 #include <QObject>
-
-class RemoteControl;
 #include <QTimer>
 #include <memory>
 #include <vector>
+
+class RemoteControl;
 
 // The watch service: one LineWatch per configured line, one MQTT client, and
 // the topics that join them:
@@ -53,5 +53,5 @@ private:
     Outbox box;
     std::vector<std::unique_ptr<LineWatch>> watches;
     QTimer statsTimer;
-    RemoteControl *remote; // commands from the broker; a child, made once the lines are
+    RemoteControl *remote = nullptr; // commands from the broker; a child
 };

@@ -27,11 +27,9 @@ constexpr Entity Entities[] = {
 QList<RetainedMessage> discoveryConfigs(const DiscoveredDetector &d, const QString &discoveryPrefix)
 {
     const QString base = u"%1/%2/%3"_s.arg(d.prefix, d.line).arg(d.address);
-    // Node and unique ids allow letters, digits, '_' and '-'; a prefix may hold '/'.
-    QString node = u"%1_%2_%3"_s.arg(d.prefix, d.line).arg(d.address);
-    for (QChar &c : node)
-        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'_' && c != u'-')
-            c = u'_';
+    // The prefix and the line name are topic levels of letters, digits, '-'
+    // and '_', which node and unique ids allow too.
+    const QString node = u"%1_%2_%3"_s.arg(d.prefix, d.line).arg(d.address);
     const QJsonObject device{
         {"identifiers"_L1, QJsonArray{node}},
         {"name"_L1, u"КАЛМИР %1/%2"_s.arg(d.line).arg(d.address)},

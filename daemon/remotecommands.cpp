@@ -90,8 +90,8 @@ void refuse(RemoteDecision &d, Refusal why, QString reason)
     d.reason = std::move(reason);
 }
 
-// The value of a command that takes one, checked the way the window's
-// builder checks a typed text; the builder's own message when it is refused.
+// The value of a command that takes one, checked by the window's own builder
+// as a typed text would be, so the ranges cannot drift apart.
 void readValue(RemoteDecision &d, QByteArrayView payload)
 {
     if (payload.isEmpty())
@@ -107,7 +107,8 @@ void readValue(RemoteDecision &d, QByteArrayView payload)
         buildCommand(d.command, CommandInputs{&source, 0, 0, 0}, scratchMask);
     } catch (const AppError &) {
         const ValueRange range = *remoteValueRange(d.command);
-        return refuse(d, Refusal::BadValue, u"%1 is out of the range %2..%3 of %4"_s.arg(*value).arg(range.min).arg(range.max).arg(d.name));
+        return refuse(d, Refusal::BadValue,
+                      u"%1 is out of the range %2..%3 of %4"_s.arg(*value).arg(range.min).arg(range.max).arg(d.name));
     }
     d.value = value;
 }
@@ -136,12 +137,6 @@ bool offeredRemotely(Command command)
     const CommandSpec *row = commandSpec(uint8_t(command));
     return row && row->source != ValueSource::None && command != Command::WriteAddress
            && command != Command::WriteBaud && command != Command::WriteConfigMark;
-}
-
-QLatin1StringView remoteCommandName(Command command)
-{
-    const uint8_t code = uint8_t(command);
-    return code >= 1 && code <= LastCommandCode ? RemoteCommandNames[code - 1].name : QLatin1StringView();
 }
 
 QString remoteCommandList()

@@ -32,9 +32,6 @@ std::optional<ValueRange> remoteValueRange(Command command);
 // it itself) and the codes that write nothing.
 bool offeredRemotely(Command command);
 
-// The kebab-case name of a code 1..41; empty for others.
-QLatin1StringView remoteCommandName(Command command);
-
 // One line per command: name, code, and the value it takes or why it is not
 // offered. What `kalmird --list-commands` prints.
 QString remoteCommandList();

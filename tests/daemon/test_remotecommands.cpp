@@ -1,14 +1,11 @@
 #include "daemon/discovery.h"
 #include "daemon/remotecommands.h"
-#include "daemon/secrets.h"
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <set>
-#include <sys/stat.h>
 
 namespace {
 struct Case {
@@ -51,7 +48,7 @@ private slots:
         const QStringList list = remoteCommandList().split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(list.size(), int(LastCommandCode));
         for (int code = 1; code <= LastCommandCode; ++code) {
-            const QString name = remoteCommandName(Command(code));
+            const QString name = RemoteCommandNames[code - 1].name;
             QVERIFY2(QRegularExpression(u"^[a-z0-9]+(-[a-z0-9]+)*$"_qs).match(name).hasMatch(), qPrintable(name));
             names.insert(name);
             const QStringList fields = list[code - 1].split(u' ', Qt::SkipEmptyParts);
@@ -100,16 +97,16 @@ private slots:
 
     void discovery()
     {
-        const QList<RetainedMessage> configs = discoveryConfigs({"site/kalmir", "north", 5, "8001", "3.2"});
+        const QList<RetainedMessage> configs = discoveryConfigs({"site1", "north", 5, "8001", "3.2"});
         QStringList topics;
         std::set<QString> ids;
         for (const RetainedMessage &m : configs) {
             topics << QString::fromUtf8(m.topic);
             const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
-            QCOMPARE(o.value("state_topic").toString(), u"site/kalmir/north/5/state"_qs);
+            QCOMPARE(o.value("state_topic").toString(), u"site1/north/5/state"_qs);
             const QJsonArray av = o.value("availability").toArray();
-            QCOMPARE(av.at(0)["topic"].toString(), u"site/kalmir/north/5/availability"_qs);
-            QCOMPARE(av.at(1)["topic"].toString(), u"site/kalmir/status"_qs);
+            QCOMPARE(av.at(0)["topic"].toString(), u"site1/north/5/availability"_qs);
+            QCOMPARE(av.at(1)["topic"].toString(), u"site1/status"_qs);
             QCOMPARE(o.value("device")["serial_number"].toString(), u"8001"_qs);
             QCOMPARE(o.value("device")["sw_version"].toString(), u"3.2"_qs);
             ids.insert(o.value("unique_id").toString());
@@ -117,32 +114,14 @@ private slots:
             QVERIFY(o.value("value_template").toString().contains(u"value_json."_qs + object));
         }
         QCOMPARE(topics, QStringList({
-            u"homeassistant/binary_sensor/site_kalmir_north_5/fire/config"_qs,
-            u"homeassistant/binary_sensor/site_kalmir_north_5/fault/config"_qs,
-            u"homeassistant/binary_sensor/site_kalmir_north_5/dust/config"_qs,
-            u"homeassistant/sensor/site_kalmir_north_5/ir/config"_qs,
-            u"homeassistant/sensor/site_kalmir_north_5/uv/config"_qs,
-            u"homeassistant/sensor/site_kalmir_north_5/temperature/config"_qs,
+            u"homeassistant/binary_sensor/site1_north_5/fire/config"_qs,
+            u"homeassistant/binary_sensor/site1_north_5/fault/config"_qs,
+            u"homeassistant/binary_sensor/site1_north_5/dust/config"_qs,
+            u"homeassistant/sensor/site1_north_5/ir/config"_qs,
+            u"homeassistant/sensor/site1_north_5/uv/config"_qs,
+            u"homeassistant/sensor/site1_north_5/temperature/config"_qs,
         }));
         QCOMPARE(int(ids.size()), 6);
-    }
-
-    void passwordFile()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"mqtt-password"_qs);
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("s3cret\n");
-        f.close();
-        ::chmod(QFile::encodeName(path), 0640);
-        const PasswordRead ok = readPasswordFile(path);
-        QCOMPARE(ok.password, u"s3cret"_qs);
-        QVERIFY(ok.error.isEmpty());
-        ::chmod(QFile::encodeName(path), 0644);
-        const PasswordRead open = readPasswordFile(path);
-        QVERIFY(open.password.isEmpty());
-        QVERIFY2(open.error.contains(path) && open.error.contains(u"0644"_qs), qPrintable(open.error));
     }
 };
 
