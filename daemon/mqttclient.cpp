@@ -24,6 +24,7 @@ MqttClient::MqttClient(Options options, QObject *parent) : QObject(parent), opts
     mosquitto_connect_callback_set(mosq, &MqttClient::onConnectCb);
     mosquitto_disconnect_callback_set(mosq, &MqttClient::onDisconnectCb);
     mosquitto_message_callback_set(mosq, &MqttClient::onMessageCb);
+    mosquitto_publish_callback_set(mosq, &MqttClient::onPublishCb);
     if (!opts.willTopic.isEmpty())
         mosquitto_will_set(mosq, opts.willTopic.toUtf8().constData(), int(opts.willPayload.size()),
                            opts.willPayload.constData(), 1, true);
@@ -95,6 +96,7 @@ void MqttClient::dropSocket()
 void MqttClient::lost(const QString &reason)
 {
     const bool wasConnected = std::exchange(connectedNow, false);
+    unacknowledged.clear();
     dropSocket();
     if (stopping) {
         finishStop();
@@ -148,8 +150,11 @@ bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qo
 {
     if (!connectedNow)
         return false;
-    const int rc = mosquitto_publish(mosq, nullptr, topic.toUtf8().constData(), int(payload.size()),
+    int mid = 0;
+    const int rc = mosquitto_publish(mosq, &mid, topic.toUtf8().constData(), int(payload.size()),
                                      payload.constData(), qos, retain);
+    if (rc == MOSQ_ERR_SUCCESS && qos > 0)
+        unacknowledged.insert(mid);
     updateWriteInterest();
     return rc == MOSQ_ERR_SUCCESS;
 }
@@ -171,10 +176,16 @@ void MqttClient::stop(int timeoutMs)
         finishStop();
         return;
     }
-    // The DISCONNECT packet queues behind what is already queued.
+    stopTimer.start(timeoutMs);
+    disconnectWhenAcknowledged();
+}
+
+void MqttClient::disconnectWhenAcknowledged()
+{
+    if (!stopping || !connectedNow || !unacknowledged.isEmpty())
+        return;
     mosquitto_disconnect(mosq);
     updateWriteInterest();
-    stopTimer.start(timeoutMs);
 }
 
 void MqttClient::finishStop()
@@ -210,6 +221,13 @@ void MqttClient::onDisconnectCb(mosquitto *, void *self, int rc)
         c->finishStop();
     else if (c->readNotifier)
         c->lost(rc == 0 ? QStringLiteral("disconnected") : errorText(rc));
+}
+
+void MqttClient::onPublishCb(mosquitto *, void *self, int mid)
+{
+    auto *c = static_cast<MqttClient *>(self);
+    c->unacknowledged.remove(mid);
+    c->disconnectWhenAcknowledged();
 }
 
 void MqttClient::onMessageCb(mosquitto *, void *self, const mosquitto_message *m)
