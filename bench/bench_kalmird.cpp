@@ -11,6 +11,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QTest>
 #include <cstdio>
@@ -73,7 +75,10 @@ int main(int argc, char **argv)
     const auto nowMs = [&] { return double(clock.nsecsElapsed()) / 1e6; };
 
     std::vector<std::unique_ptr<Simulator>> sims;
-    std::vector<std::map<int, double>> replyEnd(size_t(lines)); // address -> wire end of its last reply, bench clock
+    // Per line, address -> its last reply's end on the simulated wire and
+    // when its last byte was actually written, on the bench's clock.
+    std::vector<std::map<int, std::pair<double, double>>> replyEnd{size_t(lines)};
+    std::vector<int> lastReplyTo(size_t(lines), 0);
     std::vector<uint64_t> passes(size_t(lines), 0);
     bool measuring = false;
     QString config = QStringLiteral("[mqtt]\nhost = \"127.0.0.1\"\nport = %1\n").arg(broker.port());
@@ -94,10 +99,13 @@ int main(int argc, char **argv)
             if (bytes.size() != 53)
                 return;
             const SimFrame f = s->frames().last();
-            replyEnd[size_t(l)][uint8_t(bytes[0])] = nowMs() + (f.lastChar - f.time) * 1000.0;
+            lastReplyTo[size_t(l)] = uint8_t(bytes[0]);
+            replyEnd[size_t(l)][uint8_t(bytes[0])] = {nowMs() + (f.lastChar - f.time) * 1000.0, 0.0};
             if (measuring)
                 ++passes[size_t(l)];
         });
+        QObject::connect(s, &Simulator::frameWritten,
+                         [&, l] { replyEnd[size_t(l)][lastReplyTo[size_t(l)]].second = nowMs(); });
         config += QStringLiteral("\n[[line]]\nname = \"l%1\"\nport = \"%2\"\nspeed = %3\ndevices = [%4]\n")
                       .arg(l)
                       .arg(link)
@@ -106,7 +114,7 @@ int main(int argc, char **argv)
         sims.push_back(std::move(sim));
     }
 
-    std::vector<double> latencies;
+    std::vector<double> latencies, fromWrite;
     uint64_t states = 0;
     MqttClient::Options o;
     o.port = broker.port();
@@ -119,22 +127,32 @@ int main(int argc, char **argv)
         const QStringList parts = topic.split(u'/');
         const int l = parts[1].mid(1).toInt();
         const auto it = replyEnd[size_t(l)].find(parts[2].toInt());
-        if (it != replyEnd[size_t(l)].end())
-            latencies.push_back(nowMs() - it->second);
+        if (it != replyEnd[size_t(l)].end()) {
+            latencies.push_back(nowMs() - it->second.first);
+            if (it->second.second > 0)
+                fromWrite.push_back(nowMs() - it->second.second);
+        }
         ++states;
     });
     sub.start();
 
+    // QTest::qWait sleeps 10 ms between its turns of the loop, which would
+    // delay the simulators and the subscriber: the bench waits in a plain loop.
+    const auto runFor = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
     DaemonProcess daemon(config);
     daemon.start();
-    QTest::qWait(5000); // every line open and polling
+    runFor(5000); // every line open and polling
     const qint64 pid = daemon.pid();
     const QByteArray loadBefore = loadAverage();
     const double cpu0 = processCpuSeconds(pid);
     const double benchCpu0 = cpuSeconds();
     const double t0 = nowMs();
     measuring = true;
-    QTest::qWait(seconds * 1000);
+    runFor(seconds * 1000);
     measuring = false;
     const double spanS = (nowMs() - t0) / 1000.0;
     const double cpu = (processCpuSeconds(pid) - cpu0) / spanS * 100.0;
@@ -154,7 +172,9 @@ int main(int argc, char **argv)
                 statusField(pid, "VmRSS:").constData(), statusField(pid, "VmHWM:").constData());
     std::printf("reply end on the wire -> subscriber: median %.2f ms, p99 %.2f ms, max %.2f ms (%zu samples)\n",
                 median(latencies), percentile(latencies, 0.99), percentile(latencies, 1.0), latencies.size());
-    std::printf("(the bench process itself, 8 simulators and the subscriber: %.1f %% of one core)\n", benchCpu);
+    std::printf("last reply byte written by the simulator -> subscriber: median %.2f ms, p99 %.2f ms (%zu samples)\n",
+                median(fromWrite), percentile(fromWrite, 0.99), fromWrite.size());
+    std::printf("(the bench process itself, %d simulators and the subscriber: %.1f %% of one core)\n", lines, benchCpu);
     std::fflush(stdout);
     daemon.terminate();
     return 0;

@@ -21,6 +21,8 @@ MqttClient::MqttClient(Options options, QObject *parent) : QObject(parent), opts
     const QByteArray id = opts.clientId.toUtf8();
     mosq = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), true, this);
     mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // An alarm must not wait for the acknowledgement of the message before it.
+    mosquitto_int_option(mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(mosq, &MqttClient::onConnectCb);
     mosquitto_disconnect_callback_set(mosq, &MqttClient::onDisconnectCb);
     mosquitto_message_callback_set(mosq, &MqttClient::onMessageCb);

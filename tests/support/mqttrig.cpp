@@ -49,7 +49,7 @@ bool localPortAccepts(int port)
 BrokerProcess::BrokerProcess() : listenPort(freeLocalPort())
 {
     writeFile(dir.filePath(QStringLiteral("mosquitto.conf")),
-              QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n")
+              QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\nset_tcp_nodelay true\n")
                   .arg(listenPort)
                   .toUtf8());
 }
