@@ -1,6 +1,8 @@
 #include "daemon/mqttclient.h"
 
 #include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
 #include <mosquitto.h>
 
 namespace {
