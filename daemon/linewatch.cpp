@@ -47,10 +47,10 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     connect(&retry, &QTimer::timeout, this, [this] { sess.serialChannel().isOpen() ? work() : tryOpen(); });
 }
 
-QList<uint8_t> LineWatch::addresses() const
+QList<uint8_t> LineWatch::addresses()
 {
     QList<uint8_t> list;
-    DeviceList &d = const_cast<Session &>(sess).devices();
+    const DeviceList &d = sess.devices();
     for (int i = 0; i < d.count(); ++i)
         list << d.address(i);
     return list;
@@ -82,6 +82,9 @@ void LineWatch::tryOpen()
         if (!std::exchange(openFailureLogged, true))
             logEvent(QStringLiteral("%1: cannot open %2: %3; trying again every second")
                          .arg(name(), cfg.port, e.message()));
+        // What an earlier run left retained must not say they are online.
+        for (const uint8_t a : addresses())
+            setPresence(a, Presence::Offline);
         retry.start(OpenRetryMs);
         return;
     }

@@ -25,7 +25,7 @@ public:
     const LineConfig &config() const { return cfg; }
     Session &session() { return sess; }
     // The listed addresses, in polling order.
-    QList<uint8_t> addresses() const;
+    QList<uint8_t> addresses();
 
     // Lists the configured detectors (creating their log files) and opens the
     // line. Throws AppError when a log file cannot be created.

@@ -1,6 +1,8 @@
 #include "daemon/mqttclient.h"
 
 #include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
 #include <mosquitto.h>
 
 namespace {
@@ -21,9 +23,12 @@ MqttClient::MqttClient(Options options, QObject *parent) : QObject(parent), opts
     const QByteArray id = opts.clientId.toUtf8();
     mosq = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), true, this);
     mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // An alarm must not wait for the acknowledgement of the message before it.
+    mosquitto_int_option(mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(mosq, &MqttClient::onConnectCb);
     mosquitto_disconnect_callback_set(mosq, &MqttClient::onDisconnectCb);
     mosquitto_message_callback_set(mosq, &MqttClient::onMessageCb);
+    mosquitto_publish_callback_set(mosq, &MqttClient::onPublishCb);
     if (!opts.willTopic.isEmpty())
         mosquitto_will_set(mosq, opts.willTopic.toUtf8().constData(), int(opts.willPayload.size()),
                            opts.willPayload.constData(), 1, true);
@@ -97,6 +102,7 @@ void MqttClient::dropSocket()
 void MqttClient::lost(const QString &reason)
 {
     const bool wasConnected = std::exchange(connectedNow, false);
+    unacknowledged.clear();
     dropSocket();
     if (stopping) {
         finishStop();
@@ -150,8 +156,11 @@ bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qo
 {
     if (!connectedNow)
         return false;
-    const int rc = mosquitto_publish(mosq, nullptr, topic.toUtf8().constData(), int(payload.size()),
+    int mid = 0;
+    const int rc = mosquitto_publish(mosq, &mid, topic.toUtf8().constData(), int(payload.size()),
                                      payload.constData(), qos, retain);
+    if (rc == MOSQ_ERR_SUCCESS && qos > 0)
+        unacknowledged.insert(mid);
     updateWriteInterest();
     return rc == MOSQ_ERR_SUCCESS;
 }
@@ -173,10 +182,16 @@ void MqttClient::stop(int timeoutMs)
         finishStop();
         return;
     }
-    // The DISCONNECT packet queues behind what is already queued.
+    stopTimer.start(timeoutMs);
+    disconnectWhenAcknowledged();
+}
+
+void MqttClient::disconnectWhenAcknowledged()
+{
+    if (!stopping || !connectedNow || !unacknowledged.isEmpty())
+        return;
     mosquitto_disconnect(mosq);
     updateWriteInterest();
-    stopTimer.start(timeoutMs);
 }
 
 void MqttClient::finishStop()
@@ -212,6 +227,13 @@ void MqttClient::onDisconnectCb(mosquitto *, void *self, int rc)
         c->finishStop();
     else if (c->readNotifier)
         c->lost(rc == 0 ? QStringLiteral("disconnected") : errorText(rc));
+}
+
+void MqttClient::onPublishCb(mosquitto *, void *self, int mid)
+{
+    auto *c = static_cast<MqttClient *>(self);
+    c->unacknowledged.remove(mid);
+    c->disconnectWhenAcknowledged();
 }
 
 void MqttClient::onMessageCb(mosquitto *, void *self, const mosquitto_message *m)

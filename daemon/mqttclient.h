@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -60,6 +61,7 @@ private:
     static void onConnectCb(mosquitto *, void *self, int rc);
     static void onMessageCb(mosquitto *, void *self, const mosquitto_message *message);
     static void onDisconnectCb(mosquitto *, void *self, int rc);
+    static void onPublishCb(mosquitto *, void *self, int mid);
 
     void attempt();
     void watchSocket();
@@ -70,6 +72,7 @@ private:
     void onMisc();
     void updateWriteInterest();
     void finishStop();
+    void disconnectWhenAcknowledged();
 
     Options opts;
     mosquitto *mosq = nullptr;
@@ -83,4 +86,8 @@ private:
     bool stopping = false;
     bool everTried = false;
     QList<QPair<QString, int>> subscriptions;
+    // QoS 1 messages the broker has not acknowledged yet. A stop waits for
+    // them: closing with its acknowledgements unread would reset the
+    // connection, and the broker could drop what it had not read yet.
+    QSet<int> unacknowledged;
 };

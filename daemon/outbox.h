@@ -28,11 +28,6 @@ public:
     // A message that is not retained (QoS 1): sent now, or held while disconnected.
     void sendEvent(const QString &topic, const QByteArray &payload);
 
-    // While disconnected, since the last connection.
-    uint64_t supersededRetained() const { return superseded; }
-    uint64_t droppedEvents() const { return dropped; }
-    int heldEvents() const { return int(held.size()); }
-
 private:
     void onConnected();
 
@@ -44,6 +39,6 @@ private:
     MqttClient &client;
     QHash<QString, Retained> retained;
     std::deque<std::pair<QString, QByteArray>> held;
-    uint64_t superseded = 0;
-    uint64_t dropped = 0;
+    uint64_t superseded = 0; // retained payloads replaced unsent while disconnected
+    uint64_t dropped = 0;    // events pushed out of the full queue
 };

@@ -1,28 +1,11 @@
 #include "testbroker.h"
+#include "mqttrig.h"
 #include <QFile>
 #include <QTest>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
-
-quint16 freeLocalPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
 
 TestBroker::TestBroker(bool secured) : secured(secured)
 {
@@ -73,7 +56,7 @@ bool TestBroker::start(int timeoutMs)
 {
     if (!dir.isValid() || (secured && !makeSecrets()))
         return false;
-    listenPort = freeLocalPort();
+    listenPort = quint16(freeLocalPort());
     QByteArray conf = "per_listener_settings false\nlog_dest stderr\nlog_type all\n";
     // Started as root, mosquitto would turn into its own user, who cannot read the folder.
     if (const passwd *pw = ::getpwuid(::geteuid()))

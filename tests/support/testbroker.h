@@ -48,6 +48,3 @@ private:
     QByteArray output;
     QString why;
 };
-
-// A port of 127.0.0.1 that nothing listens on at the moment of the call.
-quint16 freeLocalPort();
