@@ -282,7 +282,10 @@ void Simulator::flushOutput()
             writeNotifier->setEnabled(true); // the pty is full; go on when it drains
             return;
         }
+        const bool ended = c.endsFrame;
         output.pop_front();
+        if (ended)
+            emit frameWritten();
     }
 }
 
@@ -352,7 +355,7 @@ void Simulator::queueOnWire(const QByteArray &bytes, int spreadMs)
     double due = start;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         due = std::max(due + ch, start + ch + i * gap);
-        output.push_back({bytes.mid(i, 1), due});
+        output.push_back({bytes.mid(i, 1), due, i == bytes.size() - 1});
     }
     outFreeMs = due;
     log.add(SimFrame::Sent, bytes, start, due);

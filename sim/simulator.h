@@ -91,6 +91,9 @@ public:
 signals:
     void frameReceived(const QByteArray &frame);
     void frameSent(const QByteArray &frame);
+    // The last byte of a reply has been written to the line (the moment its
+    // client can have it all).
+    void frameWritten();
     void lineOpened(const QString &slavePath);
     void lineDropped();
 
@@ -98,6 +101,7 @@ private:
     struct Chunk {
         QByteArray bytes;
         double dueMs;
+        bool endsFrame = false;
     };
     // A piece of the master's stream and when its last character arrives.
     struct Arrival {

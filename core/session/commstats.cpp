@@ -56,6 +56,7 @@ void CommStats::record(uint8_t address, ExchangeOutcome outcome, double roundTri
         a.next = (a.next + 1) % MedianWindow;
         break;
     }
+    emit exchangeEnded(address, outcome);
     emit changed();
 }
 

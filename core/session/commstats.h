@@ -59,6 +59,8 @@ public:
 
 signals:
     void changed();
+    // One exchange with this address ended so (emitted before changed()).
+    void exchangeEnded(uint8_t address, ExchangeOutcome outcome);
 
 private:
     struct PerAddress {

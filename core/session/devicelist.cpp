@@ -31,7 +31,8 @@ void DeviceList::add(uint8_t address)
         return;
     addresses[size_t(n)] = address;
     emit listing(n, address);
-    logs[size_t(n)]->open(logPath(address));
+    if (logFiles)
+        logs[size_t(n)]->open(logPath(address));
     ++n;
 }
 

@@ -21,6 +21,8 @@ public:
     int capacity() const { return int(addresses.size()); }
 
     void setWorkDir(const QString &dir) { workDir = dir; }
+    // Off: devices are listed without a log file (a service told to keep none).
+    void setLogFiles(bool on) { logFiles = on; }
     // Path of the log file of an address ("dev5.txt" inside the working directory).
     QString logPath(uint8_t address) const;
 
@@ -54,6 +56,7 @@ signals:
 
 private:
     QString workDir;
+    bool logFiles = true;
     int n = 0;
     std::vector<uint8_t> addresses;
     std::vector<std::unique_ptr<DeviceLog>> logs; // DeviceLog holds an open file: not movable

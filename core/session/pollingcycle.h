@@ -38,6 +38,8 @@ public:
     bool isActive() const { return active; }
     // True from start() until the last pass has ended.
     bool running() const { return phase != Phase::Idle; }
+    // The list position of the pass under way, from passStarted() on.
+    int passPosition() const { return int(position); }
     // Whether the run that failed last had not been stopped (it was meant to go on).
     bool failedWhileActive() const { return failedActive; }
     // Ends the run at once with an error met outside its exchanges (the port

@@ -49,13 +49,29 @@ Session::~Session()
 
 bool Session::connectLine(const QString &portName, std::optional<uint8_t> baudCode)
 {
+    setLine(portName, baudCode);
+    sessionState.devices.add(247);
+    return openPort();
+}
+
+bool Session::openLine(const QString &portName, std::optional<uint8_t> baudCode)
+{
+    setLine(portName, baudCode);
+    return openPort();
+}
+
+void Session::setLine(const QString &portName, std::optional<uint8_t> baudCode)
+{
     if (!portName.isEmpty())
         channel.setPortName(portName);
     if (baudCode) {
         channel.setBaudRate(baudChoiceForCode(*baudCode)->baudRate);
         sessionState.baudCode = *baudCode;
     }
-    sessionState.devices.add(247);
+}
+
+bool Session::openPort()
+{
     watch.stop();
     resumePolling = false;
     connected = false;

@@ -36,6 +36,9 @@ public:
     // once; 247 stays listed.
     bool connectLine(const QString &portName, std::optional<uint8_t> baudCode);
     bool connecting() const { return opening; }
+    // As connectLine(), but lists nothing: the caller lists its own devices
+    // (the watch service knows its addresses).
+    bool openLine(const QString &portName, std::optional<uint8_t> baudCode);
     // Closes the port, ends any watch for it and empties the device list.
     void disconnectLine();
     // Stops polling, the search and the watch and closes the port (the program ends).
@@ -66,6 +69,8 @@ signals:
     void portBack();
 
 private:
+    void setLine(const QString &portName, std::optional<uint8_t> baudCode);
+    bool openPort();
     void awaitPort(const QString &message);
     void onPortBack();
 

@@ -1,0 +1,181 @@
+// bench_kalmird [LINES [DETECTORS [SECONDS]]]: the watch service on LINES
+// simulated lines (default 8) of DETECTORS detectors each (default 16), in
+// wire-time mode at 19200 baud, one Mosquitto, one subscriber to every state.
+// Prints the status passes per second of each line against the wire's limit,
+// kalmird's CPU in % of one core and its memory, and the time from the end of
+// a reply on the wire to the subscriber's receipt of its state.
+#include "daemon/mqttclient.h"
+#include "measure.h"
+#include "sim/simulator.h"
+#include "support/mqttrig.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QFile>
+#include <QTest>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+namespace {
+constexpr int Baud = 19200;
+
+// utime + stime of a process, in seconds.
+double processCpuSeconds(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray s = f.readAll();
+    const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' ');
+    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+QByteArray statusField(qint64 pid, const char *name)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    f.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(name))
+            return line.mid(qsizetype(strlen(name)) + 1).trimmed();
+    return {};
+}
+
+QByteArray loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    f.open(QIODevice::ReadOnly);
+    return f.readAll().trimmed();
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int lines = argc > 1 ? atoi(argv[1]) : 8;
+    const int perLine = argc > 2 ? atoi(argv[2]) : 16;
+    const int seconds = argc > 3 ? atoi(argv[3]) : 30;
+
+    BrokerProcess broker;
+    if (!broker.start())
+        qFatal("mosquitto did not start");
+    QTemporaryDir dir;
+    QElapsedTimer clock;
+    clock.start();
+    const auto nowMs = [&] { return double(clock.nsecsElapsed()) / 1e6; };
+
+    std::vector<std::unique_ptr<Simulator>> sims;
+    // Per line, address -> its last reply's end on the simulated wire and
+    // when its last byte was actually written, on the bench's clock.
+    std::vector<std::map<int, std::pair<double, double>>> replyEnd{size_t(lines)};
+    std::vector<int> lastReplyTo(size_t(lines), 0);
+    std::vector<uint64_t> passes(size_t(lines), 0);
+    bool measuring = false;
+    QString config = QStringLiteral("[mqtt]\nhost = \"127.0.0.1\"\nport = %1\n").arg(broker.port());
+    QStringList devices;
+    for (int a = 1; a <= perLine; ++a)
+        devices << QString::number(a);
+    for (int l = 0; l < lines; ++l) {
+        auto sim = std::make_unique<Simulator>();
+        sim->setWireTime(true);
+        sim->setFramesKept(2);
+        for (int a = 1; a <= perLine; ++a)
+            sim->addDetector(uint8_t(a), Baud);
+        const QString link = dir.filePath(QStringLiteral("line%1").arg(l));
+        if (!sim->start(link))
+            qFatal("simulator: %s", qPrintable(sim->errorString()));
+        Simulator *s = sim.get();
+        QObject::connect(s, &Simulator::frameSent, [&, s, l](const QByteArray &bytes) {
+            if (bytes.size() != 53)
+                return;
+            const SimFrame f = s->frames().last();
+            lastReplyTo[size_t(l)] = uint8_t(bytes[0]);
+            replyEnd[size_t(l)][uint8_t(bytes[0])] = {nowMs() + (f.lastChar - f.time) * 1000.0, 0.0};
+            if (measuring)
+                ++passes[size_t(l)];
+        });
+        QObject::connect(s, &Simulator::frameWritten,
+                         [&, l] { replyEnd[size_t(l)][lastReplyTo[size_t(l)]].second = nowMs(); });
+        config += QStringLiteral("\n[[line]]\nname = \"l%1\"\nport = \"%2\"\nspeed = %3\ndevices = [%4]\n")
+                      .arg(l)
+                      .arg(link)
+                      .arg(Baud)
+                      .arg(devices.join(QStringLiteral(", ")));
+        sims.push_back(std::move(sim));
+    }
+
+    std::vector<double> latencies, fromWrite;
+    uint64_t states = 0;
+    MqttClient::Options o;
+    o.port = broker.port();
+    o.clientId = QStringLiteral("bench-subscriber");
+    MqttClient sub(o);
+    sub.subscribe(QStringLiteral("kalmir/+/+/state"), 0);
+    QObject::connect(&sub, &MqttClient::messageReceived, [&](const QString &topic, const QByteArray &) {
+        if (!measuring)
+            return;
+        const QStringList parts = topic.split(u'/');
+        const int l = parts[1].mid(1).toInt();
+        const auto it = replyEnd[size_t(l)].find(parts[2].toInt());
+        if (it != replyEnd[size_t(l)].end()) {
+            latencies.push_back(nowMs() - it->second.first);
+            if (it->second.second > 0)
+                fromWrite.push_back(nowMs() - it->second.second);
+        }
+        ++states;
+    });
+    sub.start();
+
+    // QTest::qWait sleeps 10 ms between its turns of the loop, which would
+    // delay the simulators and the subscriber: the bench waits in a plain loop.
+    const auto runFor = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    DaemonProcess daemon(config);
+    daemon.start();
+    runFor(5000); // every line open and polling
+    const qint64 pid = daemon.pid();
+    const QByteArray loadBefore = loadAverage();
+    const double cpu0 = processCpuSeconds(pid);
+    const double benchCpu0 = cpuSeconds();
+    const double t0 = nowMs();
+    measuring = true;
+    runFor(seconds * 1000);
+    measuring = false;
+    const double spanS = (nowMs() - t0) / 1000.0;
+    const double cpu = (processCpuSeconds(pid) - cpu0) / spanS * 100.0;
+    const double benchCpu = (cpuSeconds() - benchCpu0) / spanS * 100.0;
+
+    // One status pass on the wire: 8 request and 53 reply characters, each
+    // followed by the 3.5-character silence, 10 bits a character.
+    const double passMs = (8 + 3.5 + 53 + 3.5) * 10.0 * 1000.0 / Baud;
+    std::printf("kalmird: %d lines x %d detectors at %d baud, %.0f s measured; load average before %s, after %s\n",
+                lines, perLine, Baud, spanS, loadBefore.constData(), loadAverage().constData());
+    std::printf("wire limit: %.2f status passes/s per line (%.2f ms a pass)\n", 1000.0 / passMs, passMs);
+    for (int l = 0; l < lines; ++l)
+        std::printf("  line l%d: %.2f passes/s, ratio %.3f\n", l, double(passes[size_t(l)]) / spanS,
+                    double(passes[size_t(l)]) / spanS * passMs / 1000.0);
+    std::printf("states received: %llu (%.1f/s)\n", (unsigned long long)states, double(states) / spanS);
+    std::printf("kalmird CPU: %.1f %% of one core; memory: VmRSS %s, VmHWM %s\n", cpu,
+                statusField(pid, "VmRSS:").constData(), statusField(pid, "VmHWM:").constData());
+    std::printf("reply end on the wire -> subscriber: median %.2f ms, p99 %.2f ms, max %.2f ms (%zu samples)\n",
+                median(latencies), percentile(latencies, 0.99), percentile(latencies, 1.0), latencies.size());
+    std::printf("last reply byte written by the simulator -> subscriber: median %.2f ms, p99 %.2f ms (%zu samples)\n",
+                median(fromWrite), percentile(fromWrite, 0.99), fromWrite.size());
+    std::printf("(the bench process itself, %d simulators and the subscriber: %.1f %% of one core)\n", lines, benchCpu);
+    std::fflush(stdout);
+    daemon.terminate();
+    return 0;
+}

@@ -1,0 +1,50 @@
+#pragma once
+#include <QList>
+#include <QString>
+#include <cstdint>
+#include <stdexcept>
+
+// What kalmird is told by its TOML file: one broker and any number of lines.
+struct MqttConfig {
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 1883;
+    QString topic = QStringLiteral("kalmir"); // prefix of every topic
+    QString clientId = QStringLiteral("kalmird");
+    QString username;
+    QString passwordFile; // the password is read from here, never kept in the config
+    QString caFile;       // TLS when set
+    QString certFile;     // a client certificate and its key, for a broker that asks for one
+    QString keyFile;
+    bool haDiscovery = false; // publish Home Assistant discovery configs
+    int statsIntervalS = 60;
+};
+
+struct LineConfig {
+    QString name;      // a topic level
+    QString port;      // a serial device, or tcp://HOST:PORT
+    int speed = 9600;
+    QList<uint8_t> devices; // empty: list what a bus search finds
+    int delayMs = 0;
+    QString logDir; // empty: no device logs
+    bool writes = false; // commands from the broker are carried out
+    bool search() const { return devices.isEmpty(); }
+};
+
+struct DaemonConfig {
+    MqttConfig mqtt;
+    QList<LineConfig> lines;
+};
+
+// A configuration that cannot be used: the message names the file, the line
+// in it and the key ("kalmird.toml:7: line.speed: ...").
+class ConfigError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads and checks the whole file. Unknown keys are errors. Throws ConfigError.
+DaemonConfig loadConfig(const QString &path);
+// What kalmird would do with it, for --check: one line per fact.
+QString describeConfig(const DaemonConfig &config);
+// A topic level: letters, digits, '-' and '_' only.
+bool isTopicLevel(const QString &text);

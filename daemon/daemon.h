@@ -1,0 +1,57 @@
+#pragma once
+#include "daemon/config.h"
+#include "daemon/linewatch.h"
+#include "daemon/mqttclient.h"
+#include "daemon/outbox.h"
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+class RemoteControl;
+
+// The watch service: one LineWatch per configured line, one MQTT client, and
+// the topics that join them:
+//   <prefix>/<line>/<addr>/state         retained, every good status reply
+//   <prefix>/<line>/<addr>/availability  retained, online / offline
+//   <prefix>/<line>/<addr>/event         QoS 1, a change of an alarm bit
+//   <prefix>/<line>/<addr>/stats         retained, every statsIntervalS
+//   <prefix>/status                      retained, online; offline as last will and at stop
+class Daemon : public QObject {
+    Q_OBJECT
+public:
+    // The password is read from mqtt.passwordFile by the caller when one is set.
+    Daemon(DaemonConfig config, QByteArray password = {}, QObject *parent = nullptr);
+    ~Daemon() override;
+
+    // Starts the lines and the broker connection. Throws AppError when a
+    // line cannot start (a log folder or file that cannot be made).
+    void start();
+    // Marks every detector and the service offline, disconnects cleanly and
+    // stops the lines; finished() follows.
+    void stop();
+
+    const DaemonConfig &config() const { return cfg; }
+    MqttClient &mqtt() { return client; }
+    Outbox &outbox() { return box; }
+    // The line of this name, or nullptr.
+    LineWatch *line(const QString &name) const;
+    const std::vector<std::unique_ptr<LineWatch>> &lines() const { return watches; }
+    // "<prefix>/<line>/<address>/<leaf>"
+    QString deviceTopic(const QString &line, uint8_t address, const QString &leaf) const;
+    QString statusTopic() const { return cfg.mqtt.topic + QStringLiteral("/status"); }
+
+signals:
+    void finished();
+
+private:
+    void attach(LineWatch &watch);
+    void publishStats();
+
+    DaemonConfig cfg;
+    MqttClient client;
+    Outbox box;
+    std::vector<std::unique_ptr<LineWatch>> watches;
+    QTimer statsTimer;
+    RemoteControl *remote = nullptr; // commands from the broker; a child
+};

@@ -1,0 +1,80 @@
+#include "daemon/linecommands.h"
+#include "session/session.h"
+
+using namespace Qt::StringLiterals;
+
+LineCommands::LineCommands(Session &s, QObject *parent) : QObject(parent), session(s)
+{
+    PollingCycle &cycle = session.polling();
+    cycle.setFieldSource(&values);
+    connect(&cycle, &PollingCycle::passStarted, this, &LineCommands::onPassStarted);
+    connect(&session.state().stats, &CommStats::exchangeEnded, this, &LineCommands::onExchangeEnded);
+    connect(&cycle, &PollingCycle::commandRefused, this, &LineCommands::failInFlight);
+    // A run that ends under a command (the port lost, the line busy) leaves it
+    // unanswered by the detector; it may or may not have gone out, so it is
+    // answered with the error and never sent again.
+    connect(&cycle, &PollingCycle::failed, this,
+            [this](const QString &message) { failInFlight(u"the line failed: "_s + message); });
+}
+
+bool LineCommands::enqueue(uint8_t address, const RemoteDecision &command)
+{
+    if (waiting() >= Capacity)
+        return false;
+    queue.push_back({address, command});
+    return true;
+}
+
+void LineCommands::onPassStarted()
+{
+    PollingCycle &cycle = session.polling();
+    const uint8_t target = session.devices().address(cycle.passPosition());
+    if (statusDue.erase(target) || inFlight || queue.empty() || queue.front().address != target)
+        return;
+    inFlight = std::move(queue.front());
+    queue.pop_front();
+    statusDue.insert(target);
+    values.setValue(inFlight->command.value);
+    session.requestCommand(inFlight->command.command);
+}
+
+void LineCommands::onExchangeEnded(uint8_t address, ExchangeOutcome outcome)
+{
+    if (!inFlight || inFlight->address != address)
+        return;
+    QString error;
+    switch (outcome) {
+    case ExchangeOutcome::Good: break;
+    case ExchangeOutcome::Timeout: error = u"time-out: the detector did not answer"_s; break;
+    case ExchangeOutcome::CrcError: error = u"bad CRC in the reply"_s; break;
+    case ExchangeOutcome::Exception:
+        error = u"exception reply, code %1"_s.arg(session.state().exchangeBuffer.at(2));
+        break;
+    case ExchangeOutcome::Unexpected: error = u"unexpected reply"_s; break;
+    }
+    const Item done = std::move(*inFlight);
+    inFlight.reset();
+    emit answered(done.address, done.command, error.isEmpty(), error);
+}
+
+void LineCommands::failInFlight(const QString &reason)
+{
+    if (!inFlight)
+        return;
+    // The core's slot must not carry it into the next run, to whichever detector comes first.
+    if (session.state().commands.pending() == inFlight->command.command)
+        session.state().commands.clear(session.state().commands.take());
+    const Item done = std::move(*inFlight);
+    inFlight.reset();
+    emit answered(done.address, done.command, false, reason);
+}
+
+void LineCommands::dropAll(const QString &reason)
+{
+    failInFlight(reason);
+    while (!queue.empty()) {
+        const Item item = std::move(queue.front());
+        queue.pop_front();
+        emit answered(item.address, item.command, false, reason);
+    }
+}

@@ -1,0 +1,170 @@
+#include "daemon/linewatch.h"
+#include "daemon/log.h"
+#include "link/apperror.h"
+
+#include <QDir>
+
+namespace {
+int capacityFor(const LineConfig &config)
+{
+    return config.search() ? 247 : int(config.devices.size());
+}
+} // namespace
+
+LineWatch::LineWatch(LineConfig config, QObject *parent)
+    : QObject(parent), cfg(std::move(config)), sess(this, capacityFor(cfg))
+{
+    retry.setSingleShot(true);
+    PollingCycle &cycle = sess.polling();
+    cycle.setDelay(cfg.delayMs);
+    cycle.setLogging(!cfg.logDir.isEmpty());
+    sess.devices().setLogFiles(!cfg.logDir.isEmpty());
+    sess.devices().setWorkDir(cfg.logDir);
+
+    connect(&cycle, &PollingCycle::statusReceived, this, &LineWatch::onStatus);
+    connect(&sess.state().stats, &CommStats::exchangeEnded, this, &LineWatch::onExchange);
+    connect(&sess, &Session::portAway, this, &LineWatch::onLineAway);
+    connect(&sess, &Session::portLost, this, &LineWatch::onLineAway);
+    connect(&sess, &Session::portBack, this, [this] {
+        logEvent(QStringLiteral("%1: %2 is back").arg(name(), cfg.port));
+        work();
+    });
+    // An end with the port still open (a log file that fails) is retried;
+    // one with the port lost is the session's to resume.
+    connect(&cycle, &PollingCycle::failed, this, [this](const QString &message) {
+        logEvent(QStringLiteral("%1: polling stopped: %2").arg(name(), message));
+        if (sess.serialChannel().isOpen())
+            retry.start(OpenRetryMs);
+    });
+    connect(&sess.busSearch(), &BusSearch::ended, this, [this] {
+        const int found = sess.devices().count();
+        logEvent(QStringLiteral("%1: bus search found %2 detector(s)").arg(name()).arg(found));
+        if (found > 0)
+            work();
+        else
+            retry.start(SearchRetryMs);
+    });
+    connect(&sess, &Session::lineOpened, this, &LineWatch::onOpened);
+    connect(&sess, &Session::connectFailed, this, &LineWatch::onOpenFailed);
+    connect(&retry, &QTimer::timeout, this, [this] { sess.serialChannel().isOpen() ? work() : tryOpen(); });
+}
+
+QList<uint8_t> LineWatch::addresses()
+{
+    QList<uint8_t> list;
+    const DeviceList &d = sess.devices();
+    for (int i = 0; i < d.count(); ++i)
+        list << d.address(i);
+    return list;
+}
+
+void LineWatch::start()
+{
+    if (!cfg.logDir.isEmpty() && !QDir().mkpath(cfg.logDir))
+        throw AppError(QStringLiteral("%1: cannot create the log folder %2").arg(name(), cfg.logDir));
+    for (const uint8_t a : cfg.devices)
+        sess.devices().add(a);
+    tryOpen();
+}
+
+void LineWatch::stop()
+{
+    retry.stop();
+    // What the shutdown itself cuts short is no news.
+    disconnect(&sess.polling(), nullptr, this, nullptr);
+    disconnect(&sess, nullptr, this, nullptr);
+    sess.shutDown();
+}
+
+void LineWatch::tryOpen()
+{
+    try {
+        if (!sess.openLine(cfg.port, uint8_t(cfg.speed / 1200)))
+            return; // a serial server is being reached: lineOpened() or connectFailed() follows
+    } catch (const AppError &e) {
+        onOpenFailed(e.message());
+        return;
+    }
+    onOpened();
+}
+
+void LineWatch::onOpenFailed(const QString &message)
+{
+    if (!std::exchange(openFailureLogged, true))
+        logEvent(QStringLiteral("%1: cannot open %2: %3; trying again every second").arg(name(), cfg.port, message));
+    // What an earlier run left retained must not say they are online.
+    for (const uint8_t a : addresses())
+        setPresence(a, Presence::Offline);
+    retry.start(OpenRetryMs);
+}
+
+void LineWatch::onOpened()
+{
+    openFailureLogged = false;
+    logEvent(QStringLiteral("%1: opened %2 at %3 baud").arg(name(), cfg.port).arg(cfg.speed));
+    work();
+}
+
+// Polls the listed detectors; a search line with none listed yet searches first.
+void LineWatch::work()
+{
+    if (sess.polling().running() || sess.busSearch().running())
+        return;
+    if (sess.devices().count() > 0) {
+        sess.polling().start();
+    } else if (cfg.search()) {
+        logEvent(QStringLiteral("%1: searching the bus").arg(name()));
+        sess.busSearch().start();
+    }
+}
+
+void LineWatch::onStatus(const StatusSample &sample)
+{
+    const uint8_t address = sess.devices().address(sample.slot);
+    const QDateTime now = QDateTime::currentDateTime();
+    StatusRegisters registers;
+    const FrameBuffer &buf = sess.state().exchangeBuffer;
+    for (int n = 1; n <= 24; ++n)
+        registers[size_t(n - 1)] = uint16_t(buf.at(statusRegisterOffset(n)) << 8 | buf.at(statusRegisterOffset(n) + 1));
+    Detector &d = detectors[address];
+    setPresence(address, Presence::Online);
+    emit stateRead(address, sample.status, registers, now);
+    const uint8_t alarms = sample.status.AlarmFlags;
+    for (const AlarmBit &bit : AlarmBits) {
+        const bool on = alarms & bit.mask;
+        if (d.seen ? on != bool(d.alarms & bit.mask) : on)
+            emit alarmChanged(address, QString::fromLatin1(bit.kind), on, now);
+    }
+    d.seen = true;
+    d.alarms = alarms;
+}
+
+void LineWatch::onExchange(uint8_t address, ExchangeOutcome outcome)
+{
+    Detector &d = detectors[address];
+    if (outcome == ExchangeOutcome::Good) {
+        d.failures = 0;
+        return;
+    }
+    if (++d.failures >= OfflineAfterFailures)
+        setPresence(address, Presence::Offline);
+}
+
+void LineWatch::onLineAway(const QString &message)
+{
+    logEvent(QStringLiteral("%1: %2 lost: %3").arg(name(), cfg.port, message));
+    for (const uint8_t a : addresses())
+        setPresence(a, Presence::Offline);
+}
+
+void LineWatch::setPresence(uint8_t address, Presence presence)
+{
+    Detector &d = detectors[address];
+    d.failures = 0;
+    if (d.presence == presence)
+        return;
+    d.presence = presence;
+    const bool online = presence == Presence::Online;
+    logEvent(QStringLiteral("%1: detector %2 %3").arg(name()).arg(address).arg(online ? "online" : "offline"));
+    emit availabilityChanged(address, online);
+}

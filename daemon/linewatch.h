@@ -1,0 +1,66 @@
+#pragma once
+#include "daemon/config.h"
+#include "daemon/payloads.h"
+#include "session/session.h"
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+#include <map>
+
+// One line of the site: its session (port, polling cycle, port watch, device
+// logs) and what the service makes of it per detector: online after a good
+// reply, offline after OfflineAfterFailures failed passes in a row or when the
+// line is lost, and a change of an alarm bit. A port that cannot be opened at
+// start is tried again every second; a lost one is watched by the session,
+// which resumes polling when it is back.
+class LineWatch : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int OfflineAfterFailures = 3;
+    static constexpr int OpenRetryMs = 1000;
+    static constexpr int SearchRetryMs = 30000;
+
+    explicit LineWatch(LineConfig config, QObject *parent = nullptr);
+
+    const LineConfig &config() const { return cfg; }
+    Session &session() { return sess; }
+    // The listed addresses, in polling order.
+    QList<uint8_t> addresses();
+
+    // Lists the configured detectors (creating their log files) and opens the
+    // line. Throws AppError when a log file cannot be created.
+    void start();
+    // Stops polling and the watch and closes the port.
+    void stop();
+
+signals:
+    void stateRead(uint8_t address, const DeviceStatus &status, const StatusRegisters &registers,
+                   const QDateTime &time);
+    void availabilityChanged(uint8_t address, bool online);
+    void alarmChanged(uint8_t address, const QString &kind, bool on, const QDateTime &time);
+
+private:
+    enum class Presence { Unknown, Online, Offline };
+    struct Detector {
+        Presence presence = Presence::Unknown;
+        int failures = 0;         // failed passes in a row
+        bool seen = false;        // a good status reply came since start
+        uint8_t alarms = 0;       // the alarm bits of the last one
+    };
+
+    void tryOpen();
+    void onOpenFailed(const QString &message);
+    void onOpened();
+    void work();
+    void onStatus(const StatusSample &sample);
+    void onExchange(uint8_t address, ExchangeOutcome outcome);
+    void onLineAway(const QString &message);
+    void setPresence(uint8_t address, Presence presence);
+    QString name() const { return QStringLiteral("line %1").arg(cfg.name); }
+
+    LineConfig cfg;
+    Session sess;
+    QTimer retry; // the next open or search attempt
+    bool openFailureLogged = false;
+    std::map<uint8_t, Detector> detectors;
+};

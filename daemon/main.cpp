@@ -1,0 +1,114 @@
+// kalmird: polls the detectors of every configured line and publishes them to
+// an MQTT broker, until SIGINT or SIGTERM.
+#include "daemon/config.h"
+#include "daemon/daemon.h"
+#include "daemon/log.h"
+#include "daemon/remotecommands.h"
+#include "daemon/secrets.h"
+#include "link/apperror.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
+}
+
+// The handler only wakes the event loop; the stop itself runs there.
+void stopOnSignals(Daemon &daemon)
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        qFatal("kalmird: pipe failed");
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &daemon);
+    QObject::connect(notifier, &QSocketNotifier::activated, &daemon, [&daemon, notifier] {
+        notifier->setEnabled(false);
+        logEvent(QStringLiteral("stopping"));
+        daemon.stop();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kalmird"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KALMIR_VERSION));
+    QCommandLineParser p;
+    p.setApplicationDescription(
+        QStringLiteral("Polls the КАЛМИР-ИК/УФ detectors of every configured line and publishes them to an MQTT broker."));
+    p.addHelpOption();
+    p.addVersionOption();
+    const QCommandLineOption configOption(QStringLiteral("config"), QStringLiteral("The configuration file."),
+                                          QStringLiteral("FILE"), QStringLiteral("/etc/kalmir/kalmird.toml"));
+    const QCommandLineOption checkOption(QStringLiteral("check"),
+                                         QStringLiteral("Read the configuration, print what would be done, exit."));
+    const QCommandLineOption listOption(QStringLiteral("list-commands"),
+                                        QStringLiteral("Print the commands the broker may send, their codes and values."));
+    p.addOption(configOption);
+    p.addOption(checkOption);
+    p.addOption(listOption);
+    if (!p.parse(app.arguments())) {
+        std::fprintf(stderr, "kalmird: %s\n\n%s", qPrintable(p.errorText()), qPrintable(p.helpText()));
+        return 2;
+    }
+    if (p.isSet(QStringLiteral("help")))
+        p.showHelp(0);
+    if (p.isSet(QStringLiteral("version")))
+        p.showVersion();
+    if (!p.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "kalmird: unexpected argument: %s\n", qPrintable(p.positionalArguments().first()));
+        return 2;
+    }
+
+    if (p.isSet(listOption)) {
+        std::fputs(remoteCommandList().toUtf8().constData(), stdout);
+        return 0;
+    }
+
+    DaemonConfig config;
+    QByteArray password;
+    try {
+        config = loadConfig(p.value(configOption));
+        if (!config.mqtt.passwordFile.isEmpty()) {
+            const PasswordRead read = readPasswordFile(config.mqtt.passwordFile);
+            if (!read.error.isEmpty())
+                throw ConfigError(read.error.toStdString());
+            password = read.password.toUtf8();
+        }
+    } catch (const ConfigError &e) {
+        std::fprintf(stderr, "kalmird: %s\n", e.what());
+        return 2;
+    }
+    if (p.isSet(checkOption)) {
+        std::fputs(describeConfig(config).toUtf8().constData(), stdout);
+        return 0;
+    }
+
+    Daemon daemon(std::move(config), password);
+    QObject::connect(&daemon, &Daemon::finished, &app, &QCoreApplication::quit);
+    stopOnSignals(daemon);
+    try {
+        daemon.start();
+    } catch (const AppError &e) {
+        logEvent(e.message());
+        return 1;
+    }
+    return app.exec();
+}

@@ -1,0 +1,67 @@
+#include "daemon/payloads.h"
+#include "detector/valueformats.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+QString isoTime(const QDateTime &time)
+{
+    const int offset = time.offsetFromUtc();
+    QString text = time.toOffsetFromUtc(offset).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
+    const int minutes = std::abs(offset) / 60;
+    text += QStringLiteral("%1%2:%3")
+                .arg(QChar(offset < 0 ? u'-' : u'+'))
+                .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return text;
+}
+
+QByteArray stateJson(const QDateTime &time, uint8_t address, const DeviceStatus &d, const StatusRegisters &registers)
+{
+    QJsonArray regs;
+    for (const uint16_t r : registers)
+        regs.append(int(r));
+    const QJsonObject o{
+        {QStringLiteral("time"), isoTime(time)},
+        {QStringLiteral("address"), int(address)},
+        {QStringLiteral("ir"), d.Uik},
+        {QStringLiteral("uv"), d.Uuf},
+        {QStringLiteral("kz"), d.Ukz},
+        {QStringLiteral("temperature"), d.Ut / 10.0},
+        {QStringLiteral("fire"), d.Fire()},
+        {QStringLiteral("fault"), d.Fault()},
+        {QStringLiteral("dust"), d.Dust()},
+        {QStringLiteral("irThreshold"), d.Up_ik},
+        {QStringLiteral("uvThreshold"), d.Up_uf},
+        {QStringLiteral("serial"), int(d.SERIAL)},
+        {QStringLiteral("version"), versionText(d.VersionMajor, d.VersionMinor, d.VersionBuild)},
+        {QStringLiteral("registers"), regs},
+    };
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+QByteArray eventJson(const QDateTime &time, const QString &kind, bool on)
+{
+    const QJsonObject o{{QStringLiteral("time"), isoTime(time)}, {QStringLiteral("kind"), kind},
+                        {QStringLiteral("on"), on}};
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+QByteArray statsJson(const QDateTime &time, const LinkCounts &c)
+{
+    const QJsonObject o{
+        {QStringLiteral("time"), isoTime(time)},
+        {QStringLiteral("requests"), qint64(c.requests)},
+        {QStringLiteral("good"), qint64(c.good)},
+        {QStringLiteral("timeouts"), qint64(c.timeouts)},
+        {QStringLiteral("crcErrors"), qint64(c.crcErrors)},
+        {QStringLiteral("exceptions"), qint64(c.exceptions)},
+        {QStringLiteral("unexpected"), qint64(c.unexpected)},
+        {QStringLiteral("lastMs"), c.lastMs},
+        {QStringLiteral("minMs"), c.minMs},
+        {QStringLiteral("medianMs"), c.medianMs},
+        {QStringLiteral("maxMs"), c.maxMs},
+    };
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}

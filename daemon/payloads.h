@@ -1,0 +1,27 @@
+#pragma once
+#include "detector/devicestatus.h"
+#include "session/commstats.h"
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+// The status block as it came: registers 1..24, unsigned.
+using StatusRegisters = std::array<uint16_t, 24>;
+
+// ISO 8601 with milliseconds and the offset from UTC ("2026-12-07T17:20:05.123+02:00").
+QString isoTime(const QDateTime &time);
+
+// The JSON payloads of the topics, compact, field names fixed.
+QByteArray stateJson(const QDateTime &time, uint8_t address, const DeviceStatus &status,
+                     const StatusRegisters &registers);
+QByteArray eventJson(const QDateTime &time, const QString &kind, bool on);
+QByteArray statsJson(const QDateTime &time, const LinkCounts &counts);
+
+// The alarm bits that make events, by their names in the payload.
+struct AlarmBit {
+    const char *kind;
+    uint8_t mask;
+};
+inline constexpr AlarmBit AlarmBits[] = {{"fire", 0x01}, {"fault", 0x02}, {"dust", 0x04}};

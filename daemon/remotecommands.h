@@ -1,0 +1,77 @@
+#pragma once
+#include "detector/commandtable.h"
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QLatin1StringView>
+#include <QString>
+#include <array>
+#include <optional>
+
+// The command set as the broker offers it: kalmir/<line>/<addr>/set/<name>
+// with an empty payload, or a decimal integer for the commands that take a
+// value. The value is read by the window's integer rule and checked by the
+// window's command builder, so a remote value has the window's ranges.
+
+struct RemoteCommandName {
+    Command command;
+    QLatin1StringView name; // the command's name in kebab case
+};
+
+// Every code 1..41, in code order.
+extern const std::array<RemoteCommandName, LastCommandCode> RemoteCommandNames;
+
+struct ValueRange {
+    int32_t min, max;
+};
+
+// What a command takes: nullopt for no value, else the range of its integer.
+std::optional<ValueRange> remoteValueRange(Command command);
+
+// False for the commands a broker never sends: the address and speed changes
+// (the line would lose the detector), the configuration mark (the core sends
+// it itself) and the codes that write nothing.
+bool offeredRemotely(Command command);
+
+// One line per command: name, code, and the value it takes or why it is not
+// offered. What `kalmird --list-commands` prints.
+QString remoteCommandList();
+
+enum class Refusal { None, WritesOff, UnknownName, NotOffered, BadValue, NoDetector, QueueFull };
+
+struct RemoteDecision {
+    QString name;                    // the name as the topic gave it
+    Command command = Command::None; // accepted: what to queue
+    std::optional<int32_t> value;    // accepted: the value, for the commands that take one
+    Refusal refusal = Refusal::None;
+    QString reason; // refused: why, for the result and the log
+    bool accepted() const { return refusal == Refusal::None; }
+};
+
+// Decides a message to set/<name> (the topic level after set/, and the
+// payload) for a line whose configuration allows writes or not.
+RemoteDecision decideRemoteCommand(bool writes, QByteArrayView name, QByteArrayView payload);
+
+// Refuses an accepted command that cannot be queued.
+void refuseQueueFull(RemoteDecision &decision, int capacity);
+// Refuses a command to a line or detector the service does not poll.
+void refuseNoDetector(RemoteDecision &decision, const QString &line, const QString &address);
+
+// The one answer a command gets on kalmir/<line>/<addr>/result:
+// {"command", "value", "ok", "error"}; value and error are null when absent.
+QByteArray remoteResultJson(const QString &name, std::optional<int32_t> value, bool ok,
+                            const QString &error = {});
+// The answer of a refused command.
+QByteArray refusalJson(const RemoteDecision &decision);
+
+// Hands a remote value to the command builder where the window hands it a
+// field's text. No speed entry: a speed change is never built from here.
+class RemoteValueSource : public CommandFieldSource {
+public:
+    void setValue(std::optional<int32_t> value) { text = value ? QString::number(*value) : QString(); }
+    QString fieldText(CommandField) const override { return text; }
+    int newSpeedEntry() const override { return -1; }
+    QString newSpeedText() const override { return {}; }
+
+private:
+    QString text;
+};
