@@ -34,6 +34,8 @@ CommStatsWindow::CommStatsWindow(SessionState &sessionState, QWidget *parent)
 
     portLosses = new QLabel(this);
     portLosses->setObjectName(QStringLiteral("lblPortLosses"));
+    // Room for a long count, so the fixed window never cuts the caption.
+    portLosses->setMinimumWidth(portLosses->fontMetrics().horizontalAdvance(QStringLiteral("Потери порта: 0000000")));
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(portLosses);
     buttons->addStretch();
