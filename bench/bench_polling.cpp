@@ -1,13 +1,15 @@
 // Polling figures of the main window against the in-process simulator on a
 // pseudo-terminal (its CPU time is part of the process's):
-//  (a) status passes per second with no delay ("Задержка" 0), the display
-//      running and the chart window open, with the process CPU time;
+//  (a) status passes per second with no delay ("Задержка" 0), two detectors
+//      polled in turn, the display running and the chart window open, with
+//      the process CPU time;
 //  (b) process CPU while polling a silent address with the default delay
 //      (200 ms) and the line's real 531 ms read time-out;
 //  (c) resident memory after 1,000 passes and after more, the chart closed.
 //
-//   bench_polling [--part a|b|c|all] [--seconds N] [--passes N]
+//   bench_polling [--part a|b|c|all] [--a-passes N] [--seconds N] [--passes N]
 //
+// --a-passes: passes timed in (a), default 5000 (after 500 to warm up).
 // --seconds: length of (b), default 60. --passes: how far (c) runs, default
 // 100000; it prints the resident memory every 25,000 passes on the way.
 #include "measure.h"
@@ -49,6 +51,7 @@ public:
         if (!sim.start())
             qFatal("simulator: %s", qPrintable(sim.errorString()));
         sim.addDetector(1);
+        sim.addDetector(2);
         QObject::connect(&form.session().polling(), &PollingCycle::replyLine, [this] {
             if (++passes == target && loop)
                 loop->quit();
@@ -56,8 +59,8 @@ public:
         form.show();
     }
 
-    // Connects afresh (the delay is taken at connect) and lists only `address`.
-    void connect(int delayMs, SerialChannel::Timing timing, uint8_t address)
+    // Connects afresh (the delay is taken at connect) and lists `addresses`.
+    void connect(int delayMs, SerialChannel::Timing timing, std::initializer_list<int> addresses)
     {
         Ui::MainForm &ui = *form.ui();
         if (form.session().serialChannel().isOpen())
@@ -67,9 +70,12 @@ public:
         ui.Edit8->setText(QString::number(delayMs));
         ui.Button1->click();
         ui.Button9->click();
-        ui.Edit1->setText(QString::number(address));
-        ui.Button5->click();
-        if (!form.session().serialChannel().isOpen() || form.session().state().devices.count() != 1)
+        for (const int address : addresses) {
+            ui.Edit1->setText(QString::number(address));
+            ui.Button5->click();
+        }
+        if (!form.session().serialChannel().isOpen()
+            || form.session().state().devices.count() != int(addresses.size()))
             qFatal("could not connect to %s", qPrintable(sim.slavePath()));
     }
 
@@ -118,13 +124,12 @@ private:
     QEventLoop *loop = nullptr;
 };
 
-void partA(Bench &b)
+void partA(Bench &b, long n)
 {
-    b.connect(0, {0, 200, 100, 1000}, 1);
+    b.connect(0, {0, 200, 100, 1000}, {1, 2});
     b.form.chartWindow().showChart();
     b.start();
     b.runPasses(500); // warm-up: the series and the logs are allocated
-    const long n = 10000;
     QElapsedTimer wall;
     const double cpu0 = cpuSeconds();
     wall.start();
@@ -133,7 +138,7 @@ void partA(Bench &b)
     const double cpu = cpuSeconds() - cpu0;
     b.stop();
     b.form.chartWindow().hide();
-    std::printf("(a) %ld status passes in %.2f s: %.0f passes/s, %.3f ms wall per pass\n", n, seconds, n / seconds,
+    std::printf("(a) two detectors, %ld status passes in %.2f s: %.0f passes/s, %.3f ms wall per pass\n", n, seconds, n / seconds,
                 1000 * seconds / n);
     std::printf("    process CPU %.2f s (%.0f %% of one core), %.3f ms CPU per pass (program and simulator)\n", cpu,
                 100 * cpu / seconds, 1000 * cpu / n);
@@ -141,7 +146,7 @@ void partA(Bench &b)
 
 void partB(Bench &b, int seconds)
 {
-    b.connect(200, SerialChannel::Timing{}, 99); // nobody answers at 99
+    b.connect(200, SerialChannel::Timing{}, {99}); // nobody answers at 99
     b.start();
     b.runFor(2000); // settle
     const long passes0 = b.passes;
@@ -162,7 +167,7 @@ void partC(Bench &b, long passes)
 {
     // The simulator runs in this process: its own wire log must not count as ours.
     b.sim.setFramesKept(1000);
-    b.connect(0, {0, 200, 100, 1000}, 1);
+    b.connect(0, {0, 200, 100, 1000}, {1});
     b.start();
     b.runPasses(1000);
     const long first = residentKiB();
@@ -193,11 +198,13 @@ int main(int argc, char *argv[])
     options.addHelpOption();
     const QCommandLineOption part(QStringLiteral("part"), QStringLiteral("a, b, c or all"), QStringLiteral("which"),
                                   QStringLiteral("all"));
+    const QCommandLineOption aPasses(QStringLiteral("a-passes"), QStringLiteral("passes of (a)"), QStringLiteral("n"),
+                                     QStringLiteral("5000"));
     const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("length of (b)"), QStringLiteral("s"),
                                      QStringLiteral("60"));
     const QCommandLineOption passes(QStringLiteral("passes"), QStringLiteral("passes of (c)"), QStringLiteral("n"),
                                     QStringLiteral("100000"));
-    options.addOptions({part, seconds, passes});
+    options.addOptions({part, aPasses, seconds, passes});
     options.process(app);
     const QString which = options.value(part);
 
@@ -206,7 +213,7 @@ int main(int argc, char *argv[])
     QDir::setCurrent(dir.path());
     auto bench = std::make_unique<Bench>();
     if (which == "a" || which == "all")
-        partA(*bench);
+        partA(*bench, options.value(aPasses).toLong());
     if (which == "b" || which == "all")
         partB(*bench, options.value(seconds).toInt());
     if (which == "c" || which == "all")

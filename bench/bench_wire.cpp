@@ -9,6 +9,13 @@
 // characters and two silences (68), a command pass 8 + 8 and two (23); the
 // store-to-echo limit is one of each.
 //
+// The simulator runs in this process and shares the window's event loop: a
+// stall of that loop (a first paint, a loaded machine) delays the simulator's
+// reply as much as the window, and at 1200 baud a stall of more than 60 ms
+// then cuts the reply. A device on a real line goes on sending meanwhile,
+// and its reply, in the driver when the loop wakes, is read before the read
+// window's timer runs; "timed out or cut" here means a stalled bench.
+//
 // With --tcp the line is behind a serial server: ser2net in raw TCP mode on
 // 127.0.0.1 passes the simulator's pseudo-terminal, at 9600 and 19200 baud.
 //

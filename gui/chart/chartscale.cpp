@@ -82,9 +82,10 @@ void ChartWindow::fitYToData()
 {
     ValueExtent all;
     for (int i = 0; i < 6; ++i) {
-        if (curves[i]->visible() && !extents[i].empty()) {
-            all.add(extents[i].lo);
-            all.add(extents[i].hi);
+        const ValueExtent &e = points[i].extent();
+        if (curves[i]->visible() && !e.empty()) {
+            all.add(e.lo);
+            all.add(e.hi);
         }
     }
     if (all.empty())
@@ -104,7 +105,7 @@ void ChartWindow::applyXWindow(const QString &text)
     if (v < 1)
         throw AppError(QStringLiteral("X scale must be at least 1 sample, not %1").arg(v));
     xWindow = v;
-    const double count = curves[Ir]->dataCount();
+    const double count = double(points[Ir].count());
     chartaxis::setMinimum(*plot->xAxis, count);
     chartaxis::setMaximum(*plot->xAxis, count + xWindow);
     redraw();

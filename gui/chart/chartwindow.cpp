@@ -62,12 +62,6 @@ QString bitmapFileName(const QString &chosen)
 
 } // namespace
 
-void ChartWindow::ValueExtent::add(double v)
-{
-    lo = std::min(lo, v);
-    hi = std::max(hi, v);
-}
-
 ChartWindow::ChartWindow(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), ui(std::make_unique<Ui::ChartWindow>())
 {
@@ -116,6 +110,7 @@ void ChartWindow::setUpChart()
         // Keeps a redraw proportional to the visible span, not to the points held.
         g->setAdaptiveSampling(true);
         curves[i] = g;
+        points[i] = CappedSeries(g);
     }
     // Antialiased curves cost about three times as much per redraw as the rest of the chart.
     plot->setNotAntialiasedElements(QCP::aePlottables);
@@ -272,17 +267,14 @@ void ChartWindow::setFire(bool fire)
     ui->Shape1->setColor(fire ? LampColor::Red : LampColor::White);
 }
 
-void ChartWindow::append(int series, double value)
+void ChartWindow::append(int curve, double value)
 {
-    QCPGraph *g = curves[series];
-    // Keys only grow, so this is an append at the end of the sorted container.
-    g->addData(double(g->dataCount()), value);
-    extents[series].add(value);
+    points[curve].append(value);
 }
 
 void ChartWindow::scrollXWindow()
 {
-    const int count = curves[Ir]->dataCount();
+    const int64_t count = points[Ir].count();
     if (count <= xWindow)
         return;
     const double min = double(count) - xWindow;
@@ -292,18 +284,20 @@ void ChartWindow::scrollXWindow()
 
 void ChartWindow::redraw()
 {
-    // Many points may arrive before the next paint; one replot serves them all.
-    plot->replot(QCustomPlot::rpQueuedReplot);
+    pacer.request();
+}
+
+void ChartWindow::drawNow()
+{
+    plot->replot();
 }
 
 // ---- clear, save ----------------------------------------------------------------
 
 void ChartWindow::clearCurves()
 {
-    for (int i = 0; i < 6; ++i) {
-        curves[i]->data()->clear();
-        extents[i] = ValueExtent{};
-    }
+    for (CappedSeries &s : points)
+        s.clear();
     curvesDevice.reset();
     redraw();
 }

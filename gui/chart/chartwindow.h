@@ -1,12 +1,13 @@
 #pragma once
+#include "chart/cappedseries.h"
 #include "detector/commandtable.h"
 #include "link/apperror.h"
 #include "session/statussample.h"
+#include "widgets/redrawpacer.h"
 #include <QDialog>
 #include <QString>
 #include <array>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <optional>
 
@@ -83,14 +84,6 @@ private:
     // The six curves, in the order the legend lists them.
     enum Curve { Ir = 0, Uv = 1, IrAv = 2, UvAv = 3, IrThr = 4, UvThr = 5 };
 
-    // Smallest and largest value appended to one series since it was last emptied.
-    struct ValueExtent {
-        double lo = std::numeric_limits<double>::infinity();
-        double hi = -std::numeric_limits<double>::infinity();
-        void add(double v);
-        bool empty() const { return lo > hi; }
-    };
-
     void setUpChart();
     void setUpSelectors();
     void connectHandlers();
@@ -110,7 +103,7 @@ private:
     void startCurvesAfresh();
     void updateCaption();
 
-    void append(int series, double value);
+    void append(int curve, double value);
     void scrollXWindow();
     void applyXWindow(const QString &text);
     void manualY();
@@ -118,6 +111,7 @@ private:
     void rebuildLegend();
     void saveBitmap(const QString &file);
     void redraw();
+    void drawNow();
     // Runs a step of a handler; its error is reported, and the window goes on.
     template <class Step> void guarded(Step &&step)
     {
@@ -131,11 +125,14 @@ private:
     std::unique_ptr<Ui::ChartWindow> ui;
     QCustomPlot *plot = nullptr;
     std::array<QCPGraph *, 6> curves{};
-    std::array<ValueExtent, 6> extents;
+    // The points of each curve, its newest ones only.
+    std::array<CappedSeries, 6> points;
     // The Y axis follows the data; set by mouse presses on "Авто", not by its check mark.
     bool yAuto = false;
     // The detector whose points the curves hold (none while they are empty),
     // and the one whose values the fields show.
     std::optional<uint8_t> curvesDevice;
     std::optional<uint8_t> fieldsDevice;
+    // However fast the points come, the chart is drawn once a frame.
+    RedrawPacer pacer{[this] { drawNow(); }};
 };

@@ -34,13 +34,9 @@ LogView::LogView(QWidget *parent)
 
 void LogView::setMaximumBlockCount(int count)
 {
-    const bool following = atBottom();
-    const int first = verticalScrollBar()->value();
     limit = std::max(count, 0);
-    const int dropped = dropBeyondLimit();
-    updateScrollBars();
-    verticalScrollBar()->setValue(following ? verticalScrollBar()->maximum() : first - dropped);
-    viewport()->update();
+    droppedUnshown += dropBeyondLimit();
+    showLines(std::exchange(droppedUnshown, 0));
 }
 
 QString LogView::line(int index) const
@@ -74,6 +70,7 @@ void LogView::clear()
 {
     kept.clear();
     widest = 0;
+    droppedUnshown = 0;
     updateScrollBars();
     viewport()->update();
 }
@@ -85,15 +82,20 @@ void LogView::copyAll() const
 
 void LogView::appendPlainText(const QString &text)
 {
-    const bool following = atBottom();
-    const int first = verticalScrollBar()->value();
-    int dropped = 0;
     if (text.contains(u'\n')) {
         for (const QString &part : text.split(u'\n'))
-            dropped += store(part);
+            droppedUnshown += store(part);
     } else {
-        dropped = store(text);
+        droppedUnshown += store(text);
     }
+    pacer.request();
+}
+
+void LogView::showLines(int dropped)
+{
+    // The bars still describe the lines as last shown.
+    const bool following = atBottom();
+    const int first = verticalScrollBar()->value();
     updateScrollBars();
     // Scrolled up, the same lines stay on screen while the oldest go.
     verticalScrollBar()->setValue(following ? verticalScrollBar()->maximum() : first - dropped);

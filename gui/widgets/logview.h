@@ -1,17 +1,20 @@
 #pragma once
+#include "widgets/redrawpacer.h"
 #include <QAbstractScrollArea>
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <utility>
 
 class QAction;
 
 // A read-only log of text lines that runs for days: it keeps the newest lines
 // as plain strings in a queue and paints only the lines on screen, so a line
 // costs little more than its characters and a full log takes a new line as
-// cheaply as an empty one. While the view is at the bottom it follows the
-// newest line; scrolled up, it keeps the lines it shows in place. The calls
-// mirror those of a read-only QPlainTextEdit, where a line is a block.
+// cheaply as an empty one. New lines are kept at once but drawn once a frame
+// (RedrawPacer), however fast they come. While the view is at the bottom it
+// follows the newest line; scrolled up, it keeps the lines it shows in place.
+// The calls mirror those of a read-only QPlainTextEdit, where a line is a block.
 class LogView : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -37,6 +40,9 @@ public:
 
     // Copies every line kept to the clipboard (the context menu's one entry).
     void copyAll() const;
+    // Brings the scroll bars and the view up to the lines appended since the
+    // last frame now rather than at the next one.
+    void showNewLines() { pacer.flush(); }
 
 public slots:
     // Adds `text` as the newest line (several lines if it holds '\n').
@@ -53,6 +59,8 @@ private:
     // Stores one line; returns how many old lines made room for it.
     int store(const QString &text);
     int dropBeyondLimit();
+    // Scroll bars and view for the lines kept, `dropped` of the oldest having gone.
+    void showLines(int dropped);
     int measure(const QString &text) const;
     int lineStep() const;
     bool atBottom() const;
@@ -62,4 +70,6 @@ private:
     int limit = 0;
     int widest = 0; // pixels of the widest line stored since the last clear
     QAction *copyAllAction;
+    int droppedUnshown = 0; // oldest lines dropped since the last frame
+    RedrawPacer pacer{[this] { showLines(std::exchange(droppedUnshown, 0)); }};
 };

@@ -142,6 +142,7 @@ private slots:
     void seriesLook();
     void pointsArriveInOrderWithCountAsX();
     void xWindowFollowsNewestPoints();
+    void seriesKeepTheNewestMillionPoints();
     void closedWindowOnlyUpdatesFields();
     void reopeningContinuesX();
     void clearingRestartsXAndKeepsAxes();
@@ -282,6 +283,27 @@ void TestChart::xWindowFollowsNewestPoints()
     QCOMPARE(xRange(form), QCPRange(1, 501));
     statusRead(form, 501, 501);
     QCOMPARE(xRange(form), QCPRange(2, 502));
+}
+
+void TestChart::seriesKeepTheNewestMillionPoints()
+{
+    ChartWindow form;
+    form.showChart();
+    const int kept = CappedSeries::DefaultLimit;
+    statusRead(form, 9000, 9000, 9000, 9000, 9000, 9000); // an extreme that will be dropped
+    for (int i = 1; i < kept + kept / 10 + 5; ++i)
+        statusRead(form, i % 100, 50, 40, 30, 20, 10);
+    const int64_t last = kept + kept / 10 + 4;
+    for (int g = 0; g < 6; ++g) {
+        const auto data = chart(form)->graph(g)->data();
+        QCOMPARE(data->size(), kept);
+        QCOMPARE(data->constBegin()->key, double(last - kept + 1));
+        QCOMPARE((data->constEnd() - 1)->key, double(last)); // X goes on counting
+    }
+    QCOMPARE(xRange(form), QCPRange(last - 499, last + 1));
+    clickBox(child<QCheckBox>(form, "auto")); // "Авто" fits the points held
+    chart(form)->replot();
+    QCOMPARE(yRange(form), QCPRange(0, 99));
 }
 
 void TestChart::closedWindowOnlyUpdatesFields()

@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QtTest>
+#include <qcustomplot.h>
 
 namespace {
 const QColor Red(255, 0, 0);
@@ -246,6 +248,40 @@ private slots:
         QVERIFY(rig.ui().chk1->isChecked());
         QVERIFY(!rig.ui().CheckBox3->isChecked());
         QVERIFY(rig.ui().CheckBox4->isChecked());
+    }
+
+    // Redraws are paced, not dropped: once a burst of passes with no delay has
+    // ended, the screen shows the last reply of each device.
+    void aBurstEndsWithTheLastReplyOnScreen()
+    {
+        std::map<int, int> uik{{1, 100}, {2, 200}};
+        double lastKeyDrawn = -1;
+        PollRig rig;
+        for (const int a : {1, 2})
+            rig.device(uint8_t(a));
+        // Every reply carries a new IR signal.
+        QObject::connect(&rig.sim, &Simulator::frameReceived, [&](const QByteArray &request) {
+            if (Detector *d = rig.sim.detector(uint8_t(request[0])))
+                d->setRegister(sreg::Uik, uint16_t(++uik[request[0]]));
+        });
+        QTest::mouseClick(rig.ui().Button6, Qt::LeftButton); // "График"
+        auto *plot = rig.window->chartWindow().findChild<QCustomPlot *>("Chart1");
+        QObject::connect(plot, &QCustomPlot::afterReplot, [&] {
+            if (!plot->graph(0)->data()->isEmpty())
+                lastKeyDrawn = (plot->graph(0)->data()->constEnd() - 1)->key;
+        });
+        QVERIFY(rig.connectPort(0));
+        rig.listOnly({1, 2});
+        QVERIFY(rig.runPasses(40));
+
+        QCOMPARE(rig.cell(1, 1), QString::number(uik[1]));
+        QCOMPARE(rig.cell(2, 1), QString::number(uik[2]));
+        QCOMPARE(plot->graph(0)->dataCount(), 40);
+        QTRY_COMPARE(lastKeyDrawn, 39.0);
+        for (LogView *memo : {rig.ui().Memo1, rig.ui().Memo2}) {
+            QScrollBar *v = memo->verticalScrollBar();
+            QTRY_COMPARE(v->value() + v->pageStep(), memo->blockCount()); // the newest line is on screen
+        }
     }
 };
 
