@@ -47,8 +47,7 @@ int main(int argc, char *argv[])
     channel.setPortName(sim.slavePath());
     channel.setBaudRate(9600);
     channel.open();
-    FrameBuffer buf;
-    Transaction tx(channel, buf);
+    Transaction tx(channel);
 
     std::vector<double> ms;
     for (int i = 0; i < n + 2; ++i) {

@@ -35,7 +35,7 @@ void LineCommands::onPassStarted()
     queue.pop_front();
     statusDue.insert(target);
     values.setValue(inFlight->command.value);
-    session.requestCommand(inFlight->command.command);
+    session.requestCommand(inFlight->command.command, target);
 }
 
 void LineCommands::onExchangeEnded(uint8_t address, ExchangeOutcome outcome)
@@ -47,9 +47,7 @@ void LineCommands::onExchangeEnded(uint8_t address, ExchangeOutcome outcome)
     case ExchangeOutcome::Good: break;
     case ExchangeOutcome::Timeout: error = u"time-out: the detector did not answer"_s; break;
     case ExchangeOutcome::CrcError: error = u"bad CRC in the reply"_s; break;
-    case ExchangeOutcome::Exception:
-        error = u"exception reply, code %1"_s.arg(session.state().exchangeBuffer.at(2));
-        break;
+    case ExchangeOutcome::Exception: error = u"exception reply: the detector refused it"_s; break;
     case ExchangeOutcome::Unexpected: error = u"unexpected reply"_s; break;
     }
     const Item done = std::move(*inFlight);

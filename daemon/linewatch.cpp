@@ -120,15 +120,11 @@ void LineWatch::work()
 
 void LineWatch::onStatus(const StatusSample &sample)
 {
-    const uint8_t address = sess.devices().address(sample.slot);
+    const uint8_t address = sample.address;
     const QDateTime now = QDateTime::currentDateTime();
-    StatusRegisters registers;
-    const FrameBuffer &buf = sess.state().exchangeBuffer;
-    for (int n = 1; n <= 24; ++n)
-        registers[size_t(n - 1)] = uint16_t(buf.at(statusRegisterOffset(n)) << 8 | buf.at(statusRegisterOffset(n) + 1));
     Detector &d = detectors[address];
     setPresence(address, Presence::Online);
-    emit stateRead(address, sample.status, registers, now);
+    emit stateRead(address, sample.status, sample.registers, now);
     const uint8_t alarms = sample.status.AlarmFlags;
     for (const AlarmBit &bit : AlarmBits) {
         const bool on = alarms & bit.mask;

@@ -7,9 +7,6 @@
 #include <array>
 #include <cstdint>
 
-// The status block as it came: registers 1..24, unsigned.
-using StatusRegisters = std::array<uint16_t, 24>;
-
 // ISO 8601 with milliseconds and the offset from UTC ("2026-12-07T17:20:05.123+02:00").
 QString isoTime(const QDateTime &time);
 

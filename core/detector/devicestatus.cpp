@@ -14,6 +14,14 @@ int16_t signedWord(const FrameBuffer &buf, int reg)
 }
 } // namespace
 
+StatusRegisters statusRegisters(const FrameBuffer &buf)
+{
+    StatusRegisters registers{};
+    for (int n = 1; n <= int(registers.size()); ++n)
+        registers[std::size_t(n - 1)] = word(buf, n);
+    return registers;
+}
+
 DeviceStatus decodeStatus(const FrameBuffer &buf)
 {
     DeviceStatus s;

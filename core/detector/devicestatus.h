@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 
 struct FrameBuffer;
@@ -62,6 +63,10 @@ struct DeviceStatus {
 
 // Reply offset of the high byte of status register n (1..24).
 constexpr int statusRegisterOffset(int n) { return 3 + 2 * (n - 1); }
+
+// The 24 status registers of a reply as they came, high byte first.
+using StatusRegisters = std::array<uint16_t, 24>;
+StatusRegisters statusRegisters(const FrameBuffer &buf);
 
 // Decodes the reply area of buf at its fixed offsets. Checks nothing: a
 // shorter CRC-correct reply is decoded from whatever the buffer holds there.

@@ -218,6 +218,7 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
     sample.irAverage = device.averages.irAverage;
     sample.uvAverage = device.averages.uvAverage;
     sample.status = decodeStatus(buf);
+    sample.registers = statusRegisters(buf);
     sample.channelsFollow = state.devices.count() == 1;
     applyStatus(sample.status);
     // The row goes to the file before the reply is shown, so every shown

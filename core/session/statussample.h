@@ -8,6 +8,7 @@ struct StatusSample {
     int slot = 0;               // device list slot; its grid row is slot + 1
     uint8_t address = 0;        // the detector that answered
     DeviceStatus status;        // decoded
+    StatusRegisters registers{}; // as they came, so nothing of the reply is lost
     int16_t heldIrThreshold = 0; // the thresholds of this detector's reply before this one
     int16_t heldUvThreshold = 0;
     int32_t irAverage = 0;      // this detector's averages as they stood before this reply
