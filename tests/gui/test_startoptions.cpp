@@ -35,7 +35,7 @@ private slots:
             {{"--device", "0", "--connect"}, "1..247"}, {{"--device", "248", "--connect"}, "\"248\""},
             {{"--device=1", "--device=2", "--device=3", "--connect"}, "не более 2"},
             {{"--device", "1"}, "--connect"}, {{"--poll"}, "--connect"}, {{"--port"}, "нет значения"},
-            {{"--port", "tcp://10.0.0.5"}, "tcp://УЗЕЛ:ПОРТ"},
+            {{"--port", "tcp://127.0.0.1"}, "tcp://УЗЕЛ:ПОРТ"},
             {{"--port", "--connect"}, "--connect"}, {{"--speed=--poll"}, "--poll"},
             {{"--bogus"}, "--bogus"}, {{"stray"}, "stray"}, {{"--log=yes"}, "--log"},
             {{"--quit-after", "0"}, "1..86400"}, {{"--shots", "d"}, "--quit-after"}};
