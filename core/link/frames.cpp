@@ -43,3 +43,18 @@ bool replyComplete(const uint8_t *request, const uint8_t *reply, int count)
     }
     return false;
 }
+
+int replyBytesAwaited(const uint8_t *request, const uint8_t *reply, int count)
+{
+    constexpr int ExceptionLength = 5; // the shortest answer there is
+    if (count < 2)
+        return ExceptionLength - count;
+    int whole = 0;
+    if (reply[1] == (request[1] | 0x80))
+        whole = ExceptionLength;
+    else if (reply[1] == request[1] && request[1] == FnWriteSingle)
+        whole = RequestLength;
+    else if (reply[1] == request[1] && request[1] == FnReadHolding)
+        whole = ExpectedReplyLength;
+    return std::max(1, whole - count);
+}

@@ -17,6 +17,12 @@ inline constexpr uint8_t FnWriteSingle = 6;
 // reply ends a read by its length.)
 bool replyComplete(const uint8_t *request, const uint8_t *reply, int count);
 
+// The fewest further bytes after which the first `count` reply bytes could
+// be a whole answer to this request (at least 1): the frame's length, as far
+// as its function code tells it, less what is in. 1 for bytes that are no
+// answer we know, so that each new byte is looked at.
+int replyBytesAwaited(const uint8_t *request, const uint8_t *reply, int count);
+
 // The exchange buffer every transaction uses (the session keeps one): the
 // request in bytes 0-7, the reply from byte 8. Never cleared, so only the first `count` reply bytes of a
 // transaction belong to it; the rest may be left over from an earlier reply.

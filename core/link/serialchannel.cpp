@@ -2,6 +2,7 @@
 #include "link/apperror.h"
 #include "link/modemlines.h"
 #include "link/portopenerror.h"
+#include "link/readwake.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -25,7 +26,7 @@ SerialChannel::SerialChannel(QObject *parent)
         t->setSingleShot(true);
         t->setTimerType(Qt::PreciseTimer);
     }
-    connect(&readDeadline, &QTimer::timeout, this, &SerialChannel::finishRead);
+    connect(&readDeadline, &QTimer::timeout, this, &SerialChannel::onReadDeadline);
     connect(&writeDeadline, &QTimer::timeout, this, &SerialChannel::finishWrite);
     connect(&silenceWait, &FineTimer::timeout, this, &SerialChannel::sendNow);
     connect(&leaving, &FineTimer::timeout, this, &SerialChannel::onWireTimePassed);
@@ -120,6 +121,7 @@ void SerialChannel::onConnected()
     // Requests are 8 bytes: they must leave at once, not wait to be merged.
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socketUp = true;
+    wakeThreshold = 1;
     discardInput();
     lastSeenMs = nowMs();
     emit opened();
@@ -169,6 +171,7 @@ void SerialChannel::openSerial()
     port.clearError();
     // Bytes the driver collected before we opened belong to nobody.
     port.clear(QSerialPort::AllDirections);
+    wakeThreshold = 1; // the port opens with every byte waking it
     lastSeenMs = nowMs();
 }
 
@@ -229,8 +232,10 @@ void SerialChannel::abortAll()
     if (writePending > 0 && softDirection && isOpen())
         lines->setRts(port, false);
     writePending = 0;
-    if (isOpen())
+    if (isOpen()) {
+        setWakeThreshold(1);
         discardInput();
+    }
     if (inProgress)
         emit aborted();
 }
@@ -324,14 +329,15 @@ void SerialChannel::finishWrite()
     emit writeFinished();
 }
 
-void SerialChannel::beginRead(uint8_t *dest, int count, std::function<bool(int)> complete)
+void SerialChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> awaited)
 {
     if (!isOpen())
         throw AppError(MsgRead);
     readDest = dest;
     readWanted = count;
     readGot = 0;
-    readComplete = std::move(complete);
+    readAwaited = std::move(awaited);
+    ++readSerial;
     readDeadline.start(timing.readMsPerByte * count + timing.readConstantMs);
     onReadyRead();
 }
@@ -347,9 +353,28 @@ void SerialChannel::onReadyRead()
     const qint64 n = line->read(reinterpret_cast<char *>(readDest + readGot), readWanted - readGot);
     if (n > 0)
         readGot += int(n);
+    const int awaited = readAwaited ? readAwaited(readGot) : readWanted - readGot;
     // A frame counts as complete only when nothing follows it in the same batch.
-    const bool early = n > 0 && readComplete && line->bytesAvailable() == 0 && readComplete(readGot);
-    if (readGot >= readWanted || early)
+    const bool early = n > 0 && awaited == 0 && line->bytesAvailable() == 0;
+    if (readGot >= readWanted || early) {
+        finishRead();
+        return;
+    }
+    setWakeThreshold(std::min(readWanted - readGot, std::max(awaited, 1)));
+}
+
+// The window has run out: bytes that came in below the wake threshold are
+// still with the kernel; they belong to this read.
+void SerialChannel::onReadDeadline()
+{
+    const quint64 serial = readSerial;
+    if (wakeThreshold > 1) {
+        setWakeThreshold(1);
+        const auto fd = tcp ? qint64(socket.socketDescriptor()) : qint64(port.handle());
+        if (readwake::waiting(fd) > 0)
+            line->waitForReadyRead(0); // reads them now; may end the read itself
+    }
+    if (readSerial == serial)
         finishRead();
 }
 
@@ -359,8 +384,21 @@ void SerialChannel::finishRead()
         return;
     readDeadline.stop();
     readDest = nullptr;
-    readComplete = nullptr;
+    readAwaited = nullptr;
+    if (isOpen())
+        setWakeThreshold(1); // between reads every byte counts for the silence before a request
     emit readFinished(readGot);
+}
+
+void SerialChannel::setWakeThreshold(int bytes)
+{
+    if (bytes == wakeThreshold || !isOpen())
+        return;
+    wakeThreshold = bytes;
+    if (tcp)
+        readwake::setThreshold(socket.socketDescriptor(), true, bytes);
+    else
+        readwake::setThreshold(port.handle(), false, bytes);
 }
 
 void SerialChannel::onError(QSerialPort::SerialPortError error)

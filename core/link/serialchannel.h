@@ -77,9 +77,11 @@ public:
     // took them and their wire time has passed) or the write bound ran out.
     void write(const uint8_t *data, int count);
     // Starts a read of up to `count` bytes into `dest`; readFinished(n)
-    // follows. `complete(n)`, if given, may end it early: it is asked each
-    // time the bytes in stop coming in a batch.
-    void beginRead(uint8_t *dest, int count, std::function<bool(int)> complete = {});
+    // follows. `awaited(n)`, if given, tells how many more bytes the first n
+    // need before they could be whole (0: whole now, which ends the read when
+    // nothing follows them in the same batch). The channel is woken only once
+    // that many are in, not for every byte.
+    void beginRead(uint8_t *dest, int count, std::function<int(int)> awaited = {});
     bool reading() const { return readDest != nullptr; }
     // Whether some of the request written since the last purge was handed to the line.
     bool requestHandedOver() const { return handedOver; }
@@ -110,6 +112,8 @@ private:
     void openSerial();
     void discardInput();
     void finishRead();
+    void onReadDeadline();
+    void setWakeThreshold(int bytes);
     void onWireTimePassed();
     void finishWrite();
     void sendNow();
@@ -130,8 +134,9 @@ private:
     int readWanted = 0;
     int readGot = 0;
     QTimer readDeadline;
-
-    std::function<bool(int)> readComplete;
+    std::function<int(int)> readAwaited;
+    quint64 readSerial = 0; // counts reads begun
+    int wakeThreshold = 1;  // bytes that must wait before the line wakes us
 
     // 0 idle; otherwise a request is on its way (waiting for silence, with
     // the driver, or on the wire).

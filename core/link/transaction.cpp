@@ -40,8 +40,9 @@ void Transaction::onWritten()
     try {
         // A reply that is whole before 53 bytes ends the read at once.
         const FrameBuffer &f = current.frame;
-        serialChannel.beginRead(current.frame.reply(), ExpectedReplyLength,
-                                [&f](int got) { return replyComplete(f.request(), f.reply(), got); });
+        serialChannel.beginRead(current.frame.reply(), ExpectedReplyLength, [&f](int got) {
+            return replyComplete(f.request(), f.reply(), got) ? 0 : replyBytesAwaited(f.request(), f.reply(), got);
+        });
     } catch (const AppError &e) {
         fail(e.message());
     }

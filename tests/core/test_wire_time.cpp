@@ -102,6 +102,27 @@ private slots:
         }
     }
 
+    // Replies arrive a character at a time and the link sleeps until the bytes
+    // that can end the read are in: a short answer must still end it at once,
+    // and a cut one must come with every byte that arrived.
+    void shortRepliesArriveWhole()
+    {
+        WireRig r(9600);
+        const double window = SerialChannel::Timing{}.readMsPerByte * 53 + SerialChannel::Timing{}.readConstantMs;
+        QElapsedTimer t;
+        r.sim.detector(1)->setFault({FaultKind::Exception, 2, 1});
+        t.start();
+        QCOMPARE(r.run(1, 3, 1, 24), 5);
+        QVERIFY2(t.elapsed() < window / 2, qPrintable(QString::number(t.elapsed())));
+        for (const int cut : {3, 7, 20, 52}) {
+            r.sim.detector(1)->setFault({FaultKind::Truncate, cut, 1});
+            QCOMPARE(r.run(1, 3, 1, 24), cut);
+            r.sim.detector(1)->setFault({FaultKind::Truncate, cut, 1});
+            QCOMPARE(r.run(1, 6, 15, 1), std::min(cut, 7)); // a cut always takes one byte at least
+        }
+        QCOMPARE(r.run(1, 3, 1, 24), 53);
+    }
+
     void silenceBeforeARequestAfterACutLateReply()
     {
         WireRig r(1200);
