@@ -47,6 +47,10 @@ void stopOnSignals(Daemon &daemon)
 
 int main(int argc, char **argv)
 {
+    // Without TZ the C library looks at /etc/localtime again for every time
+    // stamp, hundreds of times a second here; the zone is read once instead.
+    if (qEnvironmentVariableIsEmpty("TZ"))
+        qputenv("TZ", ":/etc/localtime");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalmird"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KALMIR_VERSION));

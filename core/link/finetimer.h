@@ -2,12 +2,16 @@
 #include <QObject>
 #include <QTimer>
 
-class QSocketNotifier;
+class FineClock;
 
 // A single-shot timer that keeps fractions of a millisecond where the platform
 // can (a timerfd on Linux), so that character times at 19200 baud (0.52 ms)
 // are not rounded up to whole milliseconds; elsewhere a precise QTimer,
 // rounded up. Never fires early. Event-driven like QTimer.
+//
+// The fine timers of a thread share one timerfd, armed for the earliest of
+// them: each descriptor is looked at on every turn of the event loop, and a
+// service with many lines would otherwise have two per line.
 class FineTimer : public QObject {
     Q_OBJECT
 public:
@@ -21,10 +25,11 @@ signals:
     void timeout();
 
 private:
+    friend class FineClock;
     void fire();
 
     QTimer coarse;
-    int fd = -1;
-    QSocketNotifier *notifier = nullptr;
+    FineClock *clock = nullptr; // the thread's shared timerfd; null where there is none
+    long long dueNs = 0;        // when it fires, on the monotonic clock
     bool active = false;
 };

@@ -38,11 +38,12 @@ void SystemModemLines::lowLatency(QSerialPort &port)
 #endif
 }
 
-void SystemModemLines::setRts(QSerialPort &port, bool high)
+bool SystemModemLines::setRts(QSerialPort &port, bool high)
 {
     // A pseudo-terminal refuses modem lines; that is not a fault of the line.
-    port.setRequestToSend(high);
+    const bool done = port.setRequestToSend(high);
     port.clearError();
+    return done;
 }
 
 std::optional<bool> SystemModemLines::transmitterEmpty(QSerialPort &port)

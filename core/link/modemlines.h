@@ -15,8 +15,8 @@ public:
     virtual bool kernelDirection(QSerialPort &port) = 0;
     // Asks the driver to pass received bytes on at once; refusal is no fault.
     virtual void lowLatency(QSerialPort &port) = 0;
-    // A line without RTS ignores this.
-    virtual void setRts(QSerialPort &port, bool high) = 0;
+    // False on a line without RTS (a pseudo-terminal), which ignores it.
+    virtual bool setRts(QSerialPort &port, bool high) = 0;
     // Whether the driver's queue and the transmitter are empty, where the
     // driver can tell; nothing where it cannot (the wire time then decides).
     virtual std::optional<bool> transmitterEmpty(QSerialPort &) { return std::nullopt; }
@@ -27,6 +27,6 @@ class SystemModemLines : public ModemLines {
 public:
     bool kernelDirection(QSerialPort &port) override;
     void lowLatency(QSerialPort &port) override;
-    void setRts(QSerialPort &port, bool high) override;
+    bool setRts(QSerialPort &port, bool high) override;
     std::optional<bool> transmitterEmpty(QSerialPort &port) override;
 };

@@ -2,7 +2,7 @@
 #include "link/apperror.h"
 #include "link/modemlines.h"
 #include "link/portopenerror.h"
-#include "link/readwake.h"
+#include "link/linefd.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -164,9 +164,9 @@ void SerialChannel::openSerial()
     port.clearError();
     // Opening raises RTS, which would hold an RS-485 line: where the driver
     // does not switch direction itself, RTS stays low except while sending.
-    softDirection = !lines->kernelDirection(port);
-    if (softDirection)
-        lines->setRts(port, false);
+    // A line without RTS (a pseudo-terminal) has no direction to switch.
+    softDirection = !lines->kernelDirection(port) && lines->setRts(port, false);
+    askTransmitter = true;
     lines->lowLatency(port);
     port.clearError();
     // Bytes the driver collected before we opened belong to nobody.
@@ -254,16 +254,10 @@ void SerialChannel::write(const uint8_t *data, int count)
         silenceWait.start(wait);
         return;
     }
-    if (softDirection)
-        lines->setRts(port, true);
-    handedOver = true;
-    if (line->write(outgoing) != count) {
+    if (!handOver()) {
         writePending = 0;
-        if (softDirection)
-            lines->setRts(port, false);
         throw AppError(MsgWrite);
     }
-    writeDeadline.start(timing.writeMsPerByte * count + timing.writeConstantMs);
 }
 
 // The silence has passed: what came in meanwhile is late bytes of an earlier
@@ -276,14 +270,34 @@ void SerialChannel::sendNow()
         discardInput();
     else
         port.clear(QSerialPort::Input);
+    if (!handOver())
+        lineFailed(MsgWrite);
+}
+
+// Gives the request to the driver. Between exchanges its queue is empty, so
+// a plain non-blocking write takes the few bytes at once, and no loop turn
+// is spent arming and waiting for a write notification. Whatever it does not
+// take goes the Qt way, which also reports a failing port.
+bool SerialChannel::handOver()
+{
     if (softDirection)
         lines->setRts(port, true);
     handedOver = true;
-    if (line->write(outgoing) != outgoing.size()) {
-        lineFailed(MsgWrite);
-        return;
-    }
     writeDeadline.start(timing.writeMsPerByte * int(outgoing.size()) + timing.writeConstantMs);
+    qint64 taken = 0;
+    if (line->bytesToWrite() == 0)
+        taken = linefd::writeNow(lineFd(), tcp, outgoing.constData(), outgoing.size());
+    if (taken == outgoing.size()) {
+        onDriverTookAll();
+        return true;
+    }
+    writePending = outgoing.size() - taken;
+    if (line->write(outgoing.constData() + taken, writePending) == writePending)
+        return true;
+    writeDeadline.stop();
+    if (softDirection)
+        lines->setRts(port, false);
+    return false;
 }
 
 void SerialChannel::onBytesWritten(qint64 n)
@@ -291,15 +305,14 @@ void SerialChannel::onBytesWritten(qint64 n)
     if (writePending <= 0 || leaving.isActive())
         return;
     writePending -= n;
-    if (writePending <= 0) {
-        writePending = 1; // still on its way until the last character is out
+    if (writePending <= 0)
         onDriverTookAll();
-    }
 }
 
 // The driver has the bytes; they are on the line for their wire time.
 void SerialChannel::onDriverTookAll()
 {
+    writePending = 1; // still on its way until the last character is out
     leaving.start(double(outgoing.size()) * charMs());
 }
 
@@ -308,9 +321,13 @@ void SerialChannel::onDriverTookAll()
 // the write bound ends the wait in any case.
 void SerialChannel::onWireTimePassed()
 {
-    if (port.isOpen() && lines->transmitterEmpty(port) == false) {
-        leaving.start(charMs());
-        return;
+    if (askTransmitter && port.isOpen()) {
+        const std::optional<bool> empty = lines->transmitterEmpty(port);
+        askTransmitter = empty.has_value(); // a driver that cannot tell never will
+        if (empty == false) {
+            leaving.start(charMs());
+            return;
+        }
     }
     finishWrite();
 }
@@ -370,8 +387,7 @@ void SerialChannel::onReadDeadline()
     const quint64 serial = readSerial;
     if (wakeThreshold > 1) {
         setWakeThreshold(1);
-        const auto fd = tcp ? qint64(socket.socketDescriptor()) : qint64(port.handle());
-        if (readwake::waiting(fd) > 0)
+        if (linefd::waiting(lineFd()) > 0)
             line->waitForReadyRead(0); // reads them now; may end the read itself
     }
     if (readSerial == serial)
@@ -392,13 +408,15 @@ void SerialChannel::finishRead()
 
 void SerialChannel::setWakeThreshold(int bytes)
 {
-    if (bytes == wakeThreshold || !isOpen())
+    if (bytes == wakeThreshold || !isOpen() || tcp)
         return;
     wakeThreshold = bytes;
-    if (tcp)
-        readwake::setThreshold(socket.socketDescriptor(), true, bytes);
-    else
-        readwake::setThreshold(port.handle(), false, bytes);
+    linefd::setWakeThreshold(port.handle(), bytes);
+}
+
+qint64 SerialChannel::lineFd() const
+{
+    return tcp ? qint64(socket.socketDescriptor()) : qint64(port.handle());
 }
 
 void SerialChannel::onError(QSerialPort::SerialPortError error)

@@ -117,6 +117,8 @@ private:
     void onWireTimePassed();
     void finishWrite();
     void sendNow();
+    bool handOver();
+    qint64 lineFd() const;
     void onDriverTookAll();
 
     QSerialPort port;
@@ -153,4 +155,5 @@ private:
     std::unique_ptr<ModemLines> systemLines;
     ModemLines *lines = nullptr;
     bool softDirection = false;
+    bool askTransmitter = true; // until the driver shows it cannot tell
 };

@@ -46,10 +46,11 @@ struct RecordedLines : ModemLines {
     explicit RecordedLines(bool kernel) : kernel(kernel) { t.start(); }
     bool kernelDirection(QSerialPort &) override { return kernel; }
     void lowLatency(QSerialPort &) override { record("lowLatency"); }
-    void setRts(QSerialPort &port, bool high) override
+    bool setRts(QSerialPort &port, bool high) override
     {
         // The request must be with the driver by the time RTS drops.
         record(high ? "raise" : port.bytesToWrite() ? "lowered with bytes unsent" : "lower");
+        return true;
     }
     // The transmitter reports bytes still in it this many more times.
     std::optional<bool> transmitterEmpty(QSerialPort &) override { return busyChecks-- <= 0; }
