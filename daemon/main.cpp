@@ -6,44 +6,11 @@
 #include "daemon/remotecommands.h"
 #include "daemon/secrets.h"
 #include "link/apperror.h"
+#include "process/stopsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
-}
-
-// The handler only wakes the event loop; the stop itself runs there.
-void stopOnSignals(Daemon &daemon)
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        qFatal("kalmird: pipe failed");
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &daemon);
-    QObject::connect(notifier, &QSocketNotifier::activated, &daemon, [&daemon, notifier] {
-        notifier->setEnabled(false);
-        logEvent(QStringLiteral("stopping"));
-        daemon.stop();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -107,7 +74,10 @@ int main(int argc, char **argv)
 
     Daemon daemon(std::move(config), password);
     QObject::connect(&daemon, &Daemon::finished, &app, &QCoreApplication::quit);
-    stopOnSignals(daemon);
+    stopOnSignals(&daemon, [&daemon] {
+        logEvent(QStringLiteral("stopping"));
+        daemon.stop();
+    });
     try {
         daemon.start();
     } catch (const AppError &e) {

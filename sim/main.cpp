@@ -1,40 +1,10 @@
 // kalmir-sim: detectors on a pseudo-terminal, until SIGINT or SIGTERM.
 #include "sim/cliopts.h"
 #include "sim/simulator.h"
+#include "process/stopsignals.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
-}
-
-// A signal handler may do next to nothing; it wakes the event loop through a
-// pipe, and the loop quits so that destructors remove the link.
-void quitOnSignals(QCoreApplication &app)
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        qFatal("kalmir-sim: pipe failed");
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -59,7 +29,8 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     });
     QObject::connect(&sim, &Simulator::lineDropped, [] { std::fputs("kalmir-sim: line dropped\n", stderr); });
-    quitOnSignals(app);
+    // Quitting the loop lets the destructors remove the link.
+    stopOnSignals(&app, [&app] { app.quit(); });
     if (!sim.start(options->link)) {
         std::fprintf(stderr, "kalmir-sim: %s\n", qPrintable(sim.errorString()));
         return 1;
