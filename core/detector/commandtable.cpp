@@ -153,6 +153,10 @@ BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &cha
         break;
     case VS::NewAddress:
         out.keptAddress = uint8_t(fieldInteger(in, row->field) & 0xFF);
+        // Address 0 is the broadcast address: the detector would answer no
+        // one, and the table would take it for an empty slot.
+        if (out.keptAddress == 0)
+            throw CommandRefused(QStringLiteral("Адрес 0 — широковещательный, прибору его не назначить: команда отменена"));
         out.value = registerZero(out.keptAddress, in.baudCode);
         break;
     case VS::NewBaud:

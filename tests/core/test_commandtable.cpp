@@ -124,6 +124,13 @@ private slots:
             QCOMPARE(int(b.value), c.address * 256 + c.baud);
             QCOMPARE(int(b.keptAddress), c.address);
         }
+        for (const char *broadcast : {"0", "256"}) {
+            Fields f;
+            f.text["Edit2"] = broadcast;
+            CommandInputs in = f.inputs();
+            uint8_t mask = 0;
+            QVERIFY_THROWS_EXCEPTION(CommandRefused, buildCommand(Command::WriteAddress, in, mask));
+        }
     }
 
     void newBaudFromList()
