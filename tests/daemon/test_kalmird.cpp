@@ -3,6 +3,7 @@
 // of it when the line or the broker goes away.
 #include "sim/simulator.h"
 #include "support/mqttrig.h"
+#include "support/ser2net.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,6 +31,7 @@ class TestKalmird : public QObject {
 private slots:
     void checkAndBadFiles();
     void watchesTheLineThroughItsFaults();
+    void watchesALineBehindASerialServer();
 };
 
 void TestKalmird::checkAndBadFiles()
@@ -162,6 +164,46 @@ void TestKalmird::watchesTheLineThroughItsFaults()
     for (const char *line : {"line north: opened", "line north: detector 1 online", "line north: detector 9 offline",
                              "lost", "is back", "broker 127.0.0.1", "stopped"})
         QVERIFY2(log.contains(line), log);
+}
+
+// The same core reaches a line through ser2net: the detectors come online,
+// go offline while the server is away, and come back by themselves.
+void TestKalmird::watchesALineBehindASerialServer()
+{
+    BrokerProcess broker;
+    QVERIFY(broker.start());
+    Simulator sim;
+    sim.setFrozen(true);
+    sim.addDetector(4);
+    sim.addDetector(6);
+    QVERIFY(sim.start());
+    sim.detector(6)->setRegister(sreg::Serial, 4242);
+    Ser2Net server(sim.slavePath(), 9600);
+    QVERIFY(server.start());
+    Subscriber sub(broker.port(), QStringLiteral("kalmir/#"));
+    DaemonProcess daemon(QStringLiteral("[mqtt]\nhost = \"127.0.0.1\"\nport = %1\n\n[[line]]\nname = \"cabinet\"\n"
+                                        "port = \"%2\"\nspeed = 9600\ndevices = [4, 6]\n")
+                             .arg(broker.port())
+                             .arg(server.url()));
+    daemon.start();
+    for (const char *a : {"4", "6"})
+        QVERIFY2(sub.waitFor(QStringLiteral("kalmir/cabinet/%1/availability").arg(a), "online", 10000),
+                 daemon.errorOutput());
+    QVERIFY(sub.waitFor(QStringLiteral("kalmir/cabinet/6/state"),
+                        [](const QByteArray &p) { return json(p).value(QStringLiteral("serial")).toInt() == 4242; },
+                        5000));
+
+    int mark = int(sub.messages().size());
+    server.stop();
+    for (const char *a : {"4", "6"})
+        QVERIFY(sub.waitFor(QStringLiteral("kalmir/cabinet/%1/availability").arg(a), "offline", 5000, mark));
+    QVERIFY(server.start());
+    mark = int(sub.messages().size());
+    for (const char *a : {"4", "6"})
+        QVERIFY2(sub.waitFor(QStringLiteral("kalmir/cabinet/%1/availability").arg(a), "online", 10000, mark),
+                 daemon.errorOutput());
+    QCOMPARE(daemon.terminate(), 0);
+    QVERIFY2(daemon.errorOutput().contains("line cabinet: opened"), daemon.errorOutput());
 }
 
 QTEST_GUILESS_MAIN(TestKalmird)

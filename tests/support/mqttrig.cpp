@@ -25,18 +25,6 @@ void writeFile(const QString &path, const QByteArray &text)
 }
 } // namespace
 
-int freeLocalPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-        qFatal("no free port");
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 bool localPortAccepts(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -1,4 +1,5 @@
 #pragma once
+#include "support/localport.h"
 #include <QByteArray>
 #include <QMap>
 #include <QProcess>
@@ -6,8 +7,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-// A free TCP port of 127.0.0.1 (bound and let go; the caller takes it at once).
-int freeLocalPort();
 // Whether something accepts connections on 127.0.0.1:port.
 bool localPortAccepts(int port);
 

@@ -5,13 +5,6 @@
 #include <QTest>
 #include <QTimer>
 
-quint16 freeLocalPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 Ser2Net::Ser2Net(const QString &device, int baud) : tcpPort(freeLocalPort())
 {
     QFile config(dir.filePath(QStringLiteral("ser2net.yaml")));

@@ -1,12 +1,11 @@
 #pragma once
+#include "support/localport.h"
 #include <QProcess>
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
-// A free TCP port of 127.0.0.1 (bound and released again).
-quint16 freeLocalPort();
 
 // The real serial device server: ser2net in raw TCP mode on 127.0.0.1,
 // passing the bytes of a serial device (a simulator's pseudo-terminal) at
