@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 const QString MsgSetCommState = QStringLiteral("Ошибка функции SetCommState");
@@ -309,11 +311,20 @@ void SerialChannel::onBytesWritten(qint64 n)
         onDriverTookAll();
 }
 
-// The driver has the bytes; they are on the line for their wire time.
+// The driver has the bytes; they are on the line for their wire time. Where
+// nothing is to be done when they are out (no RTS to drop, no transmitter to
+// ask), the read may begin now: its window counts from then all the same,
+// and a timer's wake-up is saved on every request.
 void SerialChannel::onDriverTookAll()
 {
     writePending = 1; // still on its way until the last character is out
-    leaving.start(double(outgoing.size()) * charMs());
+    const double wireMs = double(outgoing.size()) * charMs();
+    onLineAtMs = nowMs() + wireMs;
+    if (!softDirection && !askTransmitter) {
+        finishWrite();
+        return;
+    }
+    leaving.start(wireMs);
 }
 
 // The request's wire time has passed. Where the driver can tell that its
@@ -342,7 +353,8 @@ void SerialChannel::finishWrite()
     writePending = 0;
     if (softDirection && isOpen())
         lines->setRts(port, false);
-    lastSeenMs = nowMs();
+    onLineAtMs = std::max(onLineAtMs, nowMs());
+    lastSeenMs = onLineAtMs;
     emit writeFinished();
 }
 
@@ -355,7 +367,8 @@ void SerialChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> 
     readGot = 0;
     readAwaited = std::move(awaited);
     ++readSerial;
-    readDeadline.start(timing.readMsPerByte * count + timing.readConstantMs);
+    const double opens = std::max(nowMs(), onLineAtMs);
+    readDeadline.start(int(std::ceil(opens - nowMs())) + timing.readMsPerByte * count + timing.readConstantMs);
     onReadyRead();
 }
 

@@ -77,12 +77,15 @@ public:
     // took them and their wire time has passed) or the write bound ran out.
     void write(const uint8_t *data, int count);
     // Starts a read of up to `count` bytes into `dest`; readFinished(n)
-    // follows. `awaited(n)`, if given, tells how many more bytes the first n
+    // follows. Its window counts from now, or from when the last request is
+    // on the line if that is later. `awaited(n)`, if given, tells how many more bytes the first n
     // need before they could be whole (0: whole now, which ends the read when
     // nothing follows them in the same batch). The channel is woken only once
     // that many are in, not for every byte.
     void beginRead(uint8_t *dest, int count, std::function<int(int)> awaited = {});
     bool reading() const { return readDest != nullptr; }
+    // When the last request's last character is (or will be) on the line.
+    double requestOnLineMs() const { return onLineAtMs; }
     // Whether some of the request written since the last purge was handed to the line.
     bool requestHandedOver() const { return handedOver; }
     // The clock of the channel's times, in ms.
@@ -151,6 +154,7 @@ private:
     double silenceSince = 0;
     QElapsedTimer clock;
     double lastSeenMs = -1e9; // the last byte seen on the line, ours included
+    double onLineAtMs = 0;    // see requestOnLineMs()
 
     std::unique_ptr<ModemLines> systemLines;
     ModemLines *lines = nullptr;

@@ -36,7 +36,7 @@ void Transaction::onWritten()
     if (!running || !writing)
         return;
     writing = false;
-    current.onLineMs = serialChannel.nowMs();
+    current.onLineMs = serialChannel.requestOnLineMs();
     try {
         // A reply that is whole before 53 bytes ends the read at once.
         const FrameBuffer &f = current.frame;
