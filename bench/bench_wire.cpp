@@ -17,7 +17,8 @@
 // window's timer runs; "timed out or cut" here means a stalled bench.
 //
 // With --tcp the line is behind a serial server: ser2net in raw TCP mode on
-// 127.0.0.1 passes the simulator's pseudo-terminal, at 9600 and 19200 baud.
+// 127.0.0.1 passes the simulator's pseudo-terminal, at 9600 and 19200 baud,
+// set as the README advises (Nagle off, no packing wait).
 //
 //   bench_wire [--seconds N] [--tcp]   (N: about how long each figure runs, default 3)
 #include "measure.h"
@@ -209,7 +210,7 @@ int main(int argc, char *argv[])
         qFatal("the command button is disabled");
 
     std::printf("wire-time simulator%s, real read window, delay 0; ratio = measured / limit (time: limit / measured)\n",
-                tcp ? " behind ser2net (raw TCP, 127.0.0.1)" : "");
+                tcp ? " behind ser2net (raw TCP, 127.0.0.1, nodelay, chardelay off)" : "");
     std::printf("%6s | %-24s | %-24s | %-30s\n", "baud", "status passes/s (ratio)", "command passes/s (ratio)",
                 "store to echo ms (limit, ratio)");
     double worstStatus = 1e9, worstCommand = 1e9, worstEchoMargin = 1e9;

@@ -101,6 +101,7 @@ bool SerialChannel::open()
         return true;
     }
     softDirection = false;
+    askTransmitter = false; // the server's port is out of reach
     socket.abort();
     connectBound.start();
     if (neverResolves(target->host)) {

@@ -10,13 +10,13 @@ Ser2Net::Ser2Net(const QString &device, int baud) : tcpPort(freeLocalPort())
     QFile config(dir.filePath(QStringLiteral("ser2net.yaml")));
     if (!config.open(QIODevice::WriteOnly))
         qFatal("ser2net: no config file");
-    // Set as the README advises for a detector line: Nagle off, so that
-    // each frame leaves at once, and the bytes passed on after 1.5
-    // characters of silence (the longest gap inside a frame), not 2.
+    // Set as the README advises for a detector line: Nagle off, and each
+    // character passed on as it comes (ser2net's packing wait is at least
+    // a millisecond, two characters at 19200 baud, on every reply).
     config.write(QStringLiteral("connection: &line\n"
                                 "  accepter: tcp(nodelay),127.0.0.1,%1\n"
                                 "  connector: serialdev,%2,%3n81,local\n"
-                                "  options:\n    chardelay-scale: 15\n    chardelay-min: 100\n")
+                                "  options:\n    chardelay: false\n")
                      .arg(tcpPort)
                      .arg(device)
                      .arg(baud)
