@@ -10,9 +10,11 @@
 //  (c) the window's resident memory after 1,000 passes and after more, the
 //      chart closed.
 //
-//   bench_polling [--part a|b|c|all] [--a-passes N] [--seconds N] [--passes N]
+//   bench_polling [--part a|b|c|all] [--a-passes N] [--seconds N] [--passes N] [--grab DIR]
 //
 // --a-passes: passes timed in (a), default 5000 (after 500 to warm up).
+// --grab: at the end of (a), saves the main window and the chart as they
+// were drawn to DIR/mainwindow.png and DIR/chart.png.
 // --seconds: length of (b), default 60. --passes: how far (c) runs, default
 // 100000; it prints the resident memory every 25,000 passes on the way.
 #include "measure.h"
@@ -144,7 +146,7 @@ private:
     QEventLoop *loop = nullptr;
 };
 
-void partA(Bench &b, long n)
+void partA(Bench &b, long n, const QString &grabDir)
 {
     b.connect(0, {0, 200, 100, 1000}, {1, 2});
     b.form.chartWindow().showChart();
@@ -159,6 +161,11 @@ void partA(Bench &b, long n)
     const double cpu = cpuSeconds() - cpu0;
     const double simCpu = b.simCpuSeconds() - simCpu0;
     b.stop();
+    if (!grabDir.isEmpty()) {
+        b.runFor(2 * RedrawPacer::FrameMs); // the last frame is drawn
+        b.form.grab().save(grabDir + QStringLiteral("/mainwindow.png"));
+        b.form.chartWindow().grab().save(grabDir + QStringLiteral("/chart.png"));
+    }
     b.form.chartWindow().hide();
     std::printf("(a) two detectors, %ld status passes in %.2f s: %.0f passes/s, %.3f ms wall per pass\n", n, seconds, n / seconds,
                 1000 * seconds / n);
@@ -228,16 +235,19 @@ int main(int argc, char *argv[])
                                      QStringLiteral("60"));
     const QCommandLineOption passes(QStringLiteral("passes"), QStringLiteral("passes of (c)"), QStringLiteral("n"),
                                     QStringLiteral("100000"));
-    options.addOptions({part, aPasses, seconds, passes});
+    const QCommandLineOption grab(QStringLiteral("grab"), QStringLiteral("where (a) saves its windows"),
+                                  QStringLiteral("dir"));
+    options.addOptions({part, aPasses, seconds, passes, grab});
     options.process(app);
     const QString which = options.value(part);
+    const QString grabDir = QDir(options.value(grab)).absolutePath();
 
     // The device logs go to the working directory.
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     auto bench = std::make_unique<Bench>();
     if (which == "a" || which == "all")
-        partA(*bench, options.value(aPasses).toLong());
+        partA(*bench, options.value(aPasses).toLong(), options.isSet(grab) ? grabDir : QString());
     if (which == "b" || which == "all")
         partB(*bench, options.value(seconds).toInt());
     if (which == "c" || which == "all")
