@@ -138,6 +138,9 @@ void ChartWindow::setUpChart()
     }
     // Antialiased curves cost about three times as much per redraw as the rest of the chart.
     plot->setNotAntialiasedElements(QCP::aePlottables);
+    // Nothing is drawn on the top layer (no selection rectangle here); as a
+    // buffer of its own, it was cleared and blended over the chart at every frame.
+    plot->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
     plot->legend->setVisible(true);
     plot->xAxis->setRange(0, xWindow);
     plot->yAxis->setRange(0, StrToInt(ui->Edit1->text()));

@@ -69,6 +69,8 @@ void LogView::setPlainText(const QString &text)
 void LogView::clear()
 {
     kept.clear();
+    firstNumber = 0;
+    laidOut.clear();
     widest = 0;
     droppedUnshown = 0;
     updateScrollBars();
@@ -116,12 +118,13 @@ int LogView::store(const QString &text)
 
 int LogView::dropBeyondLimit()
 {
-    int dropped = 0;
+    int count = 0;
     while (limit > 0 && kept.size() > size_t(limit)) {
         kept.pop_front();
-        ++dropped;
+        ++count;
     }
-    return dropped;
+    firstNumber += count;
+    return count;
 }
 
 int LogView::measure(const QString &text) const
@@ -161,14 +164,22 @@ void LogView::paintEvent(QPaintEvent *)
     QPainter p(viewport());
     p.setFont(font());
     p.setPen(palette().color(isEnabled() ? QPalette::Normal : QPalette::Disabled, QPalette::Text));
-    const QFontMetrics fm = fontMetrics();
     const int x = Margin - horizontalScrollBar()->value();
     const int height = viewport()->height();
+    QHash<int64_t, QStaticText> shown;
     int top = Margin;
     for (size_t i = size_t(verticalScrollBar()->value()); i < kept.size() && top < height; ++i) {
-        p.drawText(x, top + fm.ascent(), shownPart(kept[i]));
+        const int64_t number = firstNumber + int64_t(i);
+        QStaticText text = laidOut.value(number);
+        if (text.text().isEmpty()) {
+            text.setText(shownPart(kept[i]));
+            text.setTextFormat(Qt::PlainText);
+        }
+        p.drawStaticText(x, top, text);
+        shown.insert(number, text);
         top += lineStep();
     }
+    laidOut = std::move(shown);
 }
 
 void LogView::resizeEvent(QResizeEvent *event)
@@ -186,6 +197,7 @@ void LogView::changeEvent(QEvent *event)
     QAbstractScrollArea::changeEvent(event);
     if (event->type() != QEvent::FontChange)
         return;
+    laidOut.clear();
     widest = 0;
     for (const QString &line : kept)
         widest = std::max(widest, measure(line));
