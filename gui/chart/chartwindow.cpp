@@ -1,4 +1,5 @@
 #include "chart/chartwindow.h"
+#include "chart/chartgraph.h"
 #include "ui_graph.h"
 
 #include "link/apperror.h"
@@ -29,30 +30,6 @@ const SeriesLook seriesLooks[6] = {
     {"УФ_ср", QColor(0, 0, 255), Qt::DotLine, 2, "CheckBox5"},
     {"ИК_пор", QColor(255, 0, 0), Qt::DotLine, 1, "CheckBox3"},
     {"УФ_пор", QColor(0, 0, 255), Qt::DotLine, 1, "CheckBox6"},
-};
-
-// A 2-pixel dotted pen takes Qt's general dash stroker, which made the two
-// averages cost more than all the rest of the chart. The same dots are drawn
-// as two 1-pixel dashed lines a pixel apart, which take Qt's fast line
-// drawer: a 2-pixel dot with its square caps is 4 pixels on and 2 off.
-// The legend keeps the pen itself.
-class ThickDottedGraph : public QCPGraph {
-public:
-    ThickDottedGraph(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPGraph(keyAxis, valueAxis) {}
-
-protected:
-    void drawLinePlot(QCPPainter *painter, const QVector<QPointF> &lines) const override
-    {
-        const QPen wide = painter->pen();
-        QPen thin(wide.color(), 0); // cosmetic: one pixel
-        thin.setDashPattern({4, 2});
-        painter->setPen(thin);
-        QCPGraph::drawLinePlot(painter, lines);
-        painter->translate(-1, -1);
-        QCPGraph::drawLinePlot(painter, lines);
-        painter->translate(1, 1);
-        painter->setPen(wide);
-    }
 };
 
 struct CommandButton {
@@ -126,7 +103,7 @@ void ChartWindow::setUpChart()
     plot = ui->Chart1;
     for (int i = 0; i < 6; ++i) {
         const SeriesLook &look = seriesLooks[i];
-        QCPGraph *g = look.width == 2 ? new ThickDottedGraph(plot->xAxis, plot->yAxis) : plot->addGraph();
+        QCPGraph *g = new ChartGraph(plot->xAxis, plot->yAxis);
         g->setName(QString::fromUtf8(look.title));
         g->setPen(QPen(look.colour, look.width, look.style));
         g->setLineStyle(QCPGraph::lsLine);

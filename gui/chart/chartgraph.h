@@ -1,0 +1,24 @@
+#pragma once
+#include <QList>
+#include <QPointF>
+#include <qcustomplot.h>
+
+// The points of a polyline less each one that lies between two neighbours at
+// the same height: a flat run (a held threshold, a steady average) becomes one
+// line instead of one per sample, and draws the same pixels. NaN points, the
+// gaps of a curve, are kept. The X values must not decrease.
+QList<QPointF> withoutFlatMidpoints(const QList<QPointF> &points);
+
+// A curve of the chart, drawn with fewer lines for the same pixels: Qt's line
+// drawer costs about as much per line as per pixel, so flat runs are drawn as
+// one line (withoutFlatMidpoints), and a 2-pixel dotted pen, which would take
+// Qt's general dash stroker (slower still), is drawn as two 1-pixel dashed
+// lines a pixel apart: a 2-pixel dot with its square caps is 4 pixels on and
+// 2 off. The legend shows the pen as set.
+class ChartGraph : public QCPGraph {
+public:
+    ChartGraph(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPGraph(keyAxis, valueAxis) {}
+
+protected:
+    void drawLinePlot(QCPPainter *painter, const QVector<QPointF> &lines) const override;
+};
