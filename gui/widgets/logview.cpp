@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <algorithm>
 
 namespace {
@@ -20,12 +22,54 @@ QString shownPart(const QString &line)
 {
     return line.size() > MaxShownChars ? line.left(MaxShownChars) : line;
 }
+
+// A scroll bar repainted only when what it shows changes. A log that grows by
+// a few lines a frame moves its bar's range and value at every frame, while
+// the handle, at its smallest and at the bottom, stays where it was drawn.
+class SteadyScrollBar : public QScrollBar {
+public:
+    explicit SteadyScrollBar(Qt::Orientation orientation) : QScrollBar(orientation) {}
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change == SliderOrientationChange || look() != painted)
+            QScrollBar::sliderChange(change);
+    }
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        painted = look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    // The handle's place and size, and whether each arrow has room to go.
+    struct Look {
+        QRect handle;
+        bool up = false;
+        bool down = false;
+        bool operator!=(const Look &o) const { return handle != o.handle || up != o.up || down != o.down; }
+    };
+
+    Look look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() > minimum(), value() < maximum()};
+    }
+
+    Look painted;
+};
 } // namespace
 
 LogView::LogView(QWidget *parent)
     : QAbstractScrollArea(parent),
       copyAllAction(new QAction(QStringLiteral("Копировать всё"), this))
 {
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical));
+    setHorizontalScrollBar(new SteadyScrollBar(Qt::Horizontal));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     connect(copyAllAction, &QAction::triggered, this, &LogView::copyAll);
