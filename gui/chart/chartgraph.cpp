@@ -32,3 +32,37 @@ void ChartGraph::drawLinePlot(QCPPainter *painter, const QVector<QPointF> &lines
     painter->translate(1, 1);
     painter->setPen(pen);
 }
+
+LegendEntry::Look LegendEntry::look() const
+{
+    return {mPlottable->name(), mPlottable->pen(), getFont(), getTextColor(), mRect.size()};
+}
+
+QSize LegendEntry::minimumOuterSizeHint() const
+{
+    Look now = look();
+    now.size = QSize(); // the size asked for does not depend on the size given
+    if (!measured || measured->first != now)
+        measured.emplace(now, QCPPlottableLegendItem::minimumOuterSizeHint());
+    return measured->second;
+}
+
+void LegendEntry::draw(QCPPainter *painter)
+{
+    const Look now = look();
+    const qreal ratio = painter->device()->devicePixelRatioF();
+    if (picture.isNull() || now != drawn || picture.devicePixelRatioF() != ratio) {
+        picture = QPixmap(mRect.size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        // On the legend's own background, so that text is smoothed as it would be there.
+        const QBrush back = mParentLegend->brush();
+        picture.fill(back.style() == Qt::SolidPattern ? back.color() : QColor(Qt::transparent));
+        QCPPainter p(&picture);
+        p.setRenderHints(painter->renderHints());
+        p.setModes(painter->modes());
+        p.translate(-mRect.topLeft());
+        QCPPlottableLegendItem::draw(&p);
+        drawn = now;
+    }
+    painter->drawPixmap(mRect.topLeft(), picture);
+}

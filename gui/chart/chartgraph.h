@@ -1,6 +1,8 @@
 #pragma once
 #include <QList>
 #include <QPointF>
+#include <optional>
+#include <utility>
 #include <qcustomplot.h>
 
 // The points of a polyline less each one that lies between two neighbours at
@@ -21,4 +23,31 @@ public:
 
 protected:
     void drawLinePlot(QCPPainter *painter, const QVector<QPointF> &lines) const override;
+};
+
+// A legend entry drawn from a picture of itself, made again only when what it
+// shows changes: its text was laid out and measured at every frame, a fifth
+// of the chart's redraw.
+class LegendEntry : public QCPPlottableLegendItem {
+public:
+    LegendEntry(QCPLegend *legend, QCPAbstractPlottable *plottable) : QCPPlottableLegendItem(legend, plottable) {}
+
+protected:
+    QSize minimumOuterSizeHint() const override;
+    void draw(QCPPainter *painter) override;
+
+private:
+    struct Look {
+        QString name;
+        QPen pen;
+        QFont font;
+        QColor text;
+        QSize size;
+        bool operator==(const Look &) const = default;
+    };
+    Look look() const;
+
+    mutable std::optional<std::pair<Look, QSize>> measured;
+    Look drawn;
+    QPixmap picture;
 };

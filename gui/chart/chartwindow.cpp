@@ -119,6 +119,7 @@ void ChartWindow::setUpChart()
     // buffer of its own, it was cleared and blended over the chart at every frame.
     plot->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
     plot->legend->setVisible(true);
+    rebuildLegend();
     plot->xAxis->setRange(0, xWindow);
     plot->yAxis->setRange(0, StrToInt(ui->Edit1->text()));
     connect(plot, &QCustomPlot::beforeReplot, this, [this] {
@@ -416,7 +417,7 @@ void ChartWindow::rebuildLegend()
     plot->legend->clearItems();
     for (QCPGraph *g : curves)
         if (g->visible())
-            g->addToLegend();
+            plot->legend->addItem(new LegendEntry(plot->legend, g));
 }
 
 void ChartWindow::onIrAveragingChanged(int index)
