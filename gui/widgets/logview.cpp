@@ -31,10 +31,25 @@ public:
     explicit SteadyScrollBar(Qt::Orientation orientation) : QScrollBar(orientation) {}
 
 protected:
+    // The range and then the value change as lines arrive; the look is
+    // compared once both have, from the event loop.
     void sliderChange(SliderChange change) override
     {
-        if (change == SliderOrientationChange || look() != painted)
+        if (change == SliderOrientationChange) {
             QScrollBar::sliderChange(change);
+            return;
+        }
+        if (checkQueued)
+            return;
+        checkQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                checkQueued = false;
+                if (look() != painted)
+                    update();
+            },
+            Qt::QueuedConnection);
     }
 
     void paintEvent(QPaintEvent *event) override
@@ -61,6 +76,7 @@ private:
     }
 
     Look painted;
+    bool checkQueued = false;
 };
 } // namespace
 
