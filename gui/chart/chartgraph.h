@@ -12,8 +12,9 @@
 QList<QPointF> withoutFlatMidpoints(const QList<QPointF> &points);
 
 // A curve of the chart, drawn with fewer lines for the same pixels: Qt's line
-// drawer costs about as much per line as per pixel, so flat runs are drawn as
-// one line (withoutFlatMidpoints), and a 2-pixel dotted pen, which would take
+// drawer pays far more for each line than for each pixel of it (a sample is a
+// pixel or two wide), so flat runs are drawn as one line
+// (withoutFlatMidpoints), and a 2-pixel dotted pen, which would take
 // Qt's general dash stroker (slower still), is drawn as two 1-pixel dashed
 // lines a pixel apart: a 2-pixel dot with its square caps is 4 pixels on and
 // 2 off. The legend shows the pen as set.
