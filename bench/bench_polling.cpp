@@ -1,21 +1,26 @@
-// Polling figures of the main window against the in-process simulator on a
-// pseudo-terminal (its CPU time is part of the process's):
+// Polling figures of the main window against the kalmir-sim program (two
+// detectors, frozen readings, no wire time) run as a child process on a
+// pseudo-terminal, so that the CPU time measured is the window's own; the
+// simulator's CPU is printed apart:
 //  (a) status passes per second with no delay ("Задержка" 0), two detectors
 //      polled in turn, the display running and the chart window open, with
-//      the process CPU time;
-//  (b) process CPU while polling a silent address with the default delay
+//      the window's CPU time;
+//  (b) the window's CPU while polling a silent address with the default delay
 //      (200 ms) and the line's real 531 ms read time-out;
-//  (c) resident memory after 1,000 passes and after more, the chart closed.
+//  (c) the window's resident memory after 1,000 passes and after more, the
+//      chart closed.
 //
-//   bench_polling [--part a|b|c|all] [--a-passes N] [--seconds N] [--passes N]
+//   bench_polling [--part a|b|c|all] [--a-passes N] [--seconds N] [--passes N] [--grab DIR]
 //
 // --a-passes: passes timed in (a), default 5000 (after 500 to warm up).
+// --grab: at the end of (a), saves the main window and the chart as they
+// were drawn to DIR/mainwindow.png and DIR/chart.png.
 // --seconds: length of (b), default 60. --passes: how far (c) runs, default
 // 100000; it prints the resident memory every 25,000 passes on the way.
 #include "measure.h"
 #include "main/mainwindow.h"
 #include "chart/chartwindow.h"
-#include "sim/simulator.h"
+#include "support/simprocess.h"
 #include "ui_mainform.h"
 
 #include <QApplication>
@@ -29,6 +34,8 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 long residentKiB()
@@ -42,16 +49,38 @@ long residentKiB()
     return -1;
 }
 
+// User plus system CPU time of process `pid` so far, in seconds (clock-tick
+// resolution); -1 if it cannot be read.
+double cpuSecondsOf(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // The command name in parentheses may hold spaces; fields follow its ')'.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    // utime and stime are the 14th and 15th fields, the 12th and 13th after the name.
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// System CPU time of this process so far, in seconds: the part of its CPU
+// spent in the kernel (the line's reads, writes and modem-line calls, timers).
+double systemCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_stime.tv_sec) + double(usage.ru_stime.tv_usec) / 1e6;
+}
+
 // The window connected to the simulator, polling `address` with `delayMs`.
 class Bench {
 public:
     Bench()
     {
-        sim.setFrozen(true);
         if (!sim.start())
-            qFatal("simulator: %s", qPrintable(sim.errorString()));
-        sim.addDetector(1);
-        sim.addDetector(2);
+            qFatal("kalmir-sim did not start: %s", sim.errorOutput().constData());
         QObject::connect(&form.session().polling(), &PollingCycle::replyLine, [this] {
             if (++passes == target && loop)
                 loop->quit();
@@ -114,7 +143,10 @@ public:
         l.exec();
     }
 
-    Simulator sim;
+    double simCpuSeconds() { return cpuSecondsOf(sim.process().processId()); }
+
+    SimProcess sim{{QStringLiteral("--device"), QStringLiteral("1"), QStringLiteral("--device"), QStringLiteral("2"),
+                    QStringLiteral("--frozen")}};
     Session session;
     MainWindow form{session};
     long passes = 0;
@@ -124,7 +156,7 @@ private:
     QEventLoop *loop = nullptr;
 };
 
-void partA(Bench &b, long n)
+void partA(Bench &b, long n, const QString &grabDir)
 {
     b.connect(0, {0, 200, 100, 1000}, {1, 2});
     b.form.chartWindow().showChart();
@@ -132,16 +164,26 @@ void partA(Bench &b, long n)
     b.runPasses(500); // warm-up: the series and the logs are allocated
     QElapsedTimer wall;
     const double cpu0 = cpuSeconds();
+    const double system0 = systemCpuSeconds();
+    const double simCpu0 = b.simCpuSeconds();
     wall.start();
     b.runPasses(n);
     const double seconds = wall.nsecsElapsed() / 1e9;
     const double cpu = cpuSeconds() - cpu0;
+    const double system = systemCpuSeconds() - system0;
+    const double simCpu = b.simCpuSeconds() - simCpu0;
     b.stop();
+    if (!grabDir.isEmpty()) {
+        b.runFor(2 * RedrawPacer::FrameMs); // the last frame is drawn
+        b.form.grab().save(grabDir + QStringLiteral("/mainwindow.png"));
+        b.form.chartWindow().grab().save(grabDir + QStringLiteral("/chart.png"));
+    }
     b.form.chartWindow().hide();
     std::printf("(a) two detectors, %ld status passes in %.2f s: %.0f passes/s, %.3f ms wall per pass\n", n, seconds, n / seconds,
                 1000 * seconds / n);
-    std::printf("    process CPU %.2f s (%.0f %% of one core), %.3f ms CPU per pass (program and simulator)\n", cpu,
-                100 * cpu / seconds, 1000 * cpu / n);
+    std::printf("    window CPU %.2f s (%.0f %% of one core), %.3f ms CPU per pass (%.3f ms of it in the kernel)\n", cpu,
+                100 * cpu / seconds, 1000 * cpu / n, 1000 * system / n);
+    std::printf("    simulator CPU %.2f s, %.3f ms per pass (apart)\n", simCpu, 1000 * simCpu / n);
 }
 
 void partB(Bench &b, int seconds)
@@ -152,21 +194,22 @@ void partB(Bench &b, int seconds)
     const long passes0 = b.passes;
     QElapsedTimer wall;
     const double cpu0 = cpuSeconds();
+    const double simCpu0 = b.simCpuSeconds();
     wall.start();
     b.runFor(seconds * 1000);
     const double elapsed = wall.nsecsElapsed() / 1e9;
     const double cpu = cpuSeconds() - cpu0;
+    const double simCpu = b.simCpuSeconds() - simCpu0;
     const long passes = b.passes - passes0;
     b.stop();
     std::printf("(b) silent address, delay 200 ms, read time-out 531 ms: %ld passes in %.1f s (%.0f ms each)\n",
                 passes, elapsed, passes ? 1000 * elapsed / passes : 0.0);
-    std::printf("    process CPU %.3f s = %.3f %% of one core\n", cpu, 100 * cpu / elapsed);
+    std::printf("    window CPU %.3f s = %.3f %% of one core (simulator apart: %.2f s)\n", cpu, 100 * cpu / elapsed,
+                simCpu);
 }
 
 void partC(Bench &b, long passes)
 {
-    // The simulator runs in this process: its own wire log must not count as ours.
-    b.sim.setFramesKept(1000);
     b.connect(0, {0, 200, 100, 1000}, {1});
     b.start();
     b.runPasses(1000);
@@ -204,16 +247,19 @@ int main(int argc, char *argv[])
                                      QStringLiteral("60"));
     const QCommandLineOption passes(QStringLiteral("passes"), QStringLiteral("passes of (c)"), QStringLiteral("n"),
                                     QStringLiteral("100000"));
-    options.addOptions({part, aPasses, seconds, passes});
+    const QCommandLineOption grab(QStringLiteral("grab"), QStringLiteral("where (a) saves its windows"),
+                                  QStringLiteral("dir"));
+    options.addOptions({part, aPasses, seconds, passes, grab});
     options.process(app);
     const QString which = options.value(part);
+    const QString grabDir = QDir(options.value(grab)).absolutePath();
 
     // The device logs go to the working directory.
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     auto bench = std::make_unique<Bench>();
     if (which == "a" || which == "all")
-        partA(*bench, options.value(aPasses).toLong());
+        partA(*bench, options.value(aPasses).toLong(), options.isSet(grab) ? grabDir : QString());
     if (which == "b" || which == "all")
         partB(*bench, options.value(seconds).toInt());
     if (which == "c" || which == "all")

@@ -1,4 +1,5 @@
 #include "chart/chartwindow.h"
+#include "chart/chartgraph.h"
 #include "ui_graph.h"
 
 #include "link/apperror.h"
@@ -102,7 +103,7 @@ void ChartWindow::setUpChart()
     plot = ui->Chart1;
     for (int i = 0; i < 6; ++i) {
         const SeriesLook &look = seriesLooks[i];
-        QCPGraph *g = plot->addGraph();
+        QCPGraph *g = new ChartGraph(plot->xAxis, plot->yAxis);
         g->setName(QString::fromUtf8(look.title));
         g->setPen(QPen(look.colour, look.width, look.style));
         g->setLineStyle(QCPGraph::lsLine);
@@ -114,7 +115,11 @@ void ChartWindow::setUpChart()
     }
     // Antialiased curves cost about three times as much per redraw as the rest of the chart.
     plot->setNotAntialiasedElements(QCP::aePlottables);
+    // Nothing is drawn on the top layer (no selection rectangle here); as a
+    // buffer of its own, it was cleared and blended over the chart at every frame.
+    plot->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
     plot->legend->setVisible(true);
+    rebuildLegend();
     plot->xAxis->setRange(0, xWindow);
     plot->yAxis->setRange(0, StrToInt(ui->Edit1->text()));
     connect(plot, &QCustomPlot::beforeReplot, this, [this] {
@@ -412,7 +417,7 @@ void ChartWindow::rebuildLegend()
     plot->legend->clearItems();
     for (QCPGraph *g : curves)
         if (g->visible())
-            g->addToLegend();
+            plot->legend->addItem(new LegendEntry(plot->legend, g));
 }
 
 void ChartWindow::onIrAveragingChanged(int index)

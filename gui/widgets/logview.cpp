@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <algorithm>
 
 namespace {
@@ -20,12 +22,70 @@ QString shownPart(const QString &line)
 {
     return line.size() > MaxShownChars ? line.left(MaxShownChars) : line;
 }
+
+// A scroll bar repainted only when what it shows changes. A log that grows by
+// a few lines a frame moves its bar's range and value at every frame, while
+// the handle, at its smallest and at the bottom, stays where it was drawn.
+class SteadyScrollBar : public QScrollBar {
+public:
+    explicit SteadyScrollBar(Qt::Orientation orientation) : QScrollBar(orientation) {}
+
+protected:
+    // The range and then the value change as lines arrive; the look is
+    // compared once both have, from the event loop.
+    void sliderChange(SliderChange change) override
+    {
+        if (change == SliderOrientationChange) {
+            QScrollBar::sliderChange(change);
+            return;
+        }
+        if (checkQueued)
+            return;
+        checkQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                checkQueued = false;
+                if (look() != painted)
+                    update();
+            },
+            Qt::QueuedConnection);
+    }
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        painted = look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    // The handle's place and size, and whether each arrow has room to go.
+    struct Look {
+        QRect handle;
+        bool up = false;
+        bool down = false;
+        bool operator!=(const Look &o) const { return handle != o.handle || up != o.up || down != o.down; }
+    };
+
+    Look look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() > minimum(), value() < maximum()};
+    }
+
+    Look painted;
+    bool checkQueued = false;
+};
 } // namespace
 
 LogView::LogView(QWidget *parent)
     : QAbstractScrollArea(parent),
       copyAllAction(new QAction(QStringLiteral("Копировать всё"), this))
 {
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical));
+    setHorizontalScrollBar(new SteadyScrollBar(Qt::Horizontal));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     connect(copyAllAction, &QAction::triggered, this, &LogView::copyAll);
@@ -69,6 +129,8 @@ void LogView::setPlainText(const QString &text)
 void LogView::clear()
 {
     kept.clear();
+    firstNumber = 0;
+    laidOut.clear();
     widest = 0;
     droppedUnshown = 0;
     updateScrollBars();
@@ -116,12 +178,13 @@ int LogView::store(const QString &text)
 
 int LogView::dropBeyondLimit()
 {
-    int dropped = 0;
+    int count = 0;
     while (limit > 0 && kept.size() > size_t(limit)) {
         kept.pop_front();
-        ++dropped;
+        ++count;
     }
-    return dropped;
+    firstNumber += count;
+    return count;
 }
 
 int LogView::measure(const QString &text) const
@@ -161,14 +224,22 @@ void LogView::paintEvent(QPaintEvent *)
     QPainter p(viewport());
     p.setFont(font());
     p.setPen(palette().color(isEnabled() ? QPalette::Normal : QPalette::Disabled, QPalette::Text));
-    const QFontMetrics fm = fontMetrics();
     const int x = Margin - horizontalScrollBar()->value();
     const int height = viewport()->height();
+    QHash<int64_t, QStaticText> shown;
     int top = Margin;
     for (size_t i = size_t(verticalScrollBar()->value()); i < kept.size() && top < height; ++i) {
-        p.drawText(x, top + fm.ascent(), shownPart(kept[i]));
+        const int64_t number = firstNumber + int64_t(i);
+        QStaticText text = laidOut.value(number);
+        if (text.text().isEmpty()) {
+            text.setText(shownPart(kept[i]));
+            text.setTextFormat(Qt::PlainText);
+        }
+        p.drawStaticText(x, top, text);
+        shown.insert(number, text);
         top += lineStep();
     }
+    laidOut = std::move(shown);
 }
 
 void LogView::resizeEvent(QResizeEvent *event)
@@ -186,6 +257,7 @@ void LogView::changeEvent(QEvent *event)
     QAbstractScrollArea::changeEvent(event);
     if (event->type() != QEvent::FontChange)
         return;
+    laidOut.clear();
     widest = 0;
     for (const QString &line : kept)
         widest = std::max(widest, measure(line));

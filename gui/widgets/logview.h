@@ -1,6 +1,8 @@
 #pragma once
 #include "widgets/redrawpacer.h"
 #include <QAbstractScrollArea>
+#include <QHash>
+#include <QStaticText>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -67,6 +69,12 @@ private:
     void updateScrollBars();
 
     std::deque<QString> kept;
+    // Lines are numbered from the first since the last clear: kept[i] is line
+    // firstNumber + i, a number that stays with the line while it is kept.
+    int64_t firstNumber = 0;
+    // The lines of the last paint laid out, by number: a line is laid out once
+    // while it is on screen, not again at each frame as it scrolls up.
+    QHash<int64_t, QStaticText> laidOut;
     int limit = 0;
     int widest = 0; // pixels of the widest line stored since the last clear
     QAction *copyAllAction;

@@ -3,6 +3,7 @@
 // buttons, the averaging selectors and the series check boxes.
 #include "widgets/lamp.h"
 #include "chart/chartwindow.h"
+#include "chart/chartgraph.h"
 #include "link/apperror.h"
 
 #include <QCheckBox>
@@ -140,6 +141,7 @@ class TestChart : public QObject {
 private slots:
     void startsWithLayoutValues();
     void seriesLook();
+    void flatRunsDrawTheSamePixels();
     void pointsArriveInOrderWithCountAsX();
     void xWindowFollowsNewestPoints();
     void seriesKeepTheNewestMillionPoints();
@@ -240,6 +242,44 @@ void TestChart::seriesLook()
         QCOMPARE(g->dataCount(), 0);
         auto *item = qobject_cast<QCPPlottableLegendItem *>(plot->legend->item(i));
         QVERIFY(item && item->plottable() == g);
+    }
+}
+
+// A curve is drawn with its flat runs joined: fewer lines, not one pixel
+// different, with each pen the chart draws with, gaps (NaN) kept.
+void TestChart::flatRunsDrawTheSamePixels()
+{
+    QList<QPointF> line;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double ys[] = {50, 50, 50, 50, 20, 20, 21, 22, 22, nan, 22, 22, 22, 80, 80.5, 80.5, 80.5, 80.5, 10};
+    double x = 3.3;
+    for (const double y : ys) {
+        line << QPointF(x, y);
+        x += 1.7;
+    }
+    for (int i = 0; i < 40; ++i) // a steady stretch, as a held threshold draws
+        line << QPointF(x += 1.2, 60.25);
+    const QList<QPointF> joined = withoutFlatMidpoints(line);
+    QVERIFY2(joined.size() < line.size() - 40, qPrintable(QString::number(joined.size())));
+
+    QPen dashed(Qt::blue, 0);
+    dashed.setDashPattern({4, 2});
+    for (const QPen &pen : {QPen(Qt::red, 0), QPen(Qt::red, 0, Qt::DotLine), dashed}) {
+        auto draw = [&](const QList<QPointF> &points) {
+            QImage image(120, 100, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::white);
+            QCPPainter p(&image);
+            p.setPen(pen);
+            // As a curve is drawn: a polyline for each stretch between gaps.
+            qsizetype start = 0;
+            for (qsizetype i = 0; i <= points.size(); ++i)
+                if (i == points.size() || std::isnan(points[i].y())) {
+                    p.drawPolyline(points.constData() + start, int(i - start));
+                    start = i + 1;
+                }
+            return image;
+        };
+        QCOMPARE(draw(joined), draw(line));
     }
 }
 

@@ -66,6 +66,7 @@ class TestLogView : public QObject {
 
 private slots:
     void initTestCase() { applyApplicationLook(); }
+    void screenFollowsTheLines();
 
     void capKeepsTheNewestLinesInOrder()
     {
@@ -295,4 +296,47 @@ private slots:
 };
 
 QTEST_MAIN(TestLogView)
+// What reaches the screen, frame after frame, is what a new view of the same
+// lines (the widest still kept) draws: lines laid out earlier and bars left unpainted while they look
+// the same may never leave a stale picture.
+void TestLogView::screenFollowsTheLines()
+{
+    auto view = shownView();
+    QScrollBar *v = view->verticalScrollBar();
+    const auto onScreen = [&] {
+        QTest::qWait(2 * RedrawPacer::FrameMs);
+        const QPoint at = view->mapTo(view->window(), QPoint(0, 0));
+        return view->screen()
+            ->grabWindow(view->window()->winId(), at.x(), at.y(), view->width(), view->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    const auto drawnAfresh = [&] {
+        auto fresh = shownView();
+        fresh->setMaximumBlockCount(view->maximumBlockCount());
+        fresh->setPlainText(view->toPlainText());
+        QTest::qWait(2 * RedrawPacer::FrameMs); // its bars appear from the event loop
+        fresh->verticalScrollBar()->setValue(v->value());
+        fresh->horizontalScrollBar()->setValue(view->horizontalScrollBar()->value());
+        return fresh->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const std::function<void()> steps[] = {
+        [&] { appendAll(*view, numbered(0, 1)); },
+        [&] { appendAll(*view, numbered(1, 4)); },
+        [&] { appendAll(*view, numbered(4, 30)); },
+        [&] { v->setValue(2); },
+        [&] { appendAll(*view, numbered(30, 300)); },
+        [&] { view->setMaximumBlockCount(100); },
+        [&] { view->appendPlainText(QStringLiteral("1  3  48  63  1  1  141  0  251  20  0").repeated(4)); },
+        [&] { v->setValue(v->maximum()); },
+        [&] { appendAll(*view, numbered(300, 303)); },
+        [&] { appendAll(*view, numbered(303, 304)); },
+        [&] { view->setPlainText(QStringLiteral("Ответ\n")); },
+    };
+    for (const auto &step : steps) {
+        step();
+        QCOMPARE(onScreen(), drawnAfresh());
+    }
+}
+
 #include "test_logview.moc"

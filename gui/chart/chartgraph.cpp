@@ -1,0 +1,68 @@
+#include "chart/chartgraph.h"
+
+QList<QPointF> withoutFlatMidpoints(const QList<QPointF> &points)
+{
+    QList<QPointF> kept;
+    kept.reserve(points.size());
+    for (const QPointF &p : points) {
+        const qsizetype n = kept.size();
+        // NaN compares unequal, so a gap never joins a run.
+        if (n >= 2 && kept[n - 1].y() == p.y() && kept[n - 2].y() == p.y())
+            kept[n - 1] = p;
+        else
+            kept.append(p);
+    }
+    return kept;
+}
+
+void ChartGraph::drawLinePlot(QCPPainter *painter, const QVector<QPointF> &lines) const
+{
+    const QList<QPointF> drawn = withoutFlatMidpoints(lines);
+    const QPen pen = painter->pen();
+    if (pen.style() != Qt::DotLine || pen.width() != 2) {
+        QCPGraph::drawLinePlot(painter, drawn);
+        return;
+    }
+    QPen thin(pen.color(), 0); // cosmetic: one pixel
+    thin.setDashPattern({4, 2});
+    painter->setPen(thin);
+    QCPGraph::drawLinePlot(painter, drawn);
+    painter->translate(-1, -1);
+    QCPGraph::drawLinePlot(painter, drawn);
+    painter->translate(1, 1);
+    painter->setPen(pen);
+}
+
+LegendEntry::Look LegendEntry::look() const
+{
+    return {mPlottable->name(), mPlottable->pen(), getFont(), getTextColor(), mRect.size()};
+}
+
+QSize LegendEntry::minimumOuterSizeHint() const
+{
+    Look now = look();
+    now.size = QSize(); // the size asked for does not depend on the size given
+    if (!measured || measured->first != now)
+        measured.emplace(now, QCPPlottableLegendItem::minimumOuterSizeHint());
+    return measured->second;
+}
+
+void LegendEntry::draw(QCPPainter *painter)
+{
+    const Look now = look();
+    const qreal ratio = painter->device()->devicePixelRatioF();
+    if (picture.isNull() || now != drawn || picture.devicePixelRatioF() != ratio) {
+        picture = QPixmap(mRect.size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        // On the legend's own background, so that text is smoothed as it would be there.
+        const QBrush back = mParentLegend->brush();
+        picture.fill(back.style() == Qt::SolidPattern ? back.color() : QColor(Qt::transparent));
+        QCPPainter p(&picture);
+        p.setRenderHints(painter->renderHints());
+        p.setModes(painter->modes());
+        p.translate(-mRect.topLeft());
+        QCPPlottableLegendItem::draw(&p);
+        drawn = now;
+    }
+    painter->drawPixmap(mRect.topLeft(), picture);
+}

@@ -1,0 +1,54 @@
+#pragma once
+#include <QList>
+#include <QPointF>
+#include <optional>
+#include <utility>
+#include <qcustomplot.h>
+
+// The points of a polyline less each one that lies between two neighbours at
+// the same height: a flat run (a held threshold, a steady average) becomes one
+// line instead of one per sample, and draws the same pixels. NaN points, the
+// gaps of a curve, are kept. The X values must not decrease.
+QList<QPointF> withoutFlatMidpoints(const QList<QPointF> &points);
+
+// A curve of the chart, drawn with fewer lines for the same pixels: Qt's line
+// drawer pays far more for each line than for each pixel of it (a sample is a
+// pixel or two wide), so flat runs are drawn as one line
+// (withoutFlatMidpoints), and a 2-pixel dotted pen, which would take
+// Qt's general dash stroker (slower still), is drawn as two 1-pixel dashed
+// lines a pixel apart: a 2-pixel dot with its square caps is 4 pixels on and
+// 2 off. The legend shows the pen as set.
+class ChartGraph : public QCPGraph {
+public:
+    ChartGraph(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPGraph(keyAxis, valueAxis) {}
+
+protected:
+    void drawLinePlot(QCPPainter *painter, const QVector<QPointF> &lines) const override;
+};
+
+// A legend entry drawn from a picture of itself, made again only when what it
+// shows changes: its text was laid out and measured at every frame, a fifth
+// of the chart's redraw.
+class LegendEntry : public QCPPlottableLegendItem {
+public:
+    LegendEntry(QCPLegend *legend, QCPAbstractPlottable *plottable) : QCPPlottableLegendItem(legend, plottable) {}
+
+protected:
+    QSize minimumOuterSizeHint() const override;
+    void draw(QCPPainter *painter) override;
+
+private:
+    struct Look {
+        QString name;
+        QPen pen;
+        QFont font;
+        QColor text;
+        QSize size;
+        bool operator==(const Look &) const = default;
+    };
+    Look look() const;
+
+    mutable std::optional<std::pair<Look, QSize>> measured;
+    Look drawn;
+    QPixmap picture;
+};
