@@ -32,6 +32,7 @@ SerialChannel::SerialChannel(QObject *parent)
     connect(&writeDeadline, &QTimer::timeout, this, &SerialChannel::finishWrite);
     connect(&silenceWait, &FineTimer::timeout, this, &SerialChannel::sendNow);
     connect(&leaving, &FineTimer::timeout, this, &SerialChannel::onWireTimePassed);
+    connect(&readHold, &FineTimer::timeout, this, &SerialChannel::finishRead);
     for (QIODevice *device : {static_cast<QIODevice *>(&port), static_cast<QIODevice *>(&socket)}) {
         connect(device, &QIODevice::readyRead, this, &SerialChannel::onReadyRead);
         connect(device, &QIODevice::bytesWritten, this, &SerialChannel::onBytesWritten);
@@ -231,6 +232,7 @@ void SerialChannel::abortAll()
     writeDeadline.stop();
     silenceWait.stop();
     leaving.stop();
+    readHold.stop();
     readDest = nullptr;
     if (writePending > 0 && softDirection && isOpen())
         lines->setRts(port, false);
@@ -376,10 +378,10 @@ void SerialChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> 
 void SerialChannel::onReadyRead()
 {
     if (line->bytesAvailable() > 0)
-        lastSeenMs = nowMs();
+        lastSeenMs = std::max(nowMs(), onLineAtMs);
     if (silenceWait.isActive() && nowMs() - silenceSince < timing.writeConstantMs)
         silenceWait.start(3.5 * charMs()); // the line is not quiet yet
-    if (!readDest)
+    if (!readDest || readHold.isActive())
         return; // left for the next purge
     const qint64 n = line->read(reinterpret_cast<char *>(readDest + readGot), readWanted - readGot);
     if (n > 0)
@@ -388,7 +390,12 @@ void SerialChannel::onReadyRead()
     // A frame counts as complete only when nothing follows it in the same batch.
     const bool early = n > 0 && awaited == 0 && line->bytesAvailable() == 0;
     if (readGot >= readWanted || early) {
-        finishRead();
+        // No answer ends before its request has left: where the line has no
+        // wire time (a pseudo-terminal), the read is held until then.
+        if (onLineAtMs > nowMs())
+            readHold.start(onLineAtMs - nowMs());
+        else
+            finishRead();
         return;
     }
     setWakeThreshold(std::min(readWanted - readGot, std::max(awaited, 1)));
@@ -413,6 +420,7 @@ void SerialChannel::finishRead()
     if (!readDest)
         return;
     readDeadline.stop();
+    readHold.stop();
     readDest = nullptr;
     readAwaited = nullptr;
     if (isOpen())
@@ -460,6 +468,7 @@ void SerialChannel::lineFailed(const QString &message)
     writeDeadline.stop();
     silenceWait.stop();
     leaving.stop();
+    readHold.stop();
     readDest = nullptr;
     writePending = 0;
     if (tcp) {

@@ -151,6 +151,7 @@ private:
     QTimer writeDeadline;
     FineTimer silenceWait; // the gap before a request
     FineTimer leaving;     // the request's wire time after the driver took it
+    FineTimer readHold;    // a whole reply that came before its request had left
     double silenceSince = 0;
     QElapsedTimer clock;
     double lastSeenMs = -1e9; // the last byte seen on the line, ours included
