@@ -150,6 +150,20 @@ private slots:
         }
     }
 
+    // The peer answers the moment a request arrives, as no real line can:
+    // each exchange still lasts its request's wire time (8.33 ms at 9600).
+    void anInstantAnswerWaitsForItsRequestToLeave()
+    {
+        Rig rig;
+        rig.answerWith([](const QByteArray &) { return statusReply(1); });
+        for (int i = 0; i < 3; ++i) {
+            QElapsedTimer t;
+            t.start();
+            QCOMPARE(rig.run(1, 3, 1, 24), 53);
+            QVERIFY2(t.nsecsElapsed() >= 8'330'000, qPrintable(QString::number(t.nsecsElapsed())));
+        }
+    }
+
     void replySpreadOverTimeIsCollected()
     {
         Rig rig(20);
