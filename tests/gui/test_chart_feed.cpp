@@ -4,19 +4,7 @@
 #include "chart/chartwindow.h"
 #include "dialogs/uvfaulttimedialog.h"
 #include "support/pollrig.h"
-#include <qcustomplot.h>
 #include <QtTest>
-
-namespace {
-QList<int> values(ChartWindow &chart, int series)
-{
-    QList<int> out;
-    const QCPGraph *g = chart.findChild<QCustomPlot *>("Chart1")->graph(series);
-    for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it)
-        out << int(it->value);
-    return out;
-}
-} // namespace
 
 class ChartFeed : public QObject {
     Q_OBJECT
@@ -33,8 +21,8 @@ private slots:
         QVERIFY(rig.runPasses(10));
         // Series3 "ИК_ср": the average over 8 samples from program start, as it
         // stood before each reply entered it.
-        QCOMPARE(values(chart, 0), QList<int>(10, 100));
-        QCOMPARE(values(chart, 2), (QList<int>{0, 12, 25, 38, 50, 62, 75, 88, 100, 100}));
+        QCOMPARE(chartValues(chart, 0), QList<int>(10, 100));
+        QCOMPARE(chartValues(chart, 2), (QList<int>{0, 12, 25, 38, 50, 62, 75, 88, 100, 100}));
 
         // Window 1 and a new level: the next pass plots the old average, the
         // one after it the new sample itself.
@@ -43,7 +31,7 @@ private slots:
         QCOMPARE(rig.state().irWindow, uint8_t(1));
         rig.sim.detector(1)->setRegister(sreg::Uik, 200);
         QVERIFY(rig.runPasses(2));
-        QCOMPARE(values(chart, 2).mid(10), (QList<int>{100, 200}));
+        QCOMPARE(chartValues(chart, 2).mid(10), (QList<int>{100, 200}));
     }
 
     void uvFaultTimeIsReadWhenTheCommandGoesOut()

@@ -319,8 +319,7 @@ private slots:
     {
         PollRig rig;
         rig.device(1);
-        QVERIFY(rig.sim.start(rig.dir.filePath("ttyUSB-link")));
-        QVERIFY(rig.connectPort(5));
+        QVERIFY(rig.connectByLink(5));
         rig.listOnly({1});
         QSignalSpy reported(&rig.window->errors(), &ErrorReport::reported);
         QVERIFY(rig.startPolling() && rig.waitForStatusLines(0, 2));
@@ -342,11 +341,10 @@ private slots:
     void aCommandTheLineTookIsNeverSentAgain()
     {
         PollRig rig;
-        QVERIFY(rig.sim.start(rig.dir.filePath("ttyUSB-link")));
         const auto fault = parseFaultOption(QStringLiteral("1/drop:1000*1"));
         QVERIFY(fault);
         rig.device(1).setFault(fault->fault);
-        QVERIFY(rig.connectPort(5));
+        QVERIFY(rig.connectByLink(5));
         rig.listOnly({1});
         QTest::mouseClick(rig.ui().Button23, Qt::LeftButton);
         QVERIFY(rig.startPolling());
@@ -372,8 +370,7 @@ private slots:
     {
         PollRig rig;
         rig.device(1);
-        QVERIFY(rig.sim.start(rig.dir.filePath("ttyUSB-link")));
-        QVERIFY(rig.connectPort(5));
+        QVERIFY(rig.connectByLink(5));
         rig.listOnly({1});
         QVERIFY(rig.startPolling() && rig.waitForStatusLines(0, 1));
         rig.sim.dropLine(300);
@@ -397,8 +394,7 @@ private slots:
     {
         PollRig rig;
         rig.device(1);
-        QVERIFY(rig.sim.start(rig.dir.filePath("ttyUSB-link")));
-        QVERIFY(rig.connectPort(5));
+        QVERIFY(rig.connectByLink(5));
         rig.listOnly({1});
         QVERIFY(rig.startPolling());
         for (int loss = 1; loss <= 3; ++loss) {
@@ -428,8 +424,7 @@ private slots:
     {
         PollRig rig;
         rig.device(1);
-        QVERIFY(rig.sim.start(rig.dir.filePath("ttyUSB-link")));
-        QVERIFY(rig.connectPort(0));
+        QVERIFY(rig.connectByLink(0));
         QSignalSpy reported(&rig.window->errors(), &ErrorReport::reported);
         const auto dropAndAwait = [&] {
             rig.sim.dropLine(300);

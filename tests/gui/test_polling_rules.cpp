@@ -15,7 +15,6 @@
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
-#include <qcustomplot.h>
 
 namespace {
 
@@ -30,15 +29,6 @@ double medianRequestGapMs(const Simulator &sim)
         gaps << times[i] - times[i - 1];
     std::sort(gaps.begin(), gaps.end());
     return gaps.isEmpty() ? 0 : gaps[gaps.size() / 2];
-}
-
-QList<int> points(ChartWindow &chart, int series)
-{
-    QList<int> out;
-    const QCPGraph *g = chart.findChild<QCustomPlot *>("Chart1")->graph(series);
-    for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it)
-        out << int(it->value);
-    return out;
 }
 
 QList<QByteArray> logRows(const QString &path)
@@ -171,12 +161,12 @@ private slots:
         QVERIFY(rig.runPasses(1));
         QTest::mouseClick(rig.ui().Button17, Qt::LeftButton);
         QVERIFY(rig.runPasses(2)); // the command pass, then a status read
-        QCOMPARE(points(chart, 0), QList<int>(4, 400));          // ИК
-        QCOMPARE(points(chart, 1), QList<int>(4, 800));          // УФ
-        QCOMPARE(points(chart, 2), (QList<int>{0, 50, 100, 250})); // ИК_ср: 5 samples of 400 by the 4th reply
-        QCOMPARE(points(chart, 3), (QList<int>{0, 100, 200, 500})); // УФ_ср
-        QCOMPARE(points(chart, 4), (QList<int>{0, 600, 600, 600})); // thresholds held before each reply
-        QCOMPARE(points(chart, 5), (QList<int>{0, 500, 500, 500}));
+        QCOMPARE(chartValues(chart, 0), QList<int>(4, 400));          // ИК
+        QCOMPARE(chartValues(chart, 1), QList<int>(4, 800));          // УФ
+        QCOMPARE(chartValues(chart, 2), (QList<int>{0, 50, 100, 250})); // ИК_ср: 5 samples of 400 by the 4th reply
+        QCOMPARE(chartValues(chart, 3), (QList<int>{0, 100, 200, 500})); // УФ_ср
+        QCOMPARE(chartValues(chart, 4), (QList<int>{0, 600, 600, 600})); // thresholds held before each reply
+        QCOMPARE(chartValues(chart, 5), (QList<int>{0, 500, 500, 500}));
     }
 
     // A full disk (here a file-size limit): the row the disk took only in
@@ -212,7 +202,7 @@ private slots:
         QCOMPARE(rig.statusLineCount(), 0);
         QVERIFY(rig.cell(1, 1).isEmpty());
         QCOMPARE((QList<QColor>{lampColor(rig.ui().Shape3), lampColor(rig.ui().Shape4), lampColor(rig.ui().Shape5)}), lamps);
-        QVERIFY(points(chart, 0).isEmpty());
+        QVERIFY(chartValues(chart, 0).isEmpty());
         QCOMPARE(rig.ui().Button2->text(), QStringLiteral("Запрос"));
 
         QVERIFY(rig.runPasses(1));
@@ -222,7 +212,7 @@ private slots:
                      && rows[0].mid(8).startsWith("  111  ") && rows[0].endsWith("  \r"),
                  rows[0].constData());
         QCOMPARE(rig.cell(1, 1), QStringLiteral("111"));
-        QCOMPARE(points(chart, 0), QList<int>{111});
+        QCOMPARE(chartValues(chart, 0), QList<int>{111});
     }
 
     void realLineTimingConstants()

@@ -9,18 +9,8 @@
 #include <QComboBox>
 #include <QSignalSpy>
 #include <QtTest>
-#include <qcustomplot.h>
 
 namespace {
-QList<int> points(ChartWindow &chart, int series)
-{
-    QList<int> out;
-    const QCPGraph *g = chart.findChild<QCustomPlot *>("Chart1")->graph(series);
-    for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it)
-        out << int(it->value);
-    return out;
-}
-
 QString field(ChartWindow &chart, const char *name)
 {
     return chart.findChild<QLineEdit *>(name)->text();
@@ -61,22 +51,22 @@ private slots:
                                                         rtuFrame(2, 3, 1, 24), rtuFrame(1, 3, 1, 24)}));
         // Only detector 1 on the chart; its averages fed by its own four passes
         // (a refused one, two reads, a write) over the window of 8.
-        QCOMPARE(points(chart, 0), (QList<int>{300, 300}));
-        QCOMPARE(points(chart, 2), (QList<int>{0, 75}));
+        QCOMPARE(chartValues(chart, 0), (QList<int>{300, 300}));
+        QCOMPARE(chartValues(chart, 2), (QList<int>{0, 75}));
         QCOMPARE(field(chart, "Edit7"), QStringLiteral("11"));
 
         // Detector 2 chosen: its calibration waits for its pass and carries its own G_42.
         cbDevice->setCurrentIndex(1);
         emit cbDevice->activated(1);
         QCOMPARE(chart.windowTitle(), QStringLiteral("График — прибор 2"));
-        QVERIFY(points(chart, 0).isEmpty());
+        QVERIFY(chartValues(chart, 0).isEmpty());
         QTest::mouseClick(chart.findChild<QPushButton *>("Button6"), Qt::LeftButton);
         const int next = rig.receivedCount();
         QVERIFY(rig.runPasses(4));
         QCOMPARE(rig.received(next), (QList<QByteArray>{rtuFrame(1, 3, 1, 24), rtuFrame(2, 6, 9, 22),
                                                         rtuFrame(1, 3, 1, 24), rtuFrame(2, 3, 1, 24)}));
-        QCOMPARE(points(chart, 0), QList<int>{700});
-        QCOMPARE(points(chart, 2), QList<int>{262}); // 0, 700, 700, 700 over 8
+        QCOMPARE(chartValues(chart, 0), QList<int>{700});
+        QCOMPARE(chartValues(chart, 2), QList<int>{262}); // 0, 700, 700, 700 over 8
         QCOMPARE(field(chart, "Edit4"), QStringLiteral("700"));
 
         rig.listOnly({1});

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <qcustomplot.h>
 
 QByteArray withModbusCrc(QByteArray bytes)
 {
@@ -66,6 +67,11 @@ bool PollRig::connectPort(int delayMs)
     ui().Edit8->setText(QString::number(delayMs));
     QTest::mouseClick(ui().Button1, Qt::LeftButton);
     return session.serialChannel().isOpen();
+}
+
+bool PollRig::connectByLink(int delayMs)
+{
+    return sim.start(dir.filePath(QStringLiteral("ttyUSB-link"))) && connectPort(delayMs);
 }
 
 void PollRig::listOnly(std::initializer_list<int> addresses)
@@ -200,4 +206,13 @@ void useRussianSystemLocale()
 QColor lampColor(QWidget *lamp)
 {
     return static_cast<Lamp *>(lamp)->color();
+}
+
+QList<int> chartValues(ChartWindow &chart, int series)
+{
+    QList<int> out;
+    const QCPGraph *g = chart.findChild<QCustomPlot *>("Chart1")->graph(series);
+    for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it)
+        out << int(it->value);
+    return out;
 }

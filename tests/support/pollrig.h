@@ -1,4 +1,5 @@
 #pragma once
+#include "chart/chartwindow.h"
 #include "main/mainwindow.h"
 #include "sim/simulator.h"
 #include "ui_mainform.h"
@@ -21,6 +22,8 @@ QByteArray rtuFrame(uint8_t address, uint8_t function, uint16_t reg, uint16_t va
 QByteArray withModbusCrc(QByteArray bytes);
 // Bytes as unsigned decimals joined by `separator` ("1  6  0  1").
 QString decimalBytes(const QByteArray &bytes, const QString &separator);
+// The values of one series of the chart, in order, as whole numbers.
+QList<int> chartValues(ChartWindow &chart, int series);
 
 // The main window, driven through its widgets, connected over a real
 // pseudo-terminal to the in-process simulator. Lives in a temporary working
@@ -49,6 +52,9 @@ public:
     // Types the simulator's port (its link when it has one) into cb1, sets the delay field and clicks
     // "Соединить". Address 247 is listed by the connect itself.
     bool connectPort(int delayMs);
+    // Starts the simulator under a link name in the rig's folder, as a USB
+    // adapter's device node that goes and comes back, and connects to it.
+    bool connectByLink(int delayMs);
     // Replaces the table by these addresses: "Очистить таблицу", then
     // Edit1 + "Добавить прибор" for each.
     void listOnly(std::initializer_list<int> addresses);
