@@ -6,11 +6,13 @@
 #include "daemon/remotecommands.h"
 #include "daemon/secrets.h"
 #include "link/apperror.h"
+#include "process/epolldispatcher.h"
 #include "process/stopsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char **argv)
 {
@@ -18,6 +20,10 @@ int main(int argc, char **argv)
     // stamp, hundreds of times a second here; the zone is read once instead.
     if (qEnvironmentVariableIsEmpty("TZ"))
         qputenv("TZ", ":/etc/localtime");
+    // Many lines are watched at once: let the kernel keep the set of
+    // descriptors rather than hand it all over at every turn of the loop.
+    if (auto dispatcher = std::make_unique<EpollDispatcher>(); dispatcher->isValid())
+        QCoreApplication::setEventDispatcher(dispatcher.release());
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalmird"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KALMIR_VERSION));

@@ -1,4 +1,5 @@
 #include "link/serialchannel.h"
+#include "process/epolldispatcher.h"
 #include "link/apperror.h"
 #include "link/modemlines.h"
 #include "link/portopenerror.h"
@@ -33,6 +34,7 @@ SerialChannel::SerialChannel(QObject *parent)
     connect(&silenceWait, &FineTimer::timeout, this, &SerialChannel::sendNow);
     connect(&leaving, &FineTimer::timeout, this, &SerialChannel::onWireTimePassed);
     connect(&readHold, &FineTimer::timeout, this, &SerialChannel::finishRead);
+    connect(&restDue, &FineTimer::timeout, this, &SerialChannel::onRestDue);
     for (QIODevice *device : {static_cast<QIODevice *>(&port), static_cast<QIODevice *>(&socket)}) {
         connect(device, &QIODevice::readyRead, this, &SerialChannel::onReadyRead);
         connect(device, &QIODevice::bytesWritten, this, &SerialChannel::onBytesWritten);
@@ -175,6 +177,8 @@ void SerialChannel::openSerial()
     port.clearError();
     // Bytes the driver collected before we opened belong to nobody.
     port.clear(QSerialPort::AllDirections);
+    EpollDispatcher::setReaderDrains(port.handle());
+    lineReader = nullptr; // the port's notifier is new with each opening
     wakeThreshold = 1; // the port opens with every byte waking it
     lastSeenMs = nowMs();
 }
@@ -234,6 +238,10 @@ void SerialChannel::abortAll()
     leaving.stop();
     readHold.stop();
     readDest = nullptr;
+    if (restDue.isActive()) {
+        restDue.stop();
+        watchLine(true);
+    }
     if (writePending > 0 && softDirection && isOpen())
         lines->setRts(port, false);
     writePending = 0;
@@ -398,7 +406,42 @@ void SerialChannel::onReadyRead()
             finishRead();
         return;
     }
-    setWakeThreshold(std::min(readWanted - readGot, std::max(awaited, 1)));
+    const int rest = std::min(readWanted - readGot, std::max(awaited, 1));
+    setWakeThreshold(rest);
+    if (readGot > 0) // the reply has begun: when its rest is due is known
+        awaitRest(rest);
+}
+
+// A terminal wakes each of its watchers in the kernel for every character
+// that comes in, whatever its wake threshold: watched, a 53-byte reply costs
+// 53 wake-ups. While the rest of a reply of known length is on its way the
+// port is not watched; a timer looks again when the rest should be in.
+void SerialChannel::awaitRest(int bytes)
+{
+    constexpr int WorthAPause = 3; // characters; fewer cost less watched
+    if (tcp || bytes < WorthAPause)
+        return;
+    watchLine(false);
+    restDue.start(bytes * charMs());
+}
+
+void SerialChannel::onRestDue()
+{
+    watchLine(true);
+    if (readDest && linefd::waiting(lineFd()) > 0)
+        line->waitForReadyRead(0); // reads what came; the rest, if any, wakes the watch
+}
+
+// QSerialPort has no call to stop watching its descriptor while it is open;
+// its read notifier is its child. Where none is found the line stays watched.
+void SerialChannel::watchLine(bool on)
+{
+    if (!lineReader && !on)
+        for (QSocketNotifier *n : port.findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly))
+            if (n->type() == QSocketNotifier::Read && n->socket() == port.handle())
+                lineReader = n;
+    if (lineReader)
+        lineReader->setEnabled(on);
 }
 
 // The window has run out: bytes that came in below the wake threshold are
@@ -421,6 +464,10 @@ void SerialChannel::finishRead()
         return;
     readDeadline.stop();
     readHold.stop();
+    if (restDue.isActive()) {
+        restDue.stop();
+        watchLine(true);
+    }
     readDest = nullptr;
     readAwaited = nullptr;
     if (isOpen())
@@ -469,6 +516,7 @@ void SerialChannel::lineFailed(const QString &message)
     silenceWait.stop();
     leaving.stop();
     readHold.stop();
+    restDue.stop();
     readDest = nullptr;
     writePending = 0;
     if (tcp) {

@@ -1,6 +1,8 @@
 #pragma once
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QSerialPort>
 #include <QTcpSocket>
 #include <QTimer>
@@ -117,6 +119,9 @@ private:
     void finishRead();
     void onReadDeadline();
     void setWakeThreshold(int bytes);
+    void awaitRest(int bytes);
+    void onRestDue();
+    void watchLine(bool on);
     void onWireTimePassed();
     void finishWrite();
     void sendNow();
@@ -152,6 +157,8 @@ private:
     FineTimer silenceWait; // the gap before a request
     FineTimer leaving;     // the request's wire time after the driver took it
     FineTimer readHold;    // a whole reply that came before its request had left
+    FineTimer restDue;     // when the rest of a reply should be in, the line unwatched meanwhile
+    QPointer<QSocketNotifier> lineReader; // the port's own read notifier, once found
     double silenceSince = 0;
     QElapsedTimer clock;
     double lastSeenMs = -1e9; // the last byte seen on the line, ours included

@@ -244,12 +244,31 @@ private slots:
         QVERIFY(rig.failures().isEmpty());
     }
 
+    void vanishedFarEndIsReportedOnceAndClosesThePort_data()
+    {
+        QTest::addColumn<bool>("midReply");
+        QTest::newRow("before the reply") << false;
+        // While the rest of a reply is awaited the port is not watched; the
+        // loss must still be met, once, within the read window.
+        QTest::newRow("in the middle of the reply") << true;
+    }
+
     void vanishedFarEndIsReportedOnceAndClosesThePort()
     {
+        QFETCH(bool, midReply);
         Rig rig(50);
+        if (midReply)
+            rig.answerWith([&](const QByteArray &) {
+                QTimer::singleShot(5, &rig.peer, [&] { rig.peer.close(); });
+                return statusReply(1).left(10);
+            });
         QVERIFY(rig.tx.query(1, 3, 1, 24));
-        QTimer::singleShot(30, &rig.peer, [&] { rig.peer.close(); });
+        if (!midReply)
+            QTimer::singleShot(30, &rig.peer, [&] { rig.peer.close(); });
+        QElapsedTimer t;
+        t.start();
         QVERIFY(rig.done.wait(5000));
+        QVERIFY(t.elapsed() < 53 * 50);
         QTest::qWait(300);
         QCOMPARE(rig.done.count(), 1);
         QCOMPARE(rig.failures(), QStringList{QStringLiteral("Ошибка чтения из порта")});
