@@ -1,9 +1,9 @@
 #include "link/serialchannel.h"
-#include "process/epolldispatcher.h"
 #include "link/apperror.h"
 #include "link/modemlines.h"
 #include "link/portopenerror.h"
 #include "link/linefd.h"
+#include "process/epolldispatcher.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -238,10 +238,7 @@ void SerialChannel::abortAll()
     leaving.stop();
     readHold.stop();
     readDest = nullptr;
-    if (restDue.isActive()) {
-        restDue.stop();
-        watchLine(true);
-    }
+    stopAwaitingRest();
     if (writePending > 0 && softDirection && isOpen())
         lines->setRts(port, false);
     writePending = 0;
@@ -425,6 +422,14 @@ void SerialChannel::awaitRest(int bytes)
     restDue.start(bytes * charMs());
 }
 
+void SerialChannel::stopAwaitingRest()
+{
+    if (restDue.isActive()) {
+        restDue.stop();
+        watchLine(true);
+    }
+}
+
 void SerialChannel::onRestDue()
 {
     watchLine(true);
@@ -464,10 +469,7 @@ void SerialChannel::finishRead()
         return;
     readDeadline.stop();
     readHold.stop();
-    if (restDue.isActive()) {
-        restDue.stop();
-        watchLine(true);
-    }
+    stopAwaitingRest();
     readDest = nullptr;
     readAwaited = nullptr;
     if (isOpen())

@@ -121,6 +121,7 @@ private:
     void setWakeThreshold(int bytes);
     void awaitRest(int bytes);
     void onRestDue();
+    void stopAwaitingRest();
     void watchLine(bool on);
     void onWireTimePassed();
     void finishWrite();
