@@ -88,6 +88,11 @@ LogView::LogView(QWidget *parent)
     setHorizontalScrollBar(new SteadyScrollBar(Qt::Horizontal));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The vertical bar is always on, so its range never changes the layout;
+    // yet every change of it had the area lay out its children again, which
+    // raises the two bars' containers in turn and so repainted both bars at
+    // every frame while the horizontal one showed.
+    disconnect(verticalScrollBar(), SIGNAL(rangeChanged(int,int)), this, SLOT(_q_showOrHideScrollBars()));
     connect(copyAllAction, &QAction::triggered, this, &LogView::copyAll);
     updateScrollBars();
 }
