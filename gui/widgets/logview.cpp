@@ -138,6 +138,7 @@ void LogView::clear()
     laidOut.clear();
     widest = 0;
     droppedUnshown = 0;
+    shown.reset();
     updateScrollBars();
     viewport()->update();
 }
@@ -166,7 +167,31 @@ void LogView::showLines(int dropped)
     updateScrollBars();
     // Scrolled up, the same lines stay on screen while the oldest go.
     verticalScrollBar()->setValue(following ? verticalScrollBar()->maximum() : first - dropped);
-    viewport()->update();
+    followLines();
+}
+
+// Brings the view up to the lines kept and the bars' values. The picture
+// already on screen is moved, not drawn again: at every frame the lines
+// scroll up by the few that came, and only those are drawn.
+void LogView::followLines()
+{
+    const Placement now{firstNumber + verticalScrollBar()->value(), firstNumber + int64_t(kept.size()),
+                        horizontalScrollBar()->value()};
+    QWidget *view = viewport();
+    const int step = lineStep();
+    const int64_t moved = shown ? now.top - shown->top : 0;
+    if (!shown || now.x != shown->x || std::abs(moved) * step >= view->height()) {
+        view->update();
+    } else {
+        // Below the top margin, which stays empty.
+        if (moved != 0)
+            view->scroll(0, int(-moved * step), QRect(0, Margin, view->width(), view->height() - Margin));
+        // Lines added below the last one on screen.
+        const int64_t added = Margin + (shown->end - now.top) * step;
+        if (added < view->height())
+            view->update(0, int(std::max<int64_t>(added, 0)), view->width(), view->height());
+    }
+    shown = now;
 }
 
 int LogView::store(const QString &text)
@@ -224,27 +249,32 @@ void LogView::updateScrollBars()
     h->setRange(0, std::max(0, widest + 2 * Margin - room));
 }
 
-void LogView::paintEvent(QPaintEvent *)
+void LogView::paintEvent(QPaintEvent *event)
 {
     QPainter p(viewport());
     p.setFont(font());
     p.setPen(palette().color(isEnabled() ? QPalette::Normal : QPalette::Disabled, QPalette::Text));
     const int x = Margin - horizontalScrollBar()->value();
-    const int height = viewport()->height();
-    QHash<int64_t, QStaticText> shown;
-    int top = Margin;
-    for (size_t i = size_t(verticalScrollBar()->value()); i < kept.size() && top < height; ++i) {
-        const int64_t number = firstNumber + int64_t(i);
-        QStaticText text = laidOut.value(number);
-        if (text.text().isEmpty()) {
-            text.setText(shownPart(kept[i]));
-            text.setTextFormat(Qt::PlainText);
+    const int step = lineStep();
+    const size_t first = size_t(verticalScrollBar()->value());
+    const auto lineAt = [&](int y) { return first + size_t(std::max(0, (y - Margin) / step)); };
+    // Only the lines in the area to paint: after a scroll, the ones that came.
+    size_t next = first;
+    for (const QRect &area : event->region()) {
+        const size_t end = std::min(kept.size(), lineAt(area.bottom()) + 1);
+        for (size_t i = std::max(next, lineAt(area.top())); i < end; ++i) {
+            QStaticText &text = laidOut[firstNumber + int64_t(i)];
+            if (text.text().isEmpty()) {
+                text.setText(shownPart(kept[i]));
+                text.setTextFormat(Qt::PlainText);
+            }
+            p.drawStaticText(x, Margin + int(i - first) * step, text);
         }
-        p.drawStaticText(x, top, text);
-        shown.insert(number, text);
-        top += lineStep();
+        next = std::max(next, end);
     }
-    laidOut = std::move(shown);
+    const int64_t firstShown = firstNumber + int64_t(first);
+    const int64_t pastShown = firstShown + viewport()->height() / step + 1;
+    laidOut.removeIf([&](const auto &line) { return line.key() < firstShown || line.key() >= pastShown; });
 }
 
 void LogView::resizeEvent(QResizeEvent *event)
@@ -263,6 +293,7 @@ void LogView::changeEvent(QEvent *event)
     if (event->type() != QEvent::FontChange)
         return;
     laidOut.clear();
+    shown.reset();
     widest = 0;
     for (const QString &line : kept)
         widest = std::max(widest, measure(line));
@@ -275,7 +306,7 @@ void LogView::changeEvent(QEvent *event)
 
 void LogView::scrollContentsBy(int, int)
 {
-    viewport()->update();
+    followLines();
 }
 
 // popup(), not exec(): polling goes on while the menu is open.
