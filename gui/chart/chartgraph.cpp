@@ -88,6 +88,7 @@ protected:
         setInvalidated();
         image = QImage(mSize * mDevicePixelRatio, QImage::Format_RGB32);
         image.setDevicePixelRatio(mDevicePixelRatio);
+        image.fill(background.color()); // until the next replot draws it
     }
 
 private:
@@ -102,4 +103,18 @@ ChartPlot::ChartPlot(QWidget *parent) : QCustomPlot(parent)
     mPaintBuffers.clear();
     mPaintBuffers.append(QSharedPointer<QCPAbstractPaintBuffer>(
         new OpaqueBuffer(viewport().size(), mBufferDevicePixelRatio, mBackgroundBrush)));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void ChartPlot::paintEvent(QPaintEvent *event)
+{
+    // The plot's own paint fills its background first, all of it hidden by
+    // the opaque buffer; it still handles a new pixel ratio.
+    if (!qFuzzyCompare(mBufferDevicePixelRatio, devicePixelRatioF())) {
+        QCustomPlot::paintEvent(event);
+        return;
+    }
+    QCPPainter painter(this);
+    for (const QSharedPointer<QCPAbstractPaintBuffer> &buffer : std::as_const(mPaintBuffers))
+        buffer->draw(&painter);
 }

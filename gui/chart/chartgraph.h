@@ -57,9 +57,12 @@ private:
 // draws its layers into a buffer and copies that onto the window at every
 // frame; a buffer cleared to transparent had to be blended pixel by pixel, an
 // eighth of the chart's cost, while one cleared to the plot's background
-// colour is copied. Only the lowest buffer is opaque; it hides a background
-// picture, which this chart does not have.
+// colour is copied, with nothing drawn under it. Only the lowest buffer is
+// opaque; it hides a background picture, which this chart does not have.
 class ChartPlot : public QCustomPlot {
 public:
     explicit ChartPlot(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
