@@ -23,6 +23,11 @@ QString shownPart(const QString &line)
     return line.size() > MaxShownChars ? line.left(MaxShownChars) : line;
 }
 
+int pixelWidth(const QStaticText &text)
+{
+    return qRound(text.size().width());
+}
+
 // A scroll bar repainted only when what it shows changes. A log that grows by
 // a few lines a frame moves its bar's range and value at every frame, while
 // the handle, at its smallest and at the bottom, stays where it was drawn.
@@ -201,7 +206,13 @@ int LogView::store(const QString &text)
     // of the hundred thousand kept.
     if (line.capacity() > line.size())
         line.squeeze();
-    widest = std::max(widest, measure(line));
+    // The layout that measures the line is the one drawn while it is among
+    // the newest, which the view shows when it follows them.
+    const QStaticText laid = layOut(line);
+    widest = std::max(widest, pixelWidth(laid));
+    const int64_t number = firstNumber + int64_t(kept.size());
+    laidOut.insert(number, laid);
+    laidOut.remove(number - rows());
     kept.push_back(std::move(line));
     return dropBeyondLimit();
 }
@@ -217,9 +228,20 @@ int LogView::dropBeyondLimit()
     return count;
 }
 
-int LogView::measure(const QString &text) const
+// Laid out as the view's painter draws it: the same font and transform, so
+// that drawing it does not lay it out again.
+QStaticText LogView::layOut(const QString &line) const
 {
-    return fontMetrics().horizontalAdvance(text, int(std::min<qsizetype>(text.size(), MaxShownChars)));
+    QStaticText text(shownPart(line));
+    text.setTextFormat(Qt::PlainText);
+    text.prepare(QTransform(), QFont(font(), viewport()));
+    return text;
+}
+
+// Lines on screen, the last one perhaps in part.
+int LogView::rows() const
+{
+    return viewport()->height() / lineStep() + 1;
 }
 
 int LogView::lineStep() const
@@ -264,17 +286,18 @@ void LogView::paintEvent(QPaintEvent *event)
         const size_t end = std::min(kept.size(), lineAt(area.bottom()) + 1);
         for (size_t i = std::max(next, lineAt(area.top())); i < end; ++i) {
             QStaticText &text = laidOut[firstNumber + int64_t(i)];
-            if (text.text().isEmpty()) {
-                text.setText(shownPart(kept[i]));
-                text.setTextFormat(Qt::PlainText);
-            }
+            if (text.text().isEmpty())
+                text = layOut(kept[i]);
             p.drawStaticText(x, Margin + int(i - first) * step, text);
         }
         next = std::max(next, end);
     }
+    // The lines on screen stay laid out, and the newest ones.
     const int64_t firstShown = firstNumber + int64_t(first);
-    const int64_t pastShown = firstShown + viewport()->height() / step + 1;
-    laidOut.removeIf([&](const auto &line) { return line.key() < firstShown || line.key() >= pastShown; });
+    const int64_t newest = firstNumber + int64_t(kept.size()) - rows();
+    laidOut.removeIf([&](const auto &line) {
+        return (line.key() < firstShown || line.key() >= firstShown + rows()) && line.key() < newest;
+    });
 }
 
 void LogView::resizeEvent(QResizeEvent *event)
@@ -286,7 +309,7 @@ void LogView::resizeEvent(QResizeEvent *event)
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
-// Widths are measured once per line; a new font makes them stale.
+// Lines are measured and laid out once; a new font makes them stale.
 void LogView::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
@@ -296,7 +319,7 @@ void LogView::changeEvent(QEvent *event)
     shown.reset();
     widest = 0;
     for (const QString &line : kept)
-        widest = std::max(widest, measure(line));
+        widest = std::max(widest, pixelWidth(layOut(line)));
     const bool following = atBottom();
     updateScrollBars();
     if (following)

@@ -64,7 +64,8 @@ private:
     int dropBeyondLimit();
     // Scroll bars and view for the lines kept, `dropped` of the oldest having gone.
     void showLines(int dropped);
-    int measure(const QString &text) const;
+    QStaticText layOut(const QString &line) const;
+    int rows() const;
     int lineStep() const;
     bool atBottom() const;
     void updateScrollBars();
@@ -74,8 +75,8 @@ private:
     // Lines are numbered from the first since the last clear: kept[i] is line
     // firstNumber + i, a number that stays with the line while it is kept.
     int64_t firstNumber = 0;
-    // The lines on screen laid out, by number: a line is laid out once while
-    // it is on screen, not again at each paint.
+    // The lines on screen and the newest ones laid out, by number: a line is
+    // laid out once while it is on screen, not again at each paint.
     QHash<int64_t, QStaticText> laidOut;
     // Where the view stood when it was last brought up to the lines: the
     // number of the line at the top, the number past the last line kept, and
