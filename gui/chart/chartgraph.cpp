@@ -67,54 +67,14 @@ void LegendEntry::draw(QCPPainter *painter)
     painter->drawPixmap(mRect.topLeft(), picture);
 }
 
-namespace {
-// A paint buffer without an alpha channel, cleared to the plot's background
-// colour whatever colour the plot asks for.
-class OpaqueBuffer : public QCPAbstractPaintBuffer {
-public:
-    OpaqueBuffer(const QSize &size, double ratio, const QBrush &background)
-        : QCPAbstractPaintBuffer(size, ratio), background(background)
-    {
-        OpaqueBuffer::reallocateBuffer();
-    }
-
-    QCPPainter *startPainting() override { return new QCPPainter(&image); }
-    void draw(QCPPainter *painter) const override { painter->drawImage(0, 0, image); }
-    void clear(const QColor &) override { image.fill(background.color()); }
-
-protected:
-    void reallocateBuffer() override
-    {
-        setInvalidated();
-        image = QImage(mSize * mDevicePixelRatio, QImage::Format_RGB32);
-        image.setDevicePixelRatio(mDevicePixelRatio);
-        image.fill(background.color()); // until the next replot draws it
-    }
-
-private:
-    const QBrush &background;
-    QImage image;
-};
-} // namespace
-
 ChartPlot::ChartPlot(QWidget *parent) : QCustomPlot(parent)
 {
-    // The plot makes its first buffer only when it has none.
-    mPaintBuffers.clear();
-    mPaintBuffers.append(QSharedPointer<QCPAbstractPaintBuffer>(
-        new OpaqueBuffer(viewport().size(), mBufferDevicePixelRatio, mBackgroundBrush)));
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void ChartPlot::paintEvent(QPaintEvent *event)
+void ChartPlot::paintEvent(QPaintEvent *)
 {
-    // The plot's own paint fills its background first, all of it hidden by
-    // the opaque buffer; it still handles a new pixel ratio.
-    if (!qFuzzyCompare(mBufferDevicePixelRatio, devicePixelRatioF())) {
-        QCustomPlot::paintEvent(event);
-        return;
-    }
     QCPPainter painter(this);
-    for (const QSharedPointer<QCPAbstractPaintBuffer> &buffer : std::as_const(mPaintBuffers))
-        buffer->draw(&painter);
+    painter.fillRect(mViewport, mBackgroundBrush);
+    draw(&painter);
 }
