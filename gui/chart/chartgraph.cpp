@@ -9,19 +9,19 @@ void ChartGraph::getOptimizedLineData(QVector<QCPGraphData> *lineData, const QCP
     dropFlatMidpoints(*lineData, [](const QCPGraphData &d) { return d.value; });
 }
 
-void ChartGraph::drawLinePlot(QCPPainter *painter, const QVector<QPointF> &drawn) const
+void ChartGraph::drawLinePlot(QCPPainter *painter, const QVector<QPointF> &lines) const
 {
     const QPen pen = painter->pen();
     if (pen.style() != Qt::DotLine || pen.width() != 2) {
-        QCPGraph::drawLinePlot(painter, drawn);
+        QCPGraph::drawLinePlot(painter, lines);
         return;
     }
     QPen thin(pen.color(), 0); // cosmetic: one pixel
     thin.setDashPattern({4, 2});
     painter->setPen(thin);
-    QCPGraph::drawLinePlot(painter, drawn);
+    QCPGraph::drawLinePlot(painter, lines);
     painter->translate(-1, -1);
-    QCPGraph::drawLinePlot(painter, drawn);
+    QCPGraph::drawLinePlot(painter, lines);
     painter->translate(1, 1);
     painter->setPen(pen);
 }

@@ -26,10 +26,10 @@ template <class Point, class Height> void dropFlatMidpoints(QList<Point> &points
 // A curve of the chart, drawn with fewer lines for the same pixels: Qt's line
 // drawer pays far more for each line than for each pixel of it (a sample is a
 // pixel or two wide), so flat runs are drawn as one line (dropFlatMidpoints,
-// on the samples, before they are turned into pixels), and a 2-pixel dotted pen, which would take
-// Qt's general dash stroker (slower still), is drawn as two 1-pixel dashed
-// lines a pixel apart: a 2-pixel dot with its square caps is 4 pixels on and
-// 2 off. The legend shows the pen as set.
+// on the samples before they are turned into pixels), and a 2-pixel dotted
+// pen, which would take Qt's general dash stroker (slower still), is drawn as
+// two 1-pixel dashed lines a pixel apart: a 2-pixel dot with its square caps
+// is 4 pixels on and 2 off. The legend shows the pen as set.
 class ChartGraph : public QCPGraph {
 public:
     ChartGraph(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPGraph(keyAxis, valueAxis) {}
@@ -70,9 +70,10 @@ private:
 // The chart's plot, drawn straight onto the window whenever the window paints
 // it. A replot draws the layers into a buffer of the plot's own, cleared at
 // every frame, and copies that onto the window, whose picture is buffered
-// already: clearing and copying that buffer, memory bound, cost a fifth of the
-// time of the chart's redraw. update() draws it; replot() still does too, but
-// also draws the plot's buffer for nothing. Its background is a solid colour.
+// already: clearing and copying that buffer, few instructions but memory
+// bound, took 7 % of the window's time. update() draws it; replot() still
+// does too, but also draws the plot's buffer for nothing. Its background is a
+// solid colour.
 class ChartPlot : public QCustomPlot {
 public:
     explicit ChartPlot(QWidget *parent = nullptr);
