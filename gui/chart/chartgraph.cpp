@@ -1,34 +1,27 @@
 #include "chart/chartgraph.h"
 
-QList<QPointF> withoutFlatMidpoints(const QList<QPointF> &points)
+// Equal samples lie at equal heights on screen, so their flat runs go before
+// any of them is turned into pixels.
+void ChartGraph::getOptimizedLineData(QVector<QCPGraphData> *lineData, const QCPGraphDataContainer::const_iterator &begin,
+                                      const QCPGraphDataContainer::const_iterator &end) const
 {
-    QList<QPointF> kept;
-    kept.reserve(points.size());
-    for (const QPointF &p : points) {
-        const qsizetype n = kept.size();
-        // NaN compares unequal, so a gap never joins a run.
-        if (n >= 2 && kept[n - 1].y() == p.y() && kept[n - 2].y() == p.y())
-            kept[n - 1] = p;
-        else
-            kept.append(p);
-    }
-    return kept;
+    QCPGraph::getOptimizedLineData(lineData, begin, end);
+    dropFlatMidpoints(*lineData, [](const QCPGraphData &d) { return d.value; });
 }
 
 void ChartGraph::drawLinePlot(QCPPainter *painter, const QVector<QPointF> &lines) const
 {
-    const QList<QPointF> drawn = withoutFlatMidpoints(lines);
     const QPen pen = painter->pen();
     if (pen.style() != Qt::DotLine || pen.width() != 2) {
-        QCPGraph::drawLinePlot(painter, drawn);
+        QCPGraph::drawLinePlot(painter, lines);
         return;
     }
     QPen thin(pen.color(), 0); // cosmetic: one pixel
     thin.setDashPattern({4, 2});
     painter->setPen(thin);
-    QCPGraph::drawLinePlot(painter, drawn);
+    QCPGraph::drawLinePlot(painter, lines);
     painter->translate(-1, -1);
-    QCPGraph::drawLinePlot(painter, drawn);
+    QCPGraph::drawLinePlot(painter, lines);
     painter->translate(1, 1);
     painter->setPen(pen);
 }
@@ -65,4 +58,16 @@ void LegendEntry::draw(QCPPainter *painter)
         drawn = now;
     }
     painter->drawPixmap(mRect.topLeft(), picture);
+}
+
+ChartPlot::ChartPlot(QWidget *parent) : QCustomPlot(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void ChartPlot::paintEvent(QPaintEvent *)
+{
+    QCPPainter painter(this);
+    painter.fillRect(mViewport, mBackgroundBrush);
+    draw(&painter);
 }

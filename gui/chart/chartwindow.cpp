@@ -294,7 +294,9 @@ void ChartWindow::redraw()
 
 void ChartWindow::drawNow()
 {
-    plot->replot();
+    if (yAuto)
+        fitYToData();
+    plot->update();
 }
 
 // ---- clear, save ----------------------------------------------------------------

@@ -75,6 +75,9 @@ void StatusPanel::showServiceControls(bool visible)
 
 void StatusPanel::showModes(const DeviceStatus &d)
 {
+    if (shownModes == d.ModeFlags)
+        return;
+    shownModes = d.ModeFlags;
     ui.Button23->setText(two(d.Fast(), "Быстро", "Медленно"));
     ui.Button24->setText(two(d.Far(), "Далеко", "Близко"));
     ui.Button25->setText(two(d.FireLatch(), "Фикс.", "Без фикс."));

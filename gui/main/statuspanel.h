@@ -2,6 +2,8 @@
 #include "session/statussample.h"
 #include <QObject>
 #include <QString>
+#include <cstdint>
+#include <optional>
 
 namespace Ui {
 class MainForm;
@@ -24,4 +26,7 @@ private:
     void showModes(const DeviceStatus &d);
 
     Ui::MainForm &ui;
+    // The mode flags the buttons show: their captions and the heater mark
+    // change only with them, not at every reply.
+    std::optional<uint8_t> shownModes;
 };

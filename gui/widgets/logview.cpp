@@ -23,6 +23,11 @@ QString shownPart(const QString &line)
     return line.size() > MaxShownChars ? line.left(MaxShownChars) : line;
 }
 
+int pixelWidth(const QStaticText &text)
+{
+    return qRound(text.size().width());
+}
+
 // A scroll bar repainted only when what it shows changes. A log that grows by
 // a few lines a frame moves its bar's range and value at every frame, while
 // the handle, at its smallest and at the bottom, stays where it was drawn.
@@ -88,6 +93,11 @@ LogView::LogView(QWidget *parent)
     setHorizontalScrollBar(new SteadyScrollBar(Qt::Horizontal));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The vertical bar is always on, so its range never changes the layout;
+    // yet every change of it had the area lay out its children again, which
+    // raises the two bars' containers in turn and so repainted both bars at
+    // every frame while the horizontal one showed.
+    disconnect(verticalScrollBar(), SIGNAL(rangeChanged(int,int)), this, SLOT(_q_showOrHideScrollBars()));
     connect(copyAllAction, &QAction::triggered, this, &LogView::copyAll);
     updateScrollBars();
 }
@@ -133,6 +143,7 @@ void LogView::clear()
     laidOut.clear();
     widest = 0;
     droppedUnshown = 0;
+    shown.reset();
     updateScrollBars();
     viewport()->update();
 }
@@ -161,7 +172,31 @@ void LogView::showLines(int dropped)
     updateScrollBars();
     // Scrolled up, the same lines stay on screen while the oldest go.
     verticalScrollBar()->setValue(following ? verticalScrollBar()->maximum() : first - dropped);
-    viewport()->update();
+    followLines();
+}
+
+// Brings the view up to the lines kept and the bars' values. The picture
+// already on screen is moved, not drawn again: at every frame the lines
+// scroll up by the few that came, and only those are drawn.
+void LogView::followLines()
+{
+    const Placement now{firstNumber + verticalScrollBar()->value(), firstNumber + int64_t(kept.size()),
+                        horizontalScrollBar()->value()};
+    QWidget *view = viewport();
+    const int step = lineStep();
+    const int64_t moved = shown ? now.top - shown->top : 0;
+    if (!shown || now.x != shown->x || std::abs(moved) * step >= view->height()) {
+        view->update();
+    } else {
+        // Below the top margin, which stays empty.
+        if (moved != 0)
+            view->scroll(0, int(-moved * step), QRect(0, Margin, view->width(), view->height() - Margin));
+        // Lines added below the last one on screen.
+        const int64_t added = Margin + (shown->end - now.top) * step;
+        if (added < view->height())
+            view->update(0, int(std::max<int64_t>(added, 0)), view->width(), view->height());
+    }
+    shown = now;
 }
 
 int LogView::store(const QString &text)
@@ -171,7 +206,13 @@ int LogView::store(const QString &text)
     // of the hundred thousand kept.
     if (line.capacity() > line.size())
         line.squeeze();
-    widest = std::max(widest, measure(line));
+    // The layout that measures the line is the one drawn while it is among
+    // the newest, which the view shows when it follows them.
+    const QStaticText laid = layOut(line);
+    widest = std::max(widest, pixelWidth(laid));
+    const int64_t number = firstNumber + int64_t(kept.size());
+    laidOut.insert(number, laid);
+    laidOut.remove(number - rows());
     kept.push_back(std::move(line));
     return dropBeyondLimit();
 }
@@ -187,9 +228,20 @@ int LogView::dropBeyondLimit()
     return count;
 }
 
-int LogView::measure(const QString &text) const
+// Laid out as the view's painter draws it: the same font and transform, so
+// that drawing it does not lay it out again.
+QStaticText LogView::layOut(const QString &line) const
 {
-    return fontMetrics().horizontalAdvance(text, int(std::min<qsizetype>(text.size(), MaxShownChars)));
+    QStaticText text(shownPart(line));
+    text.setTextFormat(Qt::PlainText);
+    text.prepare(QTransform(), QFont(font(), viewport()));
+    return text;
+}
+
+// Lines on screen, the last one perhaps in part.
+int LogView::rows() const
+{
+    return viewport()->height() / lineStep() + 1;
 }
 
 int LogView::lineStep() const
@@ -219,27 +271,33 @@ void LogView::updateScrollBars()
     h->setRange(0, std::max(0, widest + 2 * Margin - room));
 }
 
-void LogView::paintEvent(QPaintEvent *)
+void LogView::paintEvent(QPaintEvent *event)
 {
     QPainter p(viewport());
     p.setFont(font());
     p.setPen(palette().color(isEnabled() ? QPalette::Normal : QPalette::Disabled, QPalette::Text));
     const int x = Margin - horizontalScrollBar()->value();
-    const int height = viewport()->height();
-    QHash<int64_t, QStaticText> shown;
-    int top = Margin;
-    for (size_t i = size_t(verticalScrollBar()->value()); i < kept.size() && top < height; ++i) {
-        const int64_t number = firstNumber + int64_t(i);
-        QStaticText text = laidOut.value(number);
-        if (text.text().isEmpty()) {
-            text.setText(shownPart(kept[i]));
-            text.setTextFormat(Qt::PlainText);
+    const int step = lineStep();
+    const size_t first = size_t(verticalScrollBar()->value());
+    const auto lineAt = [&](int y) { return first + size_t(std::max(0, (y - Margin) / step)); };
+    // Only the lines in the area to paint: after a scroll, the ones that came.
+    size_t next = first;
+    for (const QRect &area : event->region()) {
+        const size_t end = std::min(kept.size(), lineAt(area.bottom()) + 1);
+        for (size_t i = std::max(next, lineAt(area.top())); i < end; ++i) {
+            QStaticText &text = laidOut[firstNumber + int64_t(i)];
+            if (text.text().isEmpty())
+                text = layOut(kept[i]);
+            p.drawStaticText(x, Margin + int(i - first) * step, text);
         }
-        p.drawStaticText(x, top, text);
-        shown.insert(number, text);
-        top += lineStep();
+        next = std::max(next, end);
     }
-    laidOut = std::move(shown);
+    // The lines on screen stay laid out, and the newest ones.
+    const int64_t firstShown = firstNumber + int64_t(first);
+    const int64_t newest = firstNumber + int64_t(kept.size()) - rows();
+    laidOut.removeIf([&](const auto &line) {
+        return (line.key() < firstShown || line.key() >= firstShown + rows()) && line.key() < newest;
+    });
 }
 
 void LogView::resizeEvent(QResizeEvent *event)
@@ -251,16 +309,17 @@ void LogView::resizeEvent(QResizeEvent *event)
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
-// Widths are measured once per line; a new font makes them stale.
+// Lines are measured and laid out once; a new font makes them stale.
 void LogView::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() != QEvent::FontChange)
         return;
     laidOut.clear();
+    shown.reset();
     widest = 0;
     for (const QString &line : kept)
-        widest = std::max(widest, measure(line));
+        widest = std::max(widest, pixelWidth(layOut(line)));
     const bool following = atBottom();
     updateScrollBars();
     if (following)
@@ -270,7 +329,7 @@ void LogView::changeEvent(QEvent *event)
 
 void LogView::scrollContentsBy(int, int)
 {
-    viewport()->update();
+    followLines();
 }
 
 // popup(), not exec(): polling goes on while the menu is open.

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <optional>
 #include <utility>
 
 class QAction;
@@ -63,18 +64,29 @@ private:
     int dropBeyondLimit();
     // Scroll bars and view for the lines kept, `dropped` of the oldest having gone.
     void showLines(int dropped);
-    int measure(const QString &text) const;
+    QStaticText layOut(const QString &line) const;
+    int rows() const;
     int lineStep() const;
     bool atBottom() const;
     void updateScrollBars();
+    void followLines();
 
     std::deque<QString> kept;
     // Lines are numbered from the first since the last clear: kept[i] is line
     // firstNumber + i, a number that stays with the line while it is kept.
     int64_t firstNumber = 0;
-    // The lines of the last paint laid out, by number: a line is laid out once
-    // while it is on screen, not again at each frame as it scrolls up.
+    // The lines on screen and the newest ones laid out, by number: a line is
+    // laid out once while it is on screen, not again at each paint.
     QHash<int64_t, QStaticText> laidOut;
+    // Where the view stood when it was last brought up to the lines: the
+    // number of the line at the top, the number past the last line kept, and
+    // the horizontal scroll. None: nothing on screen may be kept.
+    struct Placement {
+        int64_t top;
+        int64_t end;
+        int x;
+    };
+    std::optional<Placement> shown;
     int limit = 0;
     int widest = 0; // pixels of the widest line stored since the last clear
     QAction *copyAllAction;

@@ -297,7 +297,8 @@ private slots:
 
 QTEST_MAIN(TestLogView)
 // What reaches the screen, frame after frame, is what a new view of the same
-// lines (the widest still kept) draws: lines laid out earlier and bars left unpainted while they look
+// lines (the widest still kept) draws: lines laid out earlier, a picture
+// scrolled rather than drawn again, and bars left unpainted while they look
 // the same may never leave a stale picture.
 void TestLogView::screenFollowsTheLines()
 {
@@ -328,6 +329,7 @@ void TestLogView::screenFollowsTheLines()
         [&] { appendAll(*view, numbered(30, 300)); },
         [&] { view->setMaximumBlockCount(100); },
         [&] { view->appendPlainText(QStringLiteral("1  3  48  63  1  1  141  0  251  20  0").repeated(4)); },
+        [&] { view->horizontalScrollBar()->setValue(60); },
         [&] { v->setValue(v->maximum()); },
         [&] { appendAll(*view, numbered(300, 303)); },
         [&] { appendAll(*view, numbered(303, 304)); },
