@@ -181,10 +181,7 @@ void TestKalmird::watchesALineBehindASerialServer()
     Ser2Net server(sim.slavePath(), 9600);
     QVERIFY(server.start());
     Subscriber sub(broker.port(), QStringLiteral("kalmir/#"));
-    DaemonProcess daemon(QStringLiteral("[mqtt]\nhost = \"127.0.0.1\"\nport = %1\n\n[[line]]\nname = \"cabinet\"\n"
-                                        "port = \"%2\"\nspeed = 9600\ndevices = [4, 6]\n")
-                             .arg(broker.port())
-                             .arg(server.url()));
+    DaemonProcess daemon(oneLineConfig(broker.port(), QStringLiteral("cabinet"), server.url(), QStringLiteral("[4, 6]")));
     daemon.start();
     for (const char *a : {"4", "6"})
         QVERIFY2(sub.waitFor(QStringLiteral("kalmir/cabinet/%1/availability").arg(a), "online", 10000),

@@ -20,10 +20,8 @@ private slots:
         sim.addDetector(240);
         QVERIFY(sim.start());
         Subscriber sub(broker.port(), QStringLiteral("kalmir/#"));
-        DaemonProcess daemon(QStringLiteral("[mqtt]\nhost = \"127.0.0.1\"\nport = %1\n\n[[line]]\nname = \"hall\"\n"
-                                            "port = \"%2\"\nspeed = 9600\ndevices = \"search\"\n")
-                                 .arg(broker.port())
-                                 .arg(sim.slavePath()));
+        DaemonProcess daemon(
+            oneLineConfig(broker.port(), QStringLiteral("hall"), sim.slavePath(), QStringLiteral("\"search\"")));
         daemon.start();
         for (const char *a : {"5", "240"})
             QVERIFY2(sub.waitFor(QStringLiteral("kalmir/hall/%1/availability").arg(a), "online", 240000),

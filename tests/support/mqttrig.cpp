@@ -154,3 +154,11 @@ QByteArray DaemonProcess::errorOutput()
     err += proc.readAllStandardError();
     return err;
 }
+
+QString oneLineConfig(int brokerPort, const QString &lineName, const QString &port, const QString &devices)
+{
+    return QStringLiteral("[mqtt]\nhost = \"127.0.0.1\"\nport = %1\n\n[[line]]\nname = \"%2\"\n"
+                          "port = \"%3\"\nspeed = 9600\ndevices = %4\n")
+        .arg(brokerPort)
+        .arg(lineName, port, devices);
+}

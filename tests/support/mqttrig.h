@@ -72,3 +72,7 @@ private:
     QProcess proc;
     QByteArray err;
 };
+
+// kalmird's smallest configuration: the local broker and one line, whose
+// `devices` is given as its TOML value ("[4, 6]" or "\"search\"").
+QString oneLineConfig(int brokerPort, const QString &lineName, const QString &port, const QString &devices);
