@@ -35,6 +35,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <utility>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -177,8 +178,10 @@ void partA(Bench &b, long n, const QString &grabDir)
     if (!grabDir.isEmpty()) {
         b.runFor(2 * RedrawPacer::FrameMs); // the last frame is drawn
         // From the screen, not drawn afresh: what the frames left there.
-        for (QWidget *w : {static_cast<QWidget *>(&b.form), static_cast<QWidget *>(&b.form.chartWindow())})
-            w->screen()->grabWindow(w->winId()).save(grabDir + (w == &b.form ? QStringLiteral("/mainwindow.png") : QStringLiteral("/chart.png")));
+        const std::pair<QWidget *, QString> windows[] = {{&b.form, QStringLiteral("/mainwindow.png")},
+                                                         {&b.form.chartWindow(), QStringLiteral("/chart.png")}};
+        for (const auto &[w, file] : windows)
+            w->screen()->grabWindow(w->winId()).save(grabDir + file);
     }
     b.form.chartWindow().hide();
     std::printf("(a) two detectors, %ld status passes in %.2f s: %.0f passes/s, %.3f ms wall per pass\n", n, seconds, n / seconds,
