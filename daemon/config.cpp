@@ -3,14 +3,41 @@
 #define TOML_EXCEPTIONS 1
 #include <toml++/toml.h>
 
+#include "link/apperror.h"
+#include "link/tcpline.h"
+
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSysInfo>
 #include <functional>
 #include <map>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr int Speeds[] = {1200, 2400, 4800, 9600, 19200};
+
+bool validTcpName(const QString &port)
+{
+    try {
+        return !tcpTarget(port)->host.isEmpty();
+    } catch (const AppError &) {
+        return false;
+    }
+}
+
+// What a line's port names, so that two spellings of one port are one: a
+// device path through its links, a server by host and port.
+QString portIdentity(const QString &port)
+{
+    if (isTcpName(port))
+        return tcpTarget(port)->text().toLower();
+    const QString canonical = QFileInfo(port).canonicalFilePath();
+    return canonical.isEmpty() ? port : canonical;
+}
 
 // Reads one table, key by key: each known key has its reader, anything else
 // is an error at the key's own line.
@@ -53,6 +80,17 @@ public:
         return int(v);
     }
 
+    // A file the service must read at every connect: one it cannot read now
+    // would leave it without TLS, so it stops the start instead.
+    QString readableFile(const toml::node &node, const QString &key) const
+    {
+        const QString path = string(node, key);
+        QFile file(path);
+        if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+            fail(node.source(), key, QStringLiteral("cannot read \"%1\": %2").arg(path, file.errorString()));
+        return path;
+    }
+
     bool boolean(const toml::node &node, const QString &key) const
     {
         if (!node.is_boolean())
@@ -78,9 +116,9 @@ MqttConfig readMqtt(const TableReader &r, const toml::table &t)
         {"client_id", [&](auto &n, auto &k) { m.clientId = r.string(n, k); }},
         {"username", [&](auto &n, auto &k) { m.username = r.string(n, k); }},
         {"password_file", [&](auto &n, auto &k) { m.passwordFile = r.string(n, k); }},
-        {"ca_file", [&](auto &n, auto &k) { m.caFile = r.string(n, k); }},
-        {"cert_file", [&](auto &n, auto &k) { m.certFile = r.string(n, k); }},
-        {"key_file", [&](auto &n, auto &k) { m.keyFile = r.string(n, k); }},
+        {"ca_file", [&](auto &n, auto &k) { m.caFile = r.readableFile(n, k); }},
+        {"cert_file", [&](auto &n, auto &k) { m.certFile = r.readableFile(n, k); }},
+        {"key_file", [&](auto &n, auto &k) { m.keyFile = r.readableFile(n, k); }},
         {"ha_discovery", [&](auto &n, auto &k) { m.haDiscovery = r.boolean(n, k); }},
         {"stats_interval_s", [&](auto &n, auto &k) { m.statsIntervalS = r.integer(n, k, 1, 86400); }},
     });
@@ -125,6 +163,8 @@ LineConfig readLine(const TableReader &r, const toml::table &t)
              line.port = r.string(n, k);
              if (line.port.isEmpty())
                  r.fail(n.source(), k, QStringLiteral("must not be empty"));
+             if (isTcpName(line.port) && !validTcpName(line.port))
+                 r.fail(n.source(), k, QStringLiteral("tcp://HOST:PORT with a port 1..65535 is expected"));
          }},
         {"speed", [&](auto &n, auto &k) {
              line.speed = r.integer(n, k, 1200, 19200);
@@ -182,10 +222,16 @@ DaemonConfig loadConfig(const QString &path)
                  top.fail(n.source(), k, QStringLiteral("[[line]] tables are expected"));
              for (const toml::node &item : *n.as_array()) {
                  const LineConfig line = readLine(TableReader(path, k), *item.as_table());
-                 for (const LineConfig &other : config.lines)
+                 for (const LineConfig &other : config.lines) {
                      if (other.name == line.name)
                          top.fail(item.source(), QStringLiteral("line.name"),
                                   QStringLiteral("\"%1\" names two lines").arg(line.name));
+                     // Two sessions on one port would fight over it for ever.
+                     if (portIdentity(other.port) == portIdentity(line.port))
+                         top.fail(item.source(), QStringLiteral("line.port"),
+                                  QStringLiteral("lines \"%1\" and \"%2\" are both on %3")
+                                      .arg(other.name, line.name, line.port));
+                 }
                  config.lines << line;
              }
          }},
@@ -197,30 +243,35 @@ DaemonConfig loadConfig(const QString &path)
     return config;
 }
 
+QString defaultClientId()
+{
+    return QStringLiteral("kalmird-") + QSysInfo::machineHostName();
+}
+
+// Built by concatenation: a host or client id may hold "%1" itself.
 QString describeConfig(const DaemonConfig &c)
 {
-    QString text = QStringLiteral("broker %1:%2, client id \"%3\", topics under %4/, stats every %5 s%6%7")
-                       .arg(c.mqtt.host)
-                       .arg(c.mqtt.port)
-                       .arg(c.mqtt.clientId, c.mqtt.topic)
-                       .arg(c.mqtt.statsIntervalS)
-                       .arg(c.mqtt.username.isEmpty() ? QString() : QStringLiteral(", user ") + c.mqtt.username)
-                       .arg(c.mqtt.caFile.isEmpty() ? QString() : QStringLiteral(", TLS"))
-                   + (c.mqtt.haDiscovery ? QStringLiteral(", Home Assistant discovery\n") : QStringLiteral("\n"));
+    const MqttConfig &m = c.mqtt;
+    QString text = u"broker "_s + m.host + u':' + QString::number(m.port) + u", client id \""_s + m.clientId
+                   + u"\", topics under "_s + m.topic + u"/, stats every "_s + QString::number(m.statsIntervalS)
+                   + u" s"_s;
+    if (!m.username.isEmpty())
+        text += u", user "_s + m.username;
+    if (!m.caFile.isEmpty())
+        text += u", TLS with the CA "_s + m.caFile;
+    if (!m.certFile.isEmpty())
+        text += u", client certificate "_s + m.certFile;
+    text += m.haDiscovery ? u", Home Assistant discovery\n"_s : u"\n"_s;
     for (const LineConfig &l : c.lines) {
         QStringList addresses;
         for (const uint8_t a : l.devices)
             addresses << QString::number(a);
-        text += QStringLiteral("line %1: %2 at %3 baud, delay %4 ms, %5, %6, %7\n")
-                    .arg(l.name, l.port)
-                    .arg(l.speed)
-                    .arg(l.delayMs)
-                    .arg(l.search() ? QStringLiteral("detectors found by a bus search")
-                                    : QStringLiteral("detectors %1").arg(addresses.join(QStringLiteral(", "))),
-                         l.logDir.isEmpty() ? QStringLiteral("no device logs")
-                                            : QStringLiteral("device logs in %1").arg(l.logDir),
-                         l.writes ? QStringLiteral("commands from the broker carried out")
-                                  : QStringLiteral("commands from the broker refused"));
+        text += u"line "_s + l.name + u": "_s + l.port + u" at "_s + QString::number(l.speed) + u" baud, delay "_s
+                + QString::number(l.delayMs) + u" ms, "_s
+                + (l.search() ? u"detectors found by a bus search"_s : u"detectors "_s + addresses.join(u", "_s))
+                + u", "_s + (l.logDir.isEmpty() ? u"no device logs"_s : u"device logs in "_s + l.logDir) + u", "_s
+                + (l.writes ? u"commands from the broker carried out"_s : u"commands from the broker refused"_s)
+                + u'\n';
     }
     return text;
 }

@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <stdexcept>
 
+// "kalmird-<host name>": unique per machine without configuration.
+QString defaultClientId();
+
 // What kalmird is told by its TOML file: one broker and any number of lines.
 struct MqttConfig {
     QString host = QStringLiteral("127.0.0.1");
     int port = 1883;
     QString topic = QStringLiteral("kalmir"); // prefix of every topic
-    QString clientId = QStringLiteral("kalmird");
+    QString clientId = defaultClientId(); // two services must never share one: the broker drops the older
     QString username;
     QString passwordFile; // the password is read from here, never kept in the config
     QString caFile;       // TLS when set

@@ -48,7 +48,9 @@ QList<RetainedMessage> discoveryConfigs(const DiscoveredDetector &d, const QStri
         QJsonObject config{
             {"name"_L1, QString::fromUtf8(e.name)},
             {"unique_id"_L1, node + u'_' + object},
-            {"object_id"_L1, node + u'_' + object},
+            // The entity id it starts with; Home Assistant takes the whole id,
+            // domain included (it no longer reads object_id).
+            {"default_entity_id"_L1, QLatin1StringView(e.component) + u'.' + node + u'_' + object},
             {"state_topic"_L1, base + "/state"_L1},
             {"availability"_L1, availability},
             {"availability_mode"_L1, "all"_L1},

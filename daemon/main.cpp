@@ -11,6 +11,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -24,6 +25,9 @@ int main(int argc, char **argv)
     // descriptors rather than hand it all over at every turn of the loop.
     if (auto dispatcher = std::make_unique<EpollDispatcher>(); dispatcher->isValid())
         QCoreApplication::setEventDispatcher(dispatcher.release());
+    // Under a file-size limit a device log write fails with an error the
+    // service reports, instead of the signal ending the service.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalmird"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KALMIR_VERSION));
@@ -80,10 +84,16 @@ int main(int argc, char **argv)
 
     Daemon daemon(std::move(config), password);
     QObject::connect(&daemon, &Daemon::finished, &app, &QCoreApplication::quit);
-    stopOnSignals(&daemon, [&daemon] {
-        logEvent(QStringLiteral("stopping"));
-        daemon.stop();
-    });
+    stopOnSignals(
+        &daemon,
+        [&daemon] {
+            logEvent(QStringLiteral("stopping"));
+            daemon.stop();
+        },
+        [] {
+            logEvent(QStringLiteral("SIGHUP ignored: a changed configuration is read at the next start "
+                                    "(systemctl restart kalmird)"));
+        });
     try {
         daemon.start();
     } catch (const AppError &e) {

@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
+#include <openssl/ssl.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 struct LibraryInit {
@@ -11,9 +14,35 @@ struct LibraryInit {
     ~LibraryInit() { mosquitto_lib_cleanup(); }
 };
 
-QString errorText(int rc)
+// A broker that closes a good connection twice within this time, without a
+// word, is taking it over for another client of the same id (MQTT 3.1.1
+// gives no reason; the broker just closes the older connection).
+constexpr qint64 ClosedAgainMs = 60000;
+
+// The library's texts end in a full stop and start in capitals; ours go
+// inside a sentence.
+QString libraryText(const char *text)
 {
-    return QString::fromUtf8(mosquitto_strerror(rc));
+    QString t = QString::fromUtf8(text).trimmed();
+    if (t.endsWith(u'.'))
+        t.chop(1);
+    if (t.size() > 1 && t[1].isLower())
+        t[0] = t[0].toLower();
+    return t;
+}
+
+// The last fatal TLS alert of a handshake: the only place OpenSSL tells
+// why it failed (an expired certificate, an unknown CA) once the library
+// has closed the connection. One client per process, on one thread.
+QString lastTlsAlert;
+
+void onTlsInfo(const SSL *, int where, int value)
+{
+    if (!(where & SSL_CB_ALERT) || qstrcmp(SSL_alert_type_string(value), "F") != 0)
+        return;
+    const QString alert = QString::fromLatin1(SSL_alert_desc_string_long(value));
+    lastTlsAlert = where & SSL_CB_WRITE ? u"the broker's certificate is refused: "_s + alert
+                                        : u"the broker refused the connection: "_s + alert;
 }
 } // namespace
 
@@ -36,9 +65,8 @@ MqttClient::MqttClient(Options options, QObject *parent) : QObject(parent), opts
         mosquitto_username_pw_set(mosq, opts.username.toUtf8().constData(),
                                   opts.password.isNull() ? nullptr : opts.password.constData());
     if (!opts.caFile.isEmpty())
-        mosquitto_tls_set(mosq, opts.caFile.toUtf8().constData(), nullptr,
-                          opts.certFile.isEmpty() ? nullptr : opts.certFile.toUtf8().constData(),
-                          opts.keyFile.isEmpty() ? nullptr : opts.keyFile.toUtf8().constData(), nullptr);
+        setUpTls();
+    mosquitto_log_callback_set(mosq, &MqttClient::onLogCb);
 
     miscTimer.setInterval(1000);
     connect(&miscTimer, &QTimer::timeout, this, &MqttClient::onMisc);
@@ -46,6 +74,17 @@ MqttClient::MqttClient(Options options, QObject *parent) : QObject(parent), opts
     connect(&retryTimer, &QTimer::timeout, this, &MqttClient::attempt);
     stopTimer.setSingleShot(true);
     connect(&stopTimer, &QTimer::timeout, this, &MqttClient::finishStop);
+}
+
+// A TLS set-up that fails leaves the client unable to connect at all: it
+// never falls back to plain text, where the password would travel in clear.
+void MqttClient::setUpTls()
+{
+    const int rc = mosquitto_tls_set(mosq, opts.caFile.toUtf8().constData(), nullptr,
+                                     opts.certFile.isEmpty() ? nullptr : opts.certFile.toUtf8().constData(),
+                                     opts.keyFile.isEmpty() ? nullptr : opts.keyFile.toUtf8().constData(), nullptr);
+    if (rc != MOSQ_ERR_SUCCESS)
+        tlsUnusable = u"TLS cannot be set up with %1: %2"_s.arg(opts.caFile, libraryText(mosquitto_strerror(rc)));
 }
 
 MqttClient::~MqttClient()
@@ -63,14 +102,23 @@ void MqttClient::start()
 void MqttClient::attempt()
 {
     dropSocket();
+    if (!tlsUnusable.isEmpty()) {
+        lost(tlsUnusable);
+        return;
+    }
+    lastTlsAlert.clear();
+    tlsHostMismatch = false;
     const int rc = everTried ? mosquitto_reconnect_async(mosq)
                              : mosquitto_connect_async(mosq, opts.host.toUtf8().constData(), opts.port,
                                                        opts.keepAliveS);
     everTried = true;
     if (rc != MOSQ_ERR_SUCCESS || mosquitto_socket(mosq) < 0) {
-        lost(rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno)) : errorText(rc));
+        lost(failureText(rc));
         return;
     }
+    // The handshake has only begun: its alerts are still to come.
+    if (auto *ssl = static_cast<SSL *>(mosquitto_ssl_get(mosq)))
+        SSL_set_info_callback(ssl, &onTlsInfo);
     watchSocket();
 }
 
@@ -99,7 +147,24 @@ void MqttClient::dropSocket()
     miscTimer.stop();
 }
 
-void MqttClient::lost(const QString &reason)
+QString MqttClient::failureText(int rc) const
+{
+    if (!opts.caFile.isEmpty() && (tlsHostMismatch || !lastTlsAlert.isEmpty() || rc == MOSQ_ERR_TLS
+                                   || rc == MOSQ_ERR_TLS_HANDSHAKE)) {
+        if (tlsHostMismatch)
+            return u"TLS: the broker's certificate is not for the host \"%1\""_s.arg(opts.host);
+        return u"TLS: "_s + (lastTlsAlert.isEmpty() ? u"the handshake failed"_s : lastTlsAlert);
+    }
+    switch (rc) {
+    case MOSQ_ERR_ERRNO: return QString::fromLocal8Bit(std::strerror(errno));
+    case MOSQ_ERR_CONN_LOST: return u"the connection was closed"_s;
+    case MOSQ_ERR_KEEPALIVE:
+        return u"the broker did not answer within the keep-alive time (%1 s)"_s.arg(opts.keepAliveS);
+    default: return libraryText(mosquitto_strerror(rc));
+    }
+}
+
+void MqttClient::lost(const QString &reason, bool closedByBroker)
 {
     const bool wasConnected = std::exchange(connectedNow, false);
     unacknowledged.clear();
@@ -108,10 +173,21 @@ void MqttClient::lost(const QString &reason)
         finishStop();
         return;
     }
-    if (wasConnected)
+    QString why = reason;
+    bool closedAgain = false;
+    if (wasConnected && closedByBroker) {
+        closedAgain = lastClosed.isValid() && lastClosed.elapsed() < ClosedAgainMs;
+        lastClosed.start();
+        if (closedAgain)
+            why += u" by the broker twice within a minute: most likely another client connects with the client id "
+                   "\"%1\" and takes the connection over; give each client its own client_id in [mqtt] (the "
+                   "default is kalmird-<host name>)"_s.arg(opts.clientId);
+    }
+    // Two clients that take one id from each other are slowed down, not sped up.
+    if (wasConnected && !closedAgain)
         retryMs = FirstRetryMs;
     retryTimer.start(retryMs);
-    emit disconnected(reason, retryMs);
+    emit disconnected(why, retryMs);
     retryMs = std::min(retryMs * 2, LastRetryMs);
 }
 
@@ -120,7 +196,7 @@ void MqttClient::onReadable()
     const int rc = mosquitto_loop_read(mosq, 1);
     if (rc != MOSQ_ERR_SUCCESS) {
         if (readNotifier) // the disconnect callback may have handled it already
-            lost(rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno)) : errorText(rc));
+            lost(failureText(rc));
         return;
     }
     updateWriteInterest();
@@ -131,7 +207,7 @@ void MqttClient::onWritable()
     const int rc = mosquitto_loop_write(mosq, 1);
     if (rc != MOSQ_ERR_SUCCESS) {
         if (writeNotifier)
-            lost(rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno)) : errorText(rc));
+            lost(failureText(rc));
         return;
     }
     updateWriteInterest();
@@ -141,7 +217,7 @@ void MqttClient::onMisc()
 {
     const int rc = mosquitto_loop_misc(mosq);
     if (rc != MOSQ_ERR_SUCCESS && readNotifier)
-        lost(errorText(rc));
+        lost(failureText(rc));
     else
         updateWriteInterest();
 }
@@ -209,7 +285,7 @@ void MqttClient::onConnectCb(mosquitto *, void *self, int rc)
 {
     auto *c = static_cast<MqttClient *>(self);
     if (rc != 0) {
-        c->lost(QString::fromUtf8(mosquitto_connack_string(rc)));
+        c->lost(u"refused by the broker: "_s + libraryText(mosquitto_connack_string(rc)).remove(u"connection Refused: "_s));
         return;
     }
     c->connectedNow = true;
@@ -226,7 +302,14 @@ void MqttClient::onDisconnectCb(mosquitto *, void *self, int rc)
     if (c->stopping)
         c->finishStop();
     else if (c->readNotifier)
-        c->lost(rc == 0 ? QStringLiteral("disconnected") : errorText(rc));
+        c->lost(rc == 0 ? u"disconnected"_s : c->failureText(rc), rc == MOSQ_ERR_CONN_LOST);
+}
+
+void MqttClient::onLogCb(mosquitto *, void *self, int level, const char *text)
+{
+    // The library's own check of the certificate's name says so only here.
+    if (level == MOSQ_LOG_ERR && text && std::strstr(text, "host name verification failed"))
+        static_cast<MqttClient *>(self)->tlsHostMismatch = true;
 }
 
 void MqttClient::onPublishCb(mosquitto *, void *self, int mid)

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -62,11 +63,15 @@ private:
     static void onMessageCb(mosquitto *, void *self, const mosquitto_message *message);
     static void onDisconnectCb(mosquitto *, void *self, int rc);
     static void onPublishCb(mosquitto *, void *self, int mid);
+    static void onLogCb(mosquitto *, void *self, int level, const char *text);
 
+    void setUpTls();
     void attempt();
+    QString failureText(int rc) const;
     void watchSocket();
     void dropSocket();
-    void lost(const QString &reason);
+    // closedByBroker: the broker closed the connection without a word.
+    void lost(const QString &reason, bool closedByBroker = false);
     void onReadable();
     void onWritable();
     void onMisc();
@@ -85,6 +90,9 @@ private:
     bool connectedNow = false;
     bool stopping = false;
     bool everTried = false;
+    QString tlsUnusable; // why TLS could not be set up: nothing connects then
+    bool tlsHostMismatch = false; // this attempt met a certificate for another host
+    QElapsedTimer lastClosed; // when the broker last closed a good connection
     QList<QPair<QString, int>> subscriptions;
     // QoS 1 messages the broker has not acknowledged yet. A stop waits for
     // them: closing with its acknowledgements unread would reset the

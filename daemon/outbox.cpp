@@ -29,12 +29,19 @@ void Outbox::sendEvent(const QString &topic, const QByteArray &payload)
 
 void Outbox::onConnected()
 {
-    if (superseded || dropped || !held.empty())
+    // Before the first connection nothing was away: the states read during
+    // the connect are no news, only events held or dropped are.
+    if (everConnected && (superseded || dropped || !held.empty()))
         logEvent(QStringLiteral("broker: while away %1 retained updates were superseded by newer ones, %2 events "
                                 "dropped, %3 events held are sent now")
                      .arg(superseded)
                      .arg(dropped)
                      .arg(held.size()));
+    else if (!everConnected && (dropped || !held.empty()))
+        logEvent(QStringLiteral("broker: %1 events dropped before the first connection, %2 held are sent now")
+                     .arg(dropped)
+                     .arg(held.size()));
+    everConnected = true;
     superseded = dropped = 0;
     for (auto it = retained.begin(); it != retained.end(); ++it)
         it->unsent = !client.publish(it.key(), it->payload, it->qos, true);

@@ -41,4 +41,5 @@ private:
     std::deque<std::pair<QString, QByteArray>> held;
     uint64_t superseded = 0; // retained payloads replaced unsent while disconnected
     uint64_t dropped = 0;    // events pushed out of the full queue
+    bool everConnected = false;
 };

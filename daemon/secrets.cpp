@@ -1,5 +1,7 @@
 #include "daemon/secrets.h"
 #include <QFile>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -8,11 +10,15 @@ PasswordRead readPasswordFile(const QString &path)
 {
     struct stat st{};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {{}, u"password file %1: not found"_s.arg(path)};
+        return {{}, u"password file %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
+    const QString mode = u"%1"_s.arg(st.st_mode & 07777, 4, 8, QChar(u'0'));
     if (st.st_mode & S_IROTH)
         return {{}, u"password file %1 is readable by every user (mode %2); allow only its owner and group: chmod o-rwx %1"_s
-                        .arg(path)
-                        .arg(st.st_mode & 07777, 4, 8, QChar(u'0'))};
+                        .arg(path, mode)};
+    // Whoever may write it may point the service at a broker account of theirs.
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return {{}, u"password file %1 may be written by others than its owner (mode %2): chmod go-w %1"_s
+                        .arg(path, mode)};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {{}, u"password file %1: %2"_s.arg(path, file.errorString())};

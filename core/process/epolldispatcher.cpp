@@ -257,6 +257,11 @@ void EpollDispatcher::updateInterest(int fd)
     } else if (errno == EPERM) {
         w.alwaysReady = true;
         ++alwaysReadyCount;
+    } else if (errno == EBADF) {
+        // Closed before its notifiers went (a socket that a library closes
+        // itself): it left the kernel's set with the close, and its
+        // notifiers are on their way out.
+        w.inKernel = false;
     } else {
         qWarning("EpollDispatcher: cannot watch descriptor %d: %s", fd, strerror(errno));
     }

@@ -112,6 +112,10 @@ private slots:
             ids.insert(o.value("unique_id").toString());
             const QString object = topics.last().section(u'/', 3, 3);
             QVERIFY(o.value("value_template").toString().contains(u"value_json."_qs + object));
+            // The entity id with its domain; object_id is no longer read.
+            QCOMPARE(o.value("default_entity_id").toString(),
+                     topics.last().section(u'/', 1, 1) + u".site1_north_5_"_qs + object);
+            QVERIFY(!o.contains("object_id"));
         }
         QCOMPARE(topics, QStringList({
             u"homeassistant/binary_sensor/site1_north_5/fire/config"_qs,
