@@ -8,7 +8,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
 #include <QTest>
+#include <csignal>
 
 namespace {
 QJsonObject json(const QByteArray &payload)
@@ -55,12 +57,32 @@ void TestKalmird::checkAndBadFiles()
          ":4: line.name: letters, digits, '-' and '_' only"},
         {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\ndevices = [1]\n"), ":2: line.port: missing"},
         {QStringLiteral("[mqtt]\nport = \n"), ":2: "},
+        // Ports that could never open, and two lines fighting over one.
+        {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"tcp://127.0.0.1:99999\"\ndevices = [1]\n"),
+         ":4: line.port: tcp://HOST:PORT with a port 1..65535 is expected"},
+        {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"tcp://127.0.0.1\"\ndevices = [1]\n"),
+         ":4: line.port: tcp://HOST:PORT"},
+        {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"tcp://\"\ndevices = [1]\n"), ":4: line.port: tcp://HOST:PORT"},
+        {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"tcp://Box:4001\"\ndevices = [1]\n"
+                        "[[line]]\nname = \"b\"\nport = \"tcp://box:4001\"\ndevices = [2]\n"),
+         ":6: line.port: lines \"a\" and \"b\" are both on tcp://box:4001"},
     };
     for (const auto &b : bad) {
         DaemonProcess d(b.text);
-        QCOMPARE(d.run({}, &out, &err), 2);
-        QVERIFY2(err.startsWith("kalmird: " + d.configPath().toUtf8() + b.message), err);
+        for (const QStringList &extra : {QStringList{}, QStringList{QStringLiteral("--check")}}) {
+            QCOMPARE(d.run(extra, &out, &err), 2);
+            QVERIFY2(err.startsWith("kalmird: " + d.configPath().toUtf8() + b.message), err);
+        }
     }
+
+    // What the user wrote is shown as written, "%1" included; the default
+    // client id is this machine's own.
+    DaemonProcess odd(QStringLiteral("[mqtt]\nhost = \"h%1%2\"\n[[line]]\nname = \"a\"\nport = \"/dev/%1\"\n"
+                                     "devices = [1]\n"));
+    QCOMPARE(odd.run({QStringLiteral("--check")}, &out, &err), 0);
+    QVERIFY2(out.startsWith("broker h%1%2:1883, client id \"kalmird-" + QSysInfo::machineHostName().toUtf8() + "\"")
+                 && out.contains("line a: /dev/%1 at 9600 baud"),
+             out);
 }
 
 void TestKalmird::watchesTheLineThroughItsFaults()
@@ -154,7 +176,9 @@ void TestKalmird::watchesTheLineThroughItsFaults()
     }
     QVERIFY(after.waitFor(QStringLiteral("kalmir/north/9/availability"), "offline", 5000));
 
-    // A clean stop leaves every detector and the service offline.
+    // A hang-up is no stop; a clean stop leaves every detector and the service offline.
+    ::kill(pid_t(daemon.pid()), SIGHUP);
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().contains("SIGHUP ignored"); }, 3000));
     mark = int(after.messages().size());
     QCOMPARE(daemon.terminate(), 0);
     for (const char *a : {"1", "2", "3"})
@@ -164,6 +188,8 @@ void TestKalmird::watchesTheLineThroughItsFaults()
     for (const char *line : {"line north: opened", "line north: detector 1 online", "line north: detector 9 offline",
                              "lost", "is back", "broker 127.0.0.1", "stopped"})
         QVERIFY2(log.contains(line), log);
+    // A stop is quiet.
+    QVERIFY2(!log.contains("EpollDispatcher"), log);
 }
 
 // The same core reaches a line through ser2net: the detectors come online,
@@ -171,7 +197,6 @@ void TestKalmird::watchesTheLineThroughItsFaults()
 void TestKalmird::watchesALineBehindASerialServer()
 {
     BrokerProcess broker;
-    QVERIFY(broker.start());
     Simulator sim;
     sim.setFrozen(true);
     sim.addDetector(4);
@@ -180,9 +205,14 @@ void TestKalmird::watchesALineBehindASerialServer()
     sim.detector(6)->setRegister(sreg::Serial, 4242);
     Ser2Net server(sim.slavePath(), 9600);
     QVERIFY(server.start());
-    Subscriber sub(broker.port(), QStringLiteral("kalmir/#"));
+    // The broker comes up after the service has read states for a while:
+    // no broker was ever away, so nothing is reported as superseded.
     DaemonProcess daemon(oneLineConfig(broker.port(), QStringLiteral("cabinet"), server.url(), QStringLiteral("[4, 6]")));
     daemon.start();
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().contains("line cabinet: detector 6 online"); }, 10000));
+    QTest::qWait(300);
+    QVERIFY(broker.start());
+    Subscriber sub(broker.port(), QStringLiteral("kalmir/#"));
     for (const char *a : {"4", "6"})
         QVERIFY2(sub.waitFor(QStringLiteral("kalmir/cabinet/%1/availability").arg(a), "online", 10000),
                  daemon.errorOutput());
@@ -200,7 +230,8 @@ void TestKalmird::watchesALineBehindASerialServer()
         QVERIFY2(sub.waitFor(QStringLiteral("kalmir/cabinet/%1/availability").arg(a), "online", 10000, mark),
                  daemon.errorOutput());
     QCOMPARE(daemon.terminate(), 0);
-    QVERIFY2(daemon.errorOutput().contains("line cabinet: opened"), daemon.errorOutput());
+    QVERIFY2(daemon.errorOutput().contains("line cabinet: opened") && !daemon.errorOutput().contains("superseded"),
+             daemon.errorOutput());
 }
 
 QTEST_GUILESS_MAIN(TestKalmird)
