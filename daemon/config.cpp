@@ -1,4 +1,5 @@
 #include "daemon/config.h"
+#include "link/tcpline.h"
 
 #define TOML_EXCEPTIONS 1
 #include <toml++/toml.h>
@@ -137,6 +138,10 @@ LineConfig readLine(const TableReader &r, const toml::table &t)
          }},
         {"delay_ms", [&](auto &n, auto &k) { line.delayMs = r.integer(n, k, 0, 60000); }},
         {"log_dir", [&](auto &n, auto &k) { line.logDir = r.string(n, k); }},
+        {"log_max_mb", [&](auto &n, auto &k) { line.logMaxMb = r.integer(n, k, 1, 10000); }},
+        {"log_keep", [&](auto &n, auto &k) { line.logKeep = r.integer(n, k, 0, 100); }},
+        {"offline_probe_s", [&](auto &n, auto &k) { line.offlineProbeS = r.integer(n, k, 1, 3600); }},
+        {"tcp_silence_s", [&](auto &n, auto &k) { line.tcpSilenceS = r.integer(n, k, 1, 3600); }},
         {"writes", [&](auto &n, auto &k) { line.writes = r.boolean(n, k); }},
     });
     for (const char *key : {"name", "port"})
@@ -218,9 +223,18 @@ QString describeConfig(const DaemonConfig &c)
                     .arg(l.search() ? QStringLiteral("detectors found by a bus search")
                                     : QStringLiteral("detectors %1").arg(addresses.join(QStringLiteral(", "))),
                          l.logDir.isEmpty() ? QStringLiteral("no device logs")
-                                            : QStringLiteral("device logs in %1").arg(l.logDir),
+                                            : QStringLiteral("device logs in %1 (rotated at %2 MiB, %3 kept)")
+                                                  .arg(l.logDir)
+                                                  .arg(l.logMaxMb)
+                                                  .arg(l.logKeep),
                          l.writes ? QStringLiteral("commands from the broker carried out")
                                   : QStringLiteral("commands from the broker refused"));
+        text += QStringLiteral("line %1: a detector that is not online is asked every %2 s%3\n")
+                    .arg(l.name)
+                    .arg(l.offlineProbeS)
+                    .arg(isTcpName(l.port) ? QStringLiteral(", the connection made anew after %1 s without an answer")
+                                                 .arg(l.tcpSilenceS)
+                                           : QString());
     }
     return text;
 }
