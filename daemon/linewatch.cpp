@@ -34,6 +34,7 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     connect(&sess, &Session::portBack, this, [this] {
         logEvent(QStringLiteral("%1: %2 is back").arg(name(), cfg.port));
         lastAnswerMs = clock.elapsed();
+        order.restart();
         work();
     });
     connect(&cycle, &PollingCycle::ended, this, [this] {
@@ -115,6 +116,7 @@ void LineWatch::onOpened()
 {
     openFailureLogged = false;
     lastAnswerMs = clock.elapsed();
+    order.restart();
     logEvent(QStringLiteral("%1: opened %2 at %3 baud").arg(name(), cfg.port).arg(cfg.speed));
     work();
 }
@@ -156,6 +158,7 @@ void LineWatch::onExchange(uint8_t address, ExchangeOutcome outcome)
     Detector &d = detectors[address];
     if (outcome == ExchangeOutcome::Good) {
         d.failures = 0;
+        order.answered(address);
         return;
     }
     if (++d.failures >= OfflineAfterFailures)
