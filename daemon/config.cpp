@@ -1,4 +1,5 @@
 #include "daemon/config.h"
+#include "link/tcpline.h"
 
 #define TOML_EXCEPTIONS 1
 #include <toml++/toml.h>
@@ -177,6 +178,10 @@ LineConfig readLine(const TableReader &r, const toml::table &t)
          }},
         {"delay_ms", [&](auto &n, auto &k) { line.delayMs = r.integer(n, k, 0, 60000); }},
         {"log_dir", [&](auto &n, auto &k) { line.logDir = r.string(n, k); }},
+        {"log_max_mb", [&](auto &n, auto &k) { line.logMaxMb = r.integer(n, k, 1, 10000); }},
+        {"log_keep", [&](auto &n, auto &k) { line.logKeep = r.integer(n, k, 0, 100); }},
+        {"offline_probe_s", [&](auto &n, auto &k) { line.offlineProbeS = r.integer(n, k, 1, 3600); }},
+        {"tcp_silence_s", [&](auto &n, auto &k) { line.tcpSilenceS = r.integer(n, k, 1, 3600); }},
         {"writes", [&](auto &n, auto &k) { line.writes = r.boolean(n, k); }},
     });
     for (const char *key : {"name", "port"})
@@ -269,8 +274,19 @@ QString describeConfig(const DaemonConfig &c)
         text += u"line "_s + l.name + u": "_s + l.port + u" at "_s + QString::number(l.speed) + u" baud, delay "_s
                 + QString::number(l.delayMs) + u" ms, "_s
                 + (l.search() ? u"detectors found by a bus search"_s : u"detectors "_s + addresses.join(u", "_s))
-                + u", "_s + (l.logDir.isEmpty() ? u"no device logs"_s : u"device logs in "_s + l.logDir) + u", "_s
+                + u", "_s
+                + (l.logDir.isEmpty() ? u"no device logs"_s
+                                      : u"device logs in "_s + l.logDir + u" (rotated at "_s
+                                            + QString::number(l.logMaxMb) + u" MiB, "_s + QString::number(l.logKeep)
+                                            + u" kept)"_s)
+                + u", "_s
                 + (l.writes ? u"commands from the broker carried out"_s : u"commands from the broker refused"_s)
+                + u'\n';
+        text += u"line "_s + l.name + u": a detector that is not online is asked every "_s
+                + QString::number(l.offlineProbeS) + u" s"_s
+                + (isTcpName(l.port) ? u", the connection made anew after "_s + QString::number(l.tcpSilenceS)
+                                           + u" s without an answer"_s
+                                     : QString())
                 + u'\n';
     }
     return text;

@@ -29,6 +29,10 @@ struct LineConfig {
     QList<uint8_t> devices; // empty: list what a bus search finds
     int delayMs = 0;
     QString logDir; // empty: no device logs
+    int logMaxMb = 10;      // a device log is rotated when it reaches this size (MiB)
+    int logKeep = 5;        // rotated files kept: dev5.1.txt .. dev5.<logKeep>.txt
+    int offlineProbeS = 10; // a detector that is not online is asked at most this often
+    int tcpSilenceS = 10;   // a server's connection with no answer for this long is made anew
     bool writes = false; // commands from the broker are carried out
     bool search() const { return devices.isEmpty(); }
 };

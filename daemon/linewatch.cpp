@@ -1,8 +1,7 @@
 #include "daemon/linewatch.h"
 #include "daemon/log.h"
 #include "link/apperror.h"
-
-#include <QDir>
+#include "link/tcpline.h"
 
 namespace {
 int capacityFor(const LineConfig &config)
@@ -12,14 +11,21 @@ int capacityFor(const LineConfig &config)
 } // namespace
 
 LineWatch::LineWatch(LineConfig config, QObject *parent)
-    : QObject(parent), cfg(std::move(config)), sess(this, capacityFor(cfg))
+    : QObject(parent), cfg(std::move(config)), sess(this, capacityFor(cfg)), logs(cfg),
+      order(cfg.offlineProbeS * 1000)
 {
     retry.setSingleShot(true);
+    clock.start();
     PollingCycle &cycle = sess.polling();
     cycle.setDelay(cfg.delayMs);
-    cycle.setLogging(!cfg.logDir.isEmpty());
-    sess.devices().setLogFiles(!cfg.logDir.isEmpty());
-    sess.devices().setWorkDir(cfg.logDir);
+    // The window's logs end polling when a row fails; here LineLogs writes them.
+    cycle.setLogging(false);
+    sess.devices().setLogFiles(false);
+    cycle.setPassOrder([this] {
+        return order.next(
+            sess.devices(), [this](uint8_t a) { return detectors[a].presence == Presence::Online; },
+            clock.elapsed());
+    });
 
     connect(&cycle, &PollingCycle::statusReceived, this, &LineWatch::onStatus);
     connect(&sess.state().stats, &CommStats::exchangeEnded, this, &LineWatch::onExchange);
@@ -27,12 +33,21 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     connect(&sess, &Session::portLost, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portBack, this, [this] {
         logEvent(QStringLiteral("%1: %2 is back").arg(name(), cfg.port));
+        lastAnswerMs = clock.elapsed();
+        order.restart();
         work();
+    });
+    connect(&cycle, &PollingCycle::ended, this, [this] {
+        if (std::exchange(reconnecting, false)) {
+            sess.shutDown();
+            tryOpen();
+        }
     });
     // An end with the port still open (a log file that fails) is retried;
     // one with the port lost is the session's to resume.
     connect(&cycle, &PollingCycle::failed, this, [this](const QString &message) {
         logEvent(QStringLiteral("%1: polling stopped: %2").arg(name(), message));
+        reconnecting = false; // the port's own failure is being dealt with
         if (sess.serialChannel().isOpen())
             retry.start(OpenRetryMs);
     });
@@ -60,8 +75,7 @@ QList<uint8_t> LineWatch::addresses()
 
 void LineWatch::start()
 {
-    if (!cfg.logDir.isEmpty() && !QDir().mkpath(cfg.logDir))
-        throw AppError(QStringLiteral("%1: cannot create the log folder %2").arg(name(), cfg.logDir));
+    logs.start();
     for (const uint8_t a : cfg.devices)
         sess.devices().add(a);
     tryOpen();
@@ -101,6 +115,8 @@ void LineWatch::onOpenFailed(const QString &message)
 void LineWatch::onOpened()
 {
     openFailureLogged = false;
+    lastAnswerMs = clock.elapsed();
+    order.restart();
     logEvent(QStringLiteral("%1: opened %2 at %3 baud").arg(name(), cfg.port).arg(cfg.speed));
     work();
 }
@@ -120,6 +136,7 @@ void LineWatch::work()
 
 void LineWatch::onStatus(const StatusSample &sample)
 {
+    logs.write(sample);
     const uint8_t address = sample.address;
     const QDateTime now = QDateTime::currentDateTime();
     Detector &d = detectors[address];
@@ -137,9 +154,11 @@ void LineWatch::onStatus(const StatusSample &sample)
 
 void LineWatch::onExchange(uint8_t address, ExchangeOutcome outcome)
 {
+    checkSilence(outcome);
     Detector &d = detectors[address];
     if (outcome == ExchangeOutcome::Good) {
         d.failures = 0;
+        order.answered(address);
         return;
     }
     if (++d.failures >= OfflineAfterFailures)
@@ -163,4 +182,22 @@ void LineWatch::setPresence(uint8_t address, Presence presence)
     const bool online = presence == Presence::Online;
     logEvent(QStringLiteral("%1: detector %2 %3").arg(name()).arg(address).arg(online ? "online" : "offline"));
     emit availabilityChanged(address, online);
+}
+
+// Any reply, even a refusal, shows the connection carries bytes. A silent
+// one is closed once the pass under way has ended, and opened again.
+void LineWatch::checkSilence(ExchangeOutcome outcome)
+{
+    if (outcome != ExchangeOutcome::Timeout) {
+        lastAnswerMs = clock.elapsed();
+        return;
+    }
+    if (!isTcpName(cfg.port) || reconnecting || clock.elapsed() - lastAnswerMs < cfg.tcpSilenceS * 1000)
+        return;
+    logEvent(QStringLiteral("%1: no detector has answered for %2 s; connecting to %3 anew")
+                 .arg(name())
+                 .arg(cfg.tcpSilenceS)
+                 .arg(cfg.port));
+    reconnecting = true;
+    sess.polling().stop();
 }

@@ -1,8 +1,11 @@
 #pragma once
 #include "daemon/config.h"
+#include "daemon/linelogs.h"
+#include "daemon/passorder.h"
 #include "daemon/payloads.h"
 #include "session/session.h"
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <map>
@@ -12,7 +15,11 @@
 // reply, offline after OfflineAfterFailures failed passes in a row or when the
 // line is lost, and a change of an alarm bit. A port that cannot be opened at
 // start is tried again every second; a lost one is watched by the session,
-// which resumes polling when it is back.
+// which resumes polling when it is back. A serial server's connection on
+// which no detector has answered for tcpSilenceS is made anew: a server can
+// stop passing bytes and keep the socket. Detectors that are not online are
+// asked only now and then (PassOrder), and the device logs are a record
+// that never stops polling (LineLogs).
 class LineWatch : public QObject {
     Q_OBJECT
 public:
@@ -27,8 +34,8 @@ public:
     // The listed addresses, in polling order.
     QList<uint8_t> addresses();
 
-    // Lists the configured detectors (creating their log files) and opens the
-    // line. Throws AppError when a log file cannot be created.
+    // Lists the configured detectors and opens the line; a log folder that
+    // does not work leaves the line without logs.
     void start();
     // Stops polling and the watch and closes the port.
     void stop();
@@ -56,6 +63,7 @@ private:
     void onExchange(uint8_t address, ExchangeOutcome outcome);
     void onLineAway(const QString &message);
     void setPresence(uint8_t address, Presence presence);
+    void checkSilence(ExchangeOutcome outcome);
     QString name() const { return QStringLiteral("line %1").arg(cfg.name); }
 
     LineConfig cfg;
@@ -63,4 +71,9 @@ private:
     QTimer retry; // the next open or search attempt
     bool openFailureLogged = false;
     std::map<uint8_t, Detector> detectors;
+    LineLogs logs;
+    PassOrder order;
+    QElapsedTimer clock;
+    qint64 lastAnswerMs = 0;    // on clock: the line opened, or a detector answered
+    bool reconnecting = false;  // the silent connection closes once polling has stopped
 };

@@ -3,6 +3,7 @@
 #include "daemon/config.h"
 #include "daemon/daemon.h"
 #include "daemon/log.h"
+#include "daemon/logchain.h"
 #include "daemon/remotecommands.h"
 #include "daemon/secrets.h"
 #include "link/apperror.h"
@@ -79,6 +80,12 @@ int main(int argc, char **argv)
     }
     if (p.isSet(checkOption)) {
         std::fputs(describeConfig(config).toUtf8().constData(), stdout);
+        for (const LineConfig &line : config.lines)
+            if (const QString problem = line.logDir.isEmpty() ? QString() : logFolderProblem(line.logDir);
+                !problem.isEmpty()) {
+                std::fprintf(stderr, "kalmird: line %s: %s\n", qPrintable(line.name), qPrintable(problem));
+                return 2;
+            }
         return 0;
     }
 

@@ -126,6 +126,8 @@ void SerialChannel::onConnected()
     connectBound.stop();
     // Requests are 8 bytes: they must leave at once, not wait to be merged.
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // A server that vanished without a word (power, cable) is noticed by the system.
+    socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     socketUp = true;
     wakeThreshold = 1;
     discardInput();

@@ -37,6 +37,8 @@ public:
     // closed even when the close fails and throws.
     void close();
     bool isOpen() const { return file != nullptr; }
+    // Bytes in the file: the header and the whole rows written since open().
+    long size() const { return wholeSize; }
     const QString &path() const { return filePath; }
 
 private:

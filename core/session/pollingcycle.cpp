@@ -28,16 +28,15 @@ PollingCycle::PollingCycle(Transaction &tx, SerialChannel &channel, SessionState
     delayTimer.setInterval(100);
     nextPass.setSingleShot(true);
     nextPass.setInterval(0);
+    orderWait.setSingleShot(true);
     connect(&delayTimer, &QTimer::timeout, this, &PollingCycle::endPass);
+    connect(&orderWait, &QTimer::timeout, this, &PollingCycle::goOnOrFinish);
     connect(&nextPass, &QTimer::timeout, this, [this] {
         // Each detector's averages take its own passes only; one that read no
         // status enters that detector's last sample again.
         DeviceState &device = state.perDevice.at(passAddress);
         device.averages.update(state.irWindow, state.uvWindow, device.status.Uik, device.status.Uuf);
-        if (active)
-            beginPass();
-        else
-            finish();
+        goOnOrFinish();
     });
     connect(&transaction, &Transaction::finished, this, &PollingCycle::onReply);
 }
@@ -53,8 +52,25 @@ bool PollingCycle::start()
     return true;
 }
 
+void PollingCycle::goOnOrFinish()
+{
+    if (active)
+        beginPass();
+    else
+        finish();
+}
+
 void PollingCycle::beginPass()
 {
+    if (passOrder) {
+        const NextPass next = passOrder();
+        if (next.slot < 0) {
+            phase = Phase::Next;
+            orderWait.start(next.waitMs);
+            return;
+        }
+        position = unsigned(next.slot);
+    }
     if (position >= unsigned(state.devices.count()))
         position = 0;
     emit passStarted();
@@ -284,6 +300,7 @@ void PollingCycle::finish(const QString &error)
 {
     delayTimer.stop();
     nextPass.stop();
+    orderWait.stop();
     phase = Phase::Idle;
     if (error.isEmpty()) {
         emit ended();

@@ -6,6 +6,7 @@
 #include "session/statussample.h"
 #include <QObject>
 #include <QTimer>
+#include <functional>
 
 class SerialChannel;
 class Transaction;
@@ -27,14 +28,29 @@ public:
     // While on, every shown status reply gets a row in its device's log.
     void setLogging(bool on) { logging = on; }
 
+    // Who is polled next, for an owner that orders the passes itself (the
+    // window polls the list in turn): a list position, or -1 to ask again
+    // after waitMs, the run waiting meanwhile.
+    struct NextPass {
+        int slot = -1;
+        int waitMs = 0;
+    };
+    void setPassOrder(std::function<NextPass()> order) { passOrder = std::move(order); }
+
     void setDelay(int ms) { delayTimer.setInterval(ms); }
     int delay() const { return delayTimer.interval(); }
 
     // Starts a run at the first device. Refused (false) while a stopped run
     // is still finishing its last pass, and with no device listed.
     bool start();
-    // The current pass runs to its end (reply, logs, delay, averages), then the run ends.
-    void stop() { active = false; }
+    // The current pass runs to its end (reply, logs, delay, averages), then
+    // the run ends; a run waiting for its next pass ends at the next turn.
+    void stop()
+    {
+        active = false;
+        if (orderWait.isActive())
+            orderWait.start(0);
+    }
     bool isActive() const { return active; }
     // True from start() until the last pass has ended.
     bool running() const { return phase != Phase::Idle; }
@@ -69,6 +85,7 @@ private:
     enum class Kind { Status, Command };
 
     void beginPass();
+    void goOnOrFinish();
     void sendPass();
     void dropCommandForUnlisted();
     bool buildPendingCommand(uint8_t target);
@@ -89,6 +106,8 @@ private:
     bool logging = false;
     QTimer delayTimer; // the pause between two passes
     QTimer nextPass;   // hands control back to the event loop between passes
+    QTimer orderWait;  // nobody is due yet (see setPassOrder)
+    std::function<NextPass()> passOrder;
 
     bool active = false;
     bool failedActive = false;

@@ -5,10 +5,15 @@
 #include "support/mqttrig.h"
 #include "support/ser2net.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSysInfo>
+#include <QTemporaryFile>
 #include <QTest>
 #include <csignal>
 
@@ -22,7 +27,7 @@ QString configFor(int brokerPort, const QString &linePath, const QString &logDir
 {
     return QStringLiteral("[mqtt]\nhost = \"127.0.0.1\"\nport = %1\ntopic = \"kalmir\"\nstats_interval_s = 1\n\n"
                           "[[line]]\nname = \"north\"\nport = \"%2\"\nspeed = 9600\ndevices = [1, 2, 3, 9]\n"
-                          "log_dir = \"%3\"\n")
+                          "log_dir = \"%3\"\noffline_probe_s = 1\n")
         .arg(brokerPort)
         .arg(linePath, logDir);
 }
@@ -34,14 +39,28 @@ private slots:
     void checkAndBadFiles();
     void watchesTheLineThroughItsFaults();
     void watchesALineBehindASerialServer();
+    void logsNeverStopTheAlarms();
+    void holdsTheLastEventsWhileTheBrokerIsAway();
 };
 
 void TestKalmird::checkAndBadFiles()
 {
     QByteArray out, err;
-    DaemonProcess good(configFor(1883, QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/var/log/kalmir/north")));
+    QTemporaryDir logs;
+    const QString logDir = logs.filePath(QStringLiteral("north"));
+    DaemonProcess good(configFor(1883, QStringLiteral("/dev/ttyUSB0"), logDir));
     QCOMPARE(good.run({QStringLiteral("--check")}, &out, &err), 0);
     QVERIFY2(out.contains("line north: /dev/ttyUSB0 at 9600 baud") && out.contains("detectors 1, 2, 3, 9"), out);
+    // The folder was tried as the service would use it, and left empty.
+    QVERIFY(QDir(logDir).exists());
+    QCOMPARE(QDir(logDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    // A folder that cannot be made is named with the system's cause.
+    QFile blocker(logs.filePath(QStringLiteral("file")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    const QString badDir = blocker.fileName() + QStringLiteral("/north");
+    DaemonProcess badFolder(configFor(1883, QStringLiteral("/dev/ttyUSB0"), badDir));
+    QCOMPARE(badFolder.run({QStringLiteral("--check")}, &out, &err), 2);
+    QCOMPARE(err, QStringLiteral("kalmird: line north: cannot create the log folder %1: Not a directory\n").arg(badDir).toUtf8());
 
     // An unknown key, a value out of range, a missing key, a broken file:
     // each names the file, the line and the key, and the exit code is 2.
@@ -96,10 +115,20 @@ void TestKalmird::watchesTheLineThroughItsFaults()
     for (uint8_t a : {1, 2, 3})
         sim.addDetector(a);
     QVERIFY(sim.start(link));
-    // Distinct readings per detector, so a mix-up of addresses shows.
+    // Distinct values per detector in every register the state carries, so
+    // a field read from the wrong register or detector shows.
     for (Detector *d : sim.detectors()) {
-        d->setRegister(sreg::Serial, uint16_t(40000 + d->address()));
-        d->setRegister(sreg::Ut, uint16_t(-15 * d->address()));
+        const int a = d->address();
+        d->setRegister(sreg::Uik, uint16_t(110 + a));
+        d->setRegister(sreg::Uuf, uint16_t(220 + a));
+        d->setRegister(sreg::Ukz, uint16_t(1000 + a));
+        d->setRegister(sreg::Ut, uint16_t(-15 * a));
+        d->setRegister(sreg::IrThreshold, uint16_t(600 + a));
+        d->setRegister(sreg::UvThreshold, uint16_t(700 + a));
+        d->setRegister(sreg::Serial, uint16_t(40000 + a));
+        d->setRegister(sreg::VersionBuild, uint16_t(100 + a));
+        d->setRegister(sreg::Version, uint16_t(0x0100 | (a + 1)));
+        d->setAlarmFlags(a == 3 ? alarmbit::Fault : 0);
     }
 
     Subscriber sub(broker.port(), QStringLiteral("kalmir/#"));
@@ -108,7 +137,8 @@ void TestKalmird::watchesTheLineThroughItsFaults()
 
     // Every reply's state carries the registers as the simulator sent them.
     for (Detector *d : sim.detectors()) {
-        const QString base = QStringLiteral("kalmir/north/%1/").arg(d->address());
+        const int a = d->address();
+        const QString base = QStringLiteral("kalmir/north/%1/").arg(a);
         QVERIFY2(sub.waitFor(base + QStringLiteral("availability"), "online", 10000), daemon.errorOutput());
         QVERIFY(sub.waitFor(base + QStringLiteral("state"), [](const QByteArray &) { return true; }, 5000));
         const QJsonObject s = json(sub.latest(base + QStringLiteral("state")));
@@ -116,13 +146,19 @@ void TestKalmird::watchesTheLineThroughItsFaults()
         QCOMPARE(regs.size(), 24);
         for (int n = 1; n <= 24; ++n)
             QCOMPARE(regs[n - 1].toInt(), int(d->reg(n)));
-        QCOMPARE(s.value(QStringLiteral("address")).toInt(), d->address());
-        QCOMPARE(s.value(QStringLiteral("ir")).toInt(), int(int16_t(d->reg(sreg::Uik))));
-        QCOMPARE(s.value(QStringLiteral("serial")).toInt(), 40000 + d->address());
-        QCOMPARE(s.value(QStringLiteral("temperature")).toDouble(), -1.5 * d->address());
-        QCOMPARE(s.value(QStringLiteral("irThreshold")).toInt(), int(d->reg(sreg::IrThreshold)));
+        QCOMPARE(s.value(QStringLiteral("address")).toInt(), a);
+        QCOMPARE(s.value(QStringLiteral("ir")).toInt(), 110 + a);
+        QCOMPARE(s.value(QStringLiteral("uv")).toInt(), 220 + a);
+        QCOMPARE(s.value(QStringLiteral("kz")).toInt(), 1000 + a);
+        QCOMPARE(s.value(QStringLiteral("temperature")).toDouble(), -1.5 * a);
+        QCOMPARE(s.value(QStringLiteral("irThreshold")).toInt(), 600 + a);
+        QCOMPARE(s.value(QStringLiteral("uvThreshold")).toInt(), 700 + a);
+        QCOMPARE(s.value(QStringLiteral("serial")).toInt(), 40000 + a);
+        QCOMPARE(s.value(QStringLiteral("version")).toString(), QStringLiteral("v.1.%1.%2").arg(a + 1).arg(100 + a));
         QCOMPARE(s.value(QStringLiteral("fire")).toBool(), false);
-        QCOMPARE(s.value(QStringLiteral("version")).toString(), QStringLiteral("v.1.2.103"));
+        QCOMPARE(s.value(QStringLiteral("fault")).toBool(), a == 3);
+        QCOMPARE(s.value(QStringLiteral("dust")).toBool(), false);
+        QCOMPARE(s.size(), 14);
         QVERIFY(QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)"))
                     .match(s.value(QStringLiteral("time")).toString())
                     .hasMatch());
@@ -134,9 +170,32 @@ void TestKalmird::watchesTheLineThroughItsFaults()
     // A detector that never answers goes offline; the others go on.
     QVERIFY(sub.waitFor(QStringLiteral("kalmir/north/9/availability"), "offline", 10000));
 
-    // The IR signal of detector 2 crosses its threshold: one fire event, on, and off again.
-    Detector *two = sim.detector(2);
+    // Availability takes three failed passes in a row: two silent ones keep
+    // detector 1 online, a third takes it offline until it answers again.
+    Detector *one = sim.detector(1);
+    const QString oneAvailability = QStringLiteral("kalmir/north/1/availability");
+    const auto countOn = [&sub](const QString &topic, int from) {
+        const QList<Subscriber::Message> &m = sub.messages();
+        return int(std::count_if(m.begin() + from, m.end(), [&](const auto &x) { return x.topic == topic; }));
+    };
     int mark = int(sub.messages().size());
+    one->setFault(Fault{FaultKind::Silence, 0, 2});
+    QVERIFY(QTest::qWaitFor([&] { return !one->fault().active(); }, 5000));
+    const int afterSilence = int(sub.messages().size());
+    QVERIFY(sub.waitFor(QStringLiteral("kalmir/north/1/state"), [](const QByteArray &) { return true; }, 3000,
+                        afterSilence));
+    QCOMPARE(countOn(oneAvailability, mark), 0);
+    one->setFault(Fault{FaultKind::Silence, 0, 3});
+    QVERIFY(sub.waitFor(oneAvailability, "offline", 5000, mark));
+    QCOMPARE(one->fault().count, 0);
+    QVERIFY(sub.waitFor(oneAvailability, "online", 5000, mark));
+    QCOMPARE(countOn(oneAvailability, mark), 2);
+
+    // The IR signal of detector 2 crosses its threshold: one fire event, on,
+    // and one off when it is over; the replies between change nothing.
+    Detector *two = sim.detector(2);
+    const QString twoEvents = QStringLiteral("kalmir/north/2/event");
+    mark = int(sub.messages().size());
     two->setRegister(sreg::Uik, uint16_t(two->reg(sreg::IrThreshold) + 50));
     const auto fireIs = [](bool on) {
         return [on](const QByteArray &p) {
@@ -145,13 +204,21 @@ void TestKalmird::watchesTheLineThroughItsFaults()
                    e.contains(QStringLiteral("time"));
         };
     };
-    QVERIFY(sub.waitFor(QStringLiteral("kalmir/north/2/event"), fireIs(true), 5000, mark));
-    QVERIFY(json(sub.latest(QStringLiteral("kalmir/north/2/state"))).value(QStringLiteral("fire")).toBool() ||
-            sub.waitFor(QStringLiteral("kalmir/north/2/state"),
-                        [](const QByteArray &p) { return json(p).value(QStringLiteral("fire")).toBool(); }, 3000));
+    QVERIFY(sub.waitFor(twoEvents, fireIs(true), 5000, mark));
+    QVERIFY(sub.waitFor(QStringLiteral("kalmir/north/2/state"),
+                        [](const QByteArray &p) { return json(p).value(QStringLiteral("fire")).toBool(); }, 3000,
+                        mark));
+    QTest::qWait(500); // many replies with the fire bit set
     two->setRegister(sreg::Flags, uint16_t(two->reg(sreg::Flags) & 0xFF00)); // the latch released
     two->setRegister(sreg::Uik, 100);
-    QVERIFY(sub.waitFor(QStringLiteral("kalmir/north/2/event"), fireIs(false), 5000, mark));
+    QVERIFY(sub.waitFor(twoEvents, fireIs(false), 5000, mark));
+    QTest::qWait(500);
+    QList<QJsonObject> events;
+    for (qsizetype i = mark; i < sub.messages().size(); ++i)
+        if (sub.messages()[i].topic == twoEvents)
+            events << json(sub.messages()[i].payload);
+    QCOMPARE(events.size(), 2);
+    QVERIFY(fireIs(true)(QJsonDocument(events[0]).toJson()) && fireIs(false)(QJsonDocument(events[1]).toJson()));
 
     // The line drops and comes back: offline, then online again.
     mark = int(sub.messages().size());
@@ -205,9 +272,14 @@ void TestKalmird::watchesALineBehindASerialServer()
     sim.detector(6)->setRegister(sreg::Serial, 4242);
     Ser2Net server(sim.slavePath(), 9600);
     QVERIFY(server.start());
+    SilentRelay relay(server.port());
+    // A log folder that cannot be made costs the line its logs, not its polling.
+    QTemporaryFile blocker;
+    QVERIFY(blocker.open());
     // The broker comes up after the service has read states for a while:
     // no broker was ever away, so nothing is reported as superseded.
-    DaemonProcess daemon(oneLineConfig(broker.port(), QStringLiteral("cabinet"), server.url(), QStringLiteral("[4, 6]")));
+    DaemonProcess daemon(oneLineConfig(broker.port(), QStringLiteral("cabinet"), relay.url(), QStringLiteral("[4, 6]"))
+                         + QStringLiteral("tcp_silence_s = 2\nlog_dir = \"%1/logs\"\n").arg(blocker.fileName()));
     daemon.start();
     QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().contains("line cabinet: detector 6 online"); }, 10000));
     QTest::qWait(300);
@@ -219,8 +291,26 @@ void TestKalmird::watchesALineBehindASerialServer()
     QVERIFY(sub.waitFor(QStringLiteral("kalmir/cabinet/6/state"),
                         [](const QByteArray &p) { return json(p).value(QStringLiteral("serial")).toInt() == 4242; },
                         5000));
+    QVERIFY2(daemon.errorOutput().contains(
+                 QStringLiteral("line cabinet: running without device logs: cannot create the log folder %1/logs: "
+                                "Not a directory\n")
+                     .arg(blocker.fileName())
+                     .toUtf8()),
+             daemon.errorOutput());
 
+    // The server hangs with the connection open: after 2 s without an
+    // answer kalmird connects anew, and the detectors answer again.
+    relay.silence();
+    QVERIFY2(QTest::qWaitFor([&] { return relay.connections() == 2; }, 8000), daemon.errorOutput());
+    QVERIFY(daemon.errorOutput().contains(
+        QStringLiteral("line cabinet: no detector has answered for 2 s; connecting to %1 anew").arg(relay.url()).toUtf8()));
     int mark = int(sub.messages().size());
+    for (const char *a : {"4", "6"})
+        QVERIFY2(sub.waitFor(QStringLiteral("kalmir/cabinet/%1/state").arg(a), [](const QByteArray &) { return true; },
+                             5000, mark),
+                 daemon.errorOutput());
+
+    mark = int(sub.messages().size());
     server.stop();
     for (const char *a : {"4", "6"})
         QVERIFY(sub.waitFor(QStringLiteral("kalmir/cabinet/%1/availability").arg(a), "offline", 5000, mark));
@@ -232,6 +322,120 @@ void TestKalmird::watchesALineBehindASerialServer()
     QCOMPARE(daemon.terminate(), 0);
     QVERIFY2(daemon.errorOutput().contains("line cabinet: opened") && !daemon.errorOutput().contains("superseded"),
              daemon.errorOutput());
+}
+
+namespace {
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+}
+
+// Sets the soft file-size limit of a running process ("unlimited" lifts it
+// again: the hard limit stays unlimited, so no privilege is needed).
+bool limitFileSize(qint64 pid, const QString &limit)
+{
+    return QProcess::execute(QStringLiteral("prlimit"), {QStringLiteral("--pid"), QString::number(pid),
+                                                         QStringLiteral("--fsize=%1:unlimited").arg(limit)}) == 0;
+}
+} // namespace
+
+// The device logs are a record beside the alarms: a log left by an earlier
+// run joins the chain of older files, and rows that cannot be written (a
+// file-size limit here; a full disk takes the same path) are counted and
+// reported once while polling, states and events go on.
+void TestKalmird::logsNeverStopTheAlarms()
+{
+    BrokerProcess broker;
+    QVERIFY(broker.start());
+    QTemporaryDir dir;
+    Simulator sim;
+    sim.setFrozen(true);
+    Detector &five = sim.addDetector(5);
+    QVERIFY(sim.start());
+    const QString logs = dir.filePath(QStringLiteral("logs"));
+    QVERIFY(QDir().mkpath(logs));
+    const QByteArray earlier = "Header\r\n10:00:00  1  2  3  4  0  0  0  \r\n" + QByteArray(60, '.') + "\r\n";
+    writeFile(logs + QStringLiteral("/dev5.txt"), earlier);
+    writeFile(logs + QStringLiteral("/dev5.1.txt"), "older");
+    Subscriber sub(broker.port(), QStringLiteral("kalmir/#"));
+    DaemonProcess daemon(oneLineConfig(broker.port(), QStringLiteral("north"), sim.slavePath(), QStringLiteral("[5]"))
+                         + QStringLiteral("log_dir = \"%1\"\nlog_keep = 2\n").arg(logs));
+    daemon.start();
+    QVERIFY2(sub.waitFor(QStringLiteral("kalmir/north/5/availability"), "online", 10000), daemon.errorOutput());
+    QCOMPARE(QDir(logs).entryList(QDir::Files, QDir::Name),
+             QStringList({QStringLiteral("dev5.1.txt"), QStringLiteral("dev5.2.txt"), QStringLiteral("dev5.txt")}));
+    QCOMPARE(readFile(logs + QStringLiteral("/dev5.1.txt")), earlier);
+    QCOMPARE(readFile(logs + QStringLiteral("/dev5.2.txt")), QByteArray("older"));
+    const QString log = logs + QStringLiteral("/dev5.txt");
+    QVERIFY(QTest::qWaitFor([&] { return readFile(log).count("\r\n") >= 3; }, 5000));
+
+    // No row fits any more; kalmird must neither stop polling nor die.
+    const qint64 full = QFileInfo(log).size();
+    QVERIFY(limitFileSize(daemon.pid(), QString::number(full)));
+    const QByteArray report = QStringLiteral("line north: 1 device log row(s) not written: I/O error 27: %1: File too large\n")
+                                  .arg(log)
+                                  .toUtf8();
+    QVERIFY2(QTest::qWaitFor([&] { return daemon.errorOutput().contains(report); }, 5000), daemon.errorOutput());
+    const int mark = int(sub.messages().size());
+    five.setRegister(sreg::Uik, uint16_t(five.reg(sreg::IrThreshold) + 50));
+    QVERIFY2(sub.waitFor(QStringLiteral("kalmir/north/5/event"),
+                         [](const QByteArray &p) { return json(p).value(QStringLiteral("on")).toBool(); }, 3000, mark),
+             daemon.errorOutput());
+    QVERIFY(sub.waitFor(QStringLiteral("kalmir/north/5/state"),
+                        [](const QByteArray &p) { return json(p).value(QStringLiteral("fire")).toBool(); }, 3000, mark));
+    QCOMPARE(QFileInfo(log).size(), full);
+    QCOMPARE(daemon.errorOutput().count("device log row(s) not written"), 1);
+
+    // Room again: the log goes on with whole rows.
+    QVERIFY(limitFileSize(daemon.pid(), QStringLiteral("unlimited")));
+    QVERIFY(QTest::qWaitFor([&] { return QFileInfo(log).size() > full; }, 3000));
+    QVERIFY(readFile(log).endsWith("  \r\n"));
+    QCOMPARE(daemon.terminate(), 0);
+}
+
+// While the broker is away the last 1000 events wait and the older ones are
+// counted: 1300 changes of an alarm bit give 1000 messages and "300 dropped".
+void TestKalmird::holdsTheLastEventsWhileTheBrokerIsAway()
+{
+    BrokerProcess broker(true);
+    QVERIFY(broker.start());
+    Simulator sim;
+    sim.setFrozen(true);
+    Detector &five = sim.addDetector(5);
+    QVERIFY(sim.start());
+    DaemonProcess daemon(oneLineConfig(broker.port(), QStringLiteral("north"), sim.slavePath(), QStringLiteral("[5]")));
+    daemon.start();
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().contains("connected"); }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().contains("detector 5 online"); }, 5000));
+    broker.stop();
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().contains("lost"); }, 5000));
+
+    // The fault bit flips on every status read of detector 5.
+    int flips = 0;
+    connect(&sim, &Simulator::frameReceived, this, [&](const QByteArray &request) {
+        if (flips < 1300 && uint8_t(request[0]) == 5 && uint8_t(request[1]) == 3) {
+            five.setAlarmFlags(five.alarmFlags() ^ alarmbit::Fault);
+            ++flips;
+        }
+    });
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().count("detector 5 fault ") == 1300; }, 90000));
+    QCOMPARE(flips, 1300);
+    QVERIFY(broker.start());
+    const QByteArray dropped = "1000 events held are sent now";
+    QVERIFY2(QTest::qWaitFor([&] { return daemon.errorOutput().contains(dropped); }, 40000), daemon.errorOutput());
+    QVERIFY2(daemon.errorOutput().contains("300 events dropped, 1000 events held"), daemon.errorOutput());
+    const auto delivered = [&] { return int(broker.log().count("'kalmir/north/5/event'")); };
+    QVERIFY(QTest::qWaitFor([&] { return delivered() >= 1000; }, 10000));
+    QTest::qWait(500);
+    QCOMPARE(delivered(), 1000);
+    QCOMPARE(daemon.terminate(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestKalmird)

@@ -34,12 +34,19 @@ bool localPortAccepts(int port)
     return ok;
 }
 
-BrokerProcess::BrokerProcess() : listenPort(freeLocalPort())
+BrokerProcess::BrokerProcess(bool logPublishes) : listenPort(freeLocalPort())
 {
     writeFile(dir.filePath(QStringLiteral("mosquitto.conf")),
-              QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\nset_tcp_nodelay true\n")
+              QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\nset_tcp_nodelay true\n%2")
                   .arg(listenPort)
+                  .arg(logPublishes ? QStringLiteral("log_type all\n") : QString())
                   .toUtf8());
+}
+
+QByteArray BrokerProcess::log() const
+{
+    QFile f(dir.filePath(QStringLiteral("mosquitto.log")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 bool BrokerProcess::start(int timeoutMs)

@@ -14,8 +14,10 @@ bool localPortAccepts(int port);
 // no persistence: a retained message that survives a restart was published anew.
 class BrokerProcess {
 public:
-    BrokerProcess();
+    // logPublishes: every message it receives gets a line in log().
+    explicit BrokerProcess(bool logPublishes = false);
     ~BrokerProcess() { stop(); }
+    QByteArray log() const;
     bool start(int timeoutMs = 5000); // on the same port every time
     void stop();
     int port() const { return listenPort; }

@@ -84,3 +84,34 @@ void PieceRelay::handOn()
     held.remove(0, n);
     QTimer::singleShot(mode == Pieces::ByteByByte ? 1 : 15, this, &PieceRelay::handOn);
 }
+
+SilentRelay::SilentRelay(quint16 upstreamPort) : upstream(upstreamPort)
+{
+    server.listen(QHostAddress::LocalHost, 0);
+    connect(&server, &QTcpServer::newConnection, this, &SilentRelay::accept);
+}
+
+void SilentRelay::accept()
+{
+    // The server takes one connection: the one left behind goes first.
+    for (QTcpSocket *old : {client, toServer})
+        if (old) {
+            old->disconnect(this);
+            old->abort();
+            old->deleteLater();
+        }
+    ++accepted;
+    silent = false;
+    client = server.nextPendingConnection();
+    toServer = new QTcpSocket(this);
+    toServer->connectToHost(QHostAddress::LocalHost, upstream);
+    const auto pass = [this](QTcpSocket *from, QTcpSocket *to) {
+        const QByteArray bytes = from->readAll();
+        if (!silent)
+            to->write(bytes);
+    };
+    connect(client, &QTcpSocket::readyRead, this, [=, this] { pass(client, toServer); });
+    connect(toServer, &QTcpSocket::readyRead, this, [=, this] { pass(toServer, client); });
+    connect(client, &QTcpSocket::disconnected, toServer, &QTcpSocket::abort);
+    connect(toServer, &QTcpSocket::disconnected, client, &QTcpSocket::abort);
+}

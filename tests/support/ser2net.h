@@ -45,3 +45,24 @@ private:
     QTcpSocket toServer;
     QByteArray held; // reply bytes not yet handed over
 };
+
+// A relay to a server that can hang: after silence() the connection it
+// carries passes no byte either way, though its socket stays open; the next
+// connection is relayed again. A close on either side closes the other.
+class SilentRelay : public QObject {
+public:
+    explicit SilentRelay(quint16 upstreamPort);
+    QString url() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort()); }
+    void silence() { silent = true; }
+    int connections() const { return accepted; }
+
+private:
+    void accept();
+
+    quint16 upstream;
+    QTcpServer server;
+    QTcpSocket *client = nullptr;
+    QTcpSocket *toServer = nullptr;
+    bool silent = false;
+    int accepted = 0;
+};

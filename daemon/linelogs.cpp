@@ -1,0 +1,88 @@
+#include "daemon/linelogs.h"
+#include "daemon/log.h"
+#include "daemon/logchain.h"
+#include "link/apperror.h"
+
+#include <QDir>
+#include <QTime>
+
+LineLogs::LineLogs(const LineConfig &config)
+    : line(config.name), dir(config.logDir), maxBytes(long(config.logMaxMb) * 1024 * 1024), keep(config.logKeep)
+{
+}
+
+bool LineLogs::start()
+{
+    if (dir.isEmpty())
+        return false;
+    const QString problem = logFolderProblem(dir);
+    if (!problem.isEmpty())
+        logEvent(QStringLiteral("line %1: running without device logs: %2").arg(line, problem));
+    enabled = problem.isEmpty();
+    return enabled;
+}
+
+QString LineLogs::logPath(uint8_t address) const
+{
+    return QDir(dir).filePath(QStringLiteral("dev%1.txt").arg(int(address)));
+}
+
+void LineLogs::write(const StatusSample &sample)
+{
+    if (!enabled)
+        return;
+    try {
+        writeRow(sample.address, sample.status);
+        noteWritten();
+    } catch (const AppError &e) {
+        noteFailure(e.message());
+    }
+}
+
+void LineLogs::writeRow(uint8_t address, const DeviceStatus &d)
+{
+    std::unique_ptr<DeviceLog> &log = logs[address];
+    if (!log)
+        log = std::make_unique<DeviceLog>();
+    if (!log->isOpen())
+        openLog(*log, logPath(address));
+    else if (log->size() >= maxBytes) {
+        log->close();
+        openLog(*log, logPath(address));
+    }
+    log->writeRow(QTime::currentTime(), d.Uik, d.Uuf, d.Ukz, d.Ut, d.Fire(), d.Fault(), d.Dust());
+}
+
+// What the file holds already moves into the chain, so the log starts anew
+// without piling up copies.
+void LineLogs::openLog(DeviceLog &log, const QString &path)
+{
+    if (logHasRows(path))
+        rotateLogChain(path, keep);
+    log.open(path);
+}
+
+void LineLogs::noteFailure(const QString &message)
+{
+    ++lost;
+    failing = true;
+    if (!mayReport())
+        return;
+    logEvent(QStringLiteral("line %1: %2 device log row(s) not written: %3")
+                 .arg(line)
+                 .arg(lost)
+                 .arg(QString(message).replace(u'\n', QStringLiteral(": "))));
+    lost = 0;
+    reported.start();
+}
+
+// Said once the trouble is over, within the same once-a-minute bound.
+void LineLogs::noteWritten()
+{
+    if (!failing || !mayReport())
+        return;
+    logEvent(QStringLiteral("line %1: device logs written again; %2 more row(s) were not written").arg(line).arg(lost));
+    failing = false;
+    lost = 0;
+    reported.start();
+}

@@ -1,0 +1,72 @@
+#include "daemon/logchain.h"
+#include "link/apperror.h"
+#include "session/devicelog.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+QString systemCause(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// rename() replaces what is at `to`; a `from` that is not there is skipped.
+void moveFile(const QString &from, const QString &to)
+{
+    errno = 0;
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0 && errno != ENOENT)
+        throw AppError(QStringLiteral("I/O error %1\n%2: %3").arg(errno).arg(from, systemCause(errno)));
+}
+} // namespace
+
+QString chainPath(const QString &path, int n)
+{
+    const QFileInfo f(path);
+    return f.dir().filePath(QStringLiteral("%1.%2.%3").arg(f.completeBaseName()).arg(n).arg(f.suffix()));
+}
+
+void rotateLogChain(const QString &path, int keep)
+{
+    if (keep == 0) {
+        errno = 0;
+        if (std::remove(QFile::encodeName(path).constData()) != 0 && errno != ENOENT)
+            throw AppError(QStringLiteral("I/O error %1\n%2: %3").arg(errno).arg(path, systemCause(errno)));
+        return;
+    }
+    for (int n = keep - 1; n >= 1; --n)
+        moveFile(chainPath(path, n), chainPath(path, n + 1));
+    moveFile(path, chainPath(path, 1));
+}
+
+bool logHasRows(const QString &path)
+{
+    const QFileInfo f(path);
+    // The header is one byte a character in Windows-1251, then CR LF.
+    return f.isFile() && !f.isSymLink() && f.size() > DeviceLog::Header.size() + 2;
+}
+
+QString logFolderProblem(const QString &dir)
+{
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(dir).toStdString()), error);
+    if (error)
+        return QStringLiteral("cannot create the log folder %1: %2")
+            .arg(dir, QString::fromLocal8Bit(error.message().c_str()));
+    const QString probe =
+        QDir(dir).filePath(QStringLiteral(".kalmird-check-%1").arg(QCoreApplication::applicationPid()));
+    errno = 0;
+    std::FILE *file = std::fopen(QFile::encodeName(probe).constData(), "wbx");
+    if (!file)
+        return QStringLiteral("cannot create a file in the log folder %1: %2").arg(dir, systemCause(errno));
+    std::fclose(file);
+    std::remove(QFile::encodeName(probe).constData());
+    return {};
+}
