@@ -138,6 +138,7 @@ LineConfig readLine(const TableReader &r, const toml::table &t)
         {"delay_ms", [&](auto &n, auto &k) { line.delayMs = r.integer(n, k, 0, 60000); }},
         {"log_dir", [&](auto &n, auto &k) { line.logDir = r.string(n, k); }},
         {"writes", [&](auto &n, auto &k) { line.writes = r.boolean(n, k); }},
+        {"command_timeout_s", [&](auto &n, auto &k) { line.commandTimeoutS = r.integer(n, k, 1, 3600); }},
     });
     for (const char *key : {"name", "port"})
         if (!t.contains(key))
@@ -219,7 +220,8 @@ QString describeConfig(const DaemonConfig &c)
                                     : QStringLiteral("detectors %1").arg(addresses.join(QStringLiteral(", "))),
                          l.logDir.isEmpty() ? QStringLiteral("no device logs")
                                             : QStringLiteral("device logs in %1").arg(l.logDir),
-                         l.writes ? QStringLiteral("commands from the broker carried out")
+                         l.writes ? QStringLiteral("commands from the broker carried out (expired after %1 s unsent)")
+                                        .arg(l.commandTimeoutS)
                                   : QStringLiteral("commands from the broker refused"));
     }
     return text;

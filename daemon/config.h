@@ -27,6 +27,7 @@ struct LineConfig {
     int delayMs = 0;
     QString logDir; // empty: no device logs
     bool writes = false; // commands from the broker are carried out
+    int commandTimeoutS = 10; // a command not sent by then is answered "expired"
     bool search() const { return devices.isEmpty(); }
 };
 
