@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <limits>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -49,12 +50,16 @@ public:
     bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain);
     // Subscribes now and on every later connection.
     void subscribe(const QString &filter, int qos);
+    // Messages longer than this reach messageReceived() without their
+    // payload, so a huge one is never copied.
+    void setLongestPayload(qsizetype bytes) { longestPayload = bytes; }
 
 signals:
     void connected();
     // A connection attempt failed or the connection was lost; a retry is due in retryMs.
     void disconnected(const QString &reason, int retryMs);
-    void messageReceived(const QString &topic, const QByteArray &payload);
+    // tooLong: the payload was longer than setLongestPayload() and is left out.
+    void messageReceived(const QString &topic, const QByteArray &payload, bool retained, bool tooLong);
     void stopped();
 
 private:
@@ -86,6 +91,7 @@ private:
     bool stopping = false;
     bool everTried = false;
     QList<QPair<QString, int>> subscriptions;
+    qsizetype longestPayload = std::numeric_limits<int>::max();
     // QoS 1 messages the broker has not acknowledged yet. A stop waits for
     // them: closing with its acknowledgements unread would reset the
     // connection, and the broker could drop what it had not read yet.
