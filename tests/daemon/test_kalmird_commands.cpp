@@ -158,7 +158,7 @@ private slots:
         Line south(dir, u"south"_s, {u"--device"_s, u"7"_s});
         QVERIFY(north.sim.start() && south.sim.start());
         // Met at every subscription, so it is never run.
-        QVERIFY(publish(u"kalmir/north/5/set/toggle-heater"_s, "1", {u"-r"_s}));
+        QVERIFY(publish(u"kalmir/north/5/set/write-uv-threshold"_s, "500", {u"-r"_s}));
         const QString password = writeFile(dir, u"password"_s, broker.password().toUtf8() + "\n", 0640);
         Kalmird service(config(password, broker.caFile(),
                                lineConfig(u"north"_s, "[5, 6]") + "[[line]]\nname = \"south\"\nport = \""
