@@ -183,6 +183,7 @@ LineConfig readLine(const TableReader &r, const toml::table &t)
         {"offline_probe_s", [&](auto &n, auto &k) { line.offlineProbeS = r.integer(n, k, 1, 3600); }},
         {"tcp_silence_s", [&](auto &n, auto &k) { line.tcpSilenceS = r.integer(n, k, 1, 3600); }},
         {"writes", [&](auto &n, auto &k) { line.writes = r.boolean(n, k); }},
+        {"command_timeout_s", [&](auto &n, auto &k) { line.commandTimeoutS = r.integer(n, k, 1, 3600); }},
     });
     for (const char *key : {"name", "port"})
         if (!t.contains(key))
@@ -280,7 +281,9 @@ QString describeConfig(const DaemonConfig &c)
                                             + QString::number(l.logMaxMb) + u" MiB, "_s + QString::number(l.logKeep)
                                             + u" kept)"_s)
                 + u", "_s
-                + (l.writes ? u"commands from the broker carried out"_s : u"commands from the broker refused"_s)
+                + (l.writes ? u"commands from the broker carried out (expired after "_s
+                                  + QString::number(l.commandTimeoutS) + u" s unsent)"_s
+                            : u"commands from the broker refused"_s)
                 + u'\n';
         text += u"line "_s + l.name + u": a detector that is not online is asked every "_s
                 + QString::number(l.offlineProbeS) + u" s"_s

@@ -34,6 +34,7 @@ struct LineConfig {
     int offlineProbeS = 10; // a detector that is not online is asked at most this often
     int tcpSilenceS = 10;   // a server's connection with no answer for this long is made anew
     bool writes = false; // commands from the broker are carried out
+    int commandTimeoutS = 10; // a command not sent by then is answered "expired"
     bool search() const { return devices.isEmpty(); }
 };
 

@@ -3,10 +3,14 @@
 
 using namespace Qt::StringLiterals;
 
-LineCommands::LineCommands(Session &s, QObject *parent) : QObject(parent), session(s)
+LineCommands::LineCommands(Session &s, std::chrono::seconds t, QObject *parent)
+    : QObject(parent), session(s), timeout(t)
 {
     PollingCycle &cycle = session.polling();
     cycle.setFieldSource(&values);
+    // A detector's channel command changes its own reported bits, never
+    // those of the line's other detectors.
+    cycle.setChannelsOfTarget(true);
     connect(&cycle, &PollingCycle::passStarted, this, &LineCommands::onPassStarted);
     connect(&session.state().stats, &CommStats::exchangeEnded, this, &LineCommands::onExchangeEnded);
     connect(&cycle, &PollingCycle::commandRefused, this, &LineCommands::failInFlight);
@@ -15,24 +19,43 @@ LineCommands::LineCommands(Session &s, QObject *parent) : QObject(parent), sessi
     // answered with the error and never sent again.
     connect(&cycle, &PollingCycle::failed, this,
             [this](const QString &message) { failInFlight(u"the line failed: "_s + message); });
+    expiry.setSingleShot(true);
+    connect(&expiry, &QTimer::timeout, this, &LineCommands::expire);
 }
 
 bool LineCommands::enqueue(uint8_t address, const RemoteDecision &command)
 {
     if (waiting() >= Capacity)
         return false;
-    queue.push_back({address, command});
+    queue.push_back({address, command, QDeadlineTimer(timeout)});
+    if (!expiry.isActive())
+        expiry.start(int(queue.front().expires.remainingTime()));
     return true;
+}
+
+void LineCommands::expire()
+{
+    while (!queue.empty() && queue.front().expires.hasExpired()) {
+        const Item item = std::move(queue.front());
+        queue.pop_front();
+        emit answered(item.address, item.command, false, u"expired"_s);
+    }
+    if (!queue.empty())
+        expiry.start(int(queue.front().expires.remainingTime()));
 }
 
 void LineCommands::onPassStarted()
 {
+    expire();
     PollingCycle &cycle = session.polling();
     const uint8_t target = session.devices().address(cycle.passPosition());
-    if (statusDue.erase(target) || inFlight || queue.empty() || queue.front().address != target)
+    if (statusDue.erase(target) || inFlight)
         return;
-    inFlight = std::move(queue.front());
-    queue.pop_front();
+    const auto next = std::find_if(queue.begin(), queue.end(), [&](const Item &i) { return i.address == target; });
+    if (next == queue.end())
+        return;
+    inFlight = std::move(*next);
+    queue.erase(next);
     statusDue.insert(target);
     values.setValue(inFlight->command.value);
     session.requestCommand(inFlight->command.command, target);
@@ -67,12 +90,13 @@ void LineCommands::failInFlight(const QString &reason)
     emit answered(done.address, done.command, false, reason);
 }
 
-void LineCommands::dropAll(const QString &reason)
+void LineCommands::dropAll(const QString &sentReason, const QString &waitingReason)
 {
-    failInFlight(reason);
+    expiry.stop();
+    failInFlight(sentReason);
     while (!queue.empty()) {
         const Item item = std::move(queue.front());
         queue.pop_front();
-        emit answered(item.address, item.command, false, reason);
+        emit answered(item.address, item.command, false, waitingReason);
     }
 }

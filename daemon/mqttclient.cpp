@@ -322,6 +322,8 @@ void MqttClient::onPublishCb(mosquitto *, void *self, int mid)
 void MqttClient::onMessageCb(mosquitto *, void *self, const mosquitto_message *m)
 {
     auto *c = static_cast<MqttClient *>(self);
+    const bool tooLong = m->payloadlen > c->longestPayload;
     emit c->messageReceived(QString::fromUtf8(m->topic),
-                            QByteArray(static_cast<const char *>(m->payload), m->payloadlen));
+                            tooLong ? QByteArray() : QByteArray(static_cast<const char *>(m->payload), m->payloadlen),
+                            m->retain, tooLong);
 }

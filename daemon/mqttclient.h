@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <limits>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -50,12 +51,16 @@ public:
     bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain);
     // Subscribes now and on every later connection.
     void subscribe(const QString &filter, int qos);
+    // Messages longer than this reach messageReceived() without their
+    // payload, so a huge one is never copied.
+    void setLongestPayload(qsizetype bytes) { longestPayload = bytes; }
 
 signals:
     void connected();
     // A connection attempt failed or the connection was lost; a retry is due in retryMs.
     void disconnected(const QString &reason, int retryMs);
-    void messageReceived(const QString &topic, const QByteArray &payload);
+    // tooLong: the payload was longer than setLongestPayload() and is left out.
+    void messageReceived(const QString &topic, const QByteArray &payload, bool retained, bool tooLong);
     void stopped();
 
 private:
@@ -94,6 +99,7 @@ private:
     bool tlsHostMismatch = false; // this attempt met a certificate for another host
     QElapsedTimer lastClosed; // when the broker last closed a good connection
     QList<QPair<QString, int>> subscriptions;
+    qsizetype longestPayload = std::numeric_limits<int>::max();
     // QoS 1 messages the broker has not acknowledged yet. A stop waits for
     // them: closing with its acknowledgements unread would reset the
     // connection, and the broker could drop what it had not read yet.

@@ -1,9 +1,7 @@
 #include "daemon/remotecommands.h"
-#include "link/inttext.h"
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
-#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -60,13 +58,41 @@ constexpr bool namesInCodeOrder()
     return true;
 }
 
-// Payloads longer than this are no number of ours; the log shows no more of them.
+// Payloads longer than this are no number of ours.
 constexpr qsizetype LongestValueText = 16;
+// What logs and results show of a name or value at most.
+constexpr qsizetype LongestShown = 64;
 
-QString shown(QByteArrayView payload)
+// What each value command's register holds as the detector reports it in
+// its status block: a value outside it would be cut to its low 16 bits and
+// come back as another number.
+constexpr ValueRange Signed16{-32768, 32767}, Unsigned16{0, 65535};
+struct CommandRange {
+    Command command;
+    ValueRange range;
+};
+constexpr CommandRange ValueRanges[] = {
+    {Command::WriteDustThreshold, Signed16}, // read back as a signed threshold
+    {Command::WriteIrThreshold, Signed16},
+    {Command::WriteUvThreshold, Signed16},
+    {Command::WriteSerialNumber, Unsigned16}, // read back unsigned
+    {Command::WriteHeaterPoint, Signed16},    // degrees Celsius, below zero too
+    {Command::EnterPassword, Unsigned16},     // compared as a whole 16-bit pattern
+    {Command::WriteUvFaultTime, Unsigned16},  // whole hours, as the window takes them
+};
+
+QString escaped(char32_t c)
 {
-    QString text = QString::fromUtf8(payload.first(std::min(payload.size(), LongestValueText)));
-    return payload.size() > LongestValueText ? text + u'…' : text;
+    switch (c) {
+    case '\n': return u"\\n"_s;
+    case '\r': return u"\\r"_s;
+    case '\t': return u"\\t"_s;
+    }
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0))
+        return u"\\x%1"_s.arg(uint(c), 2, 16, QChar(u'0'));
+    if (c == 0x2028 || c == 0x2029) // line and paragraph separators
+        return u"\\u%1"_s.arg(uint(c), 4, 16);
+    return QString::fromUcs4(&c, 1);
 }
 
 // A decimal integer: an optional sign and digits, nothing else. The window's
@@ -90,46 +116,55 @@ void refuse(RemoteDecision &d, Refusal why, QString reason)
     d.reason = std::move(reason);
 }
 
-// The value of a command that takes one, checked by the window's own builder
-// as a typed text would be, so the ranges cannot drift apart.
+// The value of a command that takes one: a decimal integer in its register's range.
 void readValue(RemoteDecision &d, QByteArrayView payload)
 {
     if (payload.isEmpty())
         return refuse(d, Refusal::BadValue, u"%1 takes an integer value"_s.arg(d.name));
-    const std::optional<int32_t> value =
-        decimalText(payload) ? parseIntText(QString::fromLatin1(payload)) : std::nullopt;
-    if (!value)
-        return refuse(d, Refusal::BadValue, u"\"%1\" is not a decimal integer"_s.arg(shown(payload)));
-    RemoteValueSource source;
-    source.setValue(value);
-    uint8_t scratchMask = 0; // the line's channel mask is not touched by a check
-    try {
-        buildCommand(d.command, CommandInputs{&source, 0, 0, 0}, scratchMask);
-    } catch (const AppError &) {
-        const ValueRange range = *remoteValueRange(d.command);
+    bool ok = false;
+    const qlonglong value = decimalText(payload) ? payload.toByteArray().toLongLong(&ok) : 0;
+    if (!ok)
+        return refuse(d, Refusal::BadValue, u"\"%1\" is not a decimal integer"_s.arg(shownText(payload)));
+    const ValueRange range = *remoteValueRange(d.command);
+    if (value < range.min || value > range.max)
         return refuse(d, Refusal::BadValue,
-                      u"%1 is out of the range %2..%3 of %4"_s.arg(*value).arg(range.min).arg(range.max).arg(d.name));
-    }
-    d.value = value;
+                      u"%1 is out of the range %2..%3 of %4"_s.arg(value).arg(range.min).arg(range.max).arg(d.name));
+    d.value = int32_t(value);
 }
 } // namespace
 static_assert(namesInCodeOrder(), "names are indexed by code");
 
 std::optional<ValueRange> remoteValueRange(Command command)
 {
-    const CommandSpec *row = commandSpec(uint8_t(command));
-    if (!row)
-        return std::nullopt;
-    switch (row->source) {
-    case ValueSource::Field:
-    case ValueSource::NewAddress:
-        // The window sends the low 16 bits of any 32-bit integer it reads.
-        return ValueRange{std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()};
-    case ValueSource::UvFaultHours:
-        return ValueRange{0, 0xFFFF};
-    default:
-        return std::nullopt;
+    for (const CommandRange &r : ValueRanges)
+        if (r.command == command)
+            return r.range;
+    return std::nullopt;
+}
+
+QString shownText(QByteArrayView text)
+{
+    // Nothing beyond what can be shown is decoded: a character takes at most 4 bytes.
+    const QString decoded = QString::fromUtf8(text.first(std::min(text.size(), LongestShown * 4 + 4)));
+    QString out;
+    for (const char32_t c : decoded.toUcs4()) {
+        const QString piece = escaped(c);
+        if (out.size() + piece.size() > LongestShown)
+            return out + u'…';
+        out += piece;
     }
+    return out;
+}
+
+std::optional<uint8_t> remoteAddress(QStringView level)
+{
+    if (level.isEmpty() || level.size() > 3 || level[0] == u'0')
+        return std::nullopt;
+    for (const QChar c : level)
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    const int address = level.toInt();
+    return address <= 247 ? std::optional(uint8_t(address)) : std::nullopt;
 }
 
 bool offeredRemotely(Command command)
@@ -158,7 +193,7 @@ QString remoteCommandList()
 RemoteDecision decideRemoteCommand(bool writes, QByteArrayView name, QByteArrayView payload)
 {
     RemoteDecision d;
-    d.name = QString::fromUtf8(name);
+    d.name = shownText(name);
     if (!writes) {
         refuse(d, Refusal::WritesOff, u"commands are off for this line (writes = false)"_s);
         return d;
@@ -187,6 +222,16 @@ void refuseQueueFull(RemoteDecision &decision, int capacity)
 void refuseNoDetector(RemoteDecision &decision, const QString &line, const QString &address)
 {
     refuse(decision, Refusal::NoDetector, u"no detector %1 is polled on a line \"%2\""_s.arg(address, line));
+}
+
+void refuseRetained(RemoteDecision &decision)
+{
+    refuse(decision, Refusal::Retained, u"retained commands are not executed"_s);
+}
+
+void refuseTooLong(RemoteDecision &decision)
+{
+    refuse(decision, Refusal::TooLong, u"messages longer than %1 bytes are not taken"_s.arg(LongestCommandPayload));
 }
 
 QByteArray remoteResultJson(const QString &name, std::optional<int32_t> value, bool ok, const QString &error)

@@ -4,13 +4,15 @@
 #include <QByteArrayView>
 #include <QLatin1StringView>
 #include <QString>
+#include <QStringView>
 #include <array>
 #include <optional>
 
 // The command set as the broker offers it: kalmir/<line>/<addr>/set/<name>
 // with an empty payload, or a decimal integer for the commands that take a
-// value. The value is read by the window's integer rule and checked by the
-// window's command builder, so a remote value has the window's ranges.
+// value. A value must fit the register it is written to, as the detector
+// reads it back (signed or unsigned 16 bits), so what is written is the
+// value the result names.
 
 struct RemoteCommandName {
     Command command;
@@ -36,7 +38,19 @@ bool offeredRemotely(Command command);
 // offered. What `kalmird --list-commands` prints.
 QString remoteCommandList();
 
-enum class Refusal { None, WritesOff, UnknownName, NotOffered, BadValue, NoDetector, QueueFull };
+enum class Refusal { None, WritesOff, UnknownName, NotOffered, BadValue, NoDetector, QueueFull, Retained, TooLong };
+
+// The longest payload a set topic takes; longer ones are refused unread.
+inline constexpr qsizetype LongestCommandPayload = 256;
+
+// A name, value or topic level as logs and results show it: control
+// characters escaped (\n, \x01), cut to 64 characters with "…", so a
+// message can neither forge a log line nor flood it.
+QString shownText(QByteArrayView text);
+
+// The detector address of a topic level: canonical decimal 1..247 only
+// ("5", never "05", " 5" or "0x5"), so one detector has one topic.
+std::optional<uint8_t> remoteAddress(QStringView level);
 
 struct RemoteDecision {
     QString name;                    // the name as the topic gave it
@@ -55,6 +69,10 @@ RemoteDecision decideRemoteCommand(bool writes, QByteArrayView name, QByteArrayV
 void refuseQueueFull(RemoteDecision &decision, int capacity);
 // Refuses a command to a line or detector the service does not poll.
 void refuseNoDetector(RemoteDecision &decision, const QString &line, const QString &address);
+// Refuses a retained message: it would run again at every connection.
+void refuseRetained(RemoteDecision &decision);
+// Refuses a message longer than LongestCommandPayload.
+void refuseTooLong(RemoteDecision &decision);
 
 // The one answer a command gets on kalmir/<line>/<addr>/result:
 // {"command", "value", "ok", "error"}; value and error are null when absent.

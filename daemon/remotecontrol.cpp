@@ -10,7 +10,8 @@ RemoteControl::RemoteControl(Daemon &d) : QObject(&d), daemon(d)
 {
     for (const auto &w : daemon.lines()) {
         const QString name = w->config().name;
-        auto commands = std::make_unique<LineCommands>(w->session(), this);
+        auto commands =
+            std::make_unique<LineCommands>(w->session(), std::chrono::seconds(w->config().commandTimeoutS), this);
         connect(commands.get(), &LineCommands::answered, this,
                 [this, name](uint8_t a, const RemoteDecision &c, bool ok, const QString &error) {
                     answer(name, a, c, ok, error);
@@ -20,36 +21,47 @@ RemoteControl::RemoteControl(Daemon &d) : QObject(&d), daemon(d)
             connect(w.get(), &LineWatch::stateRead, this,
                     [this, name](uint8_t a, const DeviceStatus &s) { discover(name, a, s); });
     }
-    daemon.mqtt().subscribe(daemon.config().mqtt.topic + u"/+/+/set/+"_s, 1);
+    // QoS 2: the broker hands each command over exactly once, so a resend on
+    // the way cannot run a toggle twice.
+    daemon.mqtt().subscribe(daemon.config().mqtt.topic + u"/+/+/set/+"_s, 2);
+    daemon.mqtt().setLongestPayload(LongestCommandPayload);
     connect(&daemon.mqtt(), &MqttClient::messageReceived, this, &RemoteControl::onMessage);
 }
 
 void RemoteControl::stop()
 {
     for (auto &[name, commands] : lines)
-        commands->dropAll(u"kalmird stopped before the command went out"_s);
+        commands->dropAll(u"kalmird stopped after sending the command, before its echo: it may have acted"_s,
+                          u"kalmird stopped before the command went out"_s);
 }
 
-void RemoteControl::onMessage(const QString &topic, const QByteArray &payload)
+void RemoteControl::onMessage(const QString &topic, const QByteArray &payload, bool retained, bool tooLong)
 {
     // <prefix>/<line>/<addr>/set/<name>: the subscription admits no other shape.
     const QStringList levels = topic.split(u'/');
     if (levels.size() != 5 || levels[3] != "set"_L1)
         return;
     const QString &lineName = levels[1];
-    bool numeric = false;
-    const uint addressNumber = levels[2].toUInt(&numeric);
-    const uint8_t address = uint8_t(addressNumber);
+    const QString shownTopic = u"%1/%2/%3/set/%4"_s.arg(levels[0], shownText(lineName.toUtf8()),
+                                                      shownText(levels[2].toUtf8()), shownText(levels[4].toUtf8()));
     LineWatch *watch = daemon.line(lineName);
+    const std::optional<uint8_t> address = remoteAddress(levels[2]);
     RemoteDecision d = decideRemoteCommand(watch && watch->config().writes, levels[4].toUtf8(), payload);
-    if (!watch || !numeric || addressNumber > 247 || !watch->addresses().contains(address))
-        refuseNoDetector(d, lineName, levels[2]);
-    if (d.accepted() && !lines.at(lineName)->enqueue(address, d))
+    if (tooLong)
+        refuseTooLong(d);
+    else if (retained)
+        refuseRetained(d);
+    const bool polled = watch && address && watch->addresses().contains(*address);
+    if (!polled)
+        refuseNoDetector(d, shownText(lineName.toUtf8()), shownText(levels[2].toUtf8()));
+    else if (d.accepted() && !lines.at(lineName)->enqueue(*address, d))
         refuseQueueFull(d, LineCommands::Capacity);
     if (d.accepted())
         return;
-    logEvent(u"command %1 \"%2\" refused: %3"_s.arg(topic, QString::fromUtf8(payload.left(32)), d.reason));
-    daemon.outbox().sendEvent(levels.mid(0, 3).join(u'/') + "/result"_L1, refusalJson(d));
+    logEvent(u"command %1 \"%2\" refused: %3"_s.arg(shownTopic, shownText(payload), d.reason));
+    // Nobody answers for a detector that is not polled here: only the log hears of it.
+    if (polled)
+        daemon.outbox().sendEvent(daemon.deviceTopic(lineName, *address, u"result"_s), refusalJson(d));
 }
 
 void RemoteControl::answer(const QString &line, uint8_t address, const RemoteDecision &c, bool ok,

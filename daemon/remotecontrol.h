@@ -21,7 +21,7 @@ public:
     void stop();
 
 private:
-    void onMessage(const QString &topic, const QByteArray &payload);
+    void onMessage(const QString &topic, const QByteArray &payload, bool retained, bool tooLong);
     void answer(const QString &line, uint8_t address, const RemoteDecision &command, bool ok, const QString &error);
     void discover(const QString &line, uint8_t address, const DeviceStatus &status);
 

@@ -124,6 +124,12 @@ const CommandSpec *commandSpec(uint8_t code)
     return &Commands[code - 1];
 }
 
+bool changesChannels(Command command)
+{
+    const CommandSpec *row = commandSpec(uint8_t(command));
+    return row && (row->source == VS::MaskSet || row->source == VS::MaskClear);
+}
+
 BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &channelMask)
 {
     const CommandSpec *row = commandSpec(uint8_t(command));

@@ -93,6 +93,9 @@ inline constexpr uint8_t LastCommandCode = 41;
 // The row of a command code; nullptr for 0 and codes above 41.
 const CommandSpec *commandSpec(uint8_t code);
 
+// Codes 10-15: they set or clear one channel bit.
+bool changesChannels(Command command);
+
 // A command that must not be sent at all: the caller drops the code.
 // (A plain AppError, e.g. a bad integer text, keeps the code pending.)
 class CommandRefused : public AppError {

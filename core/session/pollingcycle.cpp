@@ -113,8 +113,12 @@ bool PollingCycle::buildPendingCommand(uint8_t target)
     if (device && device->answered)
         G_42 = device->status.G_42;
     const CommandInputs inputs{fields, target, state.baudCode, G_42};
+    uint8_t targetChannels = device && device->answered ? device->status.channelBits() : 0;
     try {
-        sent = buildCommand(sentCommand.command, inputs, state.channelMask);
+        if (channelsOfTarget && changesChannels(sentCommand.command) && !(device && device->answered))
+            throw CommandRefused(
+                QStringLiteral("Прибор %1 еще не ответил, его каналы неизвестны: команда отменена").arg(target));
+        sent = buildCommand(sentCommand.command, inputs, channelsOfTarget ? targetChannels : state.channelMask);
     } catch (const CommandRefused &e) {
         state.commands.clear(sentCommand);
         emit commandRefused(e.message());

@@ -25,6 +25,10 @@ public:
 
     // Where command values are typed; read when a request is built.
     void setFieldSource(const CommandFieldSource *source) { fields = source; }
+    // Off (the window's rule): channel commands change the line's one mask.
+    // On: they change one bit of their target's own last reported channel
+    // bits, and are refused for a target that has not answered yet.
+    void setChannelsOfTarget(bool on) { channelsOfTarget = on; }
     // While on, every shown status reply gets a row in its device's log.
     void setLogging(bool on) { logging = on; }
 
@@ -104,6 +108,7 @@ private:
     SessionState &state;
     const CommandFieldSource *fields = nullptr;
     bool logging = false;
+    bool channelsOfTarget = false;
     QTimer delayTimer; // the pause between two passes
     QTimer nextPass;   // hands control back to the event loop between passes
     QTimer orderWait;  // nobody is due yet (see setPassOrder)

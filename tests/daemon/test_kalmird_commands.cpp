@@ -40,16 +40,37 @@ struct Line {
                                                                   dir.filePath(name)} + devices + extra)
     {
     }
+    // The requests the detectors received, each as its hex fields from the address on.
+    QList<QStringList> received()
+    {
+        QFile f(wireLog);
+        QList<QStringList> out;
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : f.readAll().split('\n'))
+                if (line.contains(" RX "))
+                    out << QString::fromLatin1(line).split(u' ').mid(2);
+        return out;
+    }
     // Writes (function 6) the detector received, as "ADDR REG VALUE" in hex.
     QStringList writes()
     {
-        QFile f(wireLog);
         QStringList out;
-        if (f.open(QIODevice::ReadOnly))
-            for (const QByteArray &line : f.readAll().split('\n'))
-                if (line.contains(" RX ") && line.split(' ').value(3) == "06")
-                    out << QString::fromLatin1(line.split(' ').mid(2, 6).join(' '));
+        for (const QStringList &r : received())
+            if (r.value(1) == "06"_L1)
+                out << r.mid(0, 6).join(u' ');
         return out;
+    }
+    // Writes that came to a detector with no status read of it since its previous write.
+    int writesWithoutStatusBetween()
+    {
+        QHash<QString, bool> lastWasWrite;
+        int count = 0;
+        for (const QStringList &r : received()) {
+            const bool write = r.value(1) == "06"_L1;
+            count += write && lastWasWrite.value(r.value(0));
+            lastWasWrite[r.value(0)] = write;
+        }
+        return count;
     }
 };
 
@@ -80,11 +101,25 @@ class TestKalmirdCommands : public QObject {
         static int n = 0;
         return writeFile(dir, u"kalmird%1.toml"_s.arg(++n), text + lines, 0600);
     }
-    bool publish(const QString &topic, const QByteArray &payload)
+    bool publish(const QString &topic, const QByteArray &payload, const QStringList &options = {})
     {
-        return broker.run(u"mosquitto_pub"_s, broker.clientArguments() + QStringList{u"-q"_s, u"1"_s, u"-t"_s, topic}
+        return broker.run(u"mosquitto_pub"_s, broker.clientArguments() + options + QStringList{u"-q"_s, u"1"_s, u"-t"_s, topic}
                                                   + (payload.isEmpty() ? QStringList{u"-n"_s}
                                                                        : QStringList{u"-m"_s, QString::fromUtf8(payload)}));
+    }
+    // One message for each line of `lines`, in order, from one client.
+    bool publishLines(const QString &topic, const QByteArray &lines)
+    {
+        static int n = 0;
+        QProcess feeder;
+        feeder.setStandardInputFile(writeFile(dir, u"lines%1"_s.arg(++n), lines, 0600));
+        feeder.start(u"mosquitto_pub"_s, broker.clientArguments() + QStringList{u"-q"_s, u"1"_s, u"-t"_s, topic, u"-l"_s});
+        return feeder.waitForFinished(10000) && feeder.exitCode() == 0;
+    }
+    QByteArray lineConfig(const QString &name, const QByteArray &devices, const QByteArray &extra = {})
+    {
+        return "[[line]]\nname = \"" + name.toUtf8() + "\"\nport = \"" + dir.filePath(name).toUtf8()
+               + "\"\ndevices = " + devices + "\nwrites = true\n" + extra;
     }
     // The results so far, in the order they came.
     QList<QJsonObject> resultsOn(const QByteArray &topic)
@@ -114,71 +149,104 @@ private slots:
 
     // A secured service on two lines, commands on for one: what is allowed
     // reaches the wire once with its register and value and is answered ok,
-    // in order even in a burst; everything else is refused with nothing sent.
+    // in order even in a burst, each detector's status read between two of
+    // its commands; everything else is refused with nothing sent, and what
+    // names no polled detector is answered in the log only.
     void commandsReachOnlyWhatIsAllowed()
     {
         Line north(dir, u"north"_s, {u"--device"_s, u"5"_s, u"--device"_s, u"6"_s});
         Line south(dir, u"south"_s, {u"--device"_s, u"7"_s});
         QVERIFY(north.sim.start() && south.sim.start());
+        // Met at every subscription, so it is never run.
+        QVERIFY(publish(u"kalmir/north/5/set/write-uv-threshold"_s, "500", {u"-r"_s}));
         const QString password = writeFile(dir, u"password"_s, broker.password().toUtf8() + "\n", 0640);
         Kalmird service(config(password, broker.caFile(),
-                               "[[line]]\nname = \"north\"\nport = \"" + dir.filePath(u"north"_s).toUtf8()
-                                   + "\"\ndevices = [5, 6]\nwrites = true\n[[line]]\nname = \"south\"\nport = \""
+                               lineConfig(u"north"_s, "[5, 6]") + "[[line]]\nname = \"south\"\nport = \""
                                    + dir.filePath(u"south"_s).toUtf8() + "\"\ndevices = [7]\n"));
         QVERIFY2(service.waitFor("line north: detector 6 online") && service.waitFor("line south: detector 7 online")
                      && service.waitFor("connected"),
                  service.log());
-        QTest::qWait(300); // the subscription follows the connection
+        QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains("kalmir/+/+/set/+ (QoS 2)"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/north/5/result").size(), 1, 10000);
 
         QVERIFY(publish(u"kalmir/north/5/set/write-ir-threshold"_s, "650"));
-        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/north/5/result").size(), 1, 10000);
-        QCOMPARE(resultsOn("kalmir/north/5/result")[0],
+        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/north/5/result").size(), 2, 10000);
+        QCOMPARE(resultsOn("kalmir/north/5/result")[1],
                  QJsonObject({{"command", "write-ir-threshold"}, {"value", 650}, {"ok", true}, {"error", QJsonValue()}}));
-        QCOMPARE(north.writes(), QStringList{u"05 06 00 04 02 8A"_s});
         QVERIFY2(service.log().contains("command kalmir/north/5/set/write-ir-threshold 650: ok"), service.log());
+        // Clears the IR bit of detector 5's own channels (all three on), whatever the line's other detector has.
+        QVERIFY(publish(u"kalmir/north/5/set/ir-channel-off"_s, {}));
+        // A QoS 2 publisher that resends before it has the broker's PUBREC: one write, one answer.
+        QVERIFY(broker.run(u"/usr/bin/python3"_s, {QStringLiteral(KALMIR_SOURCE_DIR "/tests/support/mqtt_qos2_resend.py"),
+                                                   QString::number(broker.port()), broker.caFile(), broker.user(),
+                                                   broker.password(), u"kalmir/north/5/set/toggle-heater"_s, {}}));
 
+        const QByteArray longName(60000, 'x');
+        const QString shownName = QString(64, u'x') + u'…';
         const struct {
-            const char *topic, *payload, *error;
+            QString topic;
+            QByteArray payload;
+            QString error; // empty: no answer, a line in the log only
         } refused[] = {
-            {"kalmir/south/7/set/reset-fire", "", "commands are off"},
-            {"kalmir/north/5/set/write-uv-fault-time", "70000", "out of the range 0..65535"},
-            {"kalmir/north/5/set/fire-reset", "", "no command \"fire-reset\""},
-            {"kalmir/north/5/set/write-address", "9", "not offered"},
-            {"kalmir/north/9/set/reset-fire", "", "no detector 9"},
+            {u"kalmir/south/7/set/reset-fire"_s, {}, u"commands are off for this line (writes = false)"_s},
+            {u"kalmir/north/5/set/write-uv-fault-time"_s, "70000", u"70000 is out of the range 0..65535 of write-uv-fault-time"_s},
+            {u"kalmir/north/5/set/write-ir-threshold"_s, "66186", u"66186 is out of the range -32768..32767 of write-ir-threshold"_s},
+            {u"kalmir/north/5/set/write-serial-number"_s, "-1", u"-1 is out of the range 0..65535 of write-serial-number"_s},
+            {u"kalmir/north/5/set/write-ir-threshold"_s, "1\nkalmird: forged", u"\"1\\nkalmird: forged\" is not a decimal integer"_s},
+            {u"kalmir/north/5/set/reset-fire"_s, QByteArray(300, '1'), u"messages longer than 256 bytes are not taken"_s},
+            {u"kalmir/north/5/set/fire-reset"_s, {}, u"no command \"fire-reset\" (kalmird --list-commands)"_s},
+            {u"kalmir/north/5/set/"_s + QString::fromLatin1(longName), {}, u"no command \"%1\" (kalmird --list-commands)"_s.arg(shownName)},
+            {u"kalmir/north/5/set/write-address"_s, "9", u"write-address is not offered over MQTT"_s},
+            {u"kalmir/north/9/set/reset-fire"_s, {}, {}},
+            {u"kalmir/north/05/set/reset-fire"_s, {}, {}},
+            {u"kalmir/north/ 5/set/reset-fire"_s, {}, {}},
+            {u"kalmir/north/5 /set/reset-fire"_s, {}, {}},
+            {u"kalmir/west/5/set/reset-fire"_s, {}, {}},
         };
         for (const auto &r : refused)
-            QVERIFY(publish(QString::fromLatin1(r.topic), r.payload));
-        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/north/5/result").size(), 4, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/north/9/result").size(), 1, 10000);
+            QVERIFY(publish(r.topic, r.payload));
+        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/north/5/result").size(), 12, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/south/7/result").size(), 1, 10000);
-        const QList<QJsonObject> answers = resultsOn("kalmir/south/7/result") + resultsOn("kalmir/north/5/result").mid(1)
-                                           + resultsOn("kalmir/north/9/result");
+        const QList<QJsonObject> north5 = resultsOn("kalmir/north/5/result");
+        QCOMPARE(north5[0]["error"], QJsonValue(u"retained commands are not executed"_s));
+        QCOMPARE(north5[2], QJsonObject({{"command", "ir-channel-off"}, {"value", QJsonValue()}, {"ok", true}, {"error", QJsonValue()}}));
+        QCOMPARE(north5[3]["command"], QJsonValue(u"toggle-heater"_s));
+        QCOMPARE(north5[3]["ok"], QJsonValue(true));
+        const QList<QJsonObject> answers = resultsOn("kalmir/south/7/result") + north5.mid(4);
         for (int i = 0; i < answers.size(); ++i) {
             QCOMPARE(answers[i]["ok"], QJsonValue(false));
-            QVERIFY2(answers[i]["error"].toString().contains(QLatin1StringView(refused[i].error)),
-                     qPrintable(answers[i]["error"].toString()));
+            QCOMPARE(answers[i]["error"].toString(), refused[i].error);
         }
+        QCOMPARE(answers[7]["command"].toString(), shownName);
+        QVERIFY2(service.log().contains("command kalmir/north/5/set/write-ir-threshold \"1\\nkalmird: forged\" refused"),
+                 service.log());
+        QVERIFY2(service.log().contains(u"command kalmir/north/5/set/%1 \"\" refused: no command \"%1\" (kalmird --list-commands)\n"_s
+                                            .arg(shownName).toUtf8()),
+                 service.log());
+        for (const char *level : {"9", "05", " 5", "5 "})
+            QVERIFY2(service.log().contains("command kalmir/north/" + QByteArray(level) + "/set/reset-fire \"\" refused: no detector "
+                                            + level + " is polled on a line \"north\"\n"),
+                     service.log());
+        QVERIFY2(service.log().contains("command kalmir/west/5/set/reset-fire \"\" refused: no detector 5 is polled on a line \"west\"\n"),
+                 service.log());
         QVERIFY(south.writes().isEmpty());
 
         // 100 at once: all go out in the order they came, and all are answered.
         QByteArray burst;
         for (int v = 1; v <= 100; ++v)
             burst += QByteArray::number(1000 + v) + '\n';
-        const QString burstFile = writeFile(dir, u"burst"_s, burst, 0600);
-        QProcess feeder;
-        feeder.setStandardInputFile(burstFile);
-        feeder.start(u"mosquitto_pub"_s, broker.clientArguments() + QStringList{u"-q"_s, u"1"_s, u"-t"_s,
-                                                                              u"kalmir/north/6/set/write-uv-threshold"_s, u"-l"_s});
-        QVERIFY(feeder.waitForFinished(10000));
+        QVERIFY(publishLines(u"kalmir/north/6/set/write-uv-threshold"_s, burst));
         QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/north/6/result").size(), 100, 60000);
         const QList<QJsonObject> burstAnswers = resultsOn("kalmir/north/6/result");
-        QStringList expected{u"05 06 00 04 02 8A"_s};
+        QStringList expected{u"05 06 00 04 02 8A"_s, u"05 06 00 06 03 05"_s, u"05 06 00 0F 00 06"_s};
         for (int v = 1; v <= 100; ++v) {
             QCOMPARE(burstAnswers[v - 1]["value"].toInt(), 1000 + v);
             QCOMPARE(burstAnswers[v - 1]["ok"], QJsonValue(true));
             expected << u"06 06 00 05 %1 %2"_s.arg((1000 + v) >> 8, 2, 16, QChar(u'0')).arg((1000 + v) & 0xFF, 2, 16, QChar(u'0')).toUpper();
         }
         QCOMPARE(north.writes(), expected);
+        QCOMPARE(north.writesWithoutStatusBetween(), 0);
+        QCOMPARE(resultText.count('\n'), 12 + 1 + 100);
 
         // Dashboards find each detector: six retained configs each, with its serial number.
         QProcess discovery;
@@ -191,21 +259,87 @@ private slots:
             QVERIFY2(QJsonDocument::fromJson(c)["device"]["serial_number"].toString().toInt() > 0, c);
     }
 
-    // A command sent while the line is away waits for it and goes out when it is back.
-    void commandWaitsForTheLine()
+    // Commands sent while the line is away wait for it, at most 100, and go
+    // out when it is back, with a status read between any two of them.
+    void commandsWaitForTheLine()
     {
         Line west(dir, u"west"_s, {u"--device"_s, u"3"_s, u"--fault"_s, u"drop:3000*1"_s});
         QVERIFY(west.sim.start());
         const QString password = writeFile(dir, u"password"_s, broker.password().toUtf8() + "\n", 0640);
-        Kalmird service(config(password, broker.caFile(),
-                               "[[line]]\nname = \"west\"\nport = \"" + dir.filePath(u"west"_s).toUtf8()
-                                   + "\"\ndevices = [3]\nwrites = true\n"));
+        Kalmird service(config(password, broker.caFile(), lineConfig(u"west"_s, "[3]", "command_timeout_s = 60\n")));
         QVERIFY2(service.waitFor("connected") && service.waitFor("lost"), service.log());
         QVERIFY(publish(u"kalmir/west/3/set/reset-fire"_s, {}));
+        QByteArray values;
+        for (int v = 1; v <= 100; ++v)
+            values += QByteArray::number(v) + '\n';
+        QVERIFY(publishLines(u"kalmir/west/3/set/write-uv-threshold"_s, values));
         QVERIFY2(service.waitFor("line west: detector 3 online"), service.log());
-        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/west/3/result").size(), 1, 10000);
-        QCOMPARE(resultsOn("kalmir/west/3/result")[0]["ok"], QJsonValue(true));
-        QCOMPARE(west.writes(), QStringList{u"03 06 00 01 00 01"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/west/3/result").size(), 101, 30000);
+        const QList<QJsonObject> answers = resultsOn("kalmir/west/3/result");
+        QCOMPARE(answers[0], QJsonObject({{"command", "write-uv-threshold"}, {"value", QJsonValue()}, {"ok", false},
+                                          {"error", "the line's command queue is full (100)"}}));
+        QStringList expected{u"03 06 00 01 00 01"_s};
+        for (int i = 1; i <= 100; ++i) {
+            QCOMPARE(answers[i]["ok"], QJsonValue(true));
+            if (i > 1)
+                expected << u"03 06 00 05 00 %1"_s.arg(i - 1, 2, 16, QChar(u'0')).toUpper();
+        }
+        QCOMPARE(west.writes(), expected);
+        QCOMPARE(west.writesWithoutStatusBetween(), 0);
+    }
+
+    // A silent detector's commands go out each in a pass of its own or
+    // expire unsent; they hold up no other detector's; a channel command for
+    // it is refused (its channels are unknown); and a stop tells the command
+    // on the wire from those that wait.
+    void silentDetectorHoldsUpNoOne()
+    {
+        Line quiet(dir, u"quiet"_s, {u"--device"_s, u"1"_s}); // detector 3 is listed but never answers
+        QVERIFY(quiet.sim.start());
+        const QString password = writeFile(dir, u"password"_s, broker.password().toUtf8() + "\n", 0640);
+        Kalmird service(config(password, broker.caFile(), lineConfig(u"quiet"_s, "[1, 3]", "command_timeout_s = 2\n")));
+        QVERIFY2(service.waitFor("connected") && service.waitFor("line quiet: detector 1 online"), service.log());
+        QTest::qWait(300); // the subscription follows the connection
+
+        QVERIFY(publish(u"kalmir/quiet/3/set/ir-channel-off"_s, {}));
+        QByteArray values;
+        for (int v = 1; v <= 20; ++v)
+            values += QByteArray::number(v) + '\n';
+        QVERIFY(publishLines(u"kalmir/quiet/3/set/write-ir-threshold"_s, values));
+        QVERIFY(publish(u"kalmir/quiet/1/set/reset-fire"_s, {}));
+        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/quiet/3/result").size(), 21, 10000);
+        QCOMPARE(resultsOn("kalmir/quiet/1/result").size(), 1);
+        QCOMPARE(resultsOn("kalmir/quiet/1/result")[0]["ok"], QJsonValue(true));
+        const QList<QJsonObject> answers = resultsOn("kalmir/quiet/3/result");
+        QCOMPARE(answers[0]["error"], QJsonValue(u"Прибор 3 еще не ответил, его каналы неизвестны: команда отменена"_s));
+        // Those that went out (and timed out) are the first ones, in order; the rest expired unsent.
+        QMap<int, QString> errors;
+        for (const QJsonObject &a : answers.mid(1))
+            errors[a["value"].toInt()] = a["error"].toString();
+        QCOMPARE(errors.size(), 20);
+        QStringList sent;
+        for (int v = 1; v <= 20; ++v) {
+            if (errors[v] == "time-out: the detector did not answer"_L1 && sent.size() == v - 1)
+                sent << u"03 06 00 04 00 %1"_s.arg(v, 2, 16, QChar(u'0')).toUpper();
+            else
+                QCOMPARE(errors[v], u"expired"_s);
+        }
+        QVERIFY2(!sent.isEmpty() && sent.size() < 20, qPrintable(sent.join(u", ")));
+        QStringList written = quiet.writes();
+        QVERIFY2(written.indexOf(u"01 06 00 01 00 01"_s) < 3, qPrintable(written.join(u", ")));
+        written.removeAll(u"01 06 00 01 00 01"_s);
+        QCOMPARE(written, sent);
+
+        // Stopped while the first of two waits for its echo.
+        QVERIFY(publishLines(u"kalmir/quiet/3/set/write-ir-threshold"_s, "100\n101\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(quiet.writes().contains(u"03 06 00 04 00 64"_s), 5000);
+        service.proc.terminate();
+        QVERIFY(service.proc.waitForFinished(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/quiet/3/result").size(), 23, 5000);
+        QCOMPARE(resultsOn("kalmir/quiet/3/result")[21]["error"],
+                 QJsonValue(u"kalmird stopped after sending the command, before its echo: it may have acted"_s));
+        QCOMPARE(resultsOn("kalmir/quiet/3/result")[22]["error"], QJsonValue(u"kalmird stopped before the command went out"_s));
+        QVERIFY(!quiet.writes().contains(u"03 06 00 04 00 65"_s));
     }
 
     // Who does not belong is refused with a log line at each attempt, at the

@@ -23,7 +23,14 @@ constexpr Case Cases[] = {
     {true, "test-on", "", Refusal::None, 24, 13, 3},
     {true, "ir-channel-on", "", Refusal::None, 12, 6, 768 + 2},
     {true, "write-ir-threshold", "650", Refusal::None, 4, 4, 650},
-    {true, "write-ir-threshold", "-5", Refusal::None, 4, 4, 65536 - 5}, // the window's low 16 bits
+    {true, "write-ir-threshold", "-5", Refusal::None, 4, 4, 65536 - 5}, // read back signed
+    {true, "write-ir-threshold", "-32768", Refusal::None, 4, 4, 0x8000},
+    {true, "write-ir-threshold", "32768", Refusal::BadValue, 0, Unsent, Unsent},
+    {true, "write-ir-threshold", "66186", Refusal::BadValue, 0, Unsent, Unsent},
+    {true, "write-serial-number", "65535", Refusal::None, 26, 14, 65535}, // read back unsigned
+    {true, "write-serial-number", "-1", Refusal::BadValue, 0, Unsent, Unsent},
+    {true, "write-heater-point", "-40", Refusal::None, 34, 3, 65536 - 40},
+    {true, "enter-password", "27469", Refusal::None, 35, 18, 27469},
     {true, "write-ir-threshold", "", Refusal::BadValue, 0, Unsent, Unsent},
     {true, "write-ir-threshold", "0x10", Refusal::BadValue, 0, Unsent, Unsent},
     {true, "write-ir-threshold", " 10", Refusal::BadValue, 0, Unsent, Unsent},
@@ -56,6 +63,14 @@ private slots:
             QCOMPARE(fields.value(1).toInt(), code);
         }
         QCOMPARE(int(names.size()), int(LastCommandCode));
+        // Every offered command that the window builds from a typed value has a range, and no other.
+        for (const RemoteCommandName &c : RemoteCommandNames) {
+            const ValueSource source = commandSpec(uint8_t(c.command))->source;
+            QCOMPARE(offeredRemotely(c.command) && bool(remoteValueRange(c.command)),
+                     offeredRemotely(c.command) && (source == ValueSource::Field || source == ValueSource::UvFaultHours));
+        }
+        QVERIFY(list[3].endsWith(u"integer -32768..32767"_qs));
+        QVERIFY(list[25].endsWith(u"integer 0..65535"_qs));
         QVERIFY(list[39].endsWith(u"integer 0..65535"_qs));
         QVERIFY(list[16].endsWith(u"no value"_qs));
         QVERIFY(list[0].endsWith(u"not offered over MQTT"_qs));
@@ -93,6 +108,31 @@ private slots:
         refuseQueueFull(full, 100);
         const QByteArray fullJson = "{\"command\":\"reset-fire\",\"error\":\"the line's command queue is full (100)\",\"ok\":false,\"value\":null}";
         QCOMPARE(refusalJson(full), fullJson);
+    }
+
+    // What logs and results show of what a sender wrote, and the one spelling of an address.
+    void shownTextAndAddresses()
+    {
+        const struct {
+            QByteArray text;
+            QString shown;
+        } texts[] = {
+            {"reset-fire", u"reset-fire"_qs},
+            {"1\nkalmird: x\r\t\x01\x7f", u"1\\nkalmird: x\\r\\t\\x01\\x7f"_qs},
+            {QByteArray(64, 'x'), QString(64, u'x')},
+            {QByteArray(65, 'x'), QString(64, u'x') + u'…'},
+            {QByteArray(40, '\n'), u"\\n"_qs.repeated(32) + u'…'},
+            {"\xd0\xb0\xe2\x80\xa8", u"а\\u2028"_qs},
+        };
+        for (const auto &t : texts)
+            QCOMPARE(shownText(t.text), t.shown);
+        const struct {
+            const char *level;
+            int address; // 0: not an address
+        } levels[] = {{"1", 1}, {"247", 247}, {"17", 17}, {"248", 0}, {"0", 0}, {"01", 0}, {" 1", 0},
+                      {"1 ", 0}, {"+1", 0}, {"0x1", 0}, {"", 0}, {"1000", 0}};
+        for (const auto &l : levels)
+            QCOMPARE(int(remoteAddress(QString::fromLatin1(l.level)).value_or(0)), l.address);
     }
 
     void discovery()
