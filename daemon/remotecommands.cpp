@@ -67,14 +67,17 @@ constexpr qsizetype LongestShown = 64;
 // its status block: a value outside it would be cut to its low 16 bits and
 // come back as another number.
 constexpr ValueRange Signed16{-32768, 32767}, Unsigned16{0, 65535};
+// A threshold below zero is read by the detector as a huge one (-1 turns a
+// fire channel off), and one above 32767 comes back negative.
+constexpr ValueRange Threshold{0, 32767};
 struct CommandRange {
     Command command;
     ValueRange range;
 };
 constexpr CommandRange ValueRanges[] = {
-    {Command::WriteDustThreshold, Signed16}, // read back as a signed threshold
-    {Command::WriteIrThreshold, Signed16},
-    {Command::WriteUvThreshold, Signed16},
+    {Command::WriteDustThreshold, Threshold},
+    {Command::WriteIrThreshold, Threshold},
+    {Command::WriteUvThreshold, Threshold},
     {Command::WriteSerialNumber, Unsigned16}, // read back unsigned
     {Command::WriteHeaterPoint, Signed16},    // degrees Celsius, below zero too
     {Command::EnterPassword, Unsigned16},     // compared as a whole 16-bit pattern
@@ -227,6 +230,12 @@ void refuseNoDetector(RemoteDecision &decision, const QString &line, const QStri
 void refuseRetained(RemoteDecision &decision)
 {
     refuse(decision, Refusal::Retained, u"retained commands are not executed"_s);
+}
+
+void refuseChannelsUnknown(RemoteDecision &decision, uint8_t address)
+{
+    refuse(decision, Refusal::ChannelsUnknown,
+           u"detector %1 has not answered yet: its channels are unknown"_s.arg(address));
 }
 
 void refuseTooLong(RemoteDecision &decision)

@@ -38,7 +38,7 @@ bool offeredRemotely(Command command);
 // offered. What `kalmird --list-commands` prints.
 QString remoteCommandList();
 
-enum class Refusal { None, WritesOff, UnknownName, NotOffered, BadValue, NoDetector, QueueFull, Retained, TooLong };
+enum class Refusal { None, WritesOff, UnknownName, NotOffered, BadValue, NoDetector, QueueFull, Retained, TooLong, ChannelsUnknown };
 
 // The longest payload a set topic takes; longer ones are refused unread.
 inline constexpr qsizetype LongestCommandPayload = 256;
@@ -73,6 +73,8 @@ void refuseNoDetector(RemoteDecision &decision, const QString &line, const QStri
 void refuseRetained(RemoteDecision &decision);
 // Refuses a message longer than LongestCommandPayload.
 void refuseTooLong(RemoteDecision &decision);
+// Refuses a channel command for a detector that has not reported its channels yet.
+void refuseChannelsUnknown(RemoteDecision &decision, uint8_t address);
 
 // The one answer a command gets on kalmir/<line>/<addr>/result:
 // {"command", "value", "ok", "error"}; value and error are null when absent.

@@ -35,6 +35,14 @@ void RemoteControl::stop()
                           u"kalmird stopped before the command went out"_s);
 }
 
+namespace {
+bool hasAnswered(LineWatch &watch, uint8_t address)
+{
+    const DeviceState *device = watch.session().state().perDevice.find(address);
+    return device && device->answered;
+}
+} // namespace
+
 void RemoteControl::onMessage(const QString &topic, const QByteArray &payload, bool retained, bool tooLong)
 {
     // <prefix>/<line>/<addr>/set/<name>: the subscription admits no other shape.
@@ -54,6 +62,9 @@ void RemoteControl::onMessage(const QString &topic, const QByteArray &payload, b
     const bool polled = watch && address && watch->addresses().contains(*address);
     if (!polled)
         refuseNoDetector(d, shownText(lineName.toUtf8()), shownText(levels[2].toUtf8()));
+    else if (d.accepted() && changesChannels(d.command) && !hasAnswered(*watch, *address))
+        // Said now: the detector's pass may be a rare probe, long after the command expired.
+        refuseChannelsUnknown(d, *address);
     else if (d.accepted() && !lines.at(lineName)->enqueue(*address, d))
         refuseQueueFull(d, LineCommands::Capacity);
     if (d.accepted())

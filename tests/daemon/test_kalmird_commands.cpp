@@ -190,7 +190,7 @@ private slots:
         } refused[] = {
             {u"kalmir/south/7/set/reset-fire"_s, {}, u"commands are off for this line (writes = false)"_s},
             {u"kalmir/north/5/set/write-uv-fault-time"_s, "70000", u"70000 is out of the range 0..65535 of write-uv-fault-time"_s},
-            {u"kalmir/north/5/set/write-ir-threshold"_s, "66186", u"66186 is out of the range -32768..32767 of write-ir-threshold"_s},
+            {u"kalmir/north/5/set/write-ir-threshold"_s, "66186", u"66186 is out of the range 0..32767 of write-ir-threshold"_s},
             {u"kalmir/north/5/set/write-serial-number"_s, "-1", u"-1 is out of the range 0..65535 of write-serial-number"_s},
             {u"kalmir/north/5/set/write-ir-threshold"_s, "1\nkalmird: forged", u"\"1\\nkalmird: forged\" is not a decimal integer"_s},
             {u"kalmir/north/5/set/reset-fire"_s, QByteArray(300, '1'), u"messages longer than 256 bytes are not taken"_s},
@@ -297,7 +297,7 @@ private slots:
         Line quiet(dir, u"quiet"_s, {u"--device"_s, u"1"_s}); // detector 3 is listed but never answers
         QVERIFY(quiet.sim.start());
         const QString password = writeFile(dir, u"password"_s, broker.password().toUtf8() + "\n", 0640);
-        Kalmird service(config(password, broker.caFile(), lineConfig(u"quiet"_s, "[1, 3]", "command_timeout_s = 2\n")));
+        Kalmird service(config(password, broker.caFile(), lineConfig(u"quiet"_s, "[1, 3]", "command_timeout_s = 2\noffline_probe_s = 1\n")));
         QVERIFY2(service.waitFor("connected") && service.waitFor("line quiet: detector 1 online"), service.log());
         QTest::qWait(300); // the subscription follows the connection
 
@@ -311,7 +311,7 @@ private slots:
         QCOMPARE(resultsOn("kalmir/quiet/1/result").size(), 1);
         QCOMPARE(resultsOn("kalmir/quiet/1/result")[0]["ok"], QJsonValue(true));
         const QList<QJsonObject> answers = resultsOn("kalmir/quiet/3/result");
-        QCOMPARE(answers[0]["error"], QJsonValue(u"Прибор 3 еще не ответил, его каналы неизвестны: команда отменена"_s));
+        QCOMPARE(answers[0]["error"], QJsonValue(u"detector 3 has not answered yet: its channels are unknown"_s));
         // Those that went out (and timed out) are the first ones, in order; the rest expired unsent.
         QMap<int, QString> errors;
         for (const QJsonObject &a : answers.mid(1))

@@ -23,8 +23,8 @@ constexpr Case Cases[] = {
     {true, "test-on", "", Refusal::None, 24, 13, 3},
     {true, "ir-channel-on", "", Refusal::None, 12, 6, 768 + 2},
     {true, "write-ir-threshold", "650", Refusal::None, 4, 4, 650},
-    {true, "write-ir-threshold", "-5", Refusal::None, 4, 4, 65536 - 5}, // read back signed
-    {true, "write-ir-threshold", "-32768", Refusal::None, 4, 4, 0x8000},
+    {true, "write-ir-threshold", "-1", Refusal::BadValue, 0, Unsent, Unsent}, // would switch the channel off
+    {true, "write-ir-threshold", "32767", Refusal::None, 4, 4, 32767},
     {true, "write-ir-threshold", "32768", Refusal::BadValue, 0, Unsent, Unsent},
     {true, "write-ir-threshold", "66186", Refusal::BadValue, 0, Unsent, Unsent},
     {true, "write-serial-number", "65535", Refusal::None, 26, 14, 65535}, // read back unsigned
@@ -69,7 +69,8 @@ private slots:
             QCOMPARE(offeredRemotely(c.command) && bool(remoteValueRange(c.command)),
                      offeredRemotely(c.command) && (source == ValueSource::Field || source == ValueSource::UvFaultHours));
         }
-        QVERIFY(list[3].endsWith(u"integer -32768..32767"_qs));
+        QVERIFY(list[3].endsWith(u"integer 0..32767"_qs));
+        QVERIFY(list[33].endsWith(u"integer -32768..32767"_qs));
         QVERIFY(list[25].endsWith(u"integer 0..65535"_qs));
         QVERIFY(list[39].endsWith(u"integer 0..65535"_qs));
         QVERIFY(list[16].endsWith(u"no value"_qs));
