@@ -24,8 +24,8 @@ public:
     Daemon(DaemonConfig config, QByteArray password = {}, QObject *parent = nullptr);
     ~Daemon() override;
 
-    // Starts the lines and the broker connection. Throws AppError when a
-    // line cannot start (a log folder or file that cannot be made).
+    // Starts the lines and the broker connection. A line that cannot open
+    // or keep its logs goes on trying or without them: nothing here fails.
     void start();
     // Marks every detector and the service offline, disconnects cleanly and
     // stops the lines; finished() follows.

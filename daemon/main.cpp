@@ -6,7 +6,6 @@
 #include "daemon/logchain.h"
 #include "daemon/remotecommands.h"
 #include "daemon/secrets.h"
-#include "link/apperror.h"
 #include "process/epolldispatcher.h"
 #include "process/stopsignals.h"
 
@@ -101,11 +100,6 @@ int main(int argc, char **argv)
             logEvent(QStringLiteral("SIGHUP ignored: a changed configuration is read at the next start "
                                     "(systemctl restart kalmird)"));
         });
-    try {
-        daemon.start();
-    } catch (const AppError &e) {
-        logEvent(e.message());
-        return 1;
-    }
+    daemon.start();
     return app.exec();
 }
