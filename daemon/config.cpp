@@ -1,5 +1,4 @@
 #include "daemon/config.h"
-#include "link/tcpline.h"
 
 #define TOML_EXCEPTIONS 1
 #include <toml++/toml.h>

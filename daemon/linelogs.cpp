@@ -44,10 +44,8 @@ void LineLogs::writeRow(uint8_t address, const DeviceStatus &d)
     std::unique_ptr<DeviceLog> &log = logs[address];
     if (!log)
         log = std::make_unique<DeviceLog>();
-    if (!log->isOpen())
-        openLog(*log, logPath(address));
-    else if (log->size() >= maxBytes) {
-        log->close();
+    if (!log->isOpen() || log->size() >= maxBytes) {
+        log->close(); // a full one, before it moves into the chain
         openLog(*log, logPath(address));
     }
     log->writeRow(QTime::currentTime(), d.Uik, d.Uuf, d.Ukz, d.Ut, d.Fire(), d.Fault(), d.Dust());
@@ -57,7 +55,7 @@ void LineLogs::writeRow(uint8_t address, const DeviceStatus &d)
 // without piling up copies.
 void LineLogs::openLog(DeviceLog &log, const QString &path)
 {
-    if (logHasRows(path))
+    if (DeviceLog::holdsRows(path))
         rotateLogChain(path, keep);
     log.open(path);
 }

@@ -1,5 +1,4 @@
 #include "daemon/logchain.h"
-#include "link/apperror.h"
 #include "session/devicelog.h"
 
 #include <QCoreApplication>
@@ -23,7 +22,7 @@ void moveFile(const QString &from, const QString &to)
 {
     errno = 0;
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0 && errno != ENOENT)
-        throw AppError(QStringLiteral("I/O error %1\n%2: %3").arg(errno).arg(from, systemCause(errno)));
+        throwLogFileError(errno, from);
 }
 } // namespace
 
@@ -38,19 +37,12 @@ void rotateLogChain(const QString &path, int keep)
     if (keep == 0) {
         errno = 0;
         if (std::remove(QFile::encodeName(path).constData()) != 0 && errno != ENOENT)
-            throw AppError(QStringLiteral("I/O error %1\n%2: %3").arg(errno).arg(path, systemCause(errno)));
+            throwLogFileError(errno, path);
         return;
     }
     for (int n = keep - 1; n >= 1; --n)
         moveFile(chainPath(path, n), chainPath(path, n + 1));
     moveFile(path, chainPath(path, 1));
-}
-
-bool logHasRows(const QString &path)
-{
-    const QFileInfo f(path);
-    // The header is one byte a character in Windows-1251, then CR LF.
-    return f.isFile() && !f.isSymLink() && f.size() > DeviceLog::Header.size() + 2;
 }
 
 QString logFolderProblem(const QString &dir)

@@ -8,11 +8,9 @@
 // The n-th older file of a log: chainPath("d/dev5.txt", 2) is "d/dev5.2.txt".
 QString chainPath(const QString &path, int n);
 // Moves the log at `path` into the chain (with keep 0 it is removed). A
-// missing link of the chain is no error. Throws AppError with the file and
-// the system's cause.
+// missing link of the chain is no error. Throws AppError as every log file
+// error (throwLogFileError).
 void rotateLogChain(const QString &path, int keep);
-// Whether `path` holds rows: more than the header a log starts with.
-bool logHasRows(const QString &path);
 // Tries the folder as the service will use it: creates it and a file in it,
 // then removes the file. Empty when it works, else what failed and why.
 QString logFolderProblem(const QString &dir);

@@ -11,8 +11,8 @@
 // The command set as the broker offers it: kalmir/<line>/<addr>/set/<name>
 // with an empty payload, or a decimal integer for the commands that take a
 // value. A value must fit the register it is written to, as the detector
-// reads it back (signed or unsigned 16 bits), so what is written is the
-// value the result names.
+// reads it back (signed or unsigned 16 bits, a threshold never below zero),
+// so what is written is the value the result names.
 
 struct RemoteCommandName {
     Command command;

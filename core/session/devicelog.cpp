@@ -17,10 +17,9 @@
 
 const QString DeviceLog::Header = QStringLiteral("Время    Uик  Uуф  Uкз  Uт  Пожар Авария К.З.");
 
-namespace {
 // The standard text first, then which file and why, so the engineer need
 // not guess which of the logs (or which folder) is at fault.
-[[noreturn]] void throwIoError(int error, const QString &path)
+void throwLogFileError(int error, const QString &path)
 {
     const QString standard = error == EACCES || error == EPERM ? QStringLiteral("File access denied")
                                                                : QStringLiteral("I/O error %1").arg(error);
@@ -29,6 +28,7 @@ namespace {
                             QString::fromLocal8Bit(std::strerror(error))));
 }
 
+namespace {
 int renameFile(const QString &from, const QString &to)
 {
 #ifdef _WIN32
@@ -89,16 +89,21 @@ DeviceLog::~DeviceLog()
         std::fclose(file);
 }
 
-void DeviceLog::keepEarlierLog(const QString &path)
+bool DeviceLog::holdsRows(const QString &path)
 {
     const QFileInfo existing(path);
-    const qint64 headerOnly = QByteArray(encoder(Header)).size() + 2;
+    const qint64 headerOnly = QByteArray(QStringEncoder("windows-1251")(Header)).size() + 2;
     // A link is left alone: the open refuses it, naming the file.
-    if (existing.isSymLink() || !existing.isFile() || existing.size() <= headerOnly)
+    return !existing.isSymLink() && existing.isFile() && existing.size() > headerOnly;
+}
+
+void DeviceLog::keepEarlierLog(const QString &path)
+{
+    if (!holdsRows(path))
         return;
     errno = 0;
-    if (renameFile(path, archiveName(existing)) != 0)
-        throwIoError(errno, path);
+    if (renameFile(path, archiveName(QFileInfo(path))) != 0)
+        throwLogFileError(errno, path);
 }
 
 void DeviceLog::open(const QString &path)
@@ -108,7 +113,7 @@ void DeviceLog::open(const QString &path)
     errno = 0;
     file = openForWriting(path);
     if (!file)
-        throwIoError(errno, path);
+        throwLogFileError(errno, path);
     // Unbuffered: each line is one write, so a failed one leaves nothing
     // behind in a buffer to reach the disk later.
     std::setvbuf(file, nullptr, _IONBF, 0);
@@ -147,7 +152,7 @@ void DeviceLog::close()
     file = nullptr;
     errno = 0;
     if (std::fclose(closing) != 0)
-        throwIoError(errno, filePath);
+        throwLogFileError(errno, filePath);
 }
 
 void DeviceLog::writeLine(const QString &line)
@@ -163,7 +168,7 @@ void DeviceLog::writeLine(const QString &line)
         // Every row in the file is whole: a part the disk took (full, or a
         // size limit) is cut off, and nothing glues onto it later.
         cutBack(file, wholeSize);
-        throwIoError(error, filePath);
+        throwLogFileError(error, filePath);
     }
     wholeSize += long(bytes.size());
 }

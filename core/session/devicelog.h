@@ -12,9 +12,17 @@
 // on a second line the file's path and the system's cause. A line that
 // cannot be written whole is cut off again, so the file ends in whole rows.
 // A name that is a symbolic link is never opened.
+// A log file's failure as AppError: "File access denied" or "I/O error
+// <errno>", then on a second line the file's path and the system's cause.
+[[noreturn]] void throwLogFileError(int error, const QString &path);
+
 class DeviceLog {
 public:
     static const QString Header; // 45 characters, without the line end
+
+    // Whether the file at `path` holds rows: more than the header a log
+    // starts with. A symbolic link never counts.
+    static bool holdsRows(const QString &path);
 
     DeviceLog();
     ~DeviceLog(); // closes, ignoring errors
