@@ -317,12 +317,13 @@ EpollDispatcher::Timer *EpollDispatcher::findTimer(int id)
 int EpollDispatcher::activateTimers()
 {
     const long long now = nowNs();
-    std::vector<int> due;
+    std::vector<std::pair<long long, int>> due; // (due time, id): fired earliest first
     for (const Timer &t : timers)
         if (t.dueNs <= now && !t.firing)
-            due.push_back(t.id);
+            due.emplace_back(t.dueNs, t.id);
+    std::stable_sort(due.begin(), due.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     int fired = 0;
-    for (const int id : due) {
+    for (const auto &[dueNs, id] : due) {
         Timer *t = findTimer(id);
         if (!t || t->firing || t->dueNs > now)
             continue; // stopped, or restarted, by an earlier one

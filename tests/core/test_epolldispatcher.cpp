@@ -46,6 +46,14 @@ private slots:
         repeating.start(5);
         QTRY_COMPARE_WITH_TIMEOUT(order.size(), 3, 2000);
         QCOMPARE(order, (QStringList{"10", "20", "30"}));
+        // Timers that all fell due while the loop was blocked fire in the
+        // order they fell due, not the order they were started.
+        order.clear();
+        for (int ms : {30, 10, 20})
+            QTimer::singleShot(ms, Qt::PreciseTimer, this, [&order, ms] { order << QString::number(ms); });
+        QThread::msleep(60);
+        QTRY_COMPARE_WITH_TIMEOUT(order.size(), 3, 2000);
+        QCOMPARE(order, (QStringList{"10", "20", "30"}));
         QVERIFY(ticks >= 2);
         QVERIFY(repeating.remainingTime() >= 0 && repeating.remainingTime() <= 5);
 
