@@ -3,10 +3,12 @@
 // before each request, and RTS around a request (through a recording of the
 // modem-line calls: a pseudo-terminal has no RTS).
 #include "link/modemlines.h"
+#include "support/simprocess.h"
 #include "support/simrig.h"
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <QtTest>
+#include <sys/resource.h>
 
 namespace {
 // A SimRig on the real constants at `baud`, the simulator in wire-time mode.
@@ -138,6 +140,37 @@ private slots:
         QCOMPARE(rx.size(), 2);
         const double gap = rx[1].firstChar - txs[0].lastChar;
         QVERIFY2(gap >= 3.5 * 10.0 / 1200 - 0.001, qPrintable(QString::number(gap)));
+    }
+
+    // While a reply's rest is on its way the link sleeps until it is due
+    // rather than waking for every character: at 2400 baud a 53-byte reply
+    // takes 220 ms, and the thread wakes a handful of times, not dozens.
+    // The simulator runs in its own process so that only the link's wake-ups count.
+    void fewWakeUpsWhileAReplyArrives()
+    {
+        SimProcess sim({"--wire-time", "--frozen", "--device", "1:2400"});
+        QVERIFY(sim.start());
+        SerialChannel channel;
+        channel.setPortName(sim.slavePath());
+        channel.setBaudRate(2400);
+        channel.open();
+        Transaction tx(channel);
+        QSignalSpy done(&tx, &Transaction::finished);
+        const auto switches = [] {
+            rusage u{};
+            ::getrusage(RUSAGE_THREAD, &u);
+            return u.ru_nvcsw; // sleeps ended by a wake-up; preemption on a busy machine is not counted
+        };
+        constexpr int Replies = 10;
+        const long before = switches();
+        for (int i = 0; i < Replies; ++i) {
+            tx.query(1, 3, 1, 24);
+            QVERIFY(done.wait(5000));
+            QCOMPARE(replyCount(done.last()), 53);
+        }
+        const double perReply = double(switches() - before) / Replies;
+        QVERIFY2(perReply <= 15, qPrintable(QString::number(perReply)));
+        QVERIFY(sim.terminate());
     }
 
     void rtsRaisedForEachRequestAndLoweredWhenItHasLeft()
