@@ -10,6 +10,10 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 // The window with detectors 1 and 2 behind ser2net, on the line's own timing.
@@ -43,6 +47,26 @@ struct ServerRig : PollRig {
         const QStringList shown = lines(ui().Memo2).filter(QRegularExpression(QStringLiteral("^\\d+  3  48  ")));
         return !shown.isEmpty() && shown == sent.mid(sent.size() - shown.size());
     }
+};
+// A listener that never accepts, its one-place queue already taken: the
+// kernel drops further connects' SYNs, so they neither complete nor fail.
+struct FullListener {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    quint16 port = 0;
+    FullListener()
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&a), len) != 0 || ::listen(fd, 0) != 0
+            || ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0
+            || ::connect(filler, reinterpret_cast<sockaddr *>(&a), len) != 0)
+            qFatal("full listener: %s", strerror(errno));
+        port = ntohs(a.sin_port);
+    }
+    ~FullListener() { ::close(filler), ::close(fd); }
 };
 } // namespace
 
@@ -123,6 +147,13 @@ private slots:
         QCOMPARE(PollRig::lines(rig.ui().Memo2).filter(QStringLiteral("Порт снова открыт ")).size(), 1);
         QCOMPARE(rig.ui().Button2->text(), QStringLiteral("Стоп"));
         QCOMPARE(rig.reported.count(), 1);
+
+        // A server that goes while nothing is polled is found lost at once,
+        // not at the next request.
+        QVERIFY(rig.stopPolling());
+        rig.server.stop();
+        QVERIFY(PollRig::waitFor([&] { return rig.session.awaitingPort(); }, 2000));
+        QCOMPARE(PollRig::lines(rig.ui().Memo2).filter(QStringLiteral("Порт потерян ")).size(), 2);
     }
 
     // The command line reaches a line behind a server too, and polls it.
@@ -149,12 +180,16 @@ private slots:
     {
         ServerRig rig;
         const quint16 closed = freeLocalPort();
+        const FullListener stuck;
         const struct {
             QString url, message;
         } cases[] = {
             {QStringLiteral("tcp://127.0.0.1:%1").arg(closed),
              QStringLiteral("Нет связи с 127.0.0.1:%1: соединение отклонено").arg(closed)},
             {QStringLiteral("tcp://kalmir.invalid:4001"), QStringLiteral("Нет связи с kalmir.invalid:4001: узел не найден")},
+            // A server whose queue is full never completes the connect.
+            {QStringLiteral("tcp://127.0.0.1:%1").arg(stuck.port),
+             QStringLiteral("Нет связи с 127.0.0.1:%1: нет ответа за 3 с").arg(stuck.port)},
         };
         for (const auto &c : cases) {
             rig.reported.clear();
