@@ -69,8 +69,12 @@ private slots:
         QCOMPARE(chartValues(chart, 2), QList<int>{262}); // 0, 700, 700, 700 over 8
         QCOMPARE(field(chart, "Edit4"), QStringLiteral("700"));
 
+        // The table changed under the chart: detector 1 is its one now, and
+        // its curves start afresh rather than joining detector 2's.
         rig.listOnly({1});
         QCOMPARE(chart.windowTitle(), QStringLiteral("График"));
+        QVERIFY(rig.runPasses(2));
+        QCOMPARE(chartValues(chart, 0), (QList<int>{300, 300}));
     }
 
     void aFullTableNamesTheDetectorsItCannotHold()
