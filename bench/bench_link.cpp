@@ -4,7 +4,7 @@
 // against wall time while transactions to a silent address wait out their
 // 531 ms read time-out.
 #include "measure.h"
-#include "link/serialchannel.h"
+#include "link/linechannel.h"
 #include "link/transaction.h"
 #include "support/simprocess.h"
 
@@ -43,7 +43,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "simulator did not start\n");
         return 1;
     }
-    SerialChannel channel;
+    LineChannel channel;
     channel.setPortName(sim.slavePath());
     channel.setBaudRate(9600);
     channel.open();

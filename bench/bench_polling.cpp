@@ -91,12 +91,12 @@ public:
     }
 
     // Connects afresh (the delay is taken at connect) and lists `addresses`.
-    void connect(int delayMs, SerialChannel::Timing timing, std::initializer_list<int> addresses)
+    void connect(int delayMs, LineChannel::Timing timing, std::initializer_list<int> addresses)
     {
         Ui::MainForm &ui = *form.ui();
-        if (form.session().serialChannel().isOpen())
+        if (form.session().lineChannel().isOpen())
             ui.Button1->click();
-        form.session().serialChannel().setTiming(timing);
+        form.session().lineChannel().setTiming(timing);
         ui.cb1->setEditText(sim.slavePath());
         ui.Edit8->setText(QString::number(delayMs));
         ui.Button1->click();
@@ -105,7 +105,7 @@ public:
             ui.Edit1->setText(QString::number(address));
             ui.Button5->click();
         }
-        if (!form.session().serialChannel().isOpen()
+        if (!form.session().lineChannel().isOpen()
             || form.session().state().devices.count() != int(addresses.size()))
             qFatal("could not connect to %s", qPrintable(sim.slavePath()));
     }
@@ -193,7 +193,7 @@ void partA(Bench &b, long n, const QString &grabDir)
 
 void partB(Bench &b, int seconds)
 {
-    b.connect(200, SerialChannel::Timing{}, {99}); // nobody answers at 99
+    b.connect(200, LineChannel::Timing{}, {99}); // nobody answers at 99
     b.start();
     b.runFor(2000); // settle
     const long passes0 = b.passes;

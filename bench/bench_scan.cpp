@@ -54,11 +54,11 @@ int main(int argc, char *argv[])
     form.ui()->cb1->setEditText(sim.slavePath());
     form.ui()->Button1->click(); // connect (lists 247) ...
     form.ui()->Button9->click(); // ... and clear, so only the scan lists devices
-    if (!form.session().serialChannel().isOpen() || !errors.isEmpty()) {
+    if (!form.session().lineChannel().isOpen() || !errors.isEmpty()) {
         std::fprintf(stderr, "cannot connect: %s\n", qPrintable(errors.join("; ")));
         return 2;
     }
-    const SerialChannel::Timing t = form.session().serialChannel().timingConstants();
+    const LineChannel::Timing t = form.session().lineChannel().timingConstants();
     const double readTimeoutMs = t.readMsPerByte * ExpectedReplyLength + t.readConstantMs;
     // A probe's window opens when its 8 request characters have left the port (9600 baud).
     const double requestWireMs = RequestLength * 10 * 1000.0 / 9600;

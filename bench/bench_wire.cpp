@@ -70,7 +70,7 @@ public:
     void connectAt(int baud, bool tcp)
     {
         Ui::MainForm &ui = *form.ui();
-        if (form.session().serialChannel().isOpen())
+        if (form.session().lineChannel().isOpen())
             ui.Button1->click();
         server.reset();
         if (tcp) {
@@ -78,7 +78,7 @@ public:
             if (!server->start())
                 qFatal("ser2net did not start");
         }
-        form.session().serialChannel().setTiming(SerialChannel::Timing{});
+        form.session().lineChannel().setTiming(LineChannel::Timing{});
         ui.cb1->setEditText(tcp ? server->url() : sim.slavePath());
         ui.cb2->setCurrentText(QString::number(baud));
         ui.Edit8->setText(QStringLiteral("0"));
@@ -87,7 +87,7 @@ public:
         ui.Button9->click();
         ui.Edit1->setText(QStringLiteral("1"));
         ui.Button5->click();
-        if (!form.session().serialChannel().isOpen() || form.session().serialChannel().baudRate() != baud || form.session().devices().count() != 1)
+        if (!form.session().lineChannel().isOpen() || form.session().lineChannel().baudRate() != baud || form.session().devices().count() != 1)
             qFatal("could not connect at %d", baud);
     }
 

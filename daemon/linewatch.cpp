@@ -48,7 +48,7 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     connect(&cycle, &PollingCycle::failed, this, [this](const QString &message) {
         logEvent(QStringLiteral("%1: polling stopped: %2").arg(name(), message));
         reconnecting = false; // the port's own failure is being dealt with
-        if (sess.serialChannel().isOpen())
+        if (sess.lineChannel().isOpen())
             retry.start(OpenRetryMs);
     });
     connect(&sess.busSearch(), &BusSearch::ended, this, [this] {
@@ -61,7 +61,7 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     });
     connect(&sess, &Session::lineOpened, this, &LineWatch::onOpened);
     connect(&sess, &Session::connectFailed, this, &LineWatch::onOpenFailed);
-    connect(&retry, &QTimer::timeout, this, [this] { sess.serialChannel().isOpen() ? work() : tryOpen(); });
+    connect(&retry, &QTimer::timeout, this, [this] { sess.lineChannel().isOpen() ? work() : tryOpen(); });
 }
 
 QList<uint8_t> LineWatch::addresses()

@@ -6,6 +6,7 @@
 #include "daemon/logchain.h"
 #include "daemon/remotecommands.h"
 #include "daemon/secrets.h"
+#include "link/serialline.h"
 #include "process/epolldispatcher.h"
 #include "process/stopsignals.h"
 
@@ -23,8 +24,10 @@ int main(int argc, char **argv)
         qputenv("TZ", ":/etc/localtime");
     // Many lines are watched at once: let the kernel keep the set of
     // descriptors rather than hand it all over at every turn of the loop.
-    if (auto dispatcher = std::make_unique<EpollDispatcher>(); dispatcher->isValid())
+    if (auto dispatcher = std::make_unique<EpollDispatcher>(); dispatcher->isValid()) {
         QCoreApplication::setEventDispatcher(dispatcher.release());
+        SerialLine::setOnOpened([](long long fd) { EpollDispatcher::setReaderDrains(qintptr(fd)); });
+    }
     // Under a file-size limit a device log write fails with an error the
     // service reports, instead of the signal ending the service.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -2,12 +2,12 @@
 #include "link/apperror.h"
 #include <QTimer>
 
-Transaction::Transaction(SerialChannel &channel, QObject *parent) : QObject(parent), serialChannel(channel)
+Transaction::Transaction(LineChannel &channel, QObject *parent) : QObject(parent), lineChannel(channel)
 {
-    connect(&serialChannel, &SerialChannel::writeFinished, this, &Transaction::onWritten);
-    connect(&serialChannel, &SerialChannel::readFinished, this, &Transaction::onRead);
-    connect(&serialChannel, &SerialChannel::portFailed, this, &Transaction::onPortFailed);
-    connect(&serialChannel, &SerialChannel::aborted, this,
+    connect(&lineChannel, &LineChannel::writeFinished, this, &Transaction::onWritten);
+    connect(&lineChannel, &LineChannel::readFinished, this, &Transaction::onRead);
+    connect(&lineChannel, &LineChannel::portFailed, this, &Transaction::onPortFailed);
+    connect(&lineChannel, &LineChannel::aborted, this,
             [this] { onPortFailed(QStringLiteral("Ошибка чтения из порта")); });
 }
 
@@ -17,13 +17,13 @@ bool Transaction::query(uint8_t address, uint8_t function, uint16_t reg, uint16_
         return false;
     running = true;
     current = ExchangeResult{};
-    current.startedMs = serialChannel.nowMs();
+    current.startedMs = lineChannel.nowMs();
     writing = true;
     try {
         // Late bytes of an earlier exchange must not be read as this reply.
-        serialChannel.purge();
+        lineChannel.purge();
         current.frame.buildRequest(address, function, reg, value);
-        serialChannel.write(current.frame.request(), RequestLength);
+        lineChannel.write(current.frame.request(), RequestLength);
     } catch (const AppError &e) {
         // Deliver after the caller's own bookkeeping, like every other outcome.
         QTimer::singleShot(0, this, [this, msg = e.message()] { fail(msg); });
@@ -36,11 +36,11 @@ void Transaction::onWritten()
     if (!running || !writing)
         return;
     writing = false;
-    current.onLineMs = serialChannel.requestOnLineMs();
+    current.onLineMs = lineChannel.requestOnLineMs();
     try {
         // A reply that is whole before 53 bytes ends the read at once.
         const FrameBuffer &f = current.frame;
-        serialChannel.beginRead(current.frame.reply(), ExpectedReplyLength, [&f](int got) {
+        lineChannel.beginRead(current.frame.reply(), ExpectedReplyLength, [&f](int got) {
             return replyComplete(f.request(), f.reply(), got) ? 0 : replyBytesAwaited(f.request(), f.reply(), got);
         });
     } catch (const AppError &e) {
@@ -54,7 +54,7 @@ void Transaction::onRead(int count)
         return;
     running = false;
     current.count = uint8_t(count);
-    current.endedMs = serialChannel.nowMs();
+    current.endedMs = lineChannel.nowMs();
     emit finished(current);
 }
 
@@ -69,11 +69,11 @@ void Transaction::fail(const QString &message)
     if (!running)
         return;
     // A request the line has taken, even in part, may have reached the device.
-    current.requestSent = !writing || serialChannel.requestHandedOver();
+    current.requestSent = !writing || lineChannel.requestHandedOver();
     running = false;
     writing = false;
     current.outcome = ExchangeResult::Outcome::PortFailed;
     current.error = message;
-    current.endedMs = serialChannel.nowMs();
+    current.endedMs = lineChannel.nowMs();
     emit finished(current);
 }

@@ -1,6 +1,6 @@
 #pragma once
 #include "link/exchangeresult.h"
-#include "link/serialchannel.h"
+#include "link/linechannel.h"
 #include <QObject>
 
 // One request/response exchange on the line. Purge, build the frame
@@ -9,13 +9,12 @@
 class Transaction : public QObject {
     Q_OBJECT
 public:
-    explicit Transaction(SerialChannel &serialChannel, QObject *parent = nullptr);
+    explicit Transaction(LineChannel &lineChannel, QObject *parent = nullptr);
 
     // Starts a transaction. Returns false, and does nothing, while one is
     // already under way. A port failure is reported through finished(), never
     // from inside this call, so every start ends in exactly one signal.
     bool query(uint8_t address, uint8_t function, uint16_t reg, uint16_t value);
-    bool busy() const { return running; }
 
 signals:
     void finished(const ExchangeResult &result);
@@ -26,7 +25,7 @@ private:
     void onPortFailed(const QString &message);
     void fail(const QString &message);
 
-    SerialChannel &serialChannel;
+    LineChannel &lineChannel;
     ExchangeResult current;
     bool running = false;
     bool writing = false;

@@ -26,13 +26,12 @@ void CommStats::begin(uint8_t address)
 {
     pendingAddress = address;
     ++table[address].counts.requests;
-    clock.start();
     emit changed();
 }
 
-void CommStats::end(ExchangeOutcome outcome)
+void CommStats::end(ExchangeOutcome outcome, double roundTripMs)
 {
-    record(pendingAddress, outcome, double(clock.nsecsElapsed()) / 1e6);
+    record(pendingAddress, outcome, roundTripMs);
 }
 
 void CommStats::record(uint8_t address, ExchangeOutcome outcome, double roundTripMs)

@@ -1,5 +1,4 @@
 #pragma once
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QStringList>
@@ -36,10 +35,10 @@ class CommStats : public QObject {
 public:
     static constexpr int MedianWindow = 1000;
 
-    // A request to this address goes out now; its clock starts.
+    // A request to this address goes out now.
     void begin(uint8_t address);
-    // The request begun last has ended; its round trip is the time since begin().
-    void end(ExchangeOutcome outcome);
+    // The request begun last has ended, its round trip timed by the link.
+    void end(ExchangeOutcome outcome, double roundTripMs);
     // One outcome with a known round trip (what end() records).
     void record(uint8_t address, ExchangeOutcome outcome, double roundTripMs);
     // Every count back to zero ("Сбросить").
@@ -69,7 +68,6 @@ private:
         size_t next = 0;
     };
     std::map<uint8_t, PerAddress> table;
-    QElapsedTimer clock;
     uint8_t pendingAddress = 0;
     uint64_t losses = 0;
 };

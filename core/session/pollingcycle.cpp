@@ -1,7 +1,7 @@
 #include "session/pollingcycle.h"
 #include "detector/replykind.h"
 #include "detector/valueformats.h"
-#include "link/serialchannel.h"
+#include "link/linechannel.h"
 #include "link/transaction.h"
 #include "link/wirelines.h"
 
@@ -21,8 +21,8 @@ ExchangeOutcome exchangeOutcome(ReplyKind kind)
 }
 } // namespace
 
-PollingCycle::PollingCycle(Transaction &tx, SerialChannel &channel, SessionState &sessionState, QObject *parent)
-    : QObject(parent), transaction(tx), serialChannel(channel), state(sessionState)
+PollingCycle::PollingCycle(Transaction &tx, LineChannel &channel, SessionState &sessionState, QObject *parent)
+    : QObject(parent), transaction(tx), lineChannel(channel), state(sessionState)
 {
     delayTimer.setSingleShot(true);
     delayTimer.setInterval(100);
@@ -145,13 +145,14 @@ void PollingCycle::onReply(const ExchangeResult &result)
     }
     FrameBuffer buf = result.frame;
     const uint8_t count = result.count;
+    roundTripMs = result.endedMs - result.startedMs;
     emit requestLine(::requestLine(buf));
     if (count == 0) {
-        state.stats.end(ExchangeOutcome::Timeout);
+        state.stats.end(ExchangeOutcome::Timeout, roundTripMs);
         emit replyLine(QStringLiteral("TimeOuterror"));
         emit replyLamp(false);
     } else if (!buf.replyCrcOk(count)) {
-        state.stats.end(ExchangeOutcome::CrcError);
+        state.stats.end(ExchangeOutcome::CrcError, roundTripMs);
         emit replyLamp(true);
         emit replyLine(crcErrorLine(buf));
         emit replyLamp(false);
@@ -172,7 +173,7 @@ void PollingCycle::onReply(const ExchangeResult &result)
 void PollingCycle::handleCommandReply(const FrameBuffer &buf, uint8_t count)
 {
     const ReplyKind k = classifyReply(buf, count, false);
-    state.stats.end(exchangeOutcome(k));
+    state.stats.end(exchangeOutcome(k), roundTripMs);
     if (k != ReplyKind::Echo) {
         // Only the echo acknowledges a write; anything else is a refusal,
         // and none of the command's follow-up work may happen.
@@ -200,16 +201,16 @@ bool PollingCycle::acknowledgeNewSpeed()
 {
     try {
         const auto choice = baudChoiceForCode(sent.keptBaud);
-        if (!serialChannel.setsLineSpeed()) {
+        if (!lineChannel.setsLineSpeed()) {
             emit notice(QStringLiteral("Прибор переключен на %1 бод; установите эту скорость на порту сервера")
                             .arg(choice->baudRate));
             return true;
         }
-        serialChannel.close();
-        serialChannel.setBaudRate(choice->baudRate);
+        lineChannel.close();
+        lineChannel.setBaudRate(choice->baudRate);
         state.baudCode = sent.keptBaud;
         emit baudChanged(sent.keptBaud);
-        serialChannel.open();
+        lineChannel.open();
     } catch (const AppError &e) {
         finish(e.message());
         return false;
@@ -220,7 +221,7 @@ bool PollingCycle::acknowledgeNewSpeed()
 void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
 {
     const ReplyKind k = classifyReply(buf, count, true);
-    state.stats.end(exchangeOutcome(k));
+    state.stats.end(exchangeOutcome(k), roundTripMs);
     if (k != ReplyKind::Status) {
         // Decoding a short reply would show bytes of an earlier one as fresh.
         // The lamp stays lime: the reply's CRC was good, whatever it says.

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <functional>
 
-class SerialChannel;
+class LineChannel;
 class Transaction;
 
 // The endless polling cycle: one pass after another over the listed
@@ -20,7 +20,7 @@ class Transaction;
 class PollingCycle : public QObject {
     Q_OBJECT
 public:
-    PollingCycle(Transaction &transaction, SerialChannel &serialChannel, SessionState &state,
+    PollingCycle(Transaction &transaction, LineChannel &lineChannel, SessionState &state,
                  QObject *parent = nullptr);
 
     // Where command values are typed; read when a request is built.
@@ -104,7 +104,7 @@ private:
     void finish(const QString &error = {});
 
     Transaction &transaction;
-    SerialChannel &serialChannel;
+    LineChannel &lineChannel;
     SessionState &state;
     const CommandFieldSource *fields = nullptr;
     bool logging = false;
@@ -119,6 +119,7 @@ private:
     Phase phase = Phase::Idle;
     unsigned position = 0; // rotation position in the device list
     uint8_t passAddress = 0; // the detector of the current pass
+    double roundTripMs = 0;  // of the exchange that ended last, by the link's clock
     Kind kind = Kind::Status;
     CommandQueue::Taken sentCommand;
     BuiltCommand sent;

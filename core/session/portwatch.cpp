@@ -1,16 +1,16 @@
 #include "session/portwatch.h"
 #include "link/apperror.h"
-#include "link/serialchannel.h"
+#include "link/linechannel.h"
 
 #include <algorithm>
 #include <utility>
 
-PortWatch::PortWatch(SerialChannel &serialChannel, QObject *parent) : QObject(parent), channel(serialChannel)
+PortWatch::PortWatch(LineChannel &lineChannel, QObject *parent) : QObject(parent), channel(lineChannel)
 {
     timer.setSingleShot(true);
     connect(&timer, &QTimer::timeout, this, &PortWatch::look);
-    connect(&channel, &SerialChannel::opened, this, &PortWatch::onOpened);
-    connect(&channel, &SerialChannel::openFailed, this, [this] {
+    connect(&channel, &LineChannel::opened, this, &PortWatch::onOpened);
+    connect(&channel, &LineChannel::openFailed, this, [this] {
         if (std::exchange(trying, false))
             retry();
     });

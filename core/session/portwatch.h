@@ -2,7 +2,7 @@
 #include <QObject>
 #include <QTimer>
 
-class SerialChannel;
+class LineChannel;
 
 // Waits for a lost port to come back: it tries to open it at the channel's
 // speed once a second at first, then less and less often, at last every 30 s
@@ -17,7 +17,7 @@ public:
     static constexpr int LongestIntervalMs = 30000;
     static constexpr int QuickTries = 10; // tries a second apart before the waits grow
 
-    explicit PortWatch(SerialChannel &channel, QObject *parent = nullptr);
+    explicit PortWatch(LineChannel &channel, QObject *parent = nullptr);
 
     void start();
     void stop();
@@ -35,7 +35,7 @@ private:
     void onOpened();
     void retry();
 
-    SerialChannel &channel;
+    LineChannel &channel;
     QTimer timer;
     bool watching = false;
     bool trying = false; // an open (a TCP connect) is under way

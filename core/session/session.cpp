@@ -6,13 +6,13 @@ Session::Session(QObject *parent, int deviceCapacity) : QObject(parent), session
 {
     // A port lost between exchanges (an adapter pulled while idle or during
     // the delay between passes) is reported once, by polling if it runs.
-    connect(&channel, &SerialChannel::lostWhileIdle, this, [this](const QString &message) {
+    connect(&channel, &LineChannel::lostWhileIdle, this, [this](const QString &message) {
         if (cycle.running())
             cycle.abandon(message);
         else
             emit portLost(message);
     });
-    connect(&channel, &SerialChannel::portFailed, this, &Session::awaitPort);
+    connect(&channel, &LineChannel::portFailed, this, &Session::awaitPort);
     // A run ended with the port closed under it was ended by the loss (an
     // exchange or the reopen at a new speed failed): it goes on once the
     // port is back. Ends for other reasons leave the port open.
@@ -23,13 +23,13 @@ Session::Session(QObject *parent, int deviceCapacity) : QObject(parent), session
         }
     });
     connect(&watch, &PortWatch::portBack, this, &Session::onPortBack);
-    connect(&channel, &SerialChannel::opened, this, [this] {
+    connect(&channel, &LineChannel::opened, this, [this] {
         if (std::exchange(opening, false)) {
             connected = true;
             emit lineOpened();
         }
     });
-    connect(&channel, &SerialChannel::openFailed, this, [this](const QString &message) {
+    connect(&channel, &LineChannel::openFailed, this, [this](const QString &message) {
         if (std::exchange(opening, false))
             emit connectFailed(message);
     });

@@ -1,5 +1,5 @@
 #pragma once
-#include "link/serialchannel.h"
+#include "link/linechannel.h"
 #include "link/transaction.h"
 #include "session/bussearch.h"
 #include "session/pollingcycle.h"
@@ -24,7 +24,7 @@ public:
     ~Session() override;
 
     SessionState &state() { return sessionState; }
-    SerialChannel &serialChannel() { return channel; }
+    LineChannel &lineChannel() { return channel; }
     PollingCycle &polling() { return cycle; }
     BusSearch &busSearch() { return search; }
     DeviceList &devices() { return sessionState.devices; }
@@ -75,7 +75,7 @@ private:
     void onPortBack();
 
     SessionState sessionState;
-    SerialChannel channel;
+    LineChannel channel;
     Transaction transaction{channel};
     PollingCycle cycle{transaction, channel, sessionState};
     BusSearch search{transaction, sessionState};

@@ -58,7 +58,7 @@ void MainWindow::onConnectClicked()
     // While a lost port is awaited the window still shows the connection:
     // the click disconnects and so ends the wait.
     guarded([this] {
-        if (sessionRef.serialChannel().isOpen() || sessionRef.awaitingPort())
+        if (sessionRef.lineChannel().isOpen() || sessionRef.awaitingPort())
             disconnectPort();
         else
             connectPort();
@@ -82,7 +82,7 @@ void MainWindow::lineConnected()
     const int32_t delay = StrToInt(form->Edit8->text());
     if (replyTimeout < 0 || delay < 0) {
         // A negative interval would never end its wait: no connection with it.
-        sessionRef.serialChannel().close();
+        sessionRef.lineChannel().close();
         form->Button1->setText(QStringLiteral("Соединить"));
         throw AppError(QStringLiteral("Тайм-аут и задержка не могут быть отрицательными"));
     }

@@ -23,9 +23,9 @@ private slots:
         QCOMPARE(stats.counts(7).medianMs, 499.5);
 
         stats.begin(8);
-        stats.end(ExchangeOutcome::Good);
+        stats.end(ExchangeOutcome::Good, 12.5);
         c = stats.counts(8);
-        QVERIFY(c.requests == 1 && c.good == 1 && c.lastMs >= 0 && c.lastMs < 1000);
+        QVERIFY(c.requests == 1 && c.good == 1 && c.lastMs == 12.5);
         QCOMPARE(stats.textTable({8}).split(u'\n')[2].simplified().section(u' ', 0, 6), QStringLiteral("8 1 1 0 0 0 0"));
         stats.reset();
         QCOMPARE(stats.row(7).mid(1), QStringList({"0", "0", "0", "0", "0", "0", "-", "-", "-", "-"}));

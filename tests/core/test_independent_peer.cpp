@@ -1,7 +1,7 @@
 // Our frames against an independent Modbus implementation: a pymodbus RTU
 // slave on one end of a socat pseudo-terminal pair, our serial channel and
 // transaction on the other.
-#include "link/serialchannel.h"
+#include "link/linechannel.h"
 #include "link/transaction.h"
 #include "detector/replykind.h"
 #include <QProcess>
@@ -13,7 +13,7 @@ class IndependentPeer : public QObject {
 
     QTemporaryDir dir;
     QProcess socat, server;
-    SerialChannel channel;
+    LineChannel channel;
     FrameBuffer buf; // the last reply
     Transaction tx{channel};
 

@@ -14,7 +14,7 @@ private slots:
     {
         SimRig r;
         r.channel.close();
-        r.channel.setTiming(SerialChannel::Timing{});
+        r.channel.setTiming(LineChannel::Timing{});
         r.channel.setBaudRate(1200);
         r.channel.open();
         r.sim.setWireTime(true);

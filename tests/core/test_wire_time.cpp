@@ -18,7 +18,7 @@ struct WireRig : SimRig {
     {
         channel.close();
         channel.setModemLines(lines);
-        channel.setTiming(SerialChannel::Timing{});
+        channel.setTiming(LineChannel::Timing{});
         channel.setBaudRate(baud);
         channel.open();
         sim.setWireTime(true);
@@ -111,7 +111,7 @@ private slots:
     void shortRepliesArriveWhole()
     {
         WireRig r(9600);
-        const double window = SerialChannel::Timing{}.readMsPerByte * 53 + SerialChannel::Timing{}.readConstantMs;
+        const double window = LineChannel::Timing{}.readMsPerByte * 53 + LineChannel::Timing{}.readConstantMs;
         QElapsedTimer t;
         r.sim.detector(1)->setFault({FaultKind::Exception, 2, 1});
         t.start();
@@ -150,7 +150,7 @@ private slots:
     {
         SimProcess sim({"--wire-time", "--frozen", "--device", "1:2400"});
         QVERIFY(sim.start());
-        SerialChannel channel;
+        LineChannel channel;
         channel.setPortName(sim.slavePath());
         channel.setBaudRate(2400);
         channel.open();

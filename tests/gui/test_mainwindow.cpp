@@ -177,8 +177,8 @@ private slots:
         MainRig r;
         r.connectToSim();
         QCOMPARE(r.errors, QStringList());
-        QVERIFY(r.form->session().serialChannel().isOpen());
-        QCOMPARE(r.form->session().serialChannel().portName(), r.sim.slavePath()); // the typed port, not COM1
+        QVERIFY(r.form->session().lineChannel().isOpen());
+        QCOMPARE(r.form->session().lineChannel().portName(), r.sim.slavePath()); // the typed port, not COM1
         QCOMPARE(r.caption("Button1"), Disconnect);
         QVERIFY(r.optionsDisabled());
         QCOMPARE(r.listedAddresses(), QList<int>{247});
@@ -189,7 +189,7 @@ private slots:
 
         r.click("Button1");
         QCOMPARE(r.caption("Button1"), Connect);
-        QVERIFY(!r.form->session().serialChannel().isOpen());
+        QVERIFY(!r.form->session().lineChannel().isOpen());
         QVERIFY(r.optionsEnabled());
         QCOMPARE(r.listedAddresses(), QList<int>{});
         QCOMPARE(r.gridRows(), 1);
@@ -223,7 +223,7 @@ private slots:
             r.click("Button1");
             QCOMPARE(r.errors, QStringList(attempt, NoSuchPort));
             QCOMPARE(r.caption("Button1"), Connect);
-            QVERIFY(!r.form->session().serialChannel().isOpen());
+            QVERIFY(!r.form->session().lineChannel().isOpen());
             QCOMPARE(r.enabledControls(), StartColumn);
             QVERIFY(r.optionsEnabled());
             QCOMPARE(r.listedAddresses(), QList<int>{247});
@@ -233,20 +233,20 @@ private slots:
 
         // Another program holds the simulator's port.
         r.errors.clear();
-        SerialChannel other;
+        LineChannel other;
         other.setPortName(r.sim.slavePath());
         other.open();
         r.connectToSim();
         QCOMPARE(r.errors, QStringList{BusyPort});
         QCOMPARE(r.caption("Button1"), Connect);
-        QVERIFY(!r.form->session().serialChannel().isOpen());
+        QVERIFY(!r.form->session().lineChannel().isOpen());
         QCOMPARE(r.listedAddresses(), QList<int>{247});
 
         // Once it lets go, the same click connects.
         other.close();
         r.click("Button1");
         QCOMPARE(r.errors, QStringList{BusyPort});
-        QVERIFY(r.form->session().serialChannel().isOpen());
+        QVERIFY(r.form->session().lineChannel().isOpen());
         QCOMPARE(r.enabledControls(), State3);
     }
 
@@ -274,7 +274,7 @@ private slots:
         r.setText("Edit8", delay);
         r.connectToSim();
         QCOMPARE(r.errors, QStringList{message});
-        QCOMPARE(r.form->session().serialChannel().isOpen(), portLeftOpen);
+        QCOMPARE(r.form->session().lineChannel().isOpen(), portLeftOpen);
         QCOMPARE(r.caption("Button1"), portLeftOpen ? Disconnect : Connect);
         QVERIFY(r.optionsEnabled());
         QCOMPARE(r.enabledControls(), StartColumn);
@@ -284,18 +284,18 @@ private slots:
         if (portLeftOpen) {
             // The half-made connection is taken down normally.
             QCOMPARE(r.caption("Button1"), Connect);
-            QVERIFY(!r.form->session().serialChannel().isOpen());
+            QVERIFY(!r.form->session().lineChannel().isOpen());
             QCOMPARE(r.enabledControls(), State1);
             QCOMPARE(r.errors.size(), 1);
         } else {
             // Refused again, and nothing left half open.
             QCOMPARE(r.errors, QStringList(2, message));
-            QVERIFY(!r.form->session().serialChannel().isOpen());
+            QVERIFY(!r.form->session().lineChannel().isOpen());
             r.setText("Edit7", "100");
             r.setText("Edit8", "200");
             r.click("Button1");
             QCOMPARE(r.errors.size(), 2);
-            QVERIFY(r.form->session().serialChannel().isOpen());
+            QVERIFY(r.form->session().lineChannel().isOpen());
             QCOMPARE(r.enabledControls(), State3);
             QCOMPARE(r.listedAddresses(), QList<int>{247});
         }
@@ -526,7 +526,7 @@ private slots:
             QVERIFY(r.form->session().state().devices.log(0).isOpen());
         } else if (activity != "none") {
             r.connectToSim();
-            QVERIFY(r.form->session().serialChannel().isOpen());
+            QVERIFY(r.form->session().lineChannel().isOpen());
         }
         if (activity == "search") {
             r.click("Button3");
@@ -540,7 +540,7 @@ private slots:
 
         QVERIFY(r.form->close());
         QVERIFY(!r.form->isVisible());
-        QVERIFY(!r.form->session().serialChannel().isOpen());
+        QVERIFY(!r.form->session().lineChannel().isOpen());
         QVERIFY(!r.form->session().state().devices.log(0).isOpen());
         QVERIFY(!r.form->session().state().devices.log(1).isOpen());
         QTRY_VERIFY(!r.form->session().busSearch().running() && !r.form->session().polling().running());

@@ -298,7 +298,7 @@ private slots:
         QCOMPARE(rig.ui().Button1->text(), QStringLiteral("Соединить"));
         rig.ui().cb1->setEditText(rig.sim.slavePath()); // the line came back as a new pseudo-terminal
         QTest::mouseClick(rig.ui().Button1, Qt::LeftButton); // connects again
-        QVERIFY(rig.session.serialChannel().isOpen());
+        QVERIFY(rig.session.lineChannel().isOpen());
         rig.listOnly({1});
         QCOMPARE(reported.count(), 1);
         rig.window->findChild<QMessageBox *>("errorBox")->close(); // read: a new loss may open a box
@@ -378,7 +378,7 @@ private slots:
         QTest::mouseClick(rig.ui().Button9, Qt::LeftButton);
         QVERIFY(rig.ui().Button1->isEnabled() && rig.ui().Button5->isEnabled() && !rig.ui().Button2->isEnabled());
         const int before = rig.receivedCount();
-        QVERIFY(PollRig::waitFor([&] { return rig.session.serialChannel().isOpen(); }, 5000));
+        QVERIFY(PollRig::waitFor([&] { return rig.session.lineChannel().isOpen(); }, 5000));
         QTest::qWait(500);
         QCOMPARE(rig.receivedCount(), before);
         QVERIFY(!rig.session.polling().running());
@@ -432,7 +432,7 @@ private slots:
         };
         QTest::mouseClick(rig.ui().Button3, Qt::LeftButton);
         QVERIFY(PollRig::waitFor([&] { return rig.receivedCount() >= 2; }) && dropAndAwait());
-        QVERIFY(PollRig::waitFor([&] { return rig.session.serialChannel().isOpen(); }, 5000));
+        QVERIFY(PollRig::waitFor([&] { return rig.session.lineChannel().isOpen(); }, 5000));
         QSignalSpy requests(&rig.sim, &Simulator::frameReceived);
         QTest::qWait(500); // the search is not taken up again
         QCOMPARE(requests.count(), 0);
@@ -441,7 +441,7 @@ private slots:
         QVERIFY(dropAndAwait()); // lost while idle, then "Разъединить"
         QTest::mouseClick(rig.ui().Button1, Qt::LeftButton);
         QTest::qWait(1500); // the line is back by now and stays closed
-        QVERIFY(rig.sim.isRunning() && !rig.session.serialChannel().isOpen() && !rig.session.awaitingPort());
+        QVERIFY(rig.sim.isRunning() && !rig.session.lineChannel().isOpen() && !rig.session.awaitingPort());
         QCOMPARE(reported.count(), 2);
 
         QVERIFY(rig.connectPort(0) && dropAndAwait()); // lost again, and the window closes

@@ -34,8 +34,8 @@ struct ServerRig : PollRig {
         ui().cb1->setEditText(url);
         ui().Edit8->setText(QStringLiteral("0"));
         QTest::mouseClick(ui().Button1, Qt::LeftButton);
-        return waitFor([this] { return session.serialChannel().isOpen() || !reported.isEmpty(); }, 5000)
-               && session.serialChannel().isOpen();
+        return waitFor([this] { return session.lineChannel().isOpen() || !reported.isEmpty(); }, 5000)
+               && session.lineChannel().isOpen();
     }
     // The reply log's status lines are the simulator's replies, byte for byte.
     bool statusLinesAreTheSimulatorsReplies()
@@ -102,7 +102,7 @@ private slots:
                  QStringLiteral("Прибор переключен на 19200 бод; установите эту скорость на порту сервера"));
         QVERIFY(rig.stopPolling());
         QCOMPARE(rig.ui().cb2->currentText(), QStringLiteral("9600"));
-        QCOMPARE(rig.session.serialChannel().baudRate(), 9600);
+        QCOMPARE(rig.session.lineChannel().baudRate(), 9600);
 
         const QList<QByteArray> writes = rig.writesSince(from);
         QCOMPARE(writes.size(), 2);

@@ -37,7 +37,7 @@ MainRig::MainRig(std::initializer_list<int> detectors, int readMs)
 
     form = std::make_unique<MainWindow>(session);
     QObject::connect(&form->errors(), &ErrorReport::reported, [this](const QString &m) { errors << m; });
-    form->session().serialChannel().setTiming({0, readMs, 100, 1000});
+    form->session().lineChannel().setTiming({0, readMs, 100, 1000});
     form->show();
     if (!QTest::qWaitForWindowExposed(form.get()))
         qFatal("main window not exposed");

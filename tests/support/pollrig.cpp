@@ -46,7 +46,7 @@ PollRig::PollRig(int readMs)
         qFatal("simulator: %s", qPrintable(sim.errorString()));
     window = std::make_unique<MainWindow>(session);
     if (readMs != RealLineTiming)
-        session.serialChannel().setTiming({0, readMs, 100, 1000});
+        session.lineChannel().setTiming({0, readMs, 100, 1000});
     window->show();
 }
 
@@ -66,7 +66,7 @@ bool PollRig::connectPort(int delayMs)
     ui().cb1->setEditText(sim.linkPath().isEmpty() ? sim.slavePath() : sim.linkPath());
     ui().Edit8->setText(QString::number(delayMs));
     QTest::mouseClick(ui().Button1, Qt::LeftButton);
-    return session.serialChannel().isOpen();
+    return session.lineChannel().isOpen();
 }
 
 bool PollRig::connectByLink(int delayMs)

@@ -1,5 +1,5 @@
 #pragma once
-#include "link/serialchannel.h"
+#include "link/linechannel.h"
 #include "link/transaction.h"
 #include "session/sessionstate.h"
 #include "sim/simulator.h"
@@ -24,7 +24,7 @@ inline int replyCount(const QList<QVariant> &signalArgs)
 struct SimRig {
     QTemporaryDir dir;
     Simulator sim;
-    SerialChannel channel;
+    LineChannel channel;
     SessionState state;
     Transaction tx{channel};
     FrameBuffer frame; // the last exchange's request and reply

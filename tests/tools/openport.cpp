@@ -2,7 +2,7 @@
 // prints "opened" or the message the user would see. Tests run it as another
 // user, which a test process cannot become by itself.
 #include "link/apperror.h"
-#include "link/serialchannel.h"
+#include "link/linechannel.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -12,7 +12,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     if (argc != 2)
         return 2;
-    SerialChannel channel;
+    LineChannel channel;
     channel.setPortName(QString::fromLocal8Bit(argv[1]));
     try {
         channel.open();

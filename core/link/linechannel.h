@@ -1,33 +1,27 @@
 #pragma once
+#include "link/finetimer.h"
+#include "link/serialline.h"
+#include "link/socketline.h"
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
-#include <QSocketNotifier>
-#include <QSerialPort>
-#include <QTcpSocket>
 #include <QTimer>
-#include "link/finetimer.h"
-#include "link/tcpline.h"
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <optional>
 
 class ModemLines;
 
-// The line: a local serial port (8N1, no flow control, DTR on while open) or
-// a TCP socket to a serial device server ("tcp://HOST:PORT"), and the read
-// rule of the detector line, kept here once for both: a read of N bytes ends when N bytes are in,
-// or readMsPerByte * N + readConstantMs after it began, with what arrived.
-// Everything is signal-driven; nothing here blocks or spins.
+// The detector line and its timing rules, the same whether the line is a
+// local serial port or a socket to a serial device server ("tcp://HOST:PORT"):
+// a read of N bytes ends when N bytes are in, or readMsPerByte * N +
+// readConstantMs after it began, with what arrived. Everything is
+// signal-driven; nothing here blocks or spins.
 //
 // Wire time counts: a request goes out no sooner than 3.5 characters after
 // the last byte seen on the line, it has left the port only its wire time
-// after the driver took it, and the read window opens then. Where the driver
-// cannot switch an RS-485 adapter's direction, RTS is raised around each
-// request here. Over TCP the request is on the line its wire time after the
-// socket took it; the server's port speed is the line's, set on the server.
-class SerialChannel : public QObject {
+// after the driver took it, and the read window opens then. Over TCP the
+// request is on the line its wire time after the socket took it; the
+// server's port speed is the line's, set on the server.
+class LineChannel : public QObject {
     Q_OBJECT
 public:
     struct Timing {
@@ -37,14 +31,11 @@ public:
         int writeConstantMs = 1000;
     };
 
-    explicit SerialChannel(QObject *parent = nullptr);
-    ~SerialChannel() override;
+    explicit LineChannel(QObject *parent = nullptr);
+    ~LineChannel() override;
 
-    // "COM1".."COM5" are the names of the port list; they map to the
-    // platform's device (on Linux COMn is /dev/ttyS(n-1)). Anything else is
-    // opened as typed: a path, or a device name under /dev. A "tcp://" name
-    // is a serial device server's socket.
-    static QString systemPortName(const QString &name);
+    // A local port's name as the system knows it; see SerialLine.
+    static QString systemPortName(const QString &name) { return SerialLine::systemPortName(name); }
 
     void setPortName(const QString &name); // refused while open
     QString portName() const { return name; }
@@ -53,14 +44,14 @@ public:
     void setTiming(const Timing &t) { timing = t; }
     const Timing &timingConstants() const { return timing; }
 
-    // The modem-line calls to use (the platform's unless set); not owned.
-    void setModemLines(ModemLines *lines);
+    // The modem-line calls of a local port (the platform's unless set); not owned.
+    void setModemLines(ModemLines *lines) { serial.setModemLines(lines); }
     // One character (10 bits) at the current speed, in ms.
     double charMs() const { return 10000.0 / double(baud > 0 ? baud : 9600); }
     // True while RTS is switched here, the driver having refused to.
-    bool switchesRts() const { return softDirection; }
+    bool switchesRts() const { return port->switchesDirection(); }
     // False for a line behind a server: its port speed is set on the server.
-    bool setsLineSpeed() const { return !tcp; }
+    bool setsLineSpeed() const { return port->setsLineSpeed(); }
     // True when the named local device is not there, so opening it is no use.
     bool lineAbsent() const;
 
@@ -69,8 +60,8 @@ public:
     // Throws AppError when the line cannot be opened at once.
     bool open();
     void close();
-    bool isOpen() const { return tcp ? socketUp : port.isOpen(); }
-    bool opening() const { return tcp && !socketUp && connectBound.isActive(); }
+    bool isOpen() const { return port->isOpen(); }
+    bool opening() const { return port->opening(); }
     void purge();
     void abortAll();
 
@@ -107,36 +98,26 @@ signals:
     void lostWhileIdle(const QString &message);
 
 private:
+    void onOpened();
     void onReadyRead();
     void onBytesWritten(qint64 n);
-    void onError(QSerialPort::SerialPortError error);
-    void onSocketError(QAbstractSocket::SocketError error);
-    void onConnected();
-    void failConnect(const QString &message);
     void lineFailed(const QString &message);
-    void openSerial();
-    void discardInput();
+    void stopExchange();
     void finishRead();
     void onReadDeadline();
     void setWakeThreshold(int bytes);
     void awaitRest(int bytes);
     void onRestDue();
     void stopAwaitingRest();
-    void watchLine(bool on);
     void onWireTimePassed();
     void finishWrite();
     void sendNow();
     bool handOver();
-    qint64 lineFd() const;
     void onDriverTookAll();
 
-    QSerialPort port;
-    QTcpSocket socket;
-    QIODevice *line = &port; // the one of the two the name chose
-    bool tcp = false;
-    std::optional<TcpTarget> target;
-    bool socketUp = false;
-    QTimer connectBound;
+    SerialLine serial;
+    SocketLine socket;
+    LinePort *port = &serial; // the one of the two the name chose
     QString name = QStringLiteral("COM1");
     qint32 baud = 115200;
     Timing timing;
@@ -147,7 +128,6 @@ private:
     QTimer readDeadline;
     std::function<int(int)> readAwaited;
     quint64 readSerial = 0; // counts reads begun
-    int wakeThreshold = 1;  // bytes that must wait before the line wakes us
 
     // 0 idle; otherwise a request is on its way (waiting for silence, with
     // the driver, or on the wire).
@@ -159,14 +139,8 @@ private:
     FineTimer leaving;     // the request's wire time after the driver took it
     FineTimer readHold;    // a whole reply that came before its request had left
     FineTimer restDue;     // when the rest of a reply should be in, the line unwatched meanwhile
-    QPointer<QSocketNotifier> lineReader; // the port's own read notifier, once found
     double silenceSince = 0;
     QElapsedTimer clock;
     double lastSeenMs = -1e9; // the last byte seen on the line, ours included
     double onLineAtMs = 0;    // see requestOnLineMs()
-
-    std::unique_ptr<ModemLines> systemLines;
-    ModemLines *lines = nullptr;
-    bool softDirection = false;
-    bool askTransmitter = true; // until the driver shows it cannot tell
 };
