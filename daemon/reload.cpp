@@ -22,7 +22,10 @@ DaemonConfig withoutLines(DaemonConfig config)
 ReloadPlan planReload(const DaemonConfig &running, const DaemonConfig &next)
 {
     ReloadPlan plan;
-    plan.restartNeeded = !(withoutLines(running) == withoutLines(next));
+    if (!(running.mqtt == next.mqtt))
+        plan.restartNeeded = QStringLiteral("the [mqtt] settings");
+    else if (!(withoutLines(running) == withoutLines(next)))
+        plan.restartNeeded = QStringLiteral("the top-level settings");
     for (const LineConfig &l : running.lines)
         if (!find(next.lines, l.name))
             plan.removed << l.name;
@@ -68,9 +71,10 @@ bool Daemon::reload(DaemonConfig next)
     // The prefix, the client id and the last will are what consumers know
     // the service by: changed under them, old retained topics would stay
     // behind saying "online". A restart says "offline" first.
-    if (plan.restartNeeded) {
-        logEvent(QStringLiteral("reload refused: the [mqtt] settings changed, which takes a restart "
-                                "(systemctl restart kalmird); the running configuration stays"));
+    if (!plan.restartNeeded.isEmpty()) {
+        logEvent(QStringLiteral("reload refused: %1 changed, which takes a restart (systemctl restart kalmird); "
+                                "the running configuration stays")
+                     .arg(plan.restartNeeded));
         return false;
     }
     for (const QStringList *names : {&plan.removed, &plan.changed})

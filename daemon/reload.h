@@ -9,7 +9,7 @@ class Daemon;
 // Anything but the lines changed (the broker, the topics) needs a restart.
 struct ReloadPlan {
     QStringList added, removed, changed, kept;
-    bool restartNeeded = false;
+    QString restartNeeded; // what changed that only a restart applies; empty: nothing
 };
 ReloadPlan planReload(const DaemonConfig &running, const DaemonConfig &next);
 // One line for the log: "1 line(s) added (west), 1 restarted (north), 1 unchanged (south)".
