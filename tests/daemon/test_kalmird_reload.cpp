@@ -88,12 +88,10 @@ void TestKalmirdReload::statesFollowChangesHeartbeatsAndAlarms()
     // Right after the first state one reply carries a change and the detector
     // falls silent: the change goes out when the interval ends, before offline.
     connect(&sim, &Simulator::frameSent, this, [&] {
-        if (stage == 1)
-            one.setRegister(sreg::Ut, 770);
+        if (stage == 1 || stage == 4) // one change, or a value that changes at every reply
+            one.setRegister(sreg::Ut, uint16_t(stage == 1 ? 770 : value += 10));
         else if (stage == 2)
             one.setFault(Fault{FaultKind::Silence, 0, 3});
-        else if (stage == 4) // a value that changes at every reply
-            one.setRegister(sreg::Ut, uint16_t(value += 10));
         stage += stage == 1 || stage == 2;
     });
     daemon.start();
