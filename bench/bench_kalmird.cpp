@@ -1,7 +1,11 @@
-// bench_kalmird [LINES [DETECTORS [SECONDS]]]: the watch service on LINES
-// simulated lines (default 8) of DETECTORS detectors each (default 16), in
-// wire-time mode at 19200 baud, one Mosquitto, one subscriber to every state
-// (in a thread of its own).
+// bench_kalmird [LINES [DETECTORS [SECONDS [INTERVAL_MS [frozen|noisy]]]]]:
+// the watch service on LINES simulated lines (default 8) of DETECTORS
+// detectors each (default 16), in wire-time mode at 19200 baud, one
+// Mosquitto, one subscriber to every state (in a thread of its own).
+// INTERVAL_MS is the lines' state_min_interval_ms (default: kalmird's own);
+// the readings move (noisy, the default) or stay where they are (frozen).
+// With an interval the latency figures below match a state to its
+// detector's latest reply, which a state held back is not.
 // Prints the status passes per second of each line against the wire's limit,
 // kalmird's CPU in % of one core and its memory, and the time from the end of
 // a reply on the wire to the subscriber's receipt of its state.
@@ -67,6 +71,8 @@ int main(int argc, char **argv)
     const int lines = argc > 1 ? atoi(argv[1]) : 8;
     const int perLine = argc > 2 ? atoi(argv[2]) : 16;
     const int seconds = argc > 3 ? atoi(argv[3]) : 30;
+    const QString interval = argc > 4 ? QStringLiteral("state_min_interval_ms = %1\n").arg(atoi(argv[4])) : QString();
+    const bool frozen = argc > 5 && qstrcmp(argv[5], "frozen") == 0;
 
     BrokerProcess broker;
     if (!broker.start())
@@ -91,6 +97,7 @@ int main(int argc, char **argv)
         auto sim = std::make_unique<Simulator>();
         sim->setWireTime(true);
         sim->setFramesKept(2);
+        sim->setFrozen(frozen);
         for (int a = 1; a <= perLine; ++a)
             sim->addDetector(uint8_t(a), Baud);
         const QString link = dir.filePath(QStringLiteral("line%1").arg(l));
@@ -112,7 +119,8 @@ int main(int argc, char **argv)
                       .arg(l)
                       .arg(link)
                       .arg(Baud)
-                      .arg(devices.join(QStringLiteral(", ")));
+                      .arg(devices.join(QStringLiteral(", ")))
+                  + interval;
         sims.push_back(std::move(sim));
     }
 
@@ -180,6 +188,8 @@ int main(int argc, char **argv)
     const double passMs = (8 + 3.5 + 53 + 3.5) * 10.0 * 1000.0 / Baud;
     std::printf("kalmird: %d lines x %d detectors at %d baud, %.0f s measured; load average before %s, after %s\n",
                 lines, perLine, Baud, spanS, loadBefore.constData(), loadAverage().constData());
+    std::printf("readings %s, %s\n", frozen ? "frozen" : "noisy",
+                interval.isEmpty() ? "kalmird's default state interval" : qPrintable(interval.trimmed()));
     std::printf("wire limit: %.2f status passes/s per line (%.2f ms a pass)\n", 1000.0 / passMs, passMs);
     for (int l = 0; l < lines; ++l)
         std::printf("  line l%d: %.2f passes/s, ratio %.3f\n", l, double(passes[size_t(l)]) / spanS,

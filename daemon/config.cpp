@@ -183,6 +183,8 @@ LineConfig readLine(const TableReader &r, const toml::table &t)
         {"tcp_silence_s", [&](auto &n, auto &k) { line.tcpSilenceS = r.integer(n, k, 1, 3600); }},
         {"writes", [&](auto &n, auto &k) { line.writes = r.boolean(n, k); }},
         {"command_timeout_s", [&](auto &n, auto &k) { line.commandTimeoutS = r.integer(n, k, 1, 3600); }},
+        {"state_min_interval_ms", [&](auto &n, auto &k) { line.stateMinIntervalMs = r.integer(n, k, 0, 3600000); }},
+        {"state_heartbeat_s", [&](auto &n, auto &k) { line.stateHeartbeatS = r.integer(n, k, 1, 86400); }},
     });
     for (const char *key : {"name", "port"})
         if (!t.contains(key))
@@ -289,6 +291,13 @@ QString describeConfig(const DaemonConfig &c)
                 + (isTcpName(l.port) ? u", the connection made anew after "_s + QString::number(l.tcpSilenceS)
                                            + u" s without an answer"_s
                                      : QString())
+                + u'\n';
+        text += u"line "_s + l.name + u": "_s
+                + (l.stateMinIntervalMs == 0 ? u"every status reply published"_s
+                                             : u"a changed state published at most every "_s
+                                                   + QString::number(l.stateMinIntervalMs)
+                                                   + u" ms, an unchanged one every "_s
+                                                   + QString::number(l.stateHeartbeatS) + u" s"_s)
                 + u'\n';
     }
     return text;

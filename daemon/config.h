@@ -20,6 +20,7 @@ struct MqttConfig {
     QString keyFile;
     bool haDiscovery = false; // publish Home Assistant discovery configs
     int statsIntervalS = 60;
+    bool operator==(const MqttConfig &) const = default;
 };
 
 struct LineConfig {
@@ -35,12 +36,16 @@ struct LineConfig {
     int tcpSilenceS = 10;   // a server's connection with no answer for this long is made anew
     bool writes = false; // commands from the broker are carried out
     int commandTimeoutS = 10; // a command not sent by then is answered "expired"
+    int stateMinIntervalMs = 1000; // a changed state waits this long after the last; 0: every reply
+    int stateHeartbeatS = 60;      // an unchanged state is published again this often
     bool search() const { return devices.isEmpty(); }
+    bool operator==(const LineConfig &) const = default;
 };
 
 struct DaemonConfig {
     MqttConfig mqtt;
     QList<LineConfig> lines;
+    bool operator==(const DaemonConfig &) const = default;
 };
 
 // A configuration that cannot be used: the message names the file, the line

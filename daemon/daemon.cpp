@@ -1,6 +1,7 @@
 #include "daemon/daemon.h"
 #include "daemon/log.h"
 #include "daemon/remotecontrol.h"
+#include "daemon/statethrottle.h"
 
 namespace {
 MqttClient::Options clientOptions(const MqttConfig &m, const QByteArray &password)
@@ -54,7 +55,10 @@ Daemon::~Daemon() = default;
 void Daemon::attach(LineWatch &w)
 {
     const QString name = w.config().name;
-    connect(&w, &LineWatch::stateRead, this,
+    // A child of the line: it goes with it.
+    auto *throttle = new StateThrottle(w.config().stateMinIntervalMs, w.config().stateHeartbeatS, &w);
+    connect(&w, &LineWatch::stateRead, throttle, &StateThrottle::offer);
+    connect(throttle, &StateThrottle::publish, this,
             [this, name](uint8_t a, const DeviceStatus &s, const StatusRegisters &regs, const QDateTime &t) {
                 box.setRetained(deviceTopic(name, a, QStringLiteral("state")), stateJson(t, a, s, regs));
             });
@@ -95,15 +99,22 @@ void Daemon::start()
 
 void Daemon::stop()
 {
+    stopping = true;
     statsTimer.stop();
     remote->stop();
-    for (const auto &w : watches) {
-        w->stop();
-        for (const uint8_t a : w->addresses())
-            box.setRetained(deviceTopic(w->config().name, a, QStringLiteral("availability")), Offline, 1);
-    }
+    for (const auto &w : watches)
+        retire(*w);
     box.setRetained(statusTopic(), Offline, 1);
     client.stop();
+}
+
+void Daemon::retire(LineWatch &w)
+{
+    w.stop();
+    if (auto *throttle = w.findChild<StateThrottle *>())
+        throttle->flush();
+    for (const uint8_t a : w.addresses())
+        box.setRetained(deviceTopic(w.config().name, a, QStringLiteral("availability")), Offline, 1);
 }
 
 void Daemon::publishStats()

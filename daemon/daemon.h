@@ -12,7 +12,7 @@ class RemoteControl;
 
 // The watch service: one LineWatch per configured line, one MQTT client, and
 // the topics that join them:
-//   <prefix>/<line>/<addr>/state         retained, every good status reply
+//   <prefix>/<line>/<addr>/state         retained, a changed status reply (StateThrottle)
 //   <prefix>/<line>/<addr>/availability  retained, online / offline
 //   <prefix>/<line>/<addr>/event         QoS 1, a change of an alarm bit
 //   <prefix>/<line>/<addr>/stats         retained, every statsIntervalS
@@ -30,6 +30,12 @@ public:
     // Marks every detector and the service offline, disconnects cleanly and
     // stops the lines; finished() follows.
     void stop();
+    // A configuration read again: lines added start, lines removed stop with
+    // their detectors offline, lines whose settings changed restart, and the
+    // others go on untouched. A change to anything but the lines (the broker,
+    // its topics) is refused, logged, and the running configuration stays:
+    // false then. Defined in reload.cpp.
+    bool reload(DaemonConfig next);
 
     const DaemonConfig &config() const { return cfg; }
     MqttClient &mqtt() { return client; }
@@ -46,6 +52,8 @@ signals:
 
 private:
     void attach(LineWatch &watch);
+    // Stops a line, publishes the changes it held back and takes its detectors offline.
+    void retire(LineWatch &watch);
     void publishStats();
 
     DaemonConfig cfg;
@@ -54,4 +62,5 @@ private:
     std::vector<std::unique_ptr<LineWatch>> watches;
     QTimer statsTimer;
     RemoteControl *remote = nullptr; // commands from the broker; a child
+    bool stopping = false;
 };

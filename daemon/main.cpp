@@ -1,9 +1,10 @@
 // kalmird: polls the detectors of every configured line and publishes them to
-// an MQTT broker, until SIGINT or SIGTERM.
+// an MQTT broker, until SIGINT or SIGTERM; SIGHUP reads the configuration again.
 #include "daemon/config.h"
 #include "daemon/daemon.h"
 #include "daemon/log.h"
 #include "daemon/logchain.h"
+#include "daemon/reload.h"
 #include "daemon/remotecommands.h"
 #include "daemon/secrets.h"
 #include "link/serialline.h"
@@ -99,10 +100,7 @@ int main(int argc, char **argv)
             logEvent(QStringLiteral("stopping"));
             daemon.stop();
         },
-        [] {
-            logEvent(QStringLiteral("SIGHUP ignored: a changed configuration is read at the next start "
-                                    "(systemctl restart kalmird)"));
-        });
+        [&daemon, path = p.value(configOption)] { reloadFromFile(daemon, path); });
     daemon.start();
     return app.exec();
 }

@@ -8,19 +8,8 @@ using namespace Qt::StringLiterals;
 
 RemoteControl::RemoteControl(Daemon &d) : QObject(&d), daemon(d)
 {
-    for (const auto &w : daemon.lines()) {
-        const QString name = w->config().name;
-        auto commands =
-            std::make_unique<LineCommands>(w->session(), std::chrono::seconds(w->config().commandTimeoutS), this);
-        connect(commands.get(), &LineCommands::answered, this,
-                [this, name](uint8_t a, const RemoteDecision &c, bool ok, const QString &error) {
-                    answer(name, a, c, ok, error);
-                });
-        lines[name] = std::move(commands);
-        if (daemon.config().mqtt.haDiscovery)
-            connect(w.get(), &LineWatch::stateRead, this,
-                    [this, name](uint8_t a, const DeviceStatus &s) { discover(name, a, s); });
-    }
+    for (const auto &w : daemon.lines())
+        addLine(*w);
     // QoS 2: the broker hands each command over exactly once, so a resend on
     // the way cannot run a toggle twice.
     daemon.mqtt().subscribe(daemon.config().mqtt.topic + u"/+/+/set/+"_s, 2);
@@ -33,6 +22,31 @@ void RemoteControl::stop()
     for (auto &[name, commands] : lines)
         commands->dropAll(u"kalmird stopped after sending the command, before its echo: it may have acted"_s,
                           u"kalmird stopped before the command went out"_s);
+}
+
+void RemoteControl::addLine(LineWatch &w)
+{
+    const QString name = w.config().name;
+    auto commands = std::make_unique<LineCommands>(w.session(), std::chrono::seconds(w.config().commandTimeoutS), this);
+    connect(commands.get(), &LineCommands::answered, this,
+            [this, name](uint8_t a, const RemoteDecision &c, bool ok, const QString &error) {
+                answer(name, a, c, ok, error);
+            });
+    lines[name] = std::move(commands);
+    if (daemon.config().mqtt.haDiscovery)
+        connect(&w, &LineWatch::stateRead, this,
+                [this, name](uint8_t a, const DeviceStatus &s) { discover(name, a, s); });
+}
+
+void RemoteControl::removeLine(const QString &name)
+{
+    const auto it = lines.find(name);
+    if (it == lines.end())
+        return;
+    it->second->dropAll(u"the line was stopped by a reload after sending the command, before its echo: it may "
+                        "have acted"_s,
+                        u"the line was stopped by a reload before the command went out"_s);
+    lines.erase(it);
 }
 
 namespace {

@@ -19,6 +19,9 @@ public:
     explicit RemoteControl(Daemon &daemon);
     // Answers every command still waiting (the service stops).
     void stop();
+    // A line started or stopped by a reload; a stopped one's commands are answered.
+    void addLine(LineWatch &watch);
+    void removeLine(const QString &name);
 
 private:
     void onMessage(const QString &topic, const QByteArray &payload, bool retained, bool tooLong);
