@@ -83,7 +83,7 @@ public:
     {
         if (!sim.start())
             qFatal("kalmir-sim did not start: %s", sim.errorOutput().constData());
-        QObject::connect(&form.session().polling(), &PollingCycle::replyLine, [this] {
+        QObject::connect(&form.session().polling(), &PollingCycle::passEnded, [this] {
             if (++passes == target && loop)
                 loop->quit();
         });

@@ -57,9 +57,9 @@ public:
         // line's speed answers.
         for (const int baud : Speeds)
             sim.addDetector(1, baud);
-        QObject::connect(&form.session().polling(), &PollingCycle::replyLine, [this](const QString &line) {
+        QObject::connect(&form.session().polling(), &PollingCycle::passEnded, [this](const PassOutcome &o) {
             // A pass that timed out or got a cut reply is no pass at the limit.
-            if (line.startsWith(QLatin1String("TimeOut")) || line.startsWith(QLatin1String("CRC")))
+            if (o.verdict == PassOutcome::Verdict::Timeout || o.verdict == PassOutcome::Verdict::CrcError)
                 ++badReplies;
             onReply();
         });

@@ -38,9 +38,8 @@ void BusSearch::onReply(const ExchangeResult &result)
     }
     const uint8_t count = result.count;
     FrameBuffer frame = result.frame;
-    emit probed(uint8_t(address));
+    emit probed(uint8_t(address), count);
     if (count != 0) {
-        emit replyLamp(true);
         // Any frame with a good CRC is an answer, an exception reply included.
         if (frame.replyCrcOk(count)) {
             const auto a = uint8_t(address);
@@ -57,8 +56,6 @@ void BusSearch::onReply(const ExchangeResult &result)
                 }
             }
         }
-    } else {
-        emit replyLamp(false);
     }
     if (active && address < LastAddress) {
         ++address;

@@ -28,9 +28,9 @@ public:
     const QList<uint8_t> &unlisted() const { return withoutRoom; }
 
 signals:
-    void probeStarted(uint8_t address); // request lamp red
-    void probed(uint8_t address);       // progress text names the address just probed
-    void replyLamp(bool received);
+    void probeStarted(uint8_t address);
+    // The probe of `address` is over: `count` bytes came back (0: none).
+    void probed(uint8_t address, uint8_t count);
     void ended();                       // the loop is over: the end steps are due
     // The loop ended at an error. A file error leaves the search marked active,
     // so the next click on the button runs the stop steps.

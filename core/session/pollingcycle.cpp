@@ -3,7 +3,6 @@
 #include "detector/valueformats.h"
 #include "link/linechannel.h"
 #include "link/transaction.h"
-#include "link/wirelines.h"
 
 #include <QTime>
 
@@ -73,7 +72,7 @@ void PollingCycle::beginPass()
     }
     if (position >= unsigned(state.devices.count()))
         position = 0;
-    emit passStarted();
+    emit passStarted(state.devices.address(int(position)));
     sendPass();
 }
 
@@ -146,18 +145,14 @@ void PollingCycle::onReply(const ExchangeResult &result)
     FrameBuffer buf = result.frame;
     const uint8_t count = result.count;
     roundTripMs = result.endedMs - result.startedMs;
-    emit requestLine(::requestLine(buf));
+    emit answered(buf, count);
     if (count == 0) {
         state.stats.end(ExchangeOutcome::Timeout, roundTripMs);
-        emit replyLine(QStringLiteral("TimeOuterror"));
-        emit replyLamp(false);
+        endWith(PassOutcome::Verdict::Timeout, buf, count);
     } else if (!buf.replyCrcOk(count)) {
         state.stats.end(ExchangeOutcome::CrcError, roundTripMs);
-        emit replyLamp(true);
-        emit replyLine(crcErrorLine(buf));
-        emit replyLamp(false);
+        endWith(PassOutcome::Verdict::CrcError, buf, count);
     } else {
-        emit replyLamp(true);
         if (kind == Kind::Command)
             handleCommandReply(buf, count);
         else
@@ -177,7 +172,7 @@ void PollingCycle::handleCommandReply(const FrameBuffer &buf, uint8_t count)
     if (k != ReplyKind::Echo) {
         // Only the echo acknowledges a write; anything else is a refusal,
         // and none of the command's follow-up work may happen.
-        emit replyLine(refusedReplyLine(k, buf, count));
+        endWith(PassOutcome::Verdict::Refused, buf, count, k);
         state.commands.clear(sentCommand);
         startDelay();
         return;
@@ -190,7 +185,7 @@ void PollingCycle::handleCommandReply(const FrameBuffer &buf, uint8_t count)
     } else if (sentCommand.command == Command::WriteBaud && !acknowledgeNewSpeed()) {
         return;
     }
-    emit replyLine(ackLine(buf));
+    endWith(PassOutcome::Verdict::Acknowledged, buf, count);
     state.commands.clear(sentCommand);
     startDelay();
 }
@@ -224,8 +219,7 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
     state.stats.end(exchangeOutcome(k), roundTripMs);
     if (k != ReplyKind::Status) {
         // Decoding a short reply would show bytes of an earlier one as fresh.
-        // The lamp stays lime: the reply's CRC was good, whatever it says.
-        emit replyLine(refusedReplyLine(k, buf, count));
+        endWith(PassOutcome::Verdict::Refused, buf, count, k);
         startDelay();
         return;
     }
@@ -255,7 +249,7 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
         }
     }
     emit statusReceived(sample);
-    emit replyLine(statusLine(buf));
+    endWith(PassOutcome::Verdict::Status, buf, count);
     startDelay();
 }
 
@@ -272,6 +266,19 @@ void PollingCycle::applyStatus(const DeviceStatus &status)
         state.channelMask = status.channelBits();
     if (!status.configMarkOk() && state.commands.empty())
         state.commands.store(Command::WriteConfigMark, passAddress);
+}
+
+void PollingCycle::endWith(PassOutcome::Verdict verdict, const FrameBuffer &buf, uint8_t count, ReplyKind k)
+{
+    PassOutcome o;
+    o.verdict = verdict;
+    o.address = passAddress;
+    o.frame = buf;
+    o.count = count;
+    o.kind = k;
+    if (kind == Kind::Command)
+        o.commandCode = uint8_t(sentCommand.command);
+    emit passEnded(o);
 }
 
 void PollingCycle::startDelay()
@@ -296,7 +303,7 @@ void PollingCycle::onFailed(const ExchangeResult &result)
 {
     if (kind == Kind::Command && result.requestSent) {
         state.commands.clear(sentCommand);
-        emit replyLine(QStringLiteral("Команда %1 не подтверждена: порт потерян").arg(uint8_t(sentCommand.command)));
+        endWith(PassOutcome::Verdict::Unconfirmed, result.frame, 0);
     }
     finish(result.error);
 }

@@ -2,6 +2,7 @@
 #include "detector/commandtable.h"
 #include "link/exchangeresult.h"
 #include "session/commandqueue.h"
+#include "session/passoutcome.h"
 #include "session/sessionstate.h"
 #include "session/statussample.h"
 #include <QObject>
@@ -71,10 +72,13 @@ public:
     }
 
 signals:
-    void passStarted();                    // request lamp red
-    void requestLine(const QString &line); // request log
-    void replyLine(const QString &line);   // reply log
-    void replyLamp(bool received);         // lime when a reply came whose CRC is good, white otherwise
+    void passStarted(uint8_t address);
+    // The pass's request was answered, or its window ran out (count 0):
+    // the request and what came back, before any rule acts on it.
+    void answered(const FrameBuffer &frame, uint8_t count);
+    // The pass's exchange is over and its rules have acted; not emitted when
+    // the run fails on the reply (a device log row that cannot be written).
+    void passEnded(const PassOutcome &outcome);
     void channelMaskShown(uint8_t mask);   // before each status reply is decoded
     void statusReceived(const StatusSample &sample);
     void addressChanged(uint8_t address);  // new address acknowledged: slot 0 renamed
@@ -97,6 +101,8 @@ private:
     void onFailed(const ExchangeResult &result);
     void handleCommandReply(const FrameBuffer &buf, uint8_t count);
     void handleStatusReply(const FrameBuffer &buf, uint8_t count);
+    void endWith(PassOutcome::Verdict verdict, const FrameBuffer &buf, uint8_t count,
+                 ReplyKind kind = ReplyKind::Unexpected);
     bool acknowledgeNewSpeed();
     void applyStatus(const DeviceStatus &status);
     void startDelay();

@@ -91,10 +91,11 @@ void MainWindow::connectSearch()
 {
     BusSearch *search = &sessionRef.busSearch();
     connect(search, &BusSearch::probeStarted, this, [this] { form->Shape1->setColor(Red); });
-    connect(search, &BusSearch::probed, this, [this](uint8_t a) {
+    // Lime when anything came back, an answer with a bad CRC included.
+    connect(search, &BusSearch::probed, this, [this](uint8_t a, uint8_t count) {
         form->edtserch->setText(QStringLiteral("Идет поиск... Прибор № %1").arg(a));
+        form->Shape2->setColor(count != 0 ? Lime : White);
     });
-    connect(search, &BusSearch::replyLamp, this, [this](bool got) { form->Shape2->setColor(got ? Lime : White); });
     connect(search, &BusSearch::foundWithoutRoom, this, [this](uint8_t a) {
         form->Memo2->appendPlainText(QStringLiteral("Найден прибор %1: таблица заполнена").arg(a));
     });

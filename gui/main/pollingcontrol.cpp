@@ -7,6 +7,7 @@
 #include "main/mainwindow.h"
 #include "main/statuspanel.h"
 #include "ui_mainform.h"
+#include "link/wirelines.h"
 #include "widgets/lamp.h"
 
 using namespace LampColor;
@@ -48,9 +49,14 @@ void MainWindow::connectPolling()
     cycle->setFieldSource(commandPanel);
     connect(form->wf, &QCheckBox::toggled, cycle, &PollingCycle::setLogging);
     connect(cycle, &PollingCycle::passStarted, this, [this] { form->Shape1->setColor(Red); });
-    connect(cycle, &PollingCycle::requestLine, form->Memo1, &LogView::appendPlainText);
-    connect(cycle, &PollingCycle::replyLine, form->Memo2, &LogView::appendPlainText);
-    connect(cycle, &PollingCycle::replyLamp, this, [this](bool got) { form->Shape2->setColor(got ? Lime : White); });
+    // The request logged; lime when a reply came whose CRC is good, white otherwise.
+    connect(cycle, &PollingCycle::answered, this, [this](const FrameBuffer &frame, uint8_t count) {
+        form->Memo1->appendPlainText(requestLine(frame));
+        FrameBuffer checked = frame;
+        form->Shape2->setColor(checked.replyCrcOk(count) ? Lime : White);
+    });
+    connect(cycle, &PollingCycle::passEnded, this,
+            [this](const PassOutcome &outcome) { form->Memo2->appendPlainText(replyLogLine(outcome)); });
     connect(cycle, &PollingCycle::channelMaskShown, this, [this](uint8_t mask) { form->b->setText(QString::number(mask)); });
     connect(cycle, &PollingCycle::statusReceived, statusPanel.get(), &StatusPanel::show);
     connect(cycle, &PollingCycle::statusReceived, chart.get(), &ChartWindow::showSample);

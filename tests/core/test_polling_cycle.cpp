@@ -1,6 +1,7 @@
 // The polling cycle and the bus search on the real port against the simulator.
 #include "session/bussearch.h"
 #include "link/crc.h"
+#include "link/wirelines.h"
 #include "session/pollingcycle.h"
 #include "support/namedfields.h"
 #include "support/simrig.h"
@@ -35,8 +36,9 @@ struct Poller : SimRig {
         QObject::connect(&cycle, &PollingCycle::statusReceived, [this](const StatusSample &sample) {
             rows << sample.slot + 1;
         });
-        QObject::connect(&cycle, &PollingCycle::requestLine, [this](const QString &l) { requests << l; });
-        QObject::connect(&cycle, &PollingCycle::replyLine, [this](const QString &l) { replies << l; });
+        QObject::connect(&cycle, &PollingCycle::answered,
+                         [this](const FrameBuffer &frame, uint8_t) { requests << requestLine(frame); });
+        QObject::connect(&cycle, &PollingCycle::passEnded, [this](const PassOutcome &o) { replies << replyLogLine(o); });
     }
     // Runs until `passes` reply lines are in, then stops and waits for the end.
     bool runPasses(int passes)
