@@ -48,7 +48,7 @@ void LineLogs::writeRow(uint8_t address, const DeviceStatus &d)
         log->close(); // a full one, before it moves into the chain
         openLog(*log, logPath(address));
     }
-    log->writeRow(QTime::currentTime(), d.Uik, d.Uuf, d.Ukz, d.Ut, d.Fire(), d.Fault(), d.Dust());
+    log->writeRow(QTime::currentTime(), d.irSignal, d.uvSignal, d.dustSignal, d.temperatureTenths, d.fire(), d.fault(), d.dust());
 }
 
 // What the file holds already moves into the chain, so the log starts anew

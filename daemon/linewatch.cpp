@@ -142,7 +142,7 @@ void LineWatch::onStatus(const StatusSample &sample)
     Detector &d = detectors[address];
     setPresence(address, Presence::Online);
     emit stateRead(address, sample.status, sample.registers, now);
-    const uint8_t alarms = sample.status.AlarmFlags;
+    const uint8_t alarms = sample.status.alarmFlags;
     for (const AlarmBit &bit : AlarmBits) {
         const bool on = alarms & bit.mask;
         if (d.seen ? on != bool(d.alarms & bit.mask) : on)

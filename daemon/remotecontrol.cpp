@@ -101,8 +101,8 @@ void RemoteControl::answer(const QString &line, uint8_t address, const RemoteDec
 
 void RemoteControl::discover(const QString &line, uint8_t address, const DeviceStatus &s)
 {
-    const DiscoveredDetector detector{daemon.config().mqtt.topic, line, address, QString::number(s.SERIAL),
-                                      versionText(s.VersionMajor, s.VersionMinor, s.VersionBuild)};
+    const DiscoveredDetector detector{daemon.config().mqtt.topic, line, address, QString::number(s.serialNumber),
+                                      versionText(s.versionMajor, s.versionMinor, s.versionBuild)};
     const QByteArray seen = (detector.serial + u' ' + detector.version).toUtf8();
     QByteArray &published = discovered[daemon.deviceTopic(line, address, {})];
     if (published == seen)

@@ -29,7 +29,7 @@ void StateThrottle::offer(uint8_t address, const DeviceStatus &status, const Sta
     Detector &d = detectors[address];
     const qint64 sinceMs = clock.elapsed() - d.atMs;
     const bool changed = !d.published || registers != d.registers;
-    const bool alarmChanged = (status.AlarmFlags & alarmMask()) != (d.alarms & alarmMask());
+    const bool alarmChanged = (status.alarmFlags & alarmMask()) != (d.alarms & alarmMask());
     if (!d.published || alarmChanged || (changed && sinceMs >= minIntervalMs) || sinceMs >= heartbeatMs) {
         send(address, d, {status, registers, time});
     } else if (changed) {
@@ -52,7 +52,7 @@ void StateThrottle::send(uint8_t address, Detector &d, Reading reading)
 {
     d.published = true;
     d.registers = reading.registers;
-    d.alarms = reading.status.AlarmFlags;
+    d.alarms = reading.status.alarmFlags;
     d.atMs = clock.elapsed();
     d.held.reset();
     emit publish(address, reading.status, reading.registers, reading.time);

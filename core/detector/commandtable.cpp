@@ -149,10 +149,10 @@ BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &cha
         break;
     case VS::G42:
         // A calibration value is the target's own; one that never answered has none.
-        if (!in.G_42)
+        if (!in.g42)
             throw CommandRefused(
                 QStringLiteral("Прибор %1 еще не ответил, G_42 неизвестен: команда отменена").arg(in.targetAddress));
-        out.value = uint16_t(*in.G_42);
+        out.value = uint16_t(*in.g42);
         break;
     case VS::ConfigMark:
         out.value = ConfigMarkValue;

@@ -119,7 +119,7 @@ struct CommandInputs {
     const CommandFieldSource *fields = nullptr;
     uint8_t targetAddress = 0;
     uint8_t baudCode = 0;
-    std::optional<int16_t> G_42; // the target's, none until it has answered
+    std::optional<int16_t> g42; // the target's, none until it has answered
 };
 
 struct BuiltCommand {

@@ -28,8 +28,8 @@ int32_t roundHalfEven(double value)
     return int32_t(floor);
 }
 
-void MovingAverages::update(uint8_t irN, uint8_t uvN, int32_t Uik, int32_t Uuf)
+void MovingAverages::update(uint8_t irN, uint8_t uvN, int32_t irSignal, int32_t uvSignal)
 {
-    advance(irN, irHistory, irPos, Uik, irAverage);
-    advance(uvN, uvHistory, uvPos, Uuf, uvAverage);
+    advance(irN, irHistory, irPos, irSignal, irAverage);
+    advance(uvN, uvHistory, uvPos, uvSignal, uvAverage);
 }

@@ -21,9 +21,9 @@ public:
 
     // Enters one IR and one UV sample with window lengths irN and uvN (1..255;
     // 0 is taken as 1).
-    void update(uint8_t irN, uint8_t uvN, int32_t Uik, int32_t Uuf);
+    void update(uint8_t irN, uint8_t uvN, int32_t irSignal, int32_t uvSignal);
     // The same with irWindow and uvWindow.
-    void update(int32_t Uik, int32_t Uuf) { update(irWindow, uvWindow, Uik, Uuf); }
+    void update(int32_t irSignal, int32_t uvSignal) { update(irWindow, uvWindow, irSignal, uvSignal); }
 };
 
 // Nearest integer, a half going to the even neighbour (2.5 -> 2, -1.5 -> -2).

@@ -42,8 +42,7 @@ int renameFile(const QString &from, const QString &to)
 // "dev5-20261207-103000.txt"; a name already taken gets "-2", "-3", ...
 QString archiveName(const QFileInfo &log)
 {
-    const QString stem = log.completeBaseName() + u'-'
-                         + log.lastModified().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString stem = log.completeBaseName() + u'-' + log.lastModified().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString name = stem + QStringLiteral(".txt");
     for (int n = 2; log.dir().exists(name); ++n)
         name = QStringLiteral("%1-%2.txt").arg(stem).arg(n);
@@ -57,8 +56,8 @@ std::FILE *openForWriting(const QString &path)
 #ifdef _WIN32
     return _wfopen(reinterpret_cast<const wchar_t *>(path.utf16()), L"wb");
 #else
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                          0666);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         return nullptr;
     std::FILE *file = ::fdopen(fd, "wb");
@@ -81,7 +80,9 @@ void cutBack(std::FILE *file, long size)
 }
 } // namespace
 
-DeviceLog::DeviceLog() : encoder("windows-1251") {}
+DeviceLog::DeviceLog() : encoder("windows-1251")
+{
+}
 
 DeviceLog::~DeviceLog()
 {
@@ -128,20 +129,21 @@ void DeviceLog::open(const QString &path)
     }
 }
 
-void DeviceLog::writeRow(const QString &time, int Uik, int Uuf, int Ukz, int Ut, bool Fire, bool Fault,
-                         bool Dust)
+void DeviceLog::writeRow(const QString &time, int irSignal, int uvSignal, int dustSignal, int temperatureTenths,
+                         bool fire, bool fault, bool dust)
 {
     QString line;
-    for (const QString &field : {time, QString::number(Uik), QString::number(Uuf), QString::number(Ukz),
-                                 QString::number(Ut), QString::number(int(Fire)), QString::number(int(Fault)),
-                                 QString::number(int(Dust))})
+    for (const QString &field : {time, QString::number(irSignal), QString::number(uvSignal),
+                                 QString::number(dustSignal), QString::number(temperatureTenths),
+                                 QString::number(int(fire)), QString::number(int(fault)), QString::number(int(dust))})
         line += field + QStringLiteral("  ");
     writeLine(line);
 }
 
-void DeviceLog::writeRow(QTime time, int Uik, int Uuf, int Ukz, int Ut, bool Fire, bool Fault, bool Dust)
+void DeviceLog::writeRow(QTime time, int irSignal, int uvSignal, int dustSignal, int temperatureTenths, bool fire,
+                         bool fault, bool dust)
 {
-    writeRow(timeOfDayText(time), Uik, Uuf, Ukz, Ut, Fire, Fault, Dust);
+    writeRow(timeOfDayText(time), irSignal, uvSignal, dustSignal, temperatureTenths, fire, fault, dust);
 }
 
 void DeviceLog::close()

@@ -38,9 +38,11 @@ public:
     // One row: the eight fields, each followed by two blanks, then CR LF.
     // A closed log takes no row: the window may close the logs while a
     // polling pass is still under way.
-    void writeRow(const QString &time, int Uik, int Uuf, int Ukz, int Ut, bool Fire, bool Fault, bool Dust);
+    void writeRow(const QString &time, int irSignal, int uvSignal, int dustSignal, int temperatureTenths, bool fire,
+                  bool fault, bool dust);
     // As above with the time of day in the system's long time format.
-    void writeRow(QTime time, int Uik, int Uuf, int Ukz, int Ut, bool Fire, bool Fault, bool Dust);
+    void writeRow(QTime time, int irSignal, int uvSignal, int dustSignal, int temperatureTenths, bool fire, bool fault,
+                  bool dust);
     // Closes the file; closing a closed log does nothing. The log counts as
     // closed even when the close fails and throws.
     void close();

@@ -34,7 +34,7 @@ PollingCycle::PollingCycle(Transaction &tx, LineChannel &channel, SessionState &
         // Each detector's averages take its own passes only; one that read no
         // status enters that detector's last sample again.
         DeviceState &device = state.perDevice.at(passAddress);
-        device.averages.update(state.irWindow, state.uvWindow, device.status.Uik, device.status.Uuf);
+        device.averages.update(state.irWindow, state.uvWindow, device.status.irSignal, device.status.uvSignal);
         goOnOrFinish();
     });
     connect(&transaction, &Transaction::finished, this, &PollingCycle::onReply);
@@ -108,10 +108,10 @@ void PollingCycle::dropCommandForUnlisted()
 bool PollingCycle::buildPendingCommand(uint8_t target)
 {
     const DeviceState *device = state.perDevice.find(target);
-    std::optional<int16_t> G_42;
+    std::optional<int16_t> g42;
     if (device && device->answered)
-        G_42 = device->status.G_42;
-    const CommandInputs inputs{fields, target, state.baudCode, G_42};
+        g42 = device->status.g42;
+    const CommandInputs inputs{fields, target, state.baudCode, g42};
     uint8_t targetChannels = device && device->answered ? device->status.channelBits() : 0;
     try {
         if (channelsOfTarget && changesChannels(sentCommand.command) && !(device && device->answered))
@@ -228,21 +228,21 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
     StatusSample sample;
     sample.slot = int(position);
     sample.address = passAddress;
-    sample.heldIrThreshold = device.status.Up_ik;
-    sample.heldUvThreshold = device.status.Up_uf;
+    sample.heldIrThreshold = device.status.irThreshold;
+    sample.heldUvThreshold = device.status.uvThreshold;
     sample.irAverage = device.averages.irAverage;
     sample.uvAverage = device.averages.uvAverage;
     sample.status = decodeStatus(buf);
     sample.registers = statusRegisters(buf);
-    sample.channelsFollow = state.devices.count() == 1;
+    sample.soleDevice = state.devices.count() == 1;
     applyStatus(sample.status);
     // The row goes to the file before the reply is shown, so every shown
     // reply is in the log; a failing write ends the run with nothing shown.
     if (logging && sample.slot < state.devices.count()) {
         try {
             const DeviceStatus &d = sample.status;
-            state.devices.log(sample.slot).writeRow(QTime::currentTime(), d.Uik, d.Uuf, d.Ukz, d.Ut, d.Fire(),
-                                                    d.Fault(), d.Dust());
+            state.devices.log(sample.slot).writeRow(QTime::currentTime(), d.irSignal, d.uvSignal, d.dustSignal, d.temperatureTenths, d.fire(),
+                                                    d.fault(), d.dust());
         } catch (const AppError &e) {
             finish(e.message());
             return;

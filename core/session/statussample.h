@@ -13,5 +13,5 @@ struct StatusSample {
     int16_t heldUvThreshold = 0;
     int32_t irAverage = 0;      // this detector's averages as they stood before this reply
     int32_t uvAverage = 0;
-    bool channelsFollow = false; // one device listed: the channel boxes show its bits
+    bool soleDevice = false;    // the only device listed: the line's channel mask follows its bits
 };

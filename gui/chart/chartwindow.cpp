@@ -222,37 +222,37 @@ void ChartWindow::showSample(const StatusSample &sample)
         curvesDevice = sample.address;
     fieldsDevice = sample.address;
     const DeviceStatus &d = sample.status;
-    addIr(d.Uik, sample.irAverage, sample.heldIrThreshold);
-    addUv(d.Uuf, sample.uvAverage, sample.heldUvThreshold);
-    setG36(d.G_36);
-    setG42(d.G_42);
-    setFire(d.Fire());
+    addIr(d.irSignal, sample.irAverage, sample.heldIrThreshold);
+    addUv(d.uvSignal, sample.uvAverage, sample.heldUvThreshold);
+    setG36(d.g36);
+    setG42(d.g42);
+    setFire(d.fire());
 }
 
-void ChartWindow::addIr(int Uik, int irAverage, int IrThreshold)
+void ChartWindow::addIr(int irSignal, int irAverage, int irThreshold)
 {
     guarded([&] {
         if (chartShown) {
-            append(Ir, Uik);
+            append(Ir, irSignal);
             scrollXWindow();
         }
-        ui->Edit4->setText(QString::number(Uik));
+        ui->Edit4->setText(QString::number(irSignal));
         if (chartShown) {
             append(IrAv, irAverage);
-            append(IrThr, IrThreshold);
+            append(IrThr, irThreshold);
             redraw();
         }
     });
 }
 
-void ChartWindow::addUv(int Uuf, int uvAverage, int UvThreshold)
+void ChartWindow::addUv(int uvSignal, int uvAverage, int uvThreshold)
 {
     if (chartShown)
-        append(Uv, Uuf);
-    ui->Edit5->setText(QString::number(Uuf));
+        append(Uv, uvSignal);
+    ui->Edit5->setText(QString::number(uvSignal));
     if (chartShown) {
         append(UvAv, uvAverage);
-        append(UvThr, UvThreshold);
+        append(UvThr, uvThreshold);
         redraw();
     }
 }

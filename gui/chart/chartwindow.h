@@ -61,8 +61,8 @@ public:
     // The detector shown and commanded; none while no device is listed.
     std::optional<uint8_t> chosenDevice() const;
     // One status read, in this order: IR, UV, then the calibration values and the fire bit.
-    void addIr(int Uik, int irAverage, int IrThreshold);
-    void addUv(int Uuf, int uvAverage, int UvThreshold);
+    void addIr(int irSignal, int irAverage, int irThreshold);
+    void addUv(int uvSignal, int uvAverage, int uvThreshold);
     void setG36(int value);
     void setG42(int value);
     void setFire(bool fire);

@@ -121,7 +121,7 @@ int replyPath(Rng &r, FrameBuffer &buf, const QByteArray &q, const QByteArray &r
     CHECK(fieldCount(requestLine(buf), " ") == 8 && fieldCount(crcErrorLine(buf).mid(11), "  ") == 11);
     CHECK(fieldCount(ackLine(buf), "  ") == 8 && fieldCount(statusLine(buf), "  ") == 11);
     const DeviceStatus s = decodeStatus(buf);
-    CHECK(qRound(tenthsText(s.Ut, u'.').toDouble() * 10) == s.Ut); // as the display shows it
+    CHECK(qRound(tenthsText(s.temperatureTenths, u'.').toDouble() * 10) == s.temperatureTenths); // as the display shows it
     if (!ok)
         return -1;
     ++f.crcOk;
@@ -194,10 +194,10 @@ void validCase(Rng &r, Detector &d, FrameBuffer &buf, const Frame &seed, Figures
     const int k = replyPath(r, buf, seed.request, seed.reply, read, f);
     CHECK(k == int(seed.reply.size() == 5 ? ReplyKind::Exception : read ? ReplyKind::Status : ReplyKind::Echo));
     const DeviceStatus s = decodeStatus(buf);
-    CHECK(!read || (s.ModeFlags == d.modeFlags() && s.AlarmFlags == d.alarmFlags() && uint16_t(s.Ukz) == d.reg(2) &&
-                    uint16_t(s.Ut) == d.reg(5) && s.VersionBuild == uint8_t(d.reg(11)) &&
-                    s.VersionMajor == d.reg(12) >> 8 && s.SERIAL == d.reg(16) && s.AccessState == d.reg(19) &&
-                    uint16_t(s.T_UV_FAULT) == d.reg(22)));
+    CHECK(!read || (s.modeFlags == d.modeFlags() && s.alarmFlags == d.alarmFlags() && uint16_t(s.dustSignal) == d.reg(2) &&
+                    uint16_t(s.temperatureTenths) == d.reg(5) && s.versionBuild == uint8_t(d.reg(11)) &&
+                    s.versionMajor == d.reg(12) >> 8 && s.serialNumber == d.reg(16) && s.accessState == d.reg(19) &&
+                    uint16_t(s.uvFaultHours) == d.reg(22)));
     const QList<QByteArray> stream{seed.request, request(uint8_t(r.below(248)), uint8_t(1 + r.below(6)), r.word(), r.word())};
     current = stream[0] + stream[1];
     simPath(r, d, buf, current, &stream, f);

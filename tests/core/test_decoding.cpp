@@ -42,9 +42,9 @@ struct StatusReply {
 // Every decoded field in register order, widened so that signedness shows.
 QList<qint64> fields(const DeviceStatus &s)
 {
-    return {s.ModeFlags, s.AlarmFlags, s.Ukz, s.HeaterPoint, s.Up_kz, s.Ut, s.Uik, s.Uuf, s.Up_ik, s.Up_uf,
-            s.ChannelFlags, s.VersionBuild, s.VersionMajor, s.VersionMinor, s.Ush_ik, s.G_36, s.G_42,
-            s.SERIAL, s.U_supply, s.U_400, s.AccessState, s.TestCounter, s.ConfigMark, s.T_UV_FAULT};
+    return {s.modeFlags, s.alarmFlags, s.dustSignal, s.heaterPoint, s.dustThreshold, s.temperatureTenths, s.irSignal, s.uvSignal, s.irThreshold, s.uvThreshold,
+            s.channelFlags, s.versionBuild, s.versionMajor, s.versionMinor, s.irNoise, s.g36, s.g42,
+            s.serialNumber, s.supplyTenths, s.hv400Tenths, s.accessState, s.testCounter, s.configMark, s.uvFaultHours};
 }
 } // namespace
 
@@ -82,10 +82,10 @@ private slots:
         r.setRegister(5, 0x00EB);
         r.setRegister(17, 0xFFFB);
         const DeviceStatus s = r.decode();
-        QCOMPARE(int(s.Uik), -1);
-        QCOMPARE(int(s.SERIAL), 65535);
-        QCOMPARE(int(s.Ut), 235);
-        QCOMPARE(int(s.U_supply), -5);
+        QCOMPARE(int(s.irSignal), -1);
+        QCOMPARE(int(s.serialNumber), 65535);
+        QCOMPARE(int(s.temperatureTenths), 235);
+        QCOMPARE(int(s.supplyTenths), -5);
     }
 
     void versionIgnoresHighByteOfRegister11()
@@ -95,9 +95,9 @@ private slots:
             r.setRegister(11, uint16_t(high << 8 | 103));
             r.setRegister(12, 1 << 8 | 2);
             const DeviceStatus s = r.decode();
-            QCOMPARE(int(s.VersionMajor), 1);
-            QCOMPARE(int(s.VersionMinor), 2);
-            QCOMPARE(int(s.VersionBuild), 103);
+            QCOMPARE(int(s.versionMajor), 1);
+            QCOMPARE(int(s.versionMinor), 2);
+            QCOMPARE(int(s.versionBuild), 103);
         }
     }
 
@@ -109,8 +109,8 @@ private slots:
         for (int bit = 0; bit < 8; ++bit) {
             r.setRegister(1, uint16_t((1 << bit) << 8 | 0xFF));
             const DeviceStatus s = r.decode();
-            const bool got[] = {s.Fast(),       s.Far(),           s.FireLatch(),  s.FireRelay(),
-                                s.FaultRelay(), s.HeaterEnabled(), s.HeaterMark(), s.FaultLatch()};
+            const bool got[] = {s.fast(),       s.far(),           s.fireLatch(),  s.fireRelay(),
+                                s.faultRelay(), s.heaterEnabled(), s.heaterMark(), s.faultLatch()};
             for (int i = 0; i < 8; ++i)
                 QVERIFY2(got[i] == (i == bit), qPrintable(QStringLiteral("bit %1, field %2").arg(bit).arg(i)));
         }
@@ -126,10 +126,10 @@ private slots:
         for (const auto &a : alarms) {
             r.setRegister(1, uint16_t(a.low));
             const DeviceStatus s = r.decode();
-            QCOMPARE(s.Fire(), a.fire);
-            QCOMPARE(s.Fault(), a.fault);
-            QCOMPARE(s.Dust(), a.dust);
-            QCOMPARE(int(s.ModeFlags), 0);
+            QCOMPARE(s.fire(), a.fire);
+            QCOMPARE(s.fault(), a.fault);
+            QCOMPARE(s.dust(), a.dust);
+            QCOMPARE(int(s.modeFlags), 0);
         }
         const struct { uint16_t flags; bool dust, ir, uv; int bits; } channels[] = {
             {0x0001, true, false, false, 1}, {0x0002, false, true, false, 2},  {0x0004, false, false, true, 4},
@@ -138,9 +138,9 @@ private slots:
         for (const auto &c : channels) {
             r.setRegister(10, c.flags);
             const DeviceStatus s = r.decode();
-            QCOMPARE(s.DustChannel(), c.dust);
-            QCOMPARE(s.IrChannel(), c.ir);
-            QCOMPARE(s.UvChannel(), c.uv);
+            QCOMPARE(s.dustChannel(), c.dust);
+            QCOMPARE(s.irChannel(), c.ir);
+            QCOMPARE(s.uvChannel(), c.uv);
             QCOMPARE(int(s.channelBits()), c.bits);
         }
     }
@@ -177,9 +177,9 @@ private slots:
         r.setRegister(6, 512);
         putReply(r.buf, {1, 0x83, 2});
         const DeviceStatus s = r.decode();
-        QCOMPARE(int(s.Uik), 512);
-        QCOMPARE(int(s.ModeFlags), 0xC0); // register 1 now holds the exception's CRC
-        QCOMPARE(int(s.AlarmFlags), 0xF1);
+        QCOMPARE(int(s.irSignal), 512);
+        QCOMPARE(int(s.modeFlags), 0xC0); // register 1 now holds the exception's CRC
+        QCOMPARE(int(s.alarmFlags), 0xF1);
     }
 
     void classifyStatusReplies()
