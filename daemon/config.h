@@ -38,9 +38,15 @@ struct LineConfig {
     bool search() const { return devices.isEmpty(); }
 };
 
+// $STATE_DIRECTORY (set by systemd's StateDirectory=), else /var/lib/kalmir.
+QString defaultStateDir();
+
 struct DaemonConfig {
     MqttConfig mqtt;
     QList<LineConfig> lines;
+    QString stateDir = defaultStateDir(); // the queue of events and results: <stateDir>/queue.db
+    int queueMaxMb = 64;                  // beyond it the oldest queued messages are dropped
+    QString queuePath() const { return stateDir + QStringLiteral("/queue.db"); }
 };
 
 // A configuration that cannot be used: the message names the file, the line

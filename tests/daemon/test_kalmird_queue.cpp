@@ -1,0 +1,224 @@
+// kalmird's queue of events and results on disk, and a site broker bridged to
+// its head office: no event lost to a kill, a cut link or a broker restart.
+#include "daemon/eventqueue.h"
+#include "daemon/mqttclient.h"
+#include "sim/simulator.h"
+#include "support/mqttrig.h"
+#include "support/ser2net.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+#include <sys/stat.h>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+const QString Events = QStringLiteral("kalmir/north/5/event");
+
+// Each flip of `bits` in detector 5 on every status read, up to `count` flips.
+struct Flipper {
+    Flipper(Simulator &sim, Detector &d) : detector(d)
+    {
+        QObject::connect(&sim, &Simulator::frameReceived, [this](const QByteArray &request) {
+            if (left > 0 && uint8_t(request[0]) == 5 && uint8_t(request[1]) == 3) {
+                detector.setAlarmFlags(detector.alarmFlags() ^ bits);
+                --left;
+            }
+        });
+    }
+    void flip(int count, uint8_t which) { left = count, bits = which; }
+    Detector &detector;
+    int left = 0;
+    uint8_t bits = 0;
+};
+
+// The seqs received on `topic`, in their order, and how many came twice.
+QList<qint64> seqs(Subscriber &sub, int *duplicates)
+{
+    QList<qint64> seen;
+    *duplicates = 0;
+    for (const Subscriber::Message &m : sub.messages()) {
+        const qint64 seq = QJsonDocument::fromJson(m.payload).object().value(u"seq").toInteger();
+        seen.contains(seq) ? void(++*duplicates) : seen.append(seq);
+    }
+    return seen;
+}
+
+bool consecutive(const QList<qint64> &s)
+{
+    for (qsizetype i = 1; i < s.size(); ++i)
+        if (s[i] != s[i - 1] + 1)
+            return false;
+    return true;
+}
+
+qsizetype eventLines(DaemonProcess &d)
+{
+    return d.errorOutput().count("line north: detector 5 f");
+}
+} // namespace
+
+class TestKalmirdQueue : public QObject {
+    Q_OBJECT
+private slots:
+    void keepsTheNewestWithinItsBound();
+    void losesNoEventToAKillDuringAnOutage();
+    void bridgesASiteToItsHeadOffice();
+};
+
+// 15 events into room for 10: the 5 oldest go, the file keeps the 10 newest
+// with their seqs, and the next run numbers on after the last.
+void TestKalmirdQueue::keepsTheNewestWithinItsBound()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state/queue.db"));
+    MqttClient never(MqttClient::Options{});
+    const QByteArray payload = R"({"kind":"fire","on":true})";
+    const int row = int(Events.size() + payload.size() + EventQueue::RowOverhead);
+    QList<qint64> given;
+    {
+        EventQueue queue(never, path, 10 * row);
+        for (int i = 0; i < 15; ++i)
+            given << queue.add(Events, payload);
+        QCOMPARE(queue.size(), size_t(10));
+        QCOMPARE(queue.takeDropped(), uint64_t(5));
+    }
+    QVERIFY(consecutive(given));
+    EventStore store;
+    EventStore::Opened opened = store.open(path);
+    QVERIFY(opened.usable);
+    QList<qint64> kept;
+    for (const QueuedMessage &m : opened.messages)
+        kept << m.seq;
+    QCOMPARE(kept, given.mid(5));
+    QCOMPARE(opened.messages.back().payload, payload);
+    QCOMPARE(opened.lastSeq, given.last());
+    QCOMPARE(withSeq(7, payload), R"({"seq":7,"kind":"fire","on":true})");
+}
+
+// A damaged queue file is set aside; then the broker goes away, 10 events,
+// SIGKILL, a start again, 10 more, the broker back: all 20 arrive, in order.
+void TestKalmirdQueue::losesNoEventToAKillDuringAnOutage()
+{
+    BrokerProcess broker;
+    QVERIFY(broker.start());
+    SilentRelay link(quint16(broker.port()));
+    Subscriber sub(broker.port(), Events);
+    Simulator sim;
+    sim.setFrozen(true);
+    Flipper flipper(sim, sim.addDetector(5));
+    QVERIFY(sim.start());
+    DaemonProcess daemon(oneLineConfig(link.port(), QStringLiteral("north"), sim.slavePath(), QStringLiteral("[5]")));
+    QVERIFY(QDir().mkpath(daemon.stateDir()));
+    const QString file = daemon.stateDir() + QStringLiteral("/queue.db");
+    QFile garbage(file);
+    QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(5000, 'x')) == 5000);
+    garbage.close();
+
+    daemon.start();
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().contains("detector 5 online"); }, 5000));
+    QVERIFY2(daemon.errorOutput().contains("queue: " + file.toUtf8() + " is damaged (file is not a database): "
+                                           "moved aside to " + file.toUtf8() + ".damaged-"),
+             daemon.errorOutput());
+    const QStringList aside = QDir(daemon.stateDir()).entryList({QStringLiteral("queue.db.damaged-*")});
+    QCOMPARE(aside.size(), 1);
+    QCOMPARE(QFileInfo(daemon.stateDir() + u'/' + aside[0]).size(), 5000);
+
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().contains("connected"); }, 5000));
+    link.cut();
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().contains("lost"); }, 5000));
+    flipper.flip(10, alarmbit::Fault);
+    QVERIFY(QTest::qWaitFor([&] { return eventLines(daemon) == 10; }, 10000));
+    QTest::qWait(200); // the last commit is done
+    daemon.kill();
+    daemon.start();
+    QVERIFY2(QTest::qWaitFor([&] { return daemon.errorOutput().contains("10 events and results wait"); }, 5000),
+             daemon.errorOutput());
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().count("detector 5 online") == 2; }, 5000));
+    flipper.flip(10, alarmbit::Fire);
+    QVERIFY(QTest::qWaitFor([&] { return eventLines(daemon) == 20; }, 10000));
+    link.restore();
+    QVERIFY2(QTest::qWaitFor([&] { return sub.messages().size() >= 20; }, 40000), daemon.errorOutput());
+    QTest::qWait(500);
+    int duplicates = 0;
+    const QList<qint64> received = seqs(sub, &duplicates);
+    QCOMPARE(received.size(), 20);
+    QCOMPARE(duplicates, 0);
+    QVERIFY(consecutive(received));
+    const auto event = [&](int i) {
+        const QJsonObject o = QJsonDocument::fromJson(sub.messages()[i].payload).object();
+        return o.value(u"kind").toString() + (o.value(u"on").toBool() ? QStringLiteral(" on") : QStringLiteral(" off"));
+    };
+    QCOMPARE(event(9), QStringLiteral("fault off"));
+    QCOMPARE(event(10), QStringLiteral("fire on"));
+    QCOMPARE(daemon.terminate(), 0);
+}
+
+// The shipped bridge (its address set to a relay before the head office):
+// events while the link hangs, then while it is cut, kalmird killed and
+// started, the site broker killed and started. Every seq reaches the office.
+void TestKalmirdQueue::bridgesASiteToItsHeadOffice()
+{
+    BrokerProcess office;
+    QVERIFY(office.start());
+    Subscriber atOffice(office.port(), QStringLiteral("kalmir/+/+/event"));
+    SilentRelay link(quint16(office.port()));
+    QFile shipped(QStringLiteral(KALMIR_SOURCE_DIR "/packaging/kalmird/mosquitto-bridge.conf"));
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    QByteArray bridge = shipped.readAll();
+    QCOMPARE(bridge.count("\naddress head-office.example:8883\n"), 1);
+    bridge.replace("address head-office.example:8883", "address 127.0.0.1:" + QByteArray::number(link.port()));
+    // Run as root, Mosquitto turns into its own user: the folder must be its own.
+    QTemporaryDir persist;
+    const QByteArray saved = QFile::encodeName(persist.filePath(QStringLiteral("mosquitto")));
+    QVERIFY(QDir().mkpath(saved) && ::chmod(QFile::encodeName(persist.path()), 0755) == 0);
+    if (::geteuid() == 0) {
+        const passwd *pw = ::getpwnam("mosquitto");
+        QVERIFY(pw && ::chown(saved.constData(), pw->pw_uid, pw->pw_gid) == 0);
+    }
+    BrokerProcess site(false, "persistence_location " + saved + "/\n" + bridge);
+    QVERIFY(site.start());
+
+    Simulator sim;
+    sim.setFrozen(true);
+    Flipper flipper(sim, sim.addDetector(5));
+    QVERIFY(sim.start());
+    DaemonProcess daemon(oneLineConfig(site.port(), QStringLiteral("north"), sim.slavePath(), QStringLiteral("[5]")));
+    daemon.start();
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().contains("connected"); }, 5000));
+    const auto flip = [&](int count, uint8_t bits, qsizetype total) {
+        flipper.flip(count, bits);
+        return QTest::qWaitFor([&] { return eventLines(daemon) == total; }, 10000) && (QTest::qWait(300), true);
+    };
+    QVERIFY(flip(2, alarmbit::Fire, 2));
+    QVERIFY2(QTest::qWaitFor([&] { return atOffice.messages().size() == 2; }, 15000), site.log());
+    link.silence();
+    QVERIFY(flip(4, alarmbit::Fault, 6));
+    link.cut();
+    QVERIFY(flip(2, alarmbit::Fire, 8));
+    daemon.kill();
+    daemon.start();
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().count("connected") == 2; }, 5000));
+    QVERIFY(flip(4, alarmbit::Fault, 12));
+    site.kill();
+    QVERIFY(flip(4, alarmbit::Fire, 16));
+    QVERIFY(site.start());
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().count("connected") == 3; }, 10000));
+    QVERIFY(flip(2, alarmbit::Fault, 18));
+    link.restore();
+    int duplicates = 0;
+    QVERIFY2(QTest::qWaitFor([&] { return seqs(atOffice, &duplicates).size() == 18; }, 90000), site.log());
+    QTest::qWait(1000);
+    QList<qint64> all = seqs(atOffice, &duplicates);
+    std::sort(all.begin(), all.end());
+    QCOMPARE(all.size(), 18);
+    QVERIFY(consecutive(all));
+    qInfo("head office: %d events, %d of them twice", int(atOffice.messages().size()), duplicates);
+    QCOMPARE(daemon.terminate(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestKalmirdQueue)
+#include "test_kalmird_queue.moc"
