@@ -78,6 +78,10 @@ private:
     std::vector<QueuedMessage> added;
     std::vector<int64_t> removed;
     QTimer flushTimer; // one commit per turn of the event loop, however many came in it
+    // Removals wait for the next new message's commit, or this long: one
+    // lost to a crash only brings a duplicate, so it needs no commit of its own.
+    static constexpr int RemovalDelayMs = 1000;
+    QTimer removalTimer;
     bool writing = false;
     QString lastError;
 };

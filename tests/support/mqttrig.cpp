@@ -150,7 +150,9 @@ DaemonProcess::~DaemonProcess()
 
 void DaemonProcess::start(const QStringList &extra)
 {
-    proc.start(QStringLiteral(KALMIRD_BIN), QStringList{QStringLiteral("--config"), configPath()} + extra);
+    // $KALMIRD_BIN: another build, for a bench to set one against the other.
+    proc.start(qEnvironmentVariable("KALMIRD_BIN", QStringLiteral(KALMIRD_BIN)),
+               QStringList{QStringLiteral("--config"), configPath()} + extra);
     proc.waitForStarted();
 }
 
