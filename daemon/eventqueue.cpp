@@ -7,27 +7,8 @@ using namespace Qt::StringLiterals;
 EventQueue::EventQueue(MqttClient &mqtt, const QString &path, int64_t maxBytes, QObject *parent)
     : QObject(parent), client(mqtt), maxBytes(maxBytes)
 {
-    if (!path.isEmpty()) {
-        store = std::make_unique<EventStore>();
-        EventStore::Opened opened = store->open(path);
-        for (const QString &note : opened.notes)
-            logEvent(u"queue: "_s + note);
-        if (opened.usable) {
-            seq = opened.lastSeq;
-            for (QueuedMessage &m : opened.messages) {
-                Entry e{std::move(m.topic), std::move(m.payload)};
-                heldBytes += e.size();
-                held.emplace(m.seq, std::move(e));
-            }
-            logEvent(u"queue: %1: %2 events and results wait from before the start; seq goes on after %3"_s
-                         .arg(path)
-                         .arg(held.size())
-                         .arg(seq));
-        } else {
-            store.reset();
-            logEvent(u"queue: events and results are kept in memory only: a restart loses those not yet sent"_s);
-        }
-    }
+    if (!path.isEmpty())
+        load(path);
     if (seq == 0)
         seq = freshSeqBase();
     durableUpTo = seq;
@@ -41,10 +22,37 @@ EventQueue::EventQueue(MqttClient &mqtt, const QString &path, int64_t maxBytes, 
     flushTimer.setSingleShot(true);
     flushTimer.setInterval(0);
     connect(&flushTimer, &QTimer::timeout, this, &EventQueue::flush);
+    removalTimer.setSingleShot(true);
+    removalTimer.setInterval(RemovalDelayMs);
+    connect(&removalTimer, &QTimer::timeout, this, &EventQueue::flush);
     connect(&client, &MqttClient::acknowledged, this, &EventQueue::onAcknowledged);
     connect(&client, &MqttClient::disconnected, this, [this] { inFlight.clear(); });
     while (heldBytes > maxBytes && !held.empty())
         dropOldest();
+}
+
+// The file's messages and seq, read once at the start; without a usable
+// file the queue is kept in memory only.
+void EventQueue::load(const QString &path)
+{
+    store = std::make_unique<EventStore>();
+    EventStore::Opened opened = store->open(path);
+    for (const QString &note : opened.notes)
+        logEvent(u"queue: "_s + note);
+    if (!opened.usable) {
+        store.reset();
+        logEvent(u"queue: events and results are kept in memory only: a restart loses those not yet sent"_s);
+        return;
+    }
+    seq = opened.lastSeq;
+    for (QueuedMessage &m : opened.messages) {
+        Entry e{std::move(m.topic), std::move(m.payload)};
+        heldBytes += e.size();
+        held.emplace(m.seq, std::move(e));
+    }
+    logEvent(u"queue: %1: %2 events and results wait from before the start; seq goes on after %3"_s.arg(path)
+                 .arg(held.size())
+                 .arg(seq));
 }
 
 EventQueue::~EventQueue()
@@ -130,8 +138,8 @@ void EventQueue::onAcknowledged(int mid)
         held.erase(h);
         if (store) {
             removed.push_back(done);
-            if (!writing)
-                flushTimer.start();
+            if (!removalTimer.isActive())
+                removalTimer.start();
         }
     }
     pump();
@@ -142,6 +150,7 @@ void EventQueue::flush()
     if (writing || (added.empty() && removed.empty()))
         return;
     writing = true;
+    removalTimer.stop();
     const int64_t upTo = seq;
     auto batch = std::make_shared<std::pair<std::vector<QueuedMessage>, std::vector<int64_t>>>(std::move(added),
                                                                                                std::move(removed));
@@ -166,5 +175,8 @@ void EventQueue::onWritten(int64_t upTo, const QString &error)
     durableUpTo = std::max(durableUpTo, upTo);
     emit committed(upTo);
     pump();
-    flush();
+    if (!added.empty())
+        flush();
+    else if (!removed.empty() && !removalTimer.isActive())
+        removalTimer.start();
 }

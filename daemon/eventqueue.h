@@ -55,6 +55,7 @@ private:
         QByteArray payload;
         int64_t size() const { return topic.size() + payload.size() + RowOverhead; }
     };
+    void load(const QString &path);
     void dropOldest();
     void pump();
     void flush();
