@@ -27,6 +27,7 @@ EventQueue::EventQueue(MqttClient &mqtt, const QString &path, int64_t maxBytes, 
     connect(&removalTimer, &QTimer::timeout, this, &EventQueue::flush);
     connect(&client, &MqttClient::acknowledged, this, &EventQueue::onAcknowledged);
     connect(&client, &MqttClient::disconnected, this, [this] { inFlight.clear(); });
+    connect(&client, &MqttClient::stopRequested, this, &EventQueue::commitNow);
     while (heldBytes > maxBytes && !held.empty())
         dropOldest();
 }
@@ -102,6 +103,20 @@ void EventQueue::dropOldest()
     if (store)
         removed.push_back(oldest->first);
     held.erase(oldest);
+}
+
+void EventQueue::commitNow()
+{
+    flushTimer.stop();
+    removalTimer.stop();
+    // After any batch still on the writer thread, so the file keeps the order.
+    if (inWriter && (!added.empty() || !removed.empty()))
+        QMetaObject::invokeMethod(
+            inWriter, [this] { store->write(added, removed, seq); }, Qt::BlockingQueuedConnection);
+    added.clear();
+    removed.clear();
+    durableUpTo = seq;
+    pump();
 }
 
 void EventQueue::resend()

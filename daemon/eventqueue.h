@@ -37,6 +37,9 @@ public:
     int64_t add(const QString &topic, const QByteArray &payload);
     // Publishes the queue anew from its oldest message: called on every connection.
     void resend();
+    // Commits what waits for its commit, on this thread, and publishes it:
+    // at a stop, which then waits for the broker's acknowledgements.
+    void commitNow();
 
     size_t size() const { return held.size(); }
     int64_t bytes() const { return heldBytes; }

@@ -255,6 +255,7 @@ void MqttClient::subscribe(const QString &filter, int qos)
 void MqttClient::stop(int timeoutMs)
 {
     retryTimer.stop();
+    emit stopRequested();
     stopping = true;
     if (!connectedNow) {
         finishStop();

@@ -65,6 +65,9 @@ signals:
     void stopped();
     // The broker acknowledged the QoS 1 message of this id.
     void acknowledged(int mid);
+    // stop() was called: what is still to be published goes out now, and
+    // the stop waits for its acknowledgements.
+    void stopRequested();
 
 private:
     static void onConnectCb(mosquitto *, void *self, int rc);
