@@ -1,4 +1,4 @@
-// bench_kalmird [LINES [DETECTORS [SECONDS [INTERVAL_MS [frozen|noisy]]]]]:
+// bench_kalmird [LINES [DETECTORS [SECONDS [INTERVAL_MS [frozen|noisy|events]]]]]:
 // the watch service on LINES simulated lines (default 8) of DETECTORS
 // detectors each (default 16), in wire-time mode at 19200 baud, one
 // Mosquitto, one subscriber to every state (in a thread of its own).
@@ -9,6 +9,9 @@
 // Prints the status passes per second of each line against the wire's limit,
 // kalmird's CPU in % of one core and its memory, and the time from the end of
 // a reply on the wire to the subscriber's receipt of its state.
+// "events" (readings noisy): detector 1 of every line flips its fault bit at every status
+// read, and the time from that reply to the receipt of its event (through
+// kalmird's queue on disk) is printed too. $KALMIRD_BIN runs another build.
 #include "daemon/mqttclient.h"
 #include "measure.h"
 #include "sim/simulator.h"
@@ -73,6 +76,7 @@ int main(int argc, char **argv)
     const int seconds = argc > 3 ? atoi(argv[3]) : 30;
     const QString interval = argc > 4 ? QStringLiteral("state_min_interval_ms = %1\n").arg(atoi(argv[4])) : QString();
     const bool frozen = argc > 5 && qstrcmp(argv[5], "frozen") == 0;
+    const bool events = argc > 5 && qstrcmp(argv[5], "events") == 0;
 
     BrokerProcess broker;
     if (!broker.start())
@@ -104,6 +108,11 @@ int main(int argc, char **argv)
         if (!sim->start(link))
             qFatal("simulator: %s", qPrintable(sim->errorString()));
         Simulator *s = sim.get();
+        if (events)
+            QObject::connect(s, &Simulator::frameReceived, [s](const QByteArray &request) {
+                if (uint8_t(request[0]) == 1 && uint8_t(request[1]) == 3)
+                    s->detectors().first()->setAlarmFlags(s->detectors().first()->alarmFlags() ^ alarmbit::Fault);
+            });
         QObject::connect(s, &Simulator::frameSent, [&, s, l](const QByteArray &bytes) {
             if (bytes.size() != 53)
                 return;
@@ -124,7 +133,7 @@ int main(int argc, char **argv)
         sims.push_back(std::move(sim));
     }
 
-    std::vector<double> latencies, fromWrite;
+    std::vector<double> latencies, fromWrite, eventLatencies;
     uint64_t states = 0;
     MqttClient::Options o;
     o.port = broker.port();
@@ -135,6 +144,11 @@ int main(int argc, char **argv)
         const QStringList parts = topic.split(u'/');
         const int l = parts[1].mid(1).toInt();
         const auto it = replyEnd[size_t(l)].find(parts[2].toInt());
+        if (parts[3] == u"event") {
+            if (it != replyEnd[size_t(l)].end())
+                eventLatencies.push_back(receivedMs - it->second.first);
+            return;
+        }
         if (it != replyEnd[size_t(l)].end()) {
             latencies.push_back(receivedMs - it->second.first);
             if (it->second.second > 0)
@@ -154,6 +168,7 @@ int main(int argc, char **argv)
     QMetaObject::invokeMethod(&inSubscriberThread, [&] {
         sub = std::make_unique<MqttClient>(o);
         sub->subscribe(QStringLiteral("kalmir/+/+/state"), 0);
+        sub->subscribe(QStringLiteral("kalmir/+/+/event"), 1);
         QObject::connect(sub.get(), &MqttClient::messageReceived, [&](const QString &topic, const QByteArray &) {
             const double receivedMs = nowMs();
             QMetaObject::invokeMethod(&app, [&onState, topic, receivedMs] { onState(topic, receivedMs); });
@@ -201,6 +216,11 @@ int main(int argc, char **argv)
                 median(latencies), percentile(latencies, 0.99), percentile(latencies, 1.0), latencies.size());
     std::printf("last reply byte written by the simulator -> subscriber: median %.2f ms, p99 %.2f ms (%zu samples)\n",
                 median(fromWrite), percentile(fromWrite, 0.99), fromWrite.size());
+    if (events)
+        std::printf("reply end on the wire -> subscriber, its event: median %.2f ms, p99 %.2f ms, max %.2f ms "
+                    "(%zu events, %.1f/s)\n",
+                    median(eventLatencies), percentile(eventLatencies, 0.99), percentile(eventLatencies, 1.0),
+                    eventLatencies.size(), double(eventLatencies.size()) / spanS);
     std::printf("(the bench process itself, %d simulators and the subscriber: %.1f %% of one core)\n", lines, benchCpu);
     std::fflush(stdout);
     daemon.terminate();

@@ -218,6 +218,12 @@ DaemonConfig loadConfig(const QString &path)
     const TableReader top(path, QString());
     bool hasMqtt = false;
     top.read(root, {
+        {"state_dir", [&](auto &n, auto &k) {
+             config.stateDir = top.string(n, k);
+             if (config.stateDir.isEmpty())
+                 top.fail(n.source(), k, QStringLiteral("must not be empty"));
+         }},
+        {"queue_max_mb", [&](auto &n, auto &k) { config.queueMaxMb = top.integer(n, k, 1, 100000); }},
         {"mqtt", [&](auto &n, auto &k) {
              if (!n.is_table())
                  top.fail(n.source(), k, QStringLiteral("a table is expected"));
@@ -248,6 +254,12 @@ DaemonConfig loadConfig(const QString &path)
     if (config.lines.isEmpty())
         throw ConfigError(QStringLiteral("%1: [[line]]: none given").arg(path).toStdString());
     return config;
+}
+
+QString defaultStateDir()
+{
+    const QString given = qEnvironmentVariable("STATE_DIRECTORY").section(u':', 0, 0);
+    return given.isEmpty() ? QStringLiteral("/var/lib/kalmir") : given;
 }
 
 QString defaultClientId()
@@ -300,5 +312,7 @@ QString describeConfig(const DaemonConfig &c)
                                                    + QString::number(l.stateHeartbeatS) + u" s"_s)
                 + u'\n';
     }
+    text += u"events and results queued in "_s + c.queuePath() + u" until the broker has them, at most "_s
+            + QString::number(c.queueMaxMb) + u" MiB\n"_s;
     return text;
 }

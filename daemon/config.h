@@ -42,9 +42,15 @@ struct LineConfig {
     bool operator==(const LineConfig &) const = default;
 };
 
+// $STATE_DIRECTORY (set by systemd's StateDirectory=), else /var/lib/kalmir.
+QString defaultStateDir();
+
 struct DaemonConfig {
     MqttConfig mqtt;
     QList<LineConfig> lines;
+    QString stateDir = defaultStateDir(); // the queue of events and results: <stateDir>/queue.db
+    int queueMaxMb = 64;                  // beyond it the oldest queued messages are dropped
+    QString queuePath() const { return stateDir + QStringLiteral("/queue.db"); }
     bool operator==(const DaemonConfig &) const = default;
 };
 

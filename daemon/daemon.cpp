@@ -24,7 +24,8 @@ const QByteArray Offline = "offline";
 } // namespace
 
 Daemon::Daemon(DaemonConfig config, QByteArray password, QObject *parent)
-    : QObject(parent), cfg(std::move(config)), client(clientOptions(cfg.mqtt, password)), box(client)
+    : QObject(parent), cfg(std::move(config)), client(clientOptions(cfg.mqtt, password)),
+      box(client, cfg.queuePath(), int64_t(cfg.queueMaxMb) * 1024 * 1024)
 {
     for (const LineConfig &l : cfg.lines) {
         watches.push_back(std::make_unique<LineWatch>(l));

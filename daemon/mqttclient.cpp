@@ -228,7 +228,7 @@ void MqttClient::updateWriteInterest()
         writeNotifier->setEnabled(mosquitto_want_write(mosq));
 }
 
-bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain)
+bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain, int *midOut)
 {
     if (!connectedNow)
         return false;
@@ -237,6 +237,8 @@ bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qo
                                      payload.constData(), qos, retain);
     if (rc == MOSQ_ERR_SUCCESS && qos > 0)
         unacknowledged.insert(mid);
+    if (midOut)
+        *midOut = mid;
     updateWriteInterest();
     return rc == MOSQ_ERR_SUCCESS;
 }
@@ -253,6 +255,7 @@ void MqttClient::subscribe(const QString &filter, int qos)
 void MqttClient::stop(int timeoutMs)
 {
     retryTimer.stop();
+    emit stopRequested();
     stopping = true;
     if (!connectedNow) {
         finishStop();
@@ -315,7 +318,8 @@ void MqttClient::onLogCb(mosquitto *, void *self, int level, const char *text)
 void MqttClient::onPublishCb(mosquitto *, void *self, int mid)
 {
     auto *c = static_cast<MqttClient *>(self);
-    c->unacknowledged.remove(mid);
+    if (c->unacknowledged.remove(mid))
+        emit c->acknowledged(mid);
     c->disconnectWhenAcknowledged();
 }
 

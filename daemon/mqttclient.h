@@ -47,8 +47,9 @@ public:
     void stop(int timeoutMs = 2000);
     bool isConnected() const { return connectedNow; }
 
-    // Queues one message; false (nothing queued) while not connected.
-    bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain);
+    // Queues one message; false (nothing queued) while not connected. mid
+    // gets its message id, which acknowledged() names when the broker has it.
+    bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain, int *mid = nullptr);
     // Subscribes now and on every later connection.
     void subscribe(const QString &filter, int qos);
     // Messages longer than this reach messageReceived() without their
@@ -62,6 +63,11 @@ signals:
     // tooLong: the payload was longer than setLongestPayload() and is left out.
     void messageReceived(const QString &topic, const QByteArray &payload, bool retained, bool tooLong);
     void stopped();
+    // The broker acknowledged the QoS 1 message of this id.
+    void acknowledged(int mid);
+    // stop() was called: what is still to be published goes out now, and
+    // the stop waits for its acknowledgements.
+    void stopRequested();
 
 private:
     static void onConnectCb(mosquitto *, void *self, int rc);

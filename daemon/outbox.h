@@ -5,28 +5,28 @@
 #include <QSet>
 #include <QString>
 #include <cstdint>
-#include <deque>
-#include <utility>
+
+#include "daemon/eventqueue.h"
 
 class MqttClient;
 
 // What goes to the broker, and what waits while it is away. Every retained
 // topic keeps its latest payload only, and all of them are published anew on
-// each connection; events wait in a queue of the last MaxHeldEvents. Memory
-// stays bounded however long the broker is gone; what was superseded or
-// dropped meanwhile is counted and logged when it comes back.
+// each connection; events and results wait in the queue on disk (bounded by
+// queueMaxBytes). What was superseded or dropped meanwhile is counted and
+// logged when the broker comes back.
 class Outbox : public QObject {
     Q_OBJECT
 public:
-    static constexpr int MaxHeldEvents = 1000;
-    static constexpr int EventQos = 1;
-
-    explicit Outbox(MqttClient &client, QObject *parent = nullptr);
+    // queuePath empty: events and results wait in memory only.
+    Outbox(MqttClient &client, const QString &queuePath, int64_t queueMaxBytes, QObject *parent = nullptr);
 
     // A retained topic's new payload: sent now, or on the next connection.
     void setRetained(const QString &topic, const QByteArray &payload, int qos = 0);
-    // A message that is not retained (QoS 1): sent now, or held while disconnected.
+    // A message that is not retained (QoS 1), given its seq: queued on disk,
+    // then sent, again after each reconnection until the broker has it.
     void sendEvent(const QString &topic, const QByteArray &payload);
+    EventQueue &queue() { return events; }
 
 private:
     void onConnected();
@@ -38,8 +38,7 @@ private:
     };
     MqttClient &client;
     QHash<QString, Retained> retained;
-    std::deque<std::pair<QString, QByteArray>> held;
+    EventQueue events;
     uint64_t superseded = 0; // retained payloads replaced unsent while disconnected
-    uint64_t dropped = 0;    // events pushed out of the full queue
     bool everConnected = false;
 };

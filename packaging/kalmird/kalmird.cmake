@@ -1,10 +1,12 @@
 # The watch service in the package: the program, its systemd unit (installed,
 # not enabled), its system user, an example configuration kept as a conffile,
-# and its manual page. Included by packaging/CMakeLists.txt before CPack.
+# a Mosquitto bridge example, and its manual page. Included by packaging/CMakeLists.txt before CPack.
 install(TARGETS kalmird RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install(FILES kalmird/kalmird.service DESTINATION lib/systemd/system)
 install(FILES kalmird/kalmird.sysusers DESTINATION lib/sysusers.d RENAME kalmird.conf)
 install(FILES kalmird/kalmird.toml DESTINATION /etc/kalmir)
+# A site broker's bridge to its head office, for the administrator to copy.
+install(FILES kalmird/mosquitto-bridge.conf DESTINATION ${KALMIR_DOC_DIR}/examples)
 set(kalmird_man ${CMAKE_CURRENT_BINARY_DIR}/kalmird.8.gz)
 add_custom_command(OUTPUT ${kalmird_man}
   COMMAND gzip -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/kalmird/kalmird.8 > ${kalmird_man}

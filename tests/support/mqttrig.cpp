@@ -34,13 +34,20 @@ bool localPortAccepts(int port)
     return ok;
 }
 
-BrokerProcess::BrokerProcess(bool logPublishes) : listenPort(freeLocalPort())
+BrokerProcess::BrokerProcess(bool logPublishes, const QByteArray &extraConfig) : listenPort(freeLocalPort())
 {
     writeFile(dir.filePath(QStringLiteral("mosquitto.conf")),
               QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\nset_tcp_nodelay true\n%2")
-                  .arg(listenPort)
-                  .arg(logPublishes ? QStringLiteral("log_type all\n") : QString())
-                  .toUtf8());
+                      .arg(listenPort)
+                      .arg(logPublishes ? QStringLiteral("log_type all\n") : QString())
+                      .toUtf8()
+                  + extraConfig);
+}
+
+void BrokerProcess::kill()
+{
+    proc.kill();
+    proc.waitForFinished(5000);
 }
 
 QByteArray BrokerProcess::log() const
@@ -122,6 +129,17 @@ bool Subscriber::waitFor(const QString &topic, const std::function<bool(const QB
 DaemonProcess::DaemonProcess(const QString &configText)
 {
     writeFile(configPath(), configText.toUtf8());
+    // As systemd's StateDirectory= would: never the machine's own /var/lib/kalmir.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("STATE_DIRECTORY"), stateDir());
+    proc.setProcessEnvironment(env);
+}
+
+void DaemonProcess::kill()
+{
+    proc.kill();
+    proc.waitForFinished(5000);
+    err += proc.readAllStandardError();
 }
 
 DaemonProcess::~DaemonProcess()
@@ -132,7 +150,9 @@ DaemonProcess::~DaemonProcess()
 
 void DaemonProcess::start(const QStringList &extra)
 {
-    proc.start(QStringLiteral(KALMIRD_BIN), QStringList{QStringLiteral("--config"), configPath()} + extra);
+    // $KALMIRD_BIN: another build, for a bench to set one against the other.
+    proc.start(qEnvironmentVariable("KALMIRD_BIN", QStringLiteral(KALMIRD_BIN)),
+               QStringList{QStringLiteral("--config"), configPath()} + extra);
     proc.waitForStarted();
 }
 

@@ -15,12 +15,15 @@ bool localPortAccepts(int port);
 class BrokerProcess {
 public:
     // logPublishes: every message it receives gets a line in log().
-    explicit BrokerProcess(bool logPublishes = false);
+    // extraConfig: lines after its own (a bridge, persistence on).
+    explicit BrokerProcess(bool logPublishes = false, const QByteArray &extraConfig = {});
     ~BrokerProcess() { stop(); }
     QByteArray log() const;
     bool start(int timeoutMs = 5000); // on the same port every time
     void stop();
+    void kill(); // SIGKILL: nothing saved at the end
     int port() const { return listenPort; }
+    QString folder() const { return dir.path(); }
 
 private:
     QTemporaryDir dir;
@@ -55,13 +58,17 @@ private:
     QList<Message> all;
 };
 
-// The kalmird program with a configuration file written for it.
+// The kalmird program with a configuration file written for it, and a state
+// folder of its own (its queue) that outlives a kill() and the next start().
 class DaemonProcess {
 public:
     explicit DaemonProcess(const QString &configText);
     ~DaemonProcess();
     QString configPath() const { return dir.filePath(QStringLiteral("kalmird.toml")); }
+    QString stateDir() const { return dir.filePath(QStringLiteral("state")); }
     void start(const QStringList &extra = {});
+    // SIGKILL, as a crash or a power cut would end it.
+    void kill();
     // Runs to its end (for --check and bad files): exit code, stdout and stderr.
     int run(const QStringList &extra, QByteArray *out, QByteArray *err);
     // SIGTERM, then its exit code (-1 if it had to be killed).

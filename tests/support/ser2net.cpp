@@ -91,15 +91,31 @@ SilentRelay::SilentRelay(quint16 upstreamPort) : upstream(upstreamPort)
     connect(&server, &QTcpServer::newConnection, this, &SilentRelay::accept);
 }
 
-void SilentRelay::accept()
+void SilentRelay::dropConnection()
 {
-    // The server takes one connection: the one left behind goes first.
     for (QTcpSocket *old : {client, toServer})
         if (old) {
             old->disconnect(this);
             old->abort();
             old->deleteLater();
         }
+    client = toServer = nullptr;
+}
+
+void SilentRelay::cut()
+{
+    refusing = true;
+    dropConnection();
+}
+
+void SilentRelay::accept()
+{
+    // The server takes one connection: the one left behind goes first.
+    dropConnection();
+    if (refusing) {
+        delete server.nextPendingConnection();
+        return;
+    }
     ++accepted;
     silent = false;
     client = server.nextPendingConnection();

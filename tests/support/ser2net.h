@@ -46,23 +46,30 @@ private:
     QByteArray held; // reply bytes not yet handed over
 };
 
-// A relay to a server that can hang: after silence() the connection it
-// carries passes no byte either way, though its socket stays open; the next
-// connection is relayed again. A close on either side closes the other.
+// A relay to a server (a serial server, a broker) that can hang or break:
+// after silence() the connection it carries passes no byte either way,
+// though its socket stays open; the next connection is relayed again. cut()
+// closes the connection and turns every new one away until restore(). A
+// close on either side closes the other.
 class SilentRelay : public QObject {
 public:
     explicit SilentRelay(quint16 upstreamPort);
     QString url() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort()); }
+    quint16 port() const { return server.serverPort(); }
     void silence() { silent = true; }
+    void cut();
+    void restore() { refusing = silent = false; }
     int connections() const { return accepted; }
 
 private:
     void accept();
+    void dropConnection();
 
     quint16 upstream;
     QTcpServer server;
     QTcpSocket *client = nullptr;
     QTcpSocket *toServer = nullptr;
     bool silent = false;
+    bool refusing = false;
     int accepted = 0;
 };
