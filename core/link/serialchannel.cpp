@@ -35,6 +35,7 @@ SerialChannel::SerialChannel(QObject *parent)
     connect(&leaving, &FineTimer::timeout, this, &SerialChannel::onWireTimePassed);
     connect(&readHold, &FineTimer::timeout, this, &SerialChannel::finishRead);
     connect(&restDue, &FineTimer::timeout, this, &SerialChannel::onRestDue);
+    connect(&answerStart, &FineTimer::timeout, this, &SerialChannel::onAnswerStartDue);
     for (QIODevice *device : {static_cast<QIODevice *>(&port), static_cast<QIODevice *>(&socket)}) {
         connect(device, &QIODevice::readyRead, this, &SerialChannel::onReadyRead);
         connect(device, &QIODevice::bytesWritten, this, &SerialChannel::onBytesWritten);
@@ -189,6 +190,7 @@ void SerialChannel::openSerial()
 // are the server's once taken, so only the input is dropped there.
 void SerialChannel::discardInput()
 {
+    reportStray();
     if (tcp)
         socket.skip(socket.bytesAvailable());
     else if (port.isOpen())
@@ -225,6 +227,7 @@ void SerialChannel::purge()
         discardInput();
         return;
     }
+    reportStray();
     if (!isOpen() || !port.clear(QSerialPort::AllDirections)) {
         port.clearError();
         throw AppError(MsgPurge);
@@ -239,6 +242,7 @@ void SerialChannel::abortAll()
     silenceWait.stop();
     leaving.stop();
     readHold.stop();
+    answerStart.stop();
     readDest = nullptr;
     stopAwaitingRest();
     if (writePending > 0 && softDirection && isOpen())
@@ -278,10 +282,12 @@ void SerialChannel::sendNow()
 {
     if (writePending <= 0 || !isOpen())
         return;
-    if (tcp)
+    if (tcp) {
         discardInput();
-    else
+    } else {
+        reportStray();
         port.clear(QSerialPort::Input);
+    }
     if (!handOver())
         lineFailed(MsgWrite);
 }
@@ -375,6 +381,7 @@ void SerialChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> 
     readDest = dest;
     readWanted = count;
     readGot = 0;
+    firstByteMs = lastByteMs = 0;
     readAwaited = std::move(awaited);
     ++readSerial;
     const double opens = std::max(nowMs(), onLineAtMs);
@@ -384,15 +391,21 @@ void SerialChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> 
 
 void SerialChannel::onReadyRead()
 {
-    if (line->bytesAvailable() > 0)
+    if (line->bytesAvailable() > 0) {
         lastSeenMs = std::max(nowMs(), onLineAtMs);
+        if (!readDest && strayFirstMs < 0)
+            strayFirstMs = nowMs() - double(line->bytesAvailable()) * charMs();
+        strayLastMs = nowMs();
+    }
     if (silenceWait.isActive() && nowMs() - silenceSince < timing.writeConstantMs)
         silenceWait.start(3.5 * charMs()); // the line is not quiet yet
     if (!readDest || readHold.isActive())
         return; // left for the next purge
     const qint64 n = line->read(reinterpret_cast<char *>(readDest + readGot), readWanted - readGot);
-    if (n > 0)
+    if (n > 0) {
+        noteArrival(n);
         readGot += int(n);
+    }
     const int awaited = readAwaited ? readAwaited(readGot) : readWanted - readGot;
     // A frame counts as complete only when nothing follows it in the same batch.
     const bool early = n > 0 && awaited == 0 && line->bytesAvailable() == 0;
@@ -471,9 +484,12 @@ void SerialChannel::finishRead()
         return;
     readDeadline.stop();
     readHold.stop();
+    answerStart.stop();
     stopAwaitingRest();
     readDest = nullptr;
     readAwaited = nullptr;
+    if (line->bytesAvailable() > 0) // beyond what the read asked for
+        strayFirstMs = nowMs() - double(line->bytesAvailable()) * charMs();
     if (isOpen())
         setWakeThreshold(1); // between reads every byte counts for the silence before a request
     emit readFinished(readGot);
@@ -521,6 +537,7 @@ void SerialChannel::lineFailed(const QString &message)
     leaving.stop();
     readHold.stop();
     restDue.stop();
+    answerStart.stop();
     readDest = nullptr;
     writePending = 0;
     if (tcp) {
@@ -534,3 +551,4 @@ void SerialChannel::lineFailed(const QString &message)
     if (!exchanging)
         emit lostWhileIdle(message);
 }
+

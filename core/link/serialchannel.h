@@ -90,6 +90,14 @@ public:
     double requestOnLineMs() const { return onLineAtMs; }
     // Whether some of the request written since the last purge was handed to the line.
     bool requestHandedOver() const { return handedOver; }
+    // When the last read's first and last characters were in (0: none came):
+    // the first batch is dated back by its characters, a later one forward
+    // from the one before, as a line without gaps would bring them.
+    double readFirstByteMs() const { return firstByteMs; }
+    double readLastByteMs() const { return lastByteMs; }
+    // Ends the read under way, with nothing, at `atMs` if no answer has begun
+    // by then; an answer that has begun is read on as any (the fast search).
+    void boundAnswerStart(double atMs);
     // The clock of the channel's times, in ms.
     double nowMs() const { return double(clock.nsecsElapsed()) / 1e6; }
 
@@ -105,6 +113,9 @@ signals:
     // The port failed while no exchange was under way, so no transaction
     // will report it: it has been closed.
     void lostWhileIdle(const QString &message);
+    // Bytes that came while no read waited for them, as they are dropped;
+    // looked for only while something listens.
+    void strayBytes(const QByteArray &bytes, double firstMs, double lastMs);
 
 private:
     void onReadyRead();
@@ -117,6 +128,9 @@ private:
     void openSerial();
     void discardInput();
     void finishRead();
+    void noteArrival(qint64 n);
+    void reportStray();
+    void onAnswerStartDue();
     void onReadDeadline();
     void setWakeThreshold(int bytes);
     void awaitRest(int bytes);
@@ -159,6 +173,9 @@ private:
     FineTimer leaving;     // the request's wire time after the driver took it
     FineTimer readHold;    // a whole reply that came before its request had left
     FineTimer restDue;     // when the rest of a reply should be in, the line unwatched meanwhile
+    FineTimer answerStart; // the fast search's bound on the start of an answer
+    double firstByteMs = 0, lastByteMs = 0; // see readFirstByteMs()
+    double strayFirstMs = -1, strayLastMs = -1; // bytes no read took
     QPointer<QSocketNotifier> lineReader; // the port's own read notifier, once found
     double silenceSince = 0;
     QElapsedTimer clock;

@@ -1,6 +1,7 @@
 #include "link/transaction.h"
 #include "link/apperror.h"
 #include <QTimer>
+#include <utility>
 
 Transaction::Transaction(SerialChannel &channel, QObject *parent) : QObject(parent), serialChannel(channel)
 {
@@ -18,6 +19,7 @@ bool Transaction::query(uint8_t address, uint8_t function, uint16_t reg, uint16_
     running = true;
     current = ExchangeResult{};
     current.startedMs = serialChannel.nowMs();
+    boundMarginMs = std::exchange(answerMarginMs, -1.0);
     writing = true;
     try {
         // Late bytes of an earlier exchange must not be read as this reply.
@@ -43,6 +45,8 @@ void Transaction::onWritten()
         serialChannel.beginRead(current.frame.reply(), ExpectedReplyLength, [&f](int got) {
             return replyComplete(f.request(), f.reply(), got) ? 0 : replyBytesAwaited(f.request(), f.reply(), got);
         });
+        if (boundMarginMs >= 0)
+            serialChannel.boundAnswerStart(current.onLineMs + 3.5 * serialChannel.charMs() + boundMarginMs);
     } catch (const AppError &e) {
         fail(e.message());
     }
@@ -55,6 +59,10 @@ void Transaction::onRead(int count)
     running = false;
     current.count = uint8_t(count);
     current.endedMs = serialChannel.nowMs();
+    if (count > 0) {
+        current.firstByteMs = serialChannel.readFirstByteMs();
+        current.lastByteMs = serialChannel.readLastByteMs();
+    }
     emit finished(current);
 }
 

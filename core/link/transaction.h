@@ -16,6 +16,9 @@ public:
     // from inside this call, so every start ends in exactly one signal.
     bool query(uint8_t address, uint8_t function, uint16_t reg, uint16_t value);
     bool busy() const { return running; }
+    // The next query waits only for the start of an answer: the request's
+    // wire time, 3.5 characters and this margin (the fast search).
+    void boundNextAnswer(double marginMs) { answerMarginMs = marginMs; }
 
 signals:
     void finished(const ExchangeResult &result);
@@ -30,4 +33,6 @@ private:
     ExchangeResult current;
     bool running = false;
     bool writing = false;
+    double answerMarginMs = -1; // < 0: the full read window
+    double boundMarginMs = -1;  // the running query's
 };

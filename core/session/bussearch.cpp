@@ -17,6 +17,8 @@ bool BusSearch::start()
     looping = true;
     address = FirstAddress;
     withoutRoom.clear();
+    fast = fastWanted;
+    probedFast = 0;
     probe();
     return true;
 }
@@ -24,8 +26,12 @@ bool BusSearch::start()
 void BusSearch::probe()
 {
     emit probeStarted(uint8_t(address));
+    if (fast && !transaction.busy())
+        transaction.boundNextAnswer(marginMs);
     if (!transaction.query(uint8_t(address), FnReadHolding, 1, 24))
         onFailed(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
+    else if (fast)
+        ++probedFast;
 }
 
 void BusSearch::onReply(const ExchangeResult &result)
