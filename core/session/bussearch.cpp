@@ -48,7 +48,9 @@ void BusSearch::onReply(const ExchangeResult &result)
     if (count != 0) {
         emit replyLamp(true);
         // Any frame with a good CRC is an answer, an exception reply included.
-        if (frame.replyCrcOk(count)) {
+        // A fast probe may catch a slow detector's late answer to the probe
+        // before: only a frame from the probed address counts there.
+        if (frame.replyCrcOk(count) && (!fast || frame.at(0) == address)) {
             const auto a = uint8_t(address);
             if (state.devices.full() && !state.devices.contains(a)) {
                 withoutRoom << a;
