@@ -10,9 +10,9 @@
 #include <QShortcut>
 
 namespace {
-// Under "Поиск", in the group's free strip above its lower border: no
+// The group's one free place wide enough for it, right of "Задержка:": no
 // control of the layout moves or changes size.
-const QRect FastSearchPlace{10, 137, 84, 15};
+const QRect FastSearchPlace{246, 55, 57, 22};
 } // namespace
 
 void MainWindow::connectMonitorAndFastSearch()
@@ -26,6 +26,7 @@ void MainWindow::connectMonitorAndFastSearch()
     fastSearch->setToolTip(QStringLiteral("Ждать у каждого адреса только начала ответа: поиск 1..247 "
                                           "за секунды; медленный прибор найдет обычный поиск"));
     fastSearch->setGeometry(FastSearchPlace);
+    fastSearch->setStyleSheet(QStringLiteral("QCheckBox { spacing: 1px; }")); // the place is narrow
     connect(fastSearch, &QCheckBox::toggled, this, [this](bool on) { sessionRef.busSearch().setFast(on); });
     connect(&sessionRef.busSearch(), &BusSearch::ended, this, [this] {
         if (sessionRef.busSearch().fastProbes() > 0)

@@ -24,7 +24,7 @@ MonitorWindow::MonitorWindow(FrameTap &frameTap, ErrorReport &errorReport, QWidg
     setObjectName(QStringLiteral("MonitorForm"));
     setWindowTitle(QStringLiteral("Монитор обмена"));
     buildControls();
-    resize(1040, 520);
+    resize(1140, 520);
 }
 
 MonitorWindow::~MonitorWindow()
@@ -47,6 +47,7 @@ void MonitorWindow::buildControls()
     address->setRange(-1, 255);
     address->setSpecialValueText(QStringLiteral("все"));
     address->setValue(-1);
+    address->setMinimumWidth(address->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 30);
     verdict = named(new QComboBox(this), "cbVerdict");
     verdict->addItem(QStringLiteral("все"), MonitorModel::AllVerdicts);
     verdict->addItem(QStringLiteral("запросы"), int(FrameVerdict::None));
@@ -116,7 +117,7 @@ void MonitorWindow::fitColumns()
     const QStringList titles = frameColumnTitles(true);
     for (int c = 0; c < int(FrameColumn::Count); ++c) {
         const int w = std::max(fm.horizontalAdvance(titles[c]), fm.horizontalAdvance(samples[c])) + 18;
-        table->setColumnWidth(c, c == int(FrameColumn::Bytes) ? 330 : w);
+        table->setColumnWidth(c, c == int(FrameColumn::Bytes) ? 280 : w);
     }
 }
 
