@@ -89,6 +89,14 @@ void MonitorModel::setHex(bool on)
         emit dataChanged(index(0, c), index(int(shown.size()) - 1, c));
 }
 
+void MonitorModel::setBytesShown(int count)
+{
+    bytesShown = std::max(count, 1);
+    const int c = int(FrameColumn::Bytes);
+    if (!shown.empty())
+        emit dataChanged(index(0, c), index(int(shown.size()) - 1, c));
+}
+
 const FrameRecord &MonitorModel::recordAt(int row) const
 {
     return frames[size_t(shown[size_t(row)] - firstSerial)];
@@ -112,6 +120,8 @@ QVariant MonitorModel::data(const QModelIndex &index, int role) const
     const auto column = FrameColumn(index.column());
     switch (role) {
     case Qt::DisplayRole:
+        if (column == FrameColumn::Bytes && r.bytes.size() > bytesShown)
+            return frameBytesText(r.bytes.left(bytesShown), inHex) + QStringLiteral(" …");
         return frameCell(r, column, inHex);
     case Qt::ToolTipRole:
         return column == FrameColumn::Bytes ? frameCell(r, column, inHex) : QVariant();

@@ -27,8 +27,13 @@ public:
     void setFilter(int address, int verdict);
     void setHex(bool on);
     bool hex() const { return inHex; }
+    // How many bytes the bytes column shows before "…" (the whole frame is
+    // its tooltip): laying out text that would be cut anyway costs the most.
+    void setBytesShown(int count);
     qsizetype keptCount() const { return qsizetype(frames.size() + waiting.size()); }
     const FrameRecord &recordAt(int row) const;
+    // The frame's number since the program began: the same frame, the same number.
+    quint64 serialAt(int row) const { return shown[size_t(row)]; }
 
     // The rows as the table shows them, cells split by tabs, for the clipboard.
     QString rowsText(const QList<int> &rows) const;
@@ -51,4 +56,5 @@ private:
     int addressFilter = -1;
     int verdictFilter = AllVerdicts;
     bool inHex = true;
+    int bytesShown = 16;
 };

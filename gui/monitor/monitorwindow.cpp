@@ -1,5 +1,6 @@
 #include "monitor/monitorwindow.h"
 #include "link/framecsv.h"
+#include "monitor/monitordelegate.h"
 #include "session/frametap.h"
 #include "widgets/errorreport.h"
 
@@ -59,6 +60,9 @@ void MonitorWindow::buildControls()
     auto *copyButton = named(new QPushButton(QStringLiteral("Копировать"), this), "btnCopy");
     auto *saveButton = named(new QPushButton(QStringLiteral("Сохранить"), this), "btnSave");
     count = named(new QLabel(this), "lblCount");
+    // Its text changes with every frame drawn; a fixed width keeps the bar from being laid out anew.
+    count->setFixedWidth(count->fontMetrics().horizontalAdvance(QStringLiteral("Кадров: 000000")) + 8);
+    count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(new QLabel(QStringLiteral("Адрес:"), this));
@@ -77,6 +81,8 @@ void MonitorWindow::buildControls()
 
     table = named(new QTableView(this), "tblFrames");
     table->setModel(&frames);
+    cells = new MonitorDelegate(frames, table);
+    table->setItemDelegate(cells);
     table->verticalHeader()->hide();
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -91,7 +97,17 @@ void MonitorWindow::buildControls()
 
     connect(address, &QSpinBox::valueChanged, this, &MonitorWindow::applyFilter);
     connect(verdict, &QComboBox::currentIndexChanged, this, &MonitorWindow::applyFilter);
-    connect(decimal, &QCheckBox::toggled, this, [this](bool on) { frames.setHex(!on); });
+    connect(decimal, &QCheckBox::toggled, this, [this](bool on) {
+        frames.setHex(!on);
+        fitBytes();
+        cells->forget();
+    });
+    connect(table->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section) {
+        if (section == int(FrameColumn::Bytes)) {
+            fitBytes();
+            cells->forget();
+        }
+    });
     connect(pause, &QCheckBox::toggled, this, [this](bool on) {
         if (!on)
             pacer.request();
@@ -103,6 +119,7 @@ void MonitorWindow::buildControls()
     connect(copyButton, &QPushButton::clicked, this, &MonitorWindow::copySelected);
     connect(new QShortcut(QKeySequence::Copy, table), &QShortcut::activated, this, &MonitorWindow::copySelected);
     connect(saveButton, &QPushButton::clicked, this, &MonitorWindow::askSaveFile);
+    fitBytes();
     redraw();
 }
 
@@ -119,6 +136,13 @@ void MonitorWindow::fitColumns()
         const int w = std::max(fm.horizontalAdvance(titles[c]), fm.horizontalAdvance(samples[c])) + 18;
         table->setColumnWidth(c, c == int(FrameColumn::Bytes) ? 280 : w);
     }
+}
+
+void MonitorWindow::fitBytes()
+{
+    const QFontMetrics fm = table->fontMetrics();
+    const int each = fm.horizontalAdvance(frames.hex() ? QStringLiteral("00 ") : QStringLiteral("000 "));
+    frames.setBytesShown((table->columnWidth(int(FrameColumn::Bytes)) - fm.horizontalAdvance(QStringLiteral(" …")) - 8) / each);
 }
 
 void MonitorWindow::open()

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class ErrorReport;
+class MonitorDelegate;
 class FrameTap;
 class QCheckBox;
 class QComboBox;
@@ -39,6 +40,7 @@ private:
     void applyFilter();
     void askSaveFile();
     void fitColumns();
+    void fitBytes();
 
     FrameTap &tap;
     ErrorReport &errors;
@@ -46,6 +48,7 @@ private:
     RedrawPacer pacer{[this] { redraw(); }};
     bool watching = false;
     QTableView *table = nullptr;
+    MonitorDelegate *cells = nullptr;
     QSpinBox *address = nullptr;
     QComboBox *verdict = nullptr;
     QCheckBox *decimal = nullptr;
