@@ -1,4 +1,5 @@
 #include "link/framecsv.h"
+#include "link/wirelines.h"
 
 #include <QDateTime>
 
@@ -12,15 +13,9 @@ QStringList frameColumnTitles(bool hex)
 
 QString frameBytesText(const QByteArray &bytes, bool hex)
 {
-    QString out;
-    out.reserve(bytes.size() * 4);
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (i > 0)
-            out += u' ';
-        const auto b = uint8_t(bytes[i]);
-        out += hex ? QString::number(b, 16).rightJustified(2, u'0').toUpper() : QString::number(b);
-    }
-    return out;
+    if (hex)
+        return QString::fromLatin1(bytes.toHex(' ').toUpper());
+    return bytesText(reinterpret_cast<const uint8_t *>(bytes.constData()), int(bytes.size()), u" ");
 }
 
 QString frameCell(const FrameRecord &r, FrameColumn column, bool hex, bool dated)
