@@ -2,6 +2,7 @@
 #include "startoptions.h"
 #include "unattended.h"
 #include "ui_mainform.h"
+#include "link/framecsv.h"
 
 #include <QApplication>
 #include <csignal>
@@ -88,6 +89,20 @@ int main(int argc, char *argv[])
     applyApplicationLook();
 
     Session session;
+    if (options.searchMarginMs)
+        session.busSearch().setFastMarginMs(*options.searchMarginMs);
+    FrameCsvFile monitorFile;
+    if (options.monitorFile) {
+        if (!monitorFile.open(*options.monitorFile)) {
+            std::fprintf(stderr, "kalmir: --monitor %s: %s\n", options.monitorFile->toUtf8().constData(),
+                         monitorFile.errorString().toUtf8().constData());
+            return 1;
+        }
+        QObject::connect(&session.frameTap(), &FrameTap::frame, [&monitorFile](const FrameRecord &r) {
+            monitorFile.append(r);
+        });
+        session.frameTap().acquire();
+    }
     MainWindow mainWindow(session);
     mainWindow.show();
     if (options.quitAfter) {

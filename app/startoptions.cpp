@@ -75,8 +75,26 @@ QString setShots(StartOptions &o, const QString &v)
     return {};
 }
 
+QString setMonitorFile(StartOptions &o, const QString &v)
+{
+    if (v.trimmed().isEmpty())
+        return QStringLiteral("--monitor: пустое имя файла");
+    o.monitorFile = v;
+    return {};
+}
+
+QString setSearchMargin(StartOptions &o, const QString &v)
+{
+    bool ok = false;
+    const int ms = v.toInt(&ok);
+    if (!ok || ms < 0 || ms > 500)
+        return QStringLiteral("--search-margin: число миллисекунд \"%1\" вне диапазона 0..500").arg(v);
+    o.searchMarginMs = ms;
+    return {};
+}
+
 // clang-format off
-const std::array<OptionRow, 11> Options{{
+const std::array<OptionRow, 13> Options{{
     {"port",    true,  setPort},
     {"speed",   true,  setSpeed},
     {"device",  true,  addDevice},
@@ -86,6 +104,8 @@ const std::array<OptionRow, 11> Options{{
     {"log",     false, [](StartOptions &o, const QString &) { o.log = true; return QString(); }},
     {"quit-after", true, setQuitAfter},
     {"shots",   true,  setShots},
+    {"monitor", true,  setMonitorFile},
+    {"search-margin", true, setSearchMargin},
     {"version", false, [](StartOptions &o, const QString &) { o.version = true; return QString(); }},
     {"help",    false, [](StartOptions &o, const QString &) { o.help = true; return QString(); }},
 }};
@@ -173,6 +193,10 @@ QString startUsage()
         "  --shots ПАПКА    при выходе (--quit-after) сохранить снимки главного\n"
         "                   окна, окна \"График\" и окна \"Статистика связи\"\n"
         "                   в ПАПКА/mainform.png, chart.png и commstats.png\n"
+        "  --monitor ФАЙЛ   дописывать в ФАЙЛ каждый кадр линии (CSV, как\n"
+        "                   \"Сохранить\" в окне \"Монитор обмена\")\n"
+        "  --search-margin МС  быстрый поиск ждет начала ответа МС миллисекунд\n"
+        "                   сверх времени запроса и 3,5 символа (по умолчанию 30)\n"
         "  --version        показать версию и выйти\n"
         "  --help           показать эту справку и выйти\n"
         "\n"

@@ -19,6 +19,8 @@ struct StartOptions {
     // save the window pictures to shotsDir and print the statistics.
     std::optional<int> quitAfter;
     std::optional<QString> shotsDir;
+    std::optional<QString> monitorFile; // every frame on the line appended here, as CSV
+    std::optional<int> searchMarginMs;  // the fast search's wait for an answer to begin
     bool version = false;
     bool help = false;
 };

@@ -8,9 +8,11 @@
 //  (b) the window's CPU while polling a silent address with the default delay
 //      (200 ms) and the line's real 531 ms read time-out;
 //  (c) the window's resident memory after 1,000 passes and after more, the
-//      chart closed.
+//      chart closed;
+//  (d) the window's CPU per pass with "Монитор обмена" open against closed,
+//      two detectors with no delay, rounds of --a-passes taken in turn.
 //
-//   bench_polling [--part a|b|c|all] [--a-passes N] [--seconds N] [--passes N] [--grab DIR]
+//   bench_polling [--part a|b|c|d|all] [--a-passes N] [--seconds N] [--passes N] [--grab DIR]
 //
 // --a-passes: passes timed in (a), default 5000 (after 500 to warm up).
 // --grab: at the end of (a), saves the main window and the chart as they
@@ -20,6 +22,7 @@
 #include "measure.h"
 #include "main/mainwindow.h"
 #include "chart/chartwindow.h"
+#include "monitor/monitorwindow.h"
 #include "support/simprocess.h"
 #include "ui_mainform.h"
 
@@ -36,6 +39,7 @@
 #include <ctime>
 #include <memory>
 #include <utility>
+#include <vector>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -234,6 +238,32 @@ void partC(Bench &b, long passes)
     b.stop();
     std::printf("    %ld passes in %.0f s\n", passes - 1000, wall.elapsed() / 1000.0);
 }
+void partD(Bench &b, long n)
+{
+    b.connect(0, {0, 200, 100, 1000}, {1, 2});
+    b.start();
+    b.runPasses(500);
+    std::vector<double> closedMs, openMs;
+    for (int round = 0; round < 6; ++round) {
+        const bool open = round % 2 == 1;
+        if (open)
+            b.form.monitorWindow().open();
+        else
+            b.form.monitorWindow().hide();
+        b.runPasses(50);
+        const double cpu0 = cpuSeconds();
+        b.runPasses(n);
+        (open ? openMs : closedMs).push_back(1000 * (cpuSeconds() - cpu0) / double(n));
+    }
+    b.stop();
+    const long rows = long(b.form.monitorWindow().model().keptCount());
+    b.form.monitorWindow().hide();
+    const double closed = median(closedMs), open = median(openMs);
+    std::printf("(d) two detectors, 3 rounds of %ld passes each way: window CPU per pass, median of the rounds:\n"
+                "    monitor closed %.4f ms, open %.4f ms: %+.4f ms per pass with it open (target at most +0.15 ms);"
+                " %ld frames kept\n",
+                n, closed, open, open - closed, rows);
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -269,6 +299,8 @@ int main(int argc, char *argv[])
         partB(*bench, options.value(seconds).toInt());
     if (which == "c" || which == "all")
         partC(*bench, options.value(passes).toLong());
+    if (which == "d" || which == "all")
+        partD(*bench, options.value(aPasses).toLong());
     bench.reset();
     QDir::setCurrent(QDir::tempPath());
     return 0;

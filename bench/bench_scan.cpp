@@ -6,6 +6,10 @@
 // Takes about 2.2 minutes. Prints figures; it passes or fails nothing, but
 // exits 1 if the scan did not find exactly the two detectors.
 //
+// Then the fast search ("быстро" ticked) at 9600 and 19200 baud, the
+// simulator keeping wire time with a 5 ms turnaround: its total beside the
+// normal scan's (about 10 s more).
+//
 // Run: bench_scan   (offscreen unless QT_QPA_PLATFORM is set)
 #include "measure.h"
 #include "session/bussearch.h"
@@ -14,6 +18,7 @@
 #include "ui_mainform.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -26,6 +31,43 @@
 
 namespace {
 const QList<int> Detectors{5, 9}; // the addresses the scan must find
+
+QStringList listed(MainWindow &form)
+{
+    QStringList found;
+    for (int i = 0; i < form.session().state().devices.count(); ++i)
+        found << QString::number(form.session().state().devices.address(i));
+    return found;
+}
+
+// A fast search through the window at `baud`: its wall time in s, or -1.
+double fastScan(QApplication &app, MainWindow &form, Simulator &sim, int baud, QStringList *found)
+{
+    Ui::MainForm &ui = *form.ui();
+    ui.Button1->click(); // disconnect
+    ui.cb2->setCurrentIndex(ui.cb2->findText(QString::number(baud)));
+    ui.Button1->click();
+    ui.Button9->click();
+    if (!form.session().lineChannel().isOpen())
+        return -1;
+    sim.setWireTime(true, 5);
+    for (int a : Detectors)
+        if (!sim.detector(uint8_t(a)) || sim.detector(uint8_t(a))->baud() != baud)
+            sim.addDetector(uint8_t(a), baud);
+    form.findChild<QCheckBox *>(QStringLiteral("chkFastSearch"))->setChecked(true);
+    QElapsedTimer clock;
+    qint64 ns = 0;
+    const auto c = QObject::connect(&form.session().busSearch(), &BusSearch::ended, [&] {
+        ns = clock.nsecsElapsed();
+        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    });
+    clock.start();
+    ui.Button3->click();
+    app.exec();
+    QObject::disconnect(c);
+    *found = listed(form);
+    return double(ns) / 1e9;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -87,9 +129,7 @@ int main(int argc, char *argv[])
         if (!Detectors.contains(a) && startNs[a] >= 0 && startNs[a + 1] >= 0)
             overheadMs.push_back(double(startNs[a + 1] - startNs[a]) / 1e6 - readTimeoutMs - requestWireMs);
 
-    QStringList found;
-    for (int i = 0; i < form.session().state().devices.count(); ++i)
-        found << QString::number(form.session().state().devices.address(i));
+    const QStringList found = listed(form);
     int probes = 0;
     for (const SimFrame &f : sim.frames())
         probes += f.direction == SimFrame::Received;
@@ -111,7 +151,19 @@ int main(int argc, char *argv[])
     }
     std::printf("  process CPU time during the scan: %.3f s of %.3f s wall (%.2f %%)\n", cpuS, wallS,
                 100.0 * cpuS / wallS);
+    bool allFound = found == QStringList{"5", "9"};
+    for (int baud : {9600, 19200}) {
+        QStringList fastFound;
+        const double s = fastScan(app, form, sim, baud, &fastFound);
+        std::printf("fast bus scan 1..%d at %d baud (\"быстро\", margin %.0f ms, wire time, turnaround 5 ms): "
+                    "%.3f s, found: %s (target: %s)\n",
+                    BusSearch::LastAddress, baud, form.session().busSearch().fastMarginMs(), s,
+                    fastFound.isEmpty() ? "none" : qPrintable(fastFound.join(QStringLiteral(", "))),
+                    baud == 9600 ? "at most 12 s" : "at most 10 s");
+        allFound = allFound && fastFound == QStringList{"5", "9"};
+    }
+    std::printf("  normal scan beside them: %.3f s\n", wallS);
     if (!errors.isEmpty())
         std::printf("  errors reported: %s\n", qPrintable(errors.join("; ")));
-    return found == QStringList{"5", "9"} ? 0 : 1;
+    return allFound ? 0 : 1;
 }

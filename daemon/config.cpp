@@ -175,6 +175,13 @@ LineConfig readLine(const TableReader &r, const toml::table &t)
              line.devices = readDevices(r, n, k);
              hasDevices = true;
          }},
+        {"search", [&](auto &n, auto &k) {
+             const QString how = r.string(n, k);
+             if (how != u"fast" && how != u"normal")
+                 r.fail(n.source(), k, QStringLiteral("\"fast\" or \"normal\" is expected"));
+             line.fastSearch = how == u"fast";
+         }},
+        {"search_margin_ms", [&](auto &n, auto &k) { line.searchMarginMs = r.integer(n, k, 0, 500); }},
         {"delay_ms", [&](auto &n, auto &k) { line.delayMs = r.integer(n, k, 0, 60000); }},
         {"log_dir", [&](auto &n, auto &k) { line.logDir = r.string(n, k); }},
         {"log_max_mb", [&](auto &n, auto &k) { line.logMaxMb = r.integer(n, k, 1, 10000); }},
@@ -191,6 +198,9 @@ LineConfig readLine(const TableReader &r, const toml::table &t)
             r.fail(t.source(), QString::fromLatin1(key), QStringLiteral("missing"));
     if (!hasDevices)
         r.fail(t.source(), QStringLiteral("devices"), QStringLiteral("missing"));
+    if (!line.search() && (t.contains("search") || t.contains("search_margin_ms")))
+        r.fail(t.source(), QString::fromLatin1(t.contains("search") ? "search" : "search_margin_ms"),
+               QStringLiteral("only with devices = \"search\""));
     return line;
 }
 
@@ -287,7 +297,10 @@ QString describeConfig(const DaemonConfig &c)
             addresses << QString::number(a);
         text += u"line "_s + l.name + u": "_s + l.port + u" at "_s + QString::number(l.speed) + u" baud, delay "_s
                 + QString::number(l.delayMs) + u" ms, "_s
-                + (l.search() ? u"detectors found by a bus search"_s : u"detectors "_s + addresses.join(u", "_s))
+                + (!l.search()      ? u"detectors "_s + addresses.join(u", "_s)
+                   : l.fastSearch ? u"detectors found by a fast bus search (answers begun within "_s
+                                        + QString::number(l.searchMarginMs) + u" ms)"_s
+                                  : u"detectors found by a bus search"_s)
                 + u", "_s
                 + (l.logDir.isEmpty() ? u"no device logs"_s
                                       : u"device logs in "_s + l.logDir + u" (rotated at "_s

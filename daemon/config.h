@@ -28,6 +28,8 @@ struct LineConfig {
     QString port;      // a serial device, or tcp://HOST:PORT
     int speed = 9600;
     QList<uint8_t> devices; // empty: list what a bus search finds
+    bool fastSearch = false;   // search = "fast": each probe waits only for an answer to begin
+    int searchMarginMs = 30;   // how long after the request and 3.5 characters
     int delayMs = 0;
     QString logDir; // empty: no device logs
     int logMaxMb = 10;      // a device log is rotated when it reaches this size (MiB)

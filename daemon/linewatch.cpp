@@ -54,6 +54,10 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     connect(&sess.busSearch(), &BusSearch::ended, this, [this] {
         const int found = sess.devices().count();
         logEvent(QStringLiteral("%1: bus search found %2 detector(s)").arg(name()).arg(found));
+        if (const int fast = sess.busSearch().fastProbes(); fast > 0)
+            logEvent(QStringLiteral("%1: %2 address(es) probed fast, waiting %3 ms for an answer to begin; "
+                                    "a slower detector is found only by a normal search (search = \"normal\")")
+                         .arg(name()).arg(fast).arg(cfg.searchMarginMs));
         if (found > 0)
             work();
         else
@@ -130,6 +134,8 @@ void LineWatch::work()
         sess.polling().start();
     } else if (cfg.search()) {
         logEvent(QStringLiteral("%1: searching the bus").arg(name()));
+        sess.busSearch().setFast(cfg.fastSearch);
+        sess.busSearch().setFastMarginMs(cfg.searchMarginMs);
         sess.busSearch().start();
     }
 }

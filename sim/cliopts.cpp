@@ -46,7 +46,7 @@ void addOptions(QCommandLineParser &p)
     p.addOption({QStringLiteral("fault"),
                  QStringLiteral("Spoil replies: [ADDR/]KIND[:ARG][*COUNT], KIND one of silence, crc, "
                                 "truncate:BYTES, exception:CODE, noise:BYTES, slow:MS, trailing:BYTES, "
-                                "drop[:REOPEN_MS]; COUNT replies (default all); ADDR one detector. "
+                                "drop[:REOPEN_MS], late:MS, foreign:ADDR; COUNT replies (default all); ADDR one detector. "
                                 "Repeatable."),
                  QStringLiteral("FAULT")});
     p.addOption({QStringLiteral("password"), QStringLiteral("Password that grants service access (default 1234)."),

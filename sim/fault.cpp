@@ -12,7 +12,7 @@ struct KindInfo {
     int defaultArg;
 };
 
-constexpr std::array<KindInfo, 8> Kinds{{
+constexpr std::array<KindInfo, 10> Kinds{{
     {FaultKind::Silence, "silence", 0},
     {FaultKind::BadCrc, "crc", 0},
     {FaultKind::Truncate, "truncate", 5},
@@ -21,6 +21,8 @@ constexpr std::array<KindInfo, 8> Kinds{{
     {FaultKind::Slow, "slow", 1000},
     {FaultKind::Trailing, "trailing", 3},
     {FaultKind::Drop, "drop", 0},
+    {FaultKind::Late, "late", 100},
+    {FaultKind::Foreign, "foreign", 99},
 }};
 
 // A fixed byte pattern, so that a spoiled reply is the same on every run.
@@ -89,6 +91,14 @@ Outgoing applyFault(FaultKind kind, int arg, const QByteArray &reply)
     case FaultKind::Drop:
         out.bytes.clear();
         out.dropLine = true;
+        break;
+    case FaultKind::Late:
+        out.delayMs = arg;
+        break;
+    case FaultKind::Foreign:
+        out.bytes = reply.left(reply.size() - 2);
+        out.bytes[0] = char(arg);
+        out.bytes = rtu::withCrc(out.bytes);
         break;
     }
     return out;

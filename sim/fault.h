@@ -14,6 +14,8 @@ enum class FaultKind {
     Slow,      // the bytes are spread evenly over `arg` ms
     Trailing,  // `arg` extra bytes follow the reply
     Drop,      // the line is closed instead of replying; reopened after `arg` ms if > 0
+    Late,      // the reply starts `arg` ms later than it would
+    Foreign,   // the reply carries address `arg` (its CRC made anew), as another detector's would
 };
 
 struct Fault {
@@ -31,6 +33,7 @@ struct Fault {
 struct Outgoing {
     QByteArray bytes; // empty: nothing is sent
     int spreadMs = 0; // > 0: the bytes are paced over this many ms
+    int delayMs = 0;  // the reply starts this much later
     bool dropLine = false;
 };
 
@@ -40,7 +43,7 @@ int defaultArg(FaultKind kind);
 
 // "[ADDR/]KIND[:ARG][*COUNT]", e.g. "silence", "2/crc*3", "slow:1500",
 // "truncate:10", "exception:4*1", "drop:500". KIND is one of
-// silence, crc, truncate, exception, noise, slow, trailing, drop.
+// silence, crc, truncate, exception, noise, slow, trailing, drop, late, foreign.
 struct FaultOption {
     int address = 0; // 0: every detector
     Fault fault;

@@ -231,18 +231,18 @@ void Simulator::handleRequest(const QByteArray &request)
     if (out.dropLine)
         dropLine(used.arg);
     else if (!out.bytes.isEmpty())
-        queue(out.bytes, out.spreadMs);
+        queue(out.bytes, out.spreadMs, out.delayMs);
 }
 
-void Simulator::queue(const QByteArray &bytes, int spreadMs)
+void Simulator::queue(const QByteArray &bytes, int spreadMs, int delayMs)
 {
     if (wire) {
-        queueOnWire(bytes, spreadMs);
+        queueOnWire(bytes, spreadMs, delayMs);
         return;
     }
     log.add(SimFrame::Sent, bytes);
     emit frameSent(bytes);
-    double due = std::max(nowMs(), output.empty() ? 0.0 : output.back().dueMs);
+    double due = std::max(nowMs() + delayMs, output.empty() ? 0.0 : output.back().dueMs);
     if (spreadMs <= 0 || bytes.size() < 2) {
         output.push_back({bytes, due});
     } else {
@@ -347,10 +347,10 @@ void Simulator::deliverArrivals()
 
 // A reply starts 3.5 characters (plus the turnaround) after the request ended
 // and each character is due at the client when its last bit is in.
-void Simulator::queueOnWire(const QByteArray &bytes, int spreadMs)
+void Simulator::queueOnWire(const QByteArray &bytes, int spreadMs, int delayMs)
 {
     const double ch = charMs();
-    const double start = std::max(requestEndMs + 3.5 * ch + turnaround, outFreeMs);
+    const double start = std::max(requestEndMs + 3.5 * ch + turnaround + delayMs, outFreeMs);
     const double gap = spreadMs > 0 && bytes.size() > 1 ? double(spreadMs) / double(bytes.size() - 1) : 0.0;
     double due = start;
     for (qsizetype i = 0; i < bytes.size(); ++i) {

@@ -120,8 +120,8 @@ private:
     double nowMs() const { return double(clock.nsecsElapsed()) / 1e6; }
     void handleRequest(const QByteArray &request);
     Detector *answerer(const QByteArray &request) const;
-    void queue(const QByteArray &bytes, int spreadMs);
-    void queueOnWire(const QByteArray &bytes, int spreadMs);
+    void queue(const QByteArray &bytes, int spreadMs, int delayMs = 0);
+    void queueOnWire(const QByteArray &bytes, int spreadMs, int delayMs);
     void flushOutput();
 
     PtyLine line;

@@ -18,4 +18,7 @@ struct ExchangeResult {
     double startedMs = 0;     // query() called (the channel's clock)
     double onLineMs = 0;      // the request's last byte on the line; 0 if it never was
     double endedMs = 0;
+    // The reply's first character in and its last, on the line (0: none came).
+    double firstByteMs = 0;
+    double lastByteMs = 0;
 };

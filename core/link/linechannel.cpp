@@ -24,6 +24,7 @@ LineChannel::LineChannel(QObject *parent) : QObject(parent)
     connect(&leaving, &FineTimer::timeout, this, &LineChannel::onWireTimePassed);
     connect(&readHold, &FineTimer::timeout, this, &LineChannel::finishRead);
     connect(&restDue, &FineTimer::timeout, this, &LineChannel::onRestDue);
+    connect(&answerStart, &FineTimer::timeout, this, &LineChannel::onAnswerStartDue);
     for (LinePort *p : {static_cast<LinePort *>(&serial), static_cast<LinePort *>(&socket)}) {
         connect(&p->device(), &QIODevice::readyRead, this, &LineChannel::onReadyRead);
         connect(&p->device(), &QIODevice::bytesWritten, this, &LineChannel::onBytesWritten);
@@ -97,6 +98,7 @@ void LineChannel::close()
 void LineChannel::purge()
 {
     handedOver = false;
+    reportStray();
     if (!port->purge())
         throw AppError(MsgPurgeFailed);
 }
@@ -109,6 +111,7 @@ void LineChannel::abortAll()
     stopExchange();
     if (isOpen()) {
         setWakeThreshold(1);
+        reportStray();
         port->purge();
     }
     if (inProgress)
@@ -123,6 +126,7 @@ void LineChannel::stopExchange()
     silenceWait.stop();
     leaving.stop();
     readHold.stop();
+    answerStart.stop();
     stopAwaitingRest();
     readDest = nullptr;
     writePending = 0;
@@ -154,6 +158,7 @@ void LineChannel::sendNow()
 {
     if (writePending <= 0 || !isOpen())
         return;
+    reportStray();
     port->dropInput();
     if (!handOver())
         lineFailed(linetext::WriteFailed);
@@ -242,6 +247,7 @@ void LineChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> aw
     readDest = dest;
     readWanted = count;
     readGot = 0;
+    firstByteMs = lastByteMs = 0;
     readAwaited = std::move(awaited);
     ++readSerial;
     const double opens = std::max(nowMs(), onLineAtMs);
@@ -252,15 +258,21 @@ void LineChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> aw
 void LineChannel::onReadyRead()
 {
     QIODevice &line = port->device();
-    if (line.bytesAvailable() > 0)
+    if (line.bytesAvailable() > 0) {
         lastSeenMs = std::max(nowMs(), onLineAtMs);
+        if (!readDest && strayFirstMs < 0)
+            strayFirstMs = nowMs() - double(line.bytesAvailable()) * charMs();
+        strayLastMs = nowMs();
+    }
     if (silenceWait.isActive() && nowMs() - silenceSince < timing.writeConstantMs)
         silenceWait.start(3.5 * charMs()); // the line is not quiet yet
     if (!readDest || readHold.isActive())
         return; // left for the next purge
     const qint64 n = line.read(reinterpret_cast<char *>(readDest + readGot), readWanted - readGot);
-    if (n > 0)
+    if (n > 0) {
+        noteArrival(n);
         readGot += int(n);
+    }
     const int awaited = readAwaited ? readAwaited(readGot) : readWanted - readGot;
     // A frame counts as complete only when nothing follows it in the same batch.
     const bool early = n > 0 && awaited == 0 && line.bytesAvailable() == 0;
@@ -327,9 +339,12 @@ void LineChannel::finishRead()
         return;
     readDeadline.stop();
     readHold.stop();
+    answerStart.stop();
     stopAwaitingRest();
     readDest = nullptr;
     readAwaited = nullptr;
+    if (port->device().bytesAvailable() > 0) // beyond what the read asked for
+        strayFirstMs = nowMs() - double(port->device().bytesAvailable()) * charMs();
     if (isOpen())
         setWakeThreshold(1); // between reads every byte counts for the silence before a request
     emit readFinished(readGot);

@@ -81,6 +81,14 @@ public:
     double requestOnLineMs() const { return onLineAtMs; }
     // Whether some of the request written since the last purge was handed to the line.
     bool requestHandedOver() const { return handedOver; }
+    // When the last read's first and last characters were in (0: none came):
+    // the first batch is dated back by its characters, a later one forward
+    // from the one before, as a line without gaps would bring them.
+    double readFirstByteMs() const { return firstByteMs; }
+    double readLastByteMs() const { return lastByteMs; }
+    // Ends the read under way, with nothing, at `atMs` if no answer has begun
+    // by then; an answer that has begun is read on as any (the fast search).
+    void boundAnswerStart(double atMs);
     // The clock of the channel's times, in ms.
     double nowMs() const { return double(clock.nsecsElapsed()) / 1e6; }
 
@@ -96,6 +104,9 @@ signals:
     // The port failed while no exchange was under way, so no transaction
     // will report it: it has been closed.
     void lostWhileIdle(const QString &message);
+    // Bytes that came while no read waited for them, as they are dropped;
+    // looked for only while something listens.
+    void strayBytes(const QByteArray &bytes, double firstMs, double lastMs);
 
 private:
     void onOpened();
@@ -104,6 +115,9 @@ private:
     void lineFailed(const QString &message);
     void stopExchange();
     void finishRead();
+    void noteArrival(qint64 n);
+    void reportStray();
+    void onAnswerStartDue();
     void onReadDeadline();
     void setWakeThreshold(int bytes);
     void awaitRest(int bytes);
@@ -139,6 +153,9 @@ private:
     FineTimer leaving;     // the request's wire time after the driver took it
     FineTimer readHold;    // a whole reply that came before its request had left
     FineTimer restDue;     // when the rest of a reply should be in, the line unwatched meanwhile
+    FineTimer answerStart; // the fast search's bound on the start of an answer
+    double firstByteMs = 0, lastByteMs = 0; // see readFirstByteMs()
+    double strayFirstMs = -1, strayLastMs = -1; // bytes no read took
     double silenceSince = 0;
     QElapsedTimer clock;
     double lastSeenMs = -1e9; // the last byte seen on the line, ours included

@@ -1,6 +1,7 @@
 #include "link/transaction.h"
 #include "link/apperror.h"
 #include <QTimer>
+#include <utility>
 
 Transaction::Transaction(LineChannel &channel, QObject *parent) : QObject(parent), lineChannel(channel)
 {
@@ -11,13 +12,14 @@ Transaction::Transaction(LineChannel &channel, QObject *parent) : QObject(parent
             [this] { onPortFailed(QStringLiteral("Ошибка чтения из порта")); });
 }
 
-bool Transaction::query(uint8_t address, uint8_t function, uint16_t reg, uint16_t value)
+bool Transaction::query(uint8_t address, uint8_t function, uint16_t reg, uint16_t value, double answerMarginMs)
 {
     if (running)
         return false;
     running = true;
     current = ExchangeResult{};
     current.startedMs = lineChannel.nowMs();
+    boundMarginMs = answerMarginMs;
     writing = true;
     try {
         // Late bytes of an earlier exchange must not be read as this reply.
@@ -43,6 +45,8 @@ void Transaction::onWritten()
         lineChannel.beginRead(current.frame.reply(), ExpectedReplyLength, [&f](int got) {
             return replyComplete(f.request(), f.reply(), got) ? 0 : replyBytesAwaited(f.request(), f.reply(), got);
         });
+        if (boundMarginMs >= 0)
+            lineChannel.boundAnswerStart(current.onLineMs + 3.5 * lineChannel.charMs() + boundMarginMs);
     } catch (const AppError &e) {
         fail(e.message());
     }
@@ -55,6 +59,10 @@ void Transaction::onRead(int count)
     running = false;
     current.count = uint8_t(count);
     current.endedMs = lineChannel.nowMs();
+    if (count > 0) {
+        current.firstByteMs = lineChannel.readFirstByteMs();
+        current.lastByteMs = lineChannel.readLastByteMs();
+    }
     emit finished(current);
 }
 

@@ -14,7 +14,10 @@ public:
     // Starts a transaction. Returns false, and does nothing, while one is
     // already under way. A port failure is reported through finished(), never
     // from inside this call, so every start ends in exactly one signal.
-    bool query(uint8_t address, uint8_t function, uint16_t reg, uint16_t value);
+    // With answerMarginMs (>= 0) the query waits only for the start of an
+    // answer: the request's wire time, 3.5 characters and the margin (the fast
+    // search); an answer that has begun is read whole.
+    bool query(uint8_t address, uint8_t function, uint16_t reg, uint16_t value, double answerMarginMs = -1);
 
 signals:
     void finished(const ExchangeResult &result);
@@ -29,4 +32,5 @@ private:
     ExchangeResult current;
     bool running = false;
     bool writing = false;
+    double boundMarginMs = -1; // the running query's; < 0: the full read window
 };

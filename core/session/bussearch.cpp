@@ -17,6 +17,8 @@ bool BusSearch::start()
     looping = true;
     address = FirstAddress;
     withoutRoom.clear();
+    fast = fastWanted;
+    probedFast = 0;
     probe();
     return true;
 }
@@ -24,8 +26,10 @@ bool BusSearch::start()
 void BusSearch::probe()
 {
     emit probeStarted(uint8_t(address));
-    if (!transaction.query(uint8_t(address), FnReadHolding, 1, 24))
+    if (!transaction.query(uint8_t(address), FnReadHolding, 1, 24, fast ? marginMs : -1))
         onFailed(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
+    else if (fast)
+        ++probedFast;
 }
 
 void BusSearch::onReply(const ExchangeResult &result)
@@ -41,7 +45,9 @@ void BusSearch::onReply(const ExchangeResult &result)
     emit probed(uint8_t(address), count);
     if (count != 0) {
         // Any frame with a good CRC is an answer, an exception reply included.
-        if (frame.replyCrcOk(count)) {
+        // A fast probe may catch a slow detector's late answer to the probe
+        // before: only a frame from the probed address counts there.
+        if (frame.replyCrcOk(count) && (!fast || frame.at(0) == address)) {
             const auto a = uint8_t(address);
             if (state.devices.full() && !state.devices.contains(a)) {
                 withoutRoom << a;

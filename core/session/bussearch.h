@@ -27,6 +27,16 @@ public:
     // The addresses of this search (or the last one) that answered but found no room.
     const QList<uint8_t> &unlisted() const { return withoutRoom; }
 
+    // Fast: each probe waits only for the start of an answer, the request's
+    // wire time, 3.5 characters and the margin; a started answer is read whole.
+    // Taken at start().
+    static constexpr double DefaultMarginMs = 30;
+    void setFast(bool on) { fastWanted = on; }
+    void setFastMarginMs(double ms) { marginMs = ms; }
+    double fastMarginMs() const { return marginMs; }
+    // How many addresses this search (or the last one) probed fast.
+    int fastProbes() const { return probedFast; }
+
 signals:
     void probeStarted(uint8_t address);
     // The probe of `address` is over: `count` bytes came back (0: none).
@@ -49,4 +59,8 @@ private:
     bool looping = false;
     int address = FirstAddress;
     QList<uint8_t> withoutRoom;
+    bool fastWanted = false;
+    bool fast = false;
+    double marginMs = DefaultMarginMs;
+    int probedFast = 0;
 };

@@ -2,6 +2,7 @@
 #include "link/linechannel.h"
 #include "link/transaction.h"
 #include "session/bussearch.h"
+#include "session/frametap.h"
 #include "session/pollingcycle.h"
 #include "session/portwatch.h"
 #include "session/sessionstate.h"
@@ -27,6 +28,8 @@ public:
     LineChannel &lineChannel() { return channel; }
     PollingCycle &polling() { return cycle; }
     BusSearch &busSearch() { return search; }
+    // Every frame on the line, for whoever watches (the exchange monitor).
+    FrameTap &frameTap() { return tap; }
     DeviceList &devices() { return sessionState.devices; }
 
     // Opens the port (a name, or the one set before when empty) at the speed
@@ -80,6 +83,7 @@ private:
     PollingCycle cycle{transaction, channel, sessionState};
     BusSearch search{transaction, sessionState};
     PortWatch watch{channel};
+    FrameTap tap{transaction, channel};
     bool connected = false;      // from a good connectLine() to disconnectLine()
     bool opening = false;        // the connect that connectLine() began is under way
     bool resumePolling = false;  // the loss ended a polling run

@@ -9,6 +9,7 @@
 #include "detector/valueformats.h"
 #include "ui_mainform.h"
 #include "dialogs/commstatswindow.h"
+#include "monitor/monitorwindow.h"
 
 #include <QCloseEvent>
 #include <QTime>
@@ -151,6 +152,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     chart->hide();
     uvFaultTime->hide();
     commStats->hide();
+    monitor->hide();
     event->accept();
 }
 

@@ -138,6 +138,7 @@ void MainWindow::connectCommStats()
         menu->setObjectName(QStringLiteral("sg1Menu"));
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->addAction(QStringLiteral("Статистика связи\tCtrl+I"), this, &MainWindow::onCommStatsRequested);
+        menu->addAction(QStringLiteral("Монитор обмена\tCtrl+M"), this, &MainWindow::onMonitorRequested);
         menu->popup(form->sg1->viewport()->mapToGlobal(at));
     });
 }

@@ -4,6 +4,7 @@
 #include "chart/chartwindow.h"
 #include "dialogs/uvfaulttimedialog.h"
 #include "dialogs/commstatswindow.h"
+#include "monitor/monitorwindow.h"
 #include "main/statuspanel.h"
 
 #include <QApplication>
@@ -98,6 +99,7 @@ void MainWindow::createWindowsAndConnect()
     connectDeviceGrid();
     connectSearch();
     connectCommStats();
+    connectMonitorAndFastSearch();
 }
 
 void MainWindow::requestCommand(Command command)

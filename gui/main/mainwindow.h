@@ -11,6 +11,8 @@ class StatusPanel;
 class ChartWindow;
 class UvFaultTimeDialog;
 class CommStatsWindow;
+class MonitorWindow;
+class QCheckBox;
 
 namespace Ui {
 class MainForm;
@@ -56,6 +58,7 @@ public:
     ChartWindow &chartWindow() { return *chart; }
     UvFaultTimeDialog &uvFaultTimeDialog() { return *uvFaultTime; }
     CommStatsWindow &commStatsWindow() { return *commStats; }
+    MonitorWindow &monitorWindow() { return *monitor; }
 
     void onConnectClicked();    // "Соединить" / "Разъединить"
     void onPollClicked();       // "Запрос" / "Стоп"
@@ -65,6 +68,7 @@ public:
     void onChartClicked();      // "График"
     void onUvFaultTimeDoubleClicked();
     void onCommStatsRequested(); // Ctrl+I, or the device grid's context menu
+    void onMonitorRequested();   // Ctrl+M, or the device grid's context menu
 
     // The entry a combo shows, or -1 while its text is typed rather than chosen.
     static int selectedEntry(const QComboBox *box);
@@ -87,6 +91,8 @@ private:
     void connectDeviceGrid();
     void connectSearch();
     void connectCommStats();
+    void connectMonitorAndFastSearch();
+    void showFastSearchSummary();
     void endSearchSteps();
     void reportUnlisted(const QList<uint8_t> &addresses);
     void endPollingSteps();
@@ -103,6 +109,8 @@ private:
     std::unique_ptr<ChartWindow> chart;
     std::unique_ptr<UvFaultTimeDialog> uvFaultTime;
     std::unique_ptr<CommStatsWindow> commStats;
+    std::unique_ptr<MonitorWindow> monitor;
+    QCheckBox *fastSearch = nullptr; // "быстро", beside "Поиск"
     std::unique_ptr<StatusPanel> statusPanel;
     CommandPanel *commandPanel = nullptr; // owned by the window
 

@@ -36,6 +36,27 @@ private slots:
         QCOMPARE(daemon.terminate(), 0);
         QVERIFY2(daemon.errorOutput().contains("hall: bus search found 2 detector(s)"), daemon.errorOutput());
     }
+
+    // search = "fast": the whole bus in seconds; the log names the fast probes.
+    void fastSearchFindsQuickDetectors()
+    {
+        BrokerProcess broker;
+        QVERIFY(broker.start());
+        Simulator sim;
+        sim.setFrozen(true);
+        sim.setWireTime(true, 10);
+        sim.addDetector(7);
+        QVERIFY(sim.start());
+        Subscriber sub(broker.port(), QStringLiteral("kalmir/#"));
+        DaemonProcess daemon(oneLineConfig(broker.port(), QStringLiteral("hall"), sim.slavePath(),
+                                           QStringLiteral("\"search\"\nsearch = \"fast\"\nsearch_margin_ms = 25")));
+        daemon.start();
+        QVERIFY2(sub.waitFor(QStringLiteral("kalmir/hall/7/availability"), "online", 30000), daemon.errorOutput());
+        QCOMPARE(daemon.terminate(), 0);
+        QVERIFY2(daemon.errorOutput().contains("hall: bus search found 1 detector(s)\n")
+                     && daemon.errorOutput().contains("hall: 247 address(es) probed fast, waiting 25 ms"),
+                 daemon.errorOutput());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestKalmirdSearch)

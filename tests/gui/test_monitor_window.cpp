@@ -1,0 +1,109 @@
+// "Монитор обмена" through the real windows: opened by Ctrl+M while two
+// detectors are polled with spoiled replies on a line keeping wire time; its
+// rows, filters, byte format, copy, CSV and its cost while closed; the fast
+// search's check box in the main window. With KALMIR_SHOTS set, the monitor
+// and the main window are saved there as pictures.
+#include "link/framecsv.h"
+#include "monitor/monitorwindow.h"
+#include "support/pollrig.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QMenu>
+#include <QSpinBox>
+#include <QTableView>
+
+class MonitorWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void showsTheLineWithItsFaults()
+    {
+        PollRig rig(PollRig::RealLineTiming);
+        rig.sim.setWireTime(true, 5);
+        rig.device(1).setFault({FaultKind::Late, 40, -1});
+        rig.device(2);
+        QVERIFY(rig.connectPort(0));
+        rig.listOnly({1, 2});
+
+        auto *fast = rig.window->findChild<QCheckBox *>("chkFastSearch");
+        QVERIFY(fast && !fast->isChecked() && fast->text() == QStringLiteral("быстро"));
+
+        rig.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        QTest::keyClick(rig.window.get(), Qt::Key_M, Qt::ControlModifier);
+        MonitorWindow &m = rig.window->monitorWindow();
+        QVERIFY(m.isVisible() && rig.session.frameTap().attached());
+        QCOMPARE(m.windowTitle(), QStringLiteral("Монитор обмена"));
+        MonitorModel &model = m.model();
+
+        QVERIFY(rig.startPolling());
+        // Device 2 meets one fault after another.
+        for (const char *fault : {"2/truncate:20*1", "2/exception:2*1", "2/trailing:3*1", "2/foreign:9*1", "2/crc*1"}) {
+            const int rows = model.keptCount();
+            rig.sim.detector(2)->setFault(parseFaultOption(fault)->fault);
+            QVERIFY(PollRig::waitFor([&] { return model.keptCount() >= rows + 6; }));
+        }
+        QVERIFY(PollRig::waitFor([&] { return model.keptCount() >= 40; }, 20000));
+        QVERIFY(rig.stopPolling());
+        m.redrawNow();
+
+        QStringList verdicts;
+        for (int row = 0; row < model.rowCount(); ++row)
+            verdicts << verdictText(model.recordAt(row));
+        for (const char *v : {"обрыв: 20 из 53", "исключение 2", "шум", "неожиданный", "ошибка CRC"})
+            QCOMPARE(verdicts.count(QString::fromUtf8(v)), 1);
+        const FrameRecord &late = model.recordAt(1); // device 1 answers first, 40 ms late
+        QCOMPARE(late.verdict, FrameVerdict::Status);
+        // (The times' precision is checked at 1200 baud in the core's test;
+        // here the simulator shares the loaded event loop.)
+        QVERIFY2(late.answerAfterMs > 40 + 5 + 2.5 * late.charMs && late.answerAfterMs < 40 + 5 + 3.5 * late.charMs + 20,
+                 qPrintable(QString::number(late.answerAfterMs)));
+
+        if (const QByteArray shots = qgetenv("KALMIR_SHOTS"); !shots.isEmpty()) {
+            m.grab().save(QString::fromLocal8Bit(shots) + "/monitor.png");
+            rig.window->grab().save(QString::fromLocal8Bit(shots) + "/mainform-fastsearch.png");
+        }
+
+        // Filters: one address, then one verdict among all addresses.
+        auto *address = m.findChild<QSpinBox *>("spnAddress");
+        auto *verdict = m.findChild<QComboBox *>("cbVerdict");
+        int of2 = 0;
+        for (int row = 0; row < model.rowCount(); ++row)
+            of2 += model.recordAt(row).address == 2 ? 1 : 0;
+        address->setValue(2);
+        QCOMPARE(model.rowCount(), of2);
+        QVERIFY(of2 > 10 && of2 < verdicts.size() / 2);
+        address->setValue(-1);
+        verdict->setCurrentIndex(verdict->findText("обрыв"));
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(model.data(model.index(0, int(FrameColumn::Bytes)), Qt::DisplayRole).toString().left(8), "02 03 30");
+        m.findChild<QCheckBox *>("chkDecimal")->setChecked(true);
+        QCOMPARE(model.headerData(int(FrameColumn::Bytes), Qt::Horizontal, Qt::DisplayRole).toString(), "Байты (дес.)");
+        QCOMPARE(model.data(model.index(0, int(FrameColumn::Bytes)), Qt::DisplayRole).toString().left(7), "2 3 48 ");
+        auto *table = m.findChild<QTableView *>("tblFrames");
+        table->selectRow(0);
+        m.copySelected();
+        QCOMPARE(QApplication::clipboard()->text().section('\t', 8, 8), "обрыв: 20 из 53");
+        QVERIFY(m.saveTo(rig.dir.filePath("cut.csv")));
+        QFile csv(rig.dir.filePath("cut.csv"));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QCOMPARE(csv.readAll().split('\n').size(), 3); // header, the row, the end
+
+        // Closed, nothing is taken from the line; the grid's menu opens it again.
+        m.close();
+        QVERIFY(!rig.session.frameTap().attached());
+        QTableWidget *grid = rig.ui().sg1;
+        const QPoint at(10, 10);
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(grid->viewport(), &menuEvent);
+        auto *menu = rig.window->findChild<QMenu *>(QStringLiteral("sg1Menu"));
+        QVERIFY(menu && menu->isVisible());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions().at(1)).center());
+        QVERIFY(PollRig::waitFor([&] { return m.isVisible() && rig.session.frameTap().attached(); }, 2000));
+    }
+};
+
+POLLRIG_TEST_MAIN(MonitorWindowTest)
+#include "test_monitor_window.moc"
