@@ -99,13 +99,7 @@ private slots:
 
         // The device grid's context menu opens the closed window again.
         w.close();
-        QTableWidget *grid = rig.ui().sg1;
-        const QPoint at(10, 10);
-        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(grid->viewport(), &menuEvent);
-        auto *menu = rig.window->findChild<QMenu *>(QStringLiteral("sg1Menu"));
-        QVERIFY(menu && menu->isVisible());
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions().first()).center());
+        QVERIFY(rig.clickGridMenuItem(0));
         QVERIFY(PollRig::waitFor([&] { return w.isVisible(); }, 2000));
 
         // One more pass each, the first a write whose echo is a good reply;

@@ -94,13 +94,7 @@ private slots:
         // Closed, nothing is taken from the line; the grid's menu opens it again.
         m.close();
         QVERIFY(!rig.session.frameTap().attached());
-        QTableWidget *grid = rig.ui().sg1;
-        const QPoint at(10, 10);
-        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(grid->viewport(), &menuEvent);
-        auto *menu = rig.window->findChild<QMenu *>(QStringLiteral("sg1Menu"));
-        QVERIFY(menu && menu->isVisible());
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions().at(1)).center());
+        QVERIFY(rig.clickGridMenuItem(1));
         QVERIFY(PollRig::waitFor([&] { return m.isVisible() && rig.session.frameTap().attached(); }, 2000));
     }
 };

@@ -1,7 +1,10 @@
 #include "support/pollrig.h"
 #include "widgets/lamp.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
+#include <QMenu>
 #include <QEventLoop>
 #include <QRegularExpression>
 #include <QTest>
@@ -215,4 +218,17 @@ QList<int> chartValues(ChartWindow &chart, int series)
     for (auto it = g->data()->constBegin(); it != g->data()->constEnd(); ++it)
         out << int(it->value);
     return out;
+}
+
+bool PollRig::clickGridMenuItem(int index)
+{
+    QTableWidget *grid = ui().sg1;
+    const QPoint at(10, 10);
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(grid->viewport(), &menuEvent);
+    auto *menu = window->findChild<QMenu *>(QStringLiteral("sg1Menu"));
+    if (!menu || !menu->isVisible() || index >= menu->actions().size())
+        return false;
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions().at(index)).center());
+    return true;
 }

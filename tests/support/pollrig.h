@@ -69,6 +69,9 @@ public:
 
     // Turns the event loop until done() holds, at most timeoutMs.
     static bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000);
+    // Opens the device table's context menu and clicks its item `index`;
+    // false when the menu did not show.
+    bool clickGridMenuItem(int index);
     // Waits until Memo2 holds `more` status lines beyond `since`, a count
     // taken earlier with statusLineCount().
     bool waitForStatusLines(int since, int more, int timeoutMs = 10000);
