@@ -4,8 +4,6 @@
 #include "dialogs/commstatswindow.h"
 #include "support/pollrig.h"
 
-#include <QContextMenuEvent>
-#include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <array>

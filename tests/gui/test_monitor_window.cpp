@@ -11,7 +11,6 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QHeaderView>
-#include <QMenu>
 #include <QSpinBox>
 #include <QTableView>
 
