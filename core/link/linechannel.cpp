@@ -6,7 +6,6 @@
 #include <cmath>
 
 namespace {
-const QString MsgSpeedRefused = QStringLiteral("Ошибка функции SetCommState");
 const QString MsgPurgeFailed = QStringLiteral("Ошибка функции PurgeComm");
 const QString MsgPropertyOpen = QStringLiteral("Нельзя менять свойство, пока порт открыт");
 } // namespace
@@ -54,7 +53,7 @@ void LineChannel::setBaudRate(qint32 newBaud)
 {
     baud = newBaud;
     if (!port->setBaudRate(baud))
-        throw AppError(MsgSpeedRefused);
+        throw AppError(linetext::SpeedRefused);
 }
 
 bool LineChannel::lineAbsent() const

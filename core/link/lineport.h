@@ -4,10 +4,11 @@
 #include <QString>
 #include <optional>
 
-// The window's texts for a line that failed under an exchange.
+// The window's texts for a line that failed or refused a setting.
 namespace linetext {
 inline const QString WriteFailed = QStringLiteral("Ошибка записи в порт");
 inline const QString ReadFailed = QStringLiteral("Ошибка чтения из порта");
+inline const QString SpeedRefused = QStringLiteral("Ошибка функции SetCommState");
 } // namespace linetext
 
 // One end of a detector line: a local serial port or a socket to a serial

@@ -8,7 +8,6 @@
 
 namespace {
 void (*openedHook)(long long) = nullptr;
-const QString MsgSpeedRefused = QStringLiteral("Ошибка функции SetCommState");
 } // namespace
 
 SerialLine::SerialLine(QObject *parent)
@@ -62,7 +61,7 @@ bool SerialLine::open(const QString &name, qint32 baud)
         || !port.setStopBits(QSerialPort::OneStop) || !port.setFlowControl(QSerialPort::NoFlowControl)) {
         port.close();
         port.clearError();
-        throw AppError(MsgSpeedRefused);
+        throw AppError(linetext::SpeedRefused);
     }
     // Devices without modem lines (pseudo-terminals) refuse DTR; that is not a fault.
     port.setDataTerminalReady(true);

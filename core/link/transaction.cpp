@@ -1,7 +1,6 @@
 #include "link/transaction.h"
 #include "link/apperror.h"
 #include <QTimer>
-#include <utility>
 
 Transaction::Transaction(LineChannel &channel, QObject *parent) : QObject(parent), lineChannel(channel)
 {
@@ -9,7 +8,7 @@ Transaction::Transaction(LineChannel &channel, QObject *parent) : QObject(parent
     connect(&lineChannel, &LineChannel::readFinished, this, &Transaction::onRead);
     connect(&lineChannel, &LineChannel::portFailed, this, &Transaction::onPortFailed);
     connect(&lineChannel, &LineChannel::aborted, this,
-            [this] { onPortFailed(QStringLiteral("Ошибка чтения из порта")); });
+            [this] { onPortFailed(linetext::ReadFailed); });
 }
 
 bool Transaction::query(uint8_t address, uint8_t function, uint16_t reg, uint16_t value, double answerMarginMs)
