@@ -47,6 +47,15 @@ private slots:
         QVERIFY(PollRig::waitFor([&] { return model.keptCount() >= 40; }, 20000));
         QVERIFY(rig.stopPolling());
         m.redrawNow();
+        // Rows appended while the view followed are painted alone: what the
+        // screen shows must be what a whole new paint of the table shows.
+        auto *table = m.findChild<QTableView *>("tblFrames");
+        QWidget *view = table->viewport();
+        QVERIFY(PollRig::waitFor([&] { return !view->visibleRegion().isEmpty(); }));
+        QCoreApplication::processEvents();
+        const QPoint at = view->mapTo(&m, QPoint(0, 0));
+        const QImage onScreen = m.screen()->grabWindow(m.winId(), at.x(), at.y(), view->width(), view->height()).toImage();
+        QCOMPARE(onScreen.convertToFormat(QImage::Format_RGB32), view->grab().toImage().convertToFormat(QImage::Format_RGB32));
 
         QStringList verdicts;
         for (int row = 0; row < model.rowCount(); ++row)
@@ -81,7 +90,6 @@ private slots:
         m.findChild<QCheckBox *>("chkDecimal")->setChecked(true);
         QCOMPARE(model.headerData(int(FrameColumn::Bytes), Qt::Horizontal, Qt::DisplayRole).toString(), "Байты (дес.)");
         QCOMPARE(model.data(model.index(0, int(FrameColumn::Bytes)), Qt::DisplayRole).toString().left(7), "2 3 48 ");
-        auto *table = m.findChild<QTableView *>("tblFrames");
         table->selectRow(0);
         m.copySelected();
         QCOMPARE(QApplication::clipboard()->text().section('\t', 8, 8), "обрыв: 20 из 53");
