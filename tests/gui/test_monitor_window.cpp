@@ -47,8 +47,9 @@ private slots:
         QVERIFY(PollRig::waitFor([&] { return model.keptCount() >= 40; }, 20000));
         QVERIFY(rig.stopPolling());
         m.redrawNow();
-        // Rows appended while the view followed are painted alone: what the
-        // screen shows must be what a whole new paint of the table shows.
+        // After rows came while the view followed, what the screen shows must
+        // be what a whole new paint of the table shows (nothing stale, nothing
+        // half drawn), however the view saves on repainting.
         auto *table = m.findChild<QTableView *>("tblFrames");
         QWidget *view = table->viewport();
         QVERIFY(PollRig::waitFor([&] { return !view->visibleRegion().isEmpty(); }));
