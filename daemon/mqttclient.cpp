@@ -44,6 +44,27 @@ void onTlsInfo(const SSL *, int where, int value)
     lastTlsAlert = where & SSL_CB_WRITE ? u"the broker's certificate is refused: "_s + alert
                                         : u"the broker refused the connection: "_s + alert;
 }
+
+// The alert a certificate check's failure makes OpenSSL send (its own table,
+// the common rows): for a handshake that failed before the alert callback
+// could be set, inside the connect call itself (a slow client, a quick broker).
+QString alertForVerifyError(long error)
+{
+    switch (error) {
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_CHAIN_TOO_LONG:
+    case X509_V_ERR_PATH_LENGTH_EXCEEDED:
+    case X509_V_ERR_INVALID_CA: return QString::fromLatin1(SSL_alert_desc_string_long(SSL_AD_UNKNOWN_CA));
+    case X509_V_ERR_CERT_HAS_EXPIRED: return QString::fromLatin1(SSL_alert_desc_string_long(SSL_AD_CERTIFICATE_EXPIRED));
+    case X509_V_ERR_CERT_REVOKED: return QString::fromLatin1(SSL_alert_desc_string_long(SSL_AD_CERTIFICATE_REVOKED));
+    case X509_V_ERR_CERT_NOT_YET_VALID: return QString::fromLatin1(SSL_alert_desc_string_long(SSL_AD_BAD_CERTIFICATE));
+    default: return QString::fromLatin1(SSL_alert_desc_string_long(SSL_AD_CERTIFICATE_UNKNOWN));
+    }
+}
 } // namespace
 
 MqttClient::MqttClient(Options options, QObject *parent) : QObject(parent), opts(std::move(options))
@@ -308,11 +329,18 @@ void MqttClient::onDisconnectCb(mosquitto *, void *self, int rc)
         c->lost(rc == 0 ? u"disconnected"_s : c->failureText(rc), rc == MOSQ_ERR_CONN_LOST);
 }
 
-void MqttClient::onLogCb(mosquitto *, void *self, int level, const char *text)
+void MqttClient::onLogCb(mosquitto *m, void *self, int level, const char *text)
 {
+    if (level != MOSQ_LOG_ERR || !text)
+        return;
     // The library's own check of the certificate's name says so only here.
-    if (level == MOSQ_LOG_ERR && text && std::strstr(text, "host name verification failed"))
+    if (std::strstr(text, "host name verification failed"))
         static_cast<MqttClient *>(self)->tlsHostMismatch = true;
+    // A failed handshake is logged while its connection still exists: the
+    // certificate check's verdict is read there if no alert was seen.
+    const auto *ssl = static_cast<const SSL *>(mosquitto_ssl_get(m));
+    if (ssl && lastTlsAlert.isEmpty() && SSL_get_verify_result(ssl) != X509_V_OK)
+        lastTlsAlert = u"the broker's certificate is refused: "_s + alertForVerifyError(SSL_get_verify_result(ssl));
 }
 
 void MqttClient::onPublishCb(mosquitto *, void *self, int mid)
