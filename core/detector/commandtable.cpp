@@ -113,7 +113,7 @@ uint8_t newSpeedBaudCode(int index, const QString &text)
 
 int32_t fieldInteger(const CommandInputs &in, CommandField field)
 {
-    return StrToInt(in.fields->fieldText(field));
+    return typedInteger(in.fields->fieldText(field));
 }
 } // namespace
 

@@ -53,7 +53,7 @@ std::optional<int32_t> parseIntText(const QString &text)
     return int32_t(negative ? -magnitude : magnitude);
 }
 
-int32_t StrToInt(const QString &text)
+int32_t typedInteger(const QString &text)
 {
     if (auto v = parseIntText(text))
         return *v;

@@ -11,7 +11,7 @@ std::optional<int32_t> parseIntText(const QString &text);
 
 // As parseIntText, but a text that breaks the rule raises AppError with
 // "'<text>' is not a valid integer value".
-int32_t StrToInt(const QString &text);
+int32_t typedInteger(const QString &text);
 
 // The 16 bits a device receives for a typed value (two's complement for negatives).
 inline uint16_t low16(int32_t v) { return uint16_t(uint32_t(v) & 0xFFFFu); }

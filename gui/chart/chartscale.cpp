@@ -38,7 +38,7 @@ void ChartWindow::onYMaxEdited()
         const QString text = ui->Edit1->text();
         if (text.isEmpty())
             return;
-        const int v = StrToInt(text);
+        const int v = typedInteger(text);
         if (v > plot->yAxis->range().lower)
             chartaxis::setMaximum(*plot->yAxis, v);
         redraw();
@@ -52,7 +52,7 @@ void ChartWindow::onYMinEdited()
         const QString text = ui->Edit2->text();
         if (text.isEmpty())
             return;
-        const int v = StrToInt(text);
+        const int v = typedInteger(text);
         if (v < plot->yAxis->range().upper)
             chartaxis::setMinimum(*plot->yAxis, v);
         redraw();
@@ -68,8 +68,8 @@ void ChartWindow::onAutoPressed(bool wasChecked)
             return;
         }
         yAuto = false;
-        const int lo = StrToInt(ui->Edit2->text());
-        const int hi = StrToInt(ui->Edit1->text());
+        const int lo = typedInteger(ui->Edit2->text());
+        const int hi = typedInteger(ui->Edit1->text());
         if (lo < hi) {
             chartaxis::setMaximum(*plot->yAxis, hi);
             chartaxis::setMinimum(*plot->yAxis, lo);
@@ -100,7 +100,7 @@ void ChartWindow::fitYToData()
 
 void ChartWindow::applyXWindow(const QString &text)
 {
-    const int v = StrToInt(text);
+    const int v = typedInteger(text);
     // A span below one sample would make every later point ask for an inverted axis.
     if (v < 1)
         throw AppError(QStringLiteral("X scale must be at least 1 sample, not %1").arg(v));

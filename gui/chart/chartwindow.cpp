@@ -90,7 +90,7 @@ ChartWindow::ChartWindow(QWidget *parent)
         button->setDefault(false);
     }
 
-    xWindow = StrToInt(ui->Edit3->text());
+    xWindow = typedInteger(ui->Edit3->text());
     setUpChart();
     setUpSelectors();
     connectHandlers();
@@ -121,7 +121,7 @@ void ChartWindow::setUpChart()
     plot->legend->setVisible(true);
     rebuildLegend();
     plot->xAxis->setRange(0, xWindow);
-    plot->yAxis->setRange(0, StrToInt(ui->Edit1->text()));
+    plot->yAxis->setRange(0, typedInteger(ui->Edit1->text()));
     connect(plot, &QCustomPlot::beforeReplot, this, [this] {
         if (yAuto)
             fitYToData();
@@ -362,10 +362,10 @@ void ChartWindow::rebuildLegend()
 
 void ChartWindow::onIrAveragingChanged(int index)
 {
-    guarded([&] { emit irWindowChanged(uint8_t(StrToInt(ui->avik->itemText(index)))); });
+    guarded([&] { emit irWindowChanged(uint8_t(typedInteger(ui->avik->itemText(index)))); });
 }
 
 void ChartWindow::onUvAveragingChanged(int index)
 {
-    guarded([&] { emit uvWindowChanged(uint8_t(StrToInt(ui->avuf->itemText(index)))); });
+    guarded([&] { emit uvWindowChanged(uint8_t(typedInteger(ui->avuf->itemText(index)))); });
 }

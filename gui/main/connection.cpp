@@ -79,8 +79,8 @@ void MainWindow::connectPort()
 void MainWindow::lineConnected()
 {
     form->Button1->setText(QStringLiteral("Разъединить"));
-    const int32_t replyTimeout = StrToInt(form->Edit7->text());
-    const int32_t delay = StrToInt(form->Edit8->text());
+    const int32_t replyTimeout = typedInteger(form->Edit7->text());
+    const int32_t delay = typedInteger(form->Edit8->text());
     if (replyTimeout < 0 || delay < 0) {
         // A negative interval would never end its wait: no connection with it.
         sessionRef.lineChannel().close();

@@ -50,7 +50,7 @@ void MainWindow::onAddDeviceClicked()
     guarded([this] {
         const QString text = form->Edit1->text();
         if (!text.isEmpty())
-            addDevice(uint8_t(StrToInt(text) & 0xFF));
+            addDevice(uint8_t(typedInteger(text) & 0xFF));
         applyControlState(ControlState::Idle);
     });
 }

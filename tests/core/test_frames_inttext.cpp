@@ -128,11 +128,11 @@ private slots:
         QFETCH(bool, valid);
         QFETCH(int, value);
         if (valid) {
-            QCOMPARE(StrToInt(text), value);
+            QCOMPARE(typedInteger(text), value);
             return;
         }
         try {
-            StrToInt(text);
+            typedInteger(text);
             QFAIL("accepted an invalid integer text");
         } catch (const AppError &e) {
             QCOMPARE(e.message(), QStringLiteral("'%1' is not a valid integer value").arg(text));
