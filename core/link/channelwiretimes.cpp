@@ -43,8 +43,8 @@ void LineChannel::boundAnswerStart(double atMs)
 void LineChannel::onAnswerStartDue()
 {
     const quint64 serial = readSerial;
-    if (readDest && readGot == 0 && port->holdsWakeUps() && port->waiting() > 0)
-        port->device().waitForReadyRead(0); // a first character that has not woken us yet
+    if (readDest && readGot == 0 && port->holdsWakeUps())
+        readWhatWaits(); // a first character that has not woken us yet
     if (readSerial == serial && readDest && readGot == 0)
         finishRead();
 }

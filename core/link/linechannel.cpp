@@ -109,7 +109,7 @@ void LineChannel::abortAll()
         port->setSending(false);
     stopExchange();
     if (isOpen()) {
-        setWakeThreshold(1);
+        port->setWakeThreshold(1);
         reportStray();
         port->purge();
     }
@@ -285,7 +285,7 @@ void LineChannel::onReadyRead()
         return;
     }
     const int rest = std::min(readWanted - readGot, std::max(awaited, 1));
-    setWakeThreshold(rest);
+    port->setWakeThreshold(rest);
     if (readGot > 0) // the reply has begun: when its rest is due is known
         awaitRest(rest);
 }
@@ -314,8 +314,16 @@ void LineChannel::stopAwaitingRest()
 void LineChannel::onRestDue()
 {
     port->watch(true);
-    if (readDest && port->waiting() > 0)
-        port->device().waitForReadyRead(0); // reads what came; the rest, if any, wakes the watch
+    if (readDest)
+        readWhatWaits(); // the rest, if any, wakes the watch
+}
+
+// Bytes the kernel holds that have not woken the channel (below the wake
+// threshold, or while unwatched) are read now; this may end the read.
+void LineChannel::readWhatWaits()
+{
+    if (port->waiting() > 0)
+        port->device().waitForReadyRead(0);
 }
 
 // The window has run out: bytes that came in below the wake threshold are
@@ -324,9 +332,8 @@ void LineChannel::onReadDeadline()
 {
     const quint64 serialNo = readSerial;
     if (port->wakeThreshold() > 1) {
-        setWakeThreshold(1);
-        if (port->waiting() > 0)
-            port->device().waitForReadyRead(0); // reads them now; may end the read itself
+        port->setWakeThreshold(1);
+        readWhatWaits();
     }
     if (readSerial == serialNo)
         finishRead();
@@ -344,15 +351,8 @@ void LineChannel::finishRead()
     readAwaited = nullptr;
     if (port->device().bytesAvailable() > 0) // beyond what the read asked for
         strayFirstMs = nowMs() - double(port->device().bytesAvailable()) * charMs();
-    if (isOpen())
-        setWakeThreshold(1); // between reads every byte counts for the silence before a request
+    port->setWakeThreshold(1); // between reads every byte counts for the silence before a request
     emit readFinished(readGot);
-}
-
-void LineChannel::setWakeThreshold(int bytes)
-{
-    if (isOpen())
-        port->setWakeThreshold(bytes);
 }
 
 void LineChannel::lineFailed(const QString &message)

@@ -119,7 +119,7 @@ private:
     void reportStray();
     void onAnswerStartDue();
     void onReadDeadline();
-    void setWakeThreshold(int bytes);
+    void readWhatWaits();
     void awaitRest(int bytes);
     void onRestDue();
     void stopAwaitingRest();

@@ -66,8 +66,7 @@ void SocketLine::onError(QAbstractSocket::SocketError error)
     if (connectBound.isActive()) {
         failConnect(tcpConnectFailure(target, error, socket.errorString()));
     } else if (up) {
-        close();
-        emit failed(linetext::ReadFailed);
+        emit failed(linetext::ReadFailed); // the channel closes the line
     }
 }
 
