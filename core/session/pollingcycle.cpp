@@ -145,11 +145,12 @@ void PollingCycle::onReply(const ExchangeResult &result)
     FrameBuffer buf = result.frame;
     const uint8_t count = result.count;
     roundTripMs = result.endedMs - result.startedMs;
-    emit answered(buf, count);
+    const bool crcGood = buf.replyCrcOk(count); // false for no reply
+    emit answered(buf, count, crcGood);
     if (count == 0) {
         state.stats.end(ExchangeOutcome::Timeout, roundTripMs);
         endWith(PassOutcome::Verdict::Timeout, buf, count);
-    } else if (!buf.replyCrcOk(count)) {
+    } else if (!crcGood) {
         state.stats.end(ExchangeOutcome::CrcError, roundTripMs);
         endWith(PassOutcome::Verdict::CrcError, buf, count);
     } else {

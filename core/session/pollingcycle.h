@@ -74,8 +74,9 @@ public:
 signals:
     void passStarted(uint8_t address);
     // The pass's request was answered, or its window ran out (count 0):
-    // the request and what came back, before any rule acts on it.
-    void answered(const FrameBuffer &frame, uint8_t count);
+    // the request and what came back, and whether its CRC is good, before
+    // any rule acts on it.
+    void answered(const FrameBuffer &frame, uint8_t count, bool crcGood);
     // The pass's exchange is over and its rules have acted; not emitted when
     // the run fails on the reply (a device log row that cannot be written).
     void passEnded(const PassOutcome &outcome);

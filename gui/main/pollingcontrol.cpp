@@ -50,10 +50,9 @@ void MainWindow::connectPolling()
     connect(form->wf, &QCheckBox::toggled, cycle, &PollingCycle::setLogging);
     connect(cycle, &PollingCycle::passStarted, this, [this] { form->Shape1->setColor(Red); });
     // The request logged; lime when a reply came whose CRC is good, white otherwise.
-    connect(cycle, &PollingCycle::answered, this, [this](const FrameBuffer &frame, uint8_t count) {
+    connect(cycle, &PollingCycle::answered, this, [this](const FrameBuffer &frame, uint8_t, bool crcGood) {
         form->Memo1->appendPlainText(requestLine(frame));
-        FrameBuffer checked = frame;
-        form->Shape2->setColor(checked.replyCrcOk(count) ? Lime : White);
+        form->Shape2->setColor(crcGood ? Lime : White);
     });
     connect(cycle, &PollingCycle::passEnded, this,
             [this](const PassOutcome &outcome) { form->Memo2->appendPlainText(replyLogLine(outcome)); });
