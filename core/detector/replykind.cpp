@@ -5,8 +5,6 @@
 
 namespace {
 constexpr uint8_t StatusByteCount = 48;
-constexpr uint8_t ExceptionLength = 5;
-constexpr uint8_t ExceptionBit = 0x80;
 
 bool isStatus(const FrameBuffer &buf, uint8_t count)
 {
@@ -21,7 +19,7 @@ bool isEcho(const FrameBuffer &buf, uint8_t count)
 
 bool isException(const FrameBuffer &buf, uint8_t count)
 {
-    return count == ExceptionLength && (buf.at(1) & ExceptionBit);
+    return count == ExceptionReplyLength && (buf.at(1) & ExceptionBit);
 }
 } // namespace
 

@@ -37,24 +37,28 @@ bool replyComplete(const uint8_t *request, const uint8_t *reply, int count)
 {
     if (count == RequestLength && request[1] == FnWriteSingle)
         return std::equal(request, request + RequestLength, reply);
-    if (count == 5 && reply[0] == request[0] && reply[1] == (request[1] | 0x80)) {
+    if (count == ExceptionReplyLength && reply[0] == request[0] && reply[1] == (request[1] | ExceptionBit)) {
         const uint16_t crc = crc16Modbus(reply, 3);
         return reply[3] == (crc & 0xFF) && reply[4] == (crc >> 8);
     }
     return false;
 }
 
+int answerLength(const uint8_t *request)
+{
+    if (request[1] == FnReadHolding)
+        return 5 + 2 * ((request[4] << 8) | request[5]);
+    return RequestLength;
+}
+
 int replyBytesAwaited(const uint8_t *request, const uint8_t *reply, int count)
 {
-    constexpr int ExceptionLength = 5; // the shortest answer there is
     if (count < 2)
-        return ExceptionLength - count;
+        return ExceptionReplyLength - count;
     int whole = 0;
-    if (reply[1] == (request[1] | 0x80))
-        whole = ExceptionLength;
-    else if (reply[1] == request[1] && request[1] == FnWriteSingle)
-        whole = RequestLength;
-    else if (reply[1] == request[1] && request[1] == FnReadHolding)
-        whole = ExpectedReplyLength;
+    if (reply[1] == (request[1] | ExceptionBit))
+        whole = ExceptionReplyLength;
+    else if (reply[1] == request[1] && (request[1] == FnWriteSingle || request[1] == FnReadHolding))
+        whole = answerLength(request);
     return std::max(1, whole - count);
 }

@@ -10,6 +10,15 @@ inline constexpr int ReplyOffset = 8;
 inline constexpr uint8_t FnReadHolding = 3;
 inline constexpr uint8_t FnWriteSingle = 6;
 
+// An exception reply: the request's function code with this bit set, and
+// five bytes in all (address, function, code, CRC), the shortest answer there is.
+inline constexpr uint8_t ExceptionBit = 0x80;
+inline constexpr int ExceptionReplyLength = 5;
+
+// The length of the answer a request asks for: a read's 5 + 2 per
+// register, a write's echo 8.
+int answerLength(const uint8_t *request);
+
 // True when the first `count` reply bytes are a whole frame answering this
 // request, so that no more can belong to it: the 8-byte echo of a write,
 // equal to the request in every byte, or a 5-byte exception reply from the

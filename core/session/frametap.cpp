@@ -7,25 +7,13 @@
 #include <cmath>
 
 namespace {
-constexpr int ExceptionLength = 5;
-constexpr uint8_t ExceptionBit = 0x80;
-
-// How long the answer to this request is: a status read's 5 + 2 per
-// register, a write's echo 8.
-int answerLength(const FrameBuffer &f)
-{
-    if (f.request()[1] == FnReadHolding)
-        return 5 + 2 * ((f.request()[4] << 8) | f.request()[5]);
-    return RequestLength;
-}
-
 void judgeReply(FrameRecord &r, const ExchangeResult &result)
 {
     FrameBuffer f = result.frame;
     const uint8_t count = result.count;
-    const bool exceptionShaped = count == ExceptionLength && (f.at(1) & ExceptionBit);
+    const bool exceptionShaped = count == ExceptionReplyLength && (f.at(1) & ExceptionBit);
     if (!f.replyCrcOk(count)) {
-        r.expectedLength = answerLength(f);
+        r.expectedLength = answerLength(f.request());
         r.verdict = !exceptionShaped && count < r.expectedLength ? FrameVerdict::Cut : FrameVerdict::CrcError;
         return;
     }
