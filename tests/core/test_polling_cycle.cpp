@@ -16,7 +16,7 @@ QByteArray frame(uint8_t addr, uint8_t fn, uint16_t reg, uint16_t value)
 }
 
 struct Poller : SimRig {
-    PollingCycle cycle{tx, channel, state};
+    PollingCycle cycle{line, channel, state};
     QStringList requests, replies;
     QList<int> rows;
     NamedFields fields;
@@ -235,7 +235,7 @@ private slots:
         SimRig rig(15);
         rig.sim.addDetector(3);
         rig.sim.addDetector(200).setFault({FaultKind::Exception, 2, -1});
-        BusSearch search(rig.tx, rig.state);
+        BusSearch search(rig.line, rig.state);
         QList<int> added;
         QObject::connect(&rig.state.devices, &DeviceList::listing, [&](int, uint8_t a) { added << a; });
         QSignalSpy ended(&search, &BusSearch::ended);
@@ -251,7 +251,7 @@ private slots:
     {
         SimRig rig(15);
         rig.sim.addDetector(3);
-        BusSearch search(rig.tx, rig.state);
+        BusSearch search(rig.line, rig.state);
         QList<int> added;
         QObject::connect(&rig.state.devices, &DeviceList::listing, [&](int, uint8_t a) { added << a; });
         QObject::connect(&search, &BusSearch::probeStarted, &search, [&](uint8_t a) {
