@@ -71,6 +71,40 @@ private slots:
         QCOMPARE(p.received().first(), frame(1, 3, 1, 24));
     }
 
+    // Guests take one turn after each pass, whatever their function; a
+    // read's answer and an exception reply end by their length, and a silent
+    // unit's window runs out; each guest hears exactly once.
+    void guestsTakeOneTurnAfterEachPass()
+    {
+        Poller p{1, 2};
+        QList<QByteArray> offered{frame(2, 3, 1, 2).left(6), frame(1, 4, 1, 1).left(6), frame(9, 3, 1, 1).left(6)};
+        QList<GuestResult> results;
+        p.line.setGuestSource([&]() -> std::optional<GuestJob> {
+            if (offered.isEmpty())
+                return std::nullopt;
+            return GuestJob{offered.takeFirst(), [&results](const GuestResult &r) { results << r; }};
+        });
+        QVERIFY(p.runPasses(5));
+        QCOMPARE(results.size(), 3);
+        const auto rx = p.received();
+        QCOMPARE(rx.mid(0, 7), (QList<QByteArray>{frame(1, 3, 1, 24), frame(2, 3, 1, 2), frame(2, 3, 1, 24),
+                                                  frame(1, 4, 1, 1), frame(1, 3, 1, 24), frame(9, 3, 1, 1),
+                                                  frame(2, 3, 1, 24)}));
+        const Detector &d2 = *p.sim.detector(2);
+        QByteArray two;
+        for (int reg : {1, 2})
+            two.append(char(d2.reg(reg) >> 8)).append(char(d2.reg(reg) & 0xFF));
+        QCOMPARE(results[0].outcome, GuestResult::Outcome::Reply);
+        QVERIFY(results[0].crcGood);
+        QCOMPARE(results[0].reply.mid(0, 3), QByteArray::fromHex("020304"));
+        QCOMPARE(results[0].reply.mid(3, 4), two);
+        QCOMPARE(results[1].reply.size(), 5); // exception 1: function 4 is not served
+        QCOMPARE(results[1].reply.mid(0, 3), QByteArray::fromHex("018401"));
+        QCOMPARE(results[2].outcome, GuestResult::Outcome::TimedOut);
+        QVERIFY(results[2].reply.isEmpty());
+        QCOMPARE(p.replies.size(), p.rows.size()); // the guests' replies are none of polling's
+    }
+
     void stopDuringTheReplyWaitFinishesThePass()
     {
         Poller p{1};
