@@ -81,7 +81,7 @@ void PollingCycle::sendPass()
     passAddress = target;
     kind = Kind::Status;
     dropCommandForUnlisted();
-    sentCommand = state.commands.takeFor(target);
+    takeCommand(target);
     if (sentCommand.command != Command::None && !buildPendingCommand(target))
         return;
     phase = Phase::Reply;
@@ -90,6 +90,28 @@ void PollingCycle::sendPass()
                                               : LineJob{target, FnReadHolding, 1, 24};
     if (!line.run(job, [this](const ExchangeResult &result) { onReply(result); }))
         finish(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
+}
+
+void PollingCycle::takeCommand(uint8_t target)
+{
+    jobCommand = commandSource ? commandSource(target) : std::nullopt;
+    if (jobCommand && jobCommand->command != Command::None)
+        sentCommand = {jobCommand->command, 0};
+    else
+        sentCommand = state.commands.takeFor(target);
+}
+
+// The pass is done with its command: a job hears how it ended; the slot is
+// cleared of it (unless stored again meanwhile).
+void PollingCycle::settleCommand(CommandResult::Kind kind, const QString &detail)
+{
+    if (!jobCommand) {
+        state.commands.clear(sentCommand);
+        return;
+    }
+    const CommandJob job = *std::exchange(jobCommand, std::nullopt);
+    if (job.done)
+        job.done(CommandResult{kind, detail});
 }
 
 // A command waiting for a detector that is no longer polled would wait for
@@ -110,7 +132,8 @@ bool PollingCycle::buildPendingCommand(uint8_t target)
     std::optional<int16_t> g42;
     if (device && device->answered)
         g42 = device->status.g42;
-    const CommandInputs inputs{fields, target, state.baudCode, g42};
+    const CommandInputs inputs{fields, target, state.baudCode, g42,
+                               jobCommand ? jobCommand->value : std::nullopt};
     uint8_t targetChannels = device && device->answered ? device->status.channelBits() : 0;
     try {
         if (channelsOfTarget && changesChannels(sentCommand.command) && !(device && device->answered))
@@ -118,18 +141,19 @@ bool PollingCycle::buildPendingCommand(uint8_t target)
                 QStringLiteral("Прибор %1 еще не ответил, его каналы неизвестны: команда отменена").arg(target));
         sent = buildCommand(sentCommand.command, inputs, channelsOfTarget ? targetChannels : state.channelMask);
     } catch (const CommandRefused &e) {
-        state.commands.clear(sentCommand);
-        emit commandRefused(e.message());
+        if (!jobCommand)
+            emit commandRefused(e.message());
+        settleCommand(CommandResult::Kind::Refused, e.message());
         startDelay();
         return false;
     } catch (const AppError &e) {
-        finish(e.message()); // the command stays pending for the next run
+        finish(e.message()); // the slot's command stays pending for the next run
         return false;
     }
     if (sent.send)
         kind = Kind::Command;
-    else
-        state.commands.clear(sentCommand); // no request exists: this pass reads the status instead
+    else // no request exists: this pass reads the status instead
+        settleCommand(CommandResult::Kind::Refused, QStringLiteral("no request exists for this code"));
     return true;
 }
 
@@ -149,9 +173,13 @@ void PollingCycle::onReply(const ExchangeResult &result)
     if (count == 0) {
         state.stats.end(ExchangeOutcome::Timeout, roundTripMs);
         endWith(PassOutcome::Verdict::Timeout, buf, count);
+        if (kind == Kind::Command)
+            settleCommand(CommandResult::Kind::Timeout);
     } else if (!crcGood) {
         state.stats.end(ExchangeOutcome::CrcError, roundTripMs);
         endWith(PassOutcome::Verdict::CrcError, buf, count);
+        if (kind == Kind::Command)
+            settleCommand(CommandResult::Kind::CrcError);
     } else {
         if (kind == Kind::Command)
             handleCommandReply(buf, count);
@@ -159,9 +187,7 @@ void PollingCycle::onReply(const ExchangeResult &result)
             handleStatusReply(buf, count);
         return;
     }
-    // A failed pass drops its command; nothing is retried.
-    if (kind == Kind::Command)
-        state.commands.clear(sentCommand);
+    // A failed pass drops its command (above); nothing is retried.
     startDelay();
 }
 
@@ -173,7 +199,7 @@ void PollingCycle::handleCommandReply(const FrameBuffer &buf, uint8_t count)
         // Only the echo acknowledges a write; anything else is a refusal,
         // and none of the command's follow-up work may happen.
         endWith(PassOutcome::Verdict::Refused, buf, count, k);
-        state.commands.clear(sentCommand);
+        settleCommand(k == ReplyKind::Exception ? CommandResult::Kind::Exception : CommandResult::Kind::Unexpected);
         startDelay();
         return;
     }
@@ -186,7 +212,7 @@ void PollingCycle::handleCommandReply(const FrameBuffer &buf, uint8_t count)
         return;
     }
     endWith(PassOutcome::Verdict::Acknowledged, buf, count);
-    state.commands.clear(sentCommand);
+    settleCommand(CommandResult::Kind::Acknowledged);
     startDelay();
 }
 
@@ -302,14 +328,17 @@ void PollingCycle::endPass()
 void PollingCycle::onFailed(const ExchangeResult &result)
 {
     if (kind == Kind::Command && result.requestSent) {
-        state.commands.clear(sentCommand);
         endWith(PassOutcome::Verdict::Unconfirmed, result.frame, 0);
+        settleCommand(CommandResult::Kind::LineFailed, result.error);
     }
     finish(result.error);
 }
 
 void PollingCycle::finish(const QString &error)
 {
+    // A job's command is answered whatever ended the run; it is never sent again.
+    if (jobCommand)
+        settleCommand(CommandResult::Kind::LineFailed, error);
     delayTimer.stop();
     nextPass.stop();
     orderWait.stop();
