@@ -8,12 +8,11 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-#include <map>
 
 // One line of the site: its session (port, polling cycle, port watch, device
-// logs) and what the service makes of it per detector: online after a good
-// reply, offline after OfflineAfterFailures failed passes in a row or when the
-// line is lost, and a change of an alarm bit. A port that cannot be opened at
+// logs, and the detectors' records, which say when one comes online, goes
+// offline after OfflineAfterFailures failed passes in a row or with the line,
+// or changes an alarm bit), told on as signals for the broker. A port that cannot be opened at
 // start is tried again every second; a lost one is watched by the session,
 // which resumes polling when it is back. A serial server's connection on
 // which no detector has answered for tcpSilenceS is made anew: a server can
@@ -47,22 +46,14 @@ signals:
     void alarmChanged(uint8_t address, const QString &kind, bool on, const QDateTime &time);
 
 private:
-    enum class Presence { Unknown, Online, Offline };
-    struct Detector {
-        Presence presence = Presence::Unknown;
-        int failures = 0;         // failed passes in a row
-        bool seen = false;        // a good status reply came since start
-        uint8_t alarms = 0;       // the alarm bits of the last one
-    };
 
     void tryOpen();
     void onOpenFailed(const QString &message);
     void onOpened();
     void work();
-    void onStatus(const StatusSample &sample);
+    void onChange(uint8_t address, const DetectorChange &change);
     void onExchange(uint8_t address, ExchangeOutcome outcome);
     void onLineAway(const QString &message);
-    void setPresence(uint8_t address, Presence presence);
     void checkSilence(ExchangeOutcome outcome);
     QString name() const { return QStringLiteral("line %1").arg(cfg.name); }
 
@@ -70,7 +61,6 @@ private:
     Session sess;
     QTimer retry; // the next open or search attempt
     bool openFailureLogged = false;
-    std::map<uint8_t, Detector> detectors;
     LineLogs logs;
     PassOrder order;
     QElapsedTimer clock;

@@ -33,7 +33,7 @@ PollingCycle::PollingCycle(LineService &lineService, LineChannel &channel, Sessi
     connect(&nextPass, &QTimer::timeout, this, [this] {
         // Each detector's averages take its own passes only; one that read no
         // status enters that detector's last sample again.
-        DeviceState &device = state.perDevice.at(passAddress);
+        DetectorRecord &device = state.detectors.at(passAddress);
         device.averages.update(state.irWindow, state.uvWindow, device.status.irSignal, device.status.uvSignal);
         goOnOrFinish();
     });
@@ -128,7 +128,7 @@ void PollingCycle::dropCommandForUnlisted()
 // False when the pass has ended here: the command was refused, or a bad text ended the run.
 bool PollingCycle::buildPendingCommand(uint8_t target)
 {
-    const DeviceState *device = state.perDevice.find(target);
+    const DetectorRecord *device = state.detectors.find(target);
     std::optional<int16_t> g42;
     if (device && device->answered)
         g42 = device->status.g42;
@@ -171,12 +171,12 @@ void PollingCycle::onReply(const ExchangeResult &result)
     const bool crcGood = buf.replyCrcOk(count); // false for no reply
     emit answered(buf, count, crcGood);
     if (count == 0) {
-        state.stats.end(ExchangeOutcome::Timeout, roundTripMs);
+        endExchange(ExchangeOutcome::Timeout);
         endWith(PassOutcome::Verdict::Timeout, buf, count);
         if (kind == Kind::Command)
             settleCommand(CommandResult::Kind::Timeout);
     } else if (!crcGood) {
-        state.stats.end(ExchangeOutcome::CrcError, roundTripMs);
+        endExchange(ExchangeOutcome::CrcError);
         endWith(PassOutcome::Verdict::CrcError, buf, count);
         if (kind == Kind::Command)
             settleCommand(CommandResult::Kind::CrcError);
@@ -194,7 +194,7 @@ void PollingCycle::onReply(const ExchangeResult &result)
 void PollingCycle::handleCommandReply(const FrameBuffer &buf, uint8_t count)
 {
     const ReplyKind k = classifyReply(buf, count, false);
-    state.stats.end(exchangeOutcome(k), roundTripMs);
+    endExchange(exchangeOutcome(k));
     if (k != ReplyKind::Echo) {
         // Only the echo acknowledges a write; anything else is a refusal,
         // and none of the command's follow-up work may happen.
@@ -205,7 +205,7 @@ void PollingCycle::handleCommandReply(const FrameBuffer &buf, uint8_t count)
     }
     if (sentCommand.command == Command::WriteAddress) {
         state.devices.setAddress(0, sent.keptAddress);
-        state.perDevice.rename(passAddress, sent.keptAddress);
+        state.detectors.rename(passAddress, sent.keptAddress);
         passAddress = sent.keptAddress;
         emit addressChanged(sent.keptAddress);
     } else if (sentCommand.command == Command::WriteBaud && !acknowledgeNewSpeed()) {
@@ -242,7 +242,7 @@ bool PollingCycle::acknowledgeNewSpeed()
 void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
 {
     const ReplyKind k = classifyReply(buf, count, true);
-    state.stats.end(exchangeOutcome(k), roundTripMs);
+    endExchange(exchangeOutcome(k));
     if (k != ReplyKind::Status) {
         // Decoding a short reply would show bytes of an earlier one as fresh.
         endWith(PassOutcome::Verdict::Refused, buf, count, k);
@@ -250,7 +250,7 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
         return;
     }
     emit channelMaskShown(state.channelMask);
-    const DeviceState &device = state.perDevice.at(passAddress);
+    const DetectorRecord &device = state.detectors.at(passAddress);
     StatusSample sample;
     sample.slot = int(position);
     sample.address = passAddress;
@@ -261,7 +261,7 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
     sample.status = decodeStatus(buf);
     sample.registers = statusRegisters(buf);
     sample.soleDevice = state.devices.count() == 1;
-    applyStatus(sample.status);
+    applyStatus(sample.status, sample.registers);
     // The row goes to the file before the reply is shown, so every shown
     // reply is in the log; a failing write ends the run with nothing shown.
     if (logging && sample.slot < state.devices.count()) {
@@ -275,6 +275,7 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
         }
     }
     emit statusReceived(sample);
+    state.detectors.tellStatus(passAddress);
     endWith(PassOutcome::Verdict::Status, buf, count);
     startDelay();
 }
@@ -283,15 +284,19 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
 // status, its channel bits the mask while one device is polled, and a
 // configuration mark other than the expected one queues its write, for
 // that detector, unless a command waits.
-void PollingCycle::applyStatus(const DeviceStatus &status)
+void PollingCycle::applyStatus(const DeviceStatus &status, const StatusRegisters &registers)
 {
-    DeviceState &device = state.perDevice.at(passAddress);
-    device.status = status;
-    device.answered = true;
+    state.detectors.noteStatus(passAddress, status, registers, lineChannel.nowMs());
     if (state.devices.count() == 1)
         state.channelMask = status.channelBits();
     if (!status.configMarkOk() && state.commands.empty())
         state.commands.store(Command::WriteConfigMark, passAddress);
+}
+
+void PollingCycle::endExchange(ExchangeOutcome outcome)
+{
+    state.stats.end(outcome, roundTripMs);
+    state.detectors.noteExchange(passAddress, outcome);
 }
 
 void PollingCycle::endWith(PassOutcome::Verdict verdict, const FrameBuffer &buf, uint8_t count, ReplyKind k)

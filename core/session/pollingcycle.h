@@ -115,7 +115,8 @@ private:
     void endWith(PassOutcome::Verdict verdict, const FrameBuffer &buf, uint8_t count,
                  ReplyKind kind = ReplyKind::Unexpected);
     bool acknowledgeNewSpeed();
-    void applyStatus(const DeviceStatus &status);
+    void applyStatus(const DeviceStatus &status, const StatusRegisters &registers);
+    void endExchange(ExchangeOutcome outcome);
     void startDelay();
     void endPass();
     void finish(const QString &error = {});

@@ -261,7 +261,7 @@ private slots:
         p.state.irWindow = 8;
         QVERIFY(p.runPasses(3));
         // Three passes of 100 over a window of 8 from an empty ring: 12, 25, 38.
-        QCOMPARE(p.state.perDevice.at(1).averages.irAverage, 38);
+        QCOMPARE(p.state.detectors.at(1).averages.irAverage, 38);
     }
 
     void busSearchFindsTheAnsweringAddresses()
