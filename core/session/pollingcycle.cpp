@@ -168,7 +168,7 @@ void PollingCycle::onReply(const ExchangeResult &result)
     FrameBuffer buf = result.frame;
     const uint8_t count = result.count;
     roundTripMs = result.endedMs - result.startedMs;
-    const bool crcGood = buf.replyCrcOk(count); // false for no reply
+    const bool crcGood = result.intact; // false for no reply
     emit answered(buf, count, crcGood);
     if (count == 0) {
         endExchange(ExchangeOutcome::Timeout);
