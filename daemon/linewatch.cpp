@@ -32,6 +32,7 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     connect(&sess, &Session::portAway, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portLost, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portBack, this, [this] {
+        up = true;
         logEvent(QStringLiteral("%1: %2 is back").arg(name(), cfg.port));
         lastAnswerMs = clock.elapsed();
         order.restart();
@@ -88,6 +89,7 @@ void LineWatch::start()
 void LineWatch::stop()
 {
     retry.stop();
+    up = false;
     // What the shutdown itself cuts short is no news.
     disconnect(&sess.polling(), nullptr, this, nullptr);
     disconnect(&sess, nullptr, this, nullptr);
@@ -108,6 +110,7 @@ void LineWatch::tryOpen()
 
 void LineWatch::onOpenFailed(const QString &message)
 {
+    up = false;
     if (!std::exchange(openFailureLogged, true))
         logEvent(QStringLiteral("%1: cannot open %2: %3; trying again every second").arg(name(), cfg.port, message));
     // What an earlier run left retained must not say they are online.
@@ -118,6 +121,7 @@ void LineWatch::onOpenFailed(const QString &message)
 
 void LineWatch::onOpened()
 {
+    up = true;
     openFailureLogged = false;
     lastAnswerMs = clock.elapsed();
     order.restart();
@@ -156,13 +160,19 @@ void LineWatch::onStatus(const StatusSample &sample)
     }
     d.seen = true;
     d.alarms = alarms;
+    DetectorFigures &f = seen[address];
+    f.answered = true;
+    f.status = sample.status;
+    f.answeredMs = clock.elapsed();
 }
 
 void LineWatch::onExchange(uint8_t address, ExchangeOutcome outcome)
 {
     checkSilence(outcome);
+    passRate.add(clock.elapsed());
     Detector &d = detectors[address];
     if (outcome == ExchangeOutcome::Good) {
+        seen[address].roundTrips.add(sess.state().stats.counts(address).lastMs / 1000.0);
         d.failures = 0;
         order.answered(address);
         return;
@@ -174,8 +184,22 @@ void LineWatch::onExchange(uint8_t address, ExchangeOutcome outcome)
 void LineWatch::onLineAway(const QString &message)
 {
     logEvent(QStringLiteral("%1: %2 lost: %3").arg(name(), cfg.port, message));
+    up = false;
+    ++lostCount;
     for (const uint8_t a : addresses())
         setPresence(a, Presence::Offline);
+}
+
+bool LineWatch::online(uint8_t address) const
+{
+    const auto it = detectors.find(address);
+    return it != detectors.end() && it->second.presence == Presence::Online;
+}
+
+const DetectorFigures *LineWatch::figures(uint8_t address) const
+{
+    const auto it = seen.find(address);
+    return it == seen.end() ? nullptr : &it->second;
 }
 
 void LineWatch::setPresence(uint8_t address, Presence presence)

@@ -1,5 +1,6 @@
 #pragma once
 #include "daemon/config.h"
+#include "daemon/linefigures.h"
 #include "daemon/linelogs.h"
 #include "daemon/passorder.h"
 #include "daemon/payloads.h"
@@ -40,6 +41,16 @@ public:
     // Stops polling and the watch and closes the port.
     void stop();
 
+    // What the HTTP endpoint shows: the port open and not lost, the times it
+    // was lost, the passes per second, and per detector its presence and
+    // figures (nullptr before its first exchange).
+    bool lineUp() const { return up; }
+    uint64_t losses() const { return lostCount; }
+    double passesPerSecond() const { return passRate.perSecond(clock.elapsed()); }
+    bool online(uint8_t address) const;
+    const DetectorFigures *figures(uint8_t address) const;
+    qint64 nowMs() const { return clock.elapsed(); } // the clock of answeredMs
+
 signals:
     void stateRead(uint8_t address, const DeviceStatus &status, const StatusRegisters &registers,
                    const QDateTime &time);
@@ -76,4 +87,8 @@ private:
     QElapsedTimer clock;
     qint64 lastAnswerMs = 0;    // on clock: the line opened, or a detector answered
     bool reconnecting = false;  // the silent connection closes once polling has stopped
+    bool up = false;
+    uint64_t lostCount = 0;
+    PassRate passRate;
+    std::map<uint8_t, DetectorFigures> seen;
 };

@@ -1,0 +1,63 @@
+#include "daemon/http/guardedserver.h"
+#include <QHostAddress>
+#include <QSslSocket>
+#include <QTimer>
+#include <unistd.h>
+
+GuardedServer::GuardedServer(std::optional<QSslConfiguration> tls, QObject *parent)
+    : QTcpServer(parent), tls(std::move(tls))
+{
+}
+
+void GuardedServer::incomingConnection(qintptr descriptor)
+{
+    if (open >= MaxConnections) {
+        ::close(int(descriptor));
+        emit refused(QString(), QStringLiteral("%1 connections open").arg(open));
+        return;
+    }
+    if (!tls) {
+        auto *socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        guard(socket);
+        addPendingConnection(socket);
+        return;
+    }
+    auto *socket = new QSslSocket(this);
+    socket->setSslConfiguration(*tls);
+    socket->setSocketDescriptor(descriptor);
+    guard(socket);
+    connect(socket, &QSslSocket::encrypted, this, [this, socket] { addPendingConnection(socket); });
+    connect(socket, &QSslSocket::sslErrors, socket, [this, socket] {
+        emit refused(socket->peerAddress().toString(), QStringLiteral("TLS handshake failed"));
+        socket->abort();
+    });
+    socket->startServerEncryption();
+}
+
+// One timer per connection: it runs from the connect, from a request's
+// first byte (after an answer or at the start) and from each answer.
+void GuardedServer::guard(QTcpSocket *socket)
+{
+    ++open;
+    auto *deadline = new QTimer(socket);
+    deadline->setSingleShot(true);
+    deadline->start(RequestTimeoutMs);
+    auto inRequest = std::make_shared<bool>(false);
+    connect(socket, &QTcpSocket::readyRead, deadline, [deadline, inRequest] {
+        if (!std::exchange(*inRequest, true))
+            deadline->start(RequestTimeoutMs);
+    });
+    connect(socket, &QTcpSocket::bytesWritten, deadline, [deadline, inRequest] {
+        *inRequest = false;
+        deadline->start(RequestTimeoutMs);
+    });
+    connect(deadline, &QTimer::timeout, socket, [this, socket, inRequest] {
+        if (*inRequest)
+            emit refused(socket->peerAddress().toString(),
+                         QStringLiteral("request unfinished after %1 s").arg(RequestTimeoutMs / 1000));
+        socket->abort();
+    });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QObject::destroyed, this, [this] { --open; });
+}
