@@ -13,7 +13,7 @@ void GuardedServer::incomingConnection(qintptr descriptor)
 {
     if (open >= MaxConnections) {
         ::close(int(descriptor));
-        emit refused(QString(), QStringLiteral("%1 connections open").arg(open));
+        ++refused;
         return;
     }
     if (!tls) {
@@ -28,10 +28,7 @@ void GuardedServer::incomingConnection(qintptr descriptor)
     socket->setSocketDescriptor(descriptor);
     guard(socket);
     connect(socket, &QSslSocket::encrypted, this, [this, socket] { addPendingConnection(socket); });
-    connect(socket, &QSslSocket::sslErrors, socket, [this, socket] {
-        emit refused(socket->peerAddress().toString(), QStringLiteral("TLS handshake failed"));
-        socket->abort();
-    });
+    connect(socket, &QSslSocket::sslErrors, socket, &QSslSocket::abort);
     socket->startServerEncryption();
 }
 
@@ -54,10 +51,13 @@ void GuardedServer::guard(QTcpSocket *socket)
     });
     connect(deadline, &QTimer::timeout, socket, [this, socket, inRequest] {
         if (*inRequest)
-            emit refused(socket->peerAddress().toString(),
-                         QStringLiteral("request unfinished after %1 s").arg(RequestTimeoutMs / 1000));
+            emit timedOut(socket->peerAddress().toString());
         socket->abort();
     });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QObject::destroyed, this, [this] { --open; });
+    connect(socket, &QObject::destroyed, this, [this] {
+        --open;
+        if (refused > 0)
+            emit refusedWhileFull(std::exchange(refused, 0));
+    });
 }

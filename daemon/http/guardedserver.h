@@ -9,7 +9,7 @@ class QTcpSocket;
 // client from holding the service: at most MaxConnections at once (one
 // more is closed at once), and a connection is closed when a request has
 // not been answered RequestTimeoutMs after its first byte, or when it has
-// sat idle that long. With a TLS configuration every connection is
+// sat idle that long (not told: a client that is done may leave it open). With a TLS configuration every connection is
 // encrypted, and handed on only after its handshake.
 class GuardedServer : public QTcpServer {
     Q_OBJECT
@@ -21,8 +21,11 @@ public:
     int openConnections() const { return open; }
 
 signals:
-    // A connection closed unanswered: too many were open, or it ran out of time.
-    void refused(const QString &peer, const QString &why);
+    // A connection closed with a request unfinished after RequestTimeoutMs.
+    void timedOut(const QString &peer);
+    // Connections closed at once while MaxConnections were open, told when
+    // one of those ends: a flood gets one line, not one per connection.
+    void refusedWhileFull(int count);
 
 protected:
     void incomingConnection(qintptr descriptor) override;
@@ -32,4 +35,5 @@ private:
 
     std::optional<QSslConfiguration> tls;
     int open = 0;
+    int refused = 0; // since the last refusedWhileFull
 };

@@ -89,9 +89,13 @@ QString HttpEndpoint::listen()
     auto guarded = std::make_unique<GuardedServer>(tls);
     if (!guarded->listen(QHostAddress(cfg.host), quint16(cfg.port)))
         return u"cannot listen on %1 port %2: %3"_s.arg(cfg.host).arg(cfg.port).arg(guarded->errorString());
-    connect(guarded.get(), &GuardedServer::refused, this, [](const QString &from, const QString &why) {
-        logEvent(from.isEmpty() ? u"http: connection refused: %1"_s.arg(why)
-                                : u"http: connection from %1 closed: %2"_s.arg(from, why));
+    connect(guarded.get(), &GuardedServer::timedOut, this, [](const QString &from) {
+        logEvent(u"http: 408 request from %1 unfinished after %2 s, closed"_s.arg(from)
+                     .arg(GuardedServer::RequestTimeoutMs / 1000));
+    });
+    connect(guarded.get(), &GuardedServer::refusedWhileFull, this, [](int count) {
+        logEvent(u"http: %1 connection(s) closed at once while %2 were open"_s.arg(count)
+                     .arg(GuardedServer::MaxConnections));
     });
     server = guarded.release();
     bind(server); // takes it as a child
