@@ -83,10 +83,10 @@ void TestKalmirdHttp::metricsReachPrometheus()
     QVERIFY2(QTest::qWaitFor([&] { return httpGet(port, "/metrics", bearer).body.contains("kalmir_mqtt_connected 1"); },
                              10000),
              daemon.errorOutput());
-    // The absent detector: asked once a second, never answering, down.
+    // The absent detector: asked, never answering, down.
     QByteArray scrape;
     QVERIFY(QTest::qWaitFor([&] { scrape = httpGet(port, "/metrics", bearer).body;
-                                  return metricValue(scrape, R"(kalmir_timeouts_total{line="north",address="9"})") == 3; },
+                                  return metricValue(scrape, R"(kalmir_timeouts_total{line="north",address="9"})") == 1; },
                             10000));
     QCOMPARE(metricValue(scrape, R"(kalmir_detector_up{line="north",address="9"})"), 0.0);
     QVERIFY(std::isnan(metricValue(scrape, R"(kalmir_detector_fire{line="north",address="9"})")));
@@ -110,6 +110,7 @@ void TestKalmirdHttp::metricsReachPrometheus()
     QByteArray lint;
     QCOMPARE(promtoolCheck(reply.body, &lint), 0);
     QCOMPARE(lint, QByteArray());
+    double inFlight = 0;
     for (const int a : {1, 2, 3}) {
         const QByteArray labels = "{line=\"north\",address=\"" + QByteArray::number(a) + '"';
         QCOMPARE(metricValue(reply.body, "kalmir_detector_up" + labels + '}'), 1.0);
@@ -122,8 +123,10 @@ void TestKalmirdHttp::metricsReachPrometheus()
         QCOMPARE(metricValue(reply.body, "kalmir_timeouts_total" + labels + '}'), 0.0);
         const double good = metricValue(reply.body, "kalmir_detector_round_trip_seconds_count" + labels + '}');
         QCOMPARE(metricValue(reply.body, "kalmir_detector_round_trip_seconds_bucket" + labels + ",le=\"+Inf\"}"), good);
-        QCOMPARE(metricValue(reply.body, "kalmir_requests_total" + labels + '}'), good);
+        // One request of the line may be under way at the scrape.
+        inFlight += metricValue(reply.body, "kalmir_requests_total" + labels + '}') - good;
     }
+    QVERIFY2(inFlight == 0 || inFlight == 1, QByteArray::number(inFlight));
     QCOMPARE(metricValue(reply.body, R"(kalmir_line_up{line="north"})"), 1.0);
 
     // Prometheus scrapes with the token; a fire set in the simulator reaches it.
