@@ -37,6 +37,8 @@ void GuardedServer::incomingConnection(qintptr descriptor)
 void GuardedServer::guard(QTcpSocket *socket)
 {
     ++open;
+    // An answer's last segment must not wait for the client's delayed ACK.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     auto *deadline = new QTimer(socket);
     deadline->setSingleShot(true);
     deadline->start(RequestTimeoutMs);
