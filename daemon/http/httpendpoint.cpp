@@ -128,7 +128,7 @@ bool HttpEndpoint::handleRequest(const QHttpServerRequest &request, QTcpSocket *
         fail(request, socket, 404);
         return true;
     }
-    if (request.method() != QHttpServerRequest::Method::Get && request.method() != QHttpServerRequest::Method::Head) {
+    if (request.method() != QHttpServerRequest::Method::Get) {
         fail(request, socket, 405);
         return true;
     }
@@ -164,6 +164,6 @@ void HttpEndpoint::fail(const QHttpServerRequest &request, QTcpSocket *socket, i
                         {{"Content-Type", "text/plain"}, {"WWW-Authenticate", "Basic realm=\"kalmird\", charset=\"UTF-8\""}},
                         code);
     else
-        responder.write(QByteArray(status == 404 ? "not found\n" : "only GET and HEAD\n"),
+        responder.write(QByteArray(status == 404 ? "not found\n" : "only GET\n"),
                         {{"Content-Type", "text/plain"}}, code);
 }

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QJsonObject>
+#include <QProcess>
+#include <QSslSocket>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
@@ -60,6 +62,7 @@ private slots:
     void metricsReachPrometheus();
     void pageInABrowser();
     void slowAndGreedyClientsDoNotSlowPolling();
+    void servesHttpsWithItsCertificate();
 };
 
 void TestKalmirdHttp::metricsReachPrometheus()
@@ -277,6 +280,40 @@ void TestKalmirdHttp::slowAndGreedyClientsDoNotSlowPolling()
     QCOMPARE(logLines(log, "kalmird: http: 85 connection(s) closed at once while 16 were open"), 1);
     QCOMPARE(logLines(log, "kalmird: http: 408 request from 127.0.0.1 unfinished after 10 s, closed"), 1);
     QCOMPARE(httpGet(port, "/metrics").status, 200);
+}
+
+// With cert_file and key_file: HTTPS that a client checking the certificate
+// takes, and no plain HTTP on the same port.
+void TestKalmirdHttp::servesHttpsWithItsCertificate()
+{
+    QTemporaryDir dir;
+    const QString cert = dir.filePath(u"http.pem"_s), key = dir.filePath(u"http.key"_s);
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::ForwardedOutputChannel); // its progress dots are noise
+    openssl.setStandardErrorFile(QProcess::nullDevice());
+    openssl.start(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s,
+                                              u"-keyout"_s, key, u"-out"_s, cert, u"-days"_s, u"1"_s, u"-subj"_s,
+                                              u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s});
+    QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+    const quint16 port = freeLocalPort();
+    DaemonProcess daemon(httpConfig(freeLocalPort(), dir.filePath(u"absent"_s), port,
+                                    u"cert_file = \"%1\"\nkey_file = \"%2\"\n"_s.arg(cert, key)));
+    daemon.start();
+    QSslSocket tls;
+    QSslConfiguration c = tls.sslConfiguration();
+    c.setCaCertificates(QSslCertificate::fromPath(cert));
+    tls.setSslConfiguration(c);
+    QVERIFY(QTest::qWaitFor([&] { return daemon.errorOutput().contains("http: listening on https://127.0.0.1"); }, 5000));
+    tls.connectToHostEncrypted(u"127.0.0.1"_s, port);
+    QVERIFY2(tls.waitForEncrypted(5000), qPrintable(tls.errorString()));
+    tls.write("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    // The last family of /metrics is the build's.
+    QVERIFY(QTest::qWaitFor([&] { answer += tls.readAll(); return answer.endsWith("kalmir_build_info{version=\"" KALMIR_VERSION "\"} 1\n"); },
+                            5000));
+    QVERIFY2(answer.startsWith("HTTP/1.1 200 OK\r\n") && answer.contains("\nkalmir_line_up{line=\"north\"} 0\n"),
+             answer.left(300));
+    QCOMPARE(httpGet(port, "/metrics").status, 0);
 }
 
 QTEST_GUILESS_MAIN(TestKalmirdHttp)
