@@ -217,6 +217,9 @@ void TestKalmirdHttp::pageInABrowser()
     sim.stop();
     QVERIFY(shows(u"text line-north"_s, u"потеряна"_s));
     QVERIFY(shows(u"class link-north-1"_s, u"lamp link"_s));
+    const QByteArray lost = httpGet(port, "/metrics").body;
+    QCOMPARE(metricValue(lost, R"(kalmir_line_up{line="north"})"), 0.0);
+    QCOMPARE(metricValue(lost, R"(kalmir_line_lost_total{line="north"})"), 1.0);
 }
 
 // A client that sends a byte a second, and 100 connections opened at once:
