@@ -220,6 +220,8 @@ void TestKalmirdHttp::pageInABrowser()
     const QByteArray lost = httpGet(port, "/metrics").body;
     QCOMPARE(metricValue(lost, R"(kalmir_line_up{line="north"})"), 0.0);
     QCOMPARE(metricValue(lost, R"(kalmir_line_lost_total{line="north"})"), 1.0);
+    // The page asked for nothing that is not there (no favicon): no failed request in the log.
+    QCOMPARE(logLines(daemon.errorOutput(), "kalmird: http: "), 1);
 }
 
 // A client that sends a byte a second, and 100 connections opened at once:
