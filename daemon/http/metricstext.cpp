@@ -2,7 +2,8 @@
 #include "daemon/http/sitesnapshot.h"
 #include "detector/valueformats.h"
 
-#include <cmath>
+#include <array>
+#include <charconv>
 #include <functional>
 #include <vector>
 
@@ -25,13 +26,12 @@ QByteArray escaped(const QString &value)
     return out;
 }
 
-// Whole numbers (most values: counts, signals, bits) without the cost of
-// a floating-point conversion.
-QByteArray number(double v)
+// The shortest text that reads back as the same double ("468", "23.5", "0.025").
+void appendNumber(QByteArray &out, double v)
 {
-    if (v == std::floor(v) && std::abs(v) < 1e15)
-        return QByteArray::number(qint64(v));
-    return QByteArray::number(v, 'g', 12);
+    char buf[32];
+    const auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+    out.append(buf, end - buf);
 }
 
 class Writer {
@@ -49,18 +49,24 @@ public:
         out += f.type;
         out += '\n';
     }
-    // name{labels} value; labels already formatted ("line=\"a\",address=\"1\"").
-    void sample(const char *name, const QByteArray &labels, const QByteArray &value, const char *suffix = "")
+    // name<suffix>{labels,more} value; labels already formatted
+    // ("line=\"a\",address=\"1\""), more a further one or empty.
+    void sample(const char *name, const QByteArray &labels, double value, const char *suffix = "",
+                const QByteArray &more = {})
     {
         out += name;
         out += suffix;
         if (!labels.isEmpty()) {
             out += '{';
             out += labels;
+            if (!more.isEmpty()) {
+                out += ',';
+                out += more;
+            }
             out += '}';
         }
         out += ' ';
-        out += value;
+        appendNumber(out, value);
         out += '\n';
     }
 
@@ -127,7 +133,7 @@ void detectorFamilies(Writer &w, const SiteSnapshot &site)
         for (const LineSnapshot &l : site.lines)
             for (const DetectorSnapshot &d : l.detectors) {
                 if (d.answered || !f.needsReply)
-                    w.sample(f.family.name, labels[i], number(f.value(d)));
+                    w.sample(f.family.name, labels[i], f.value(d));
                 ++i;
             }
     }
@@ -141,26 +147,31 @@ void detectorFamilies(Writer &w, const SiteSnapshot &site)
                              + "\",version=\""
                              + escaped(versionText(d.status.versionMajor, d.status.versionMinor, d.status.versionBuild))
                              + '"',
-                         "1");
+                         1);
 }
 
 void roundTrips(Writer &w, const SiteSnapshot &site)
 {
     const char *name = "kalmir_detector_round_trip_seconds";
     w.family({name, "histogram", "Round trips of good replies, as the line times them."});
+    std::array<QByteArray, RoundTripHistogram::Bounds.size() + 1> le;
+    for (size_t i = 0; i < RoundTripHistogram::Bounds.size(); ++i) {
+        le[i] = "le=\"";
+        appendNumber(le[i], RoundTripHistogram::Bounds[i]);
+        le[i] += '"';
+    }
+    le.back() = "le=\"+Inf\"";
     for (const LineSnapshot &l : site.lines)
         for (const DetectorSnapshot &d : l.detectors) {
             const QByteArray labels = detectorLabels(l, d);
             const RoundTripHistogram &h = d.roundTrips;
             uint64_t cumulative = 0;
-            for (size_t i = 0; i <= RoundTripHistogram::Bounds.size(); ++i) {
+            for (size_t i = 0; i < le.size(); ++i) {
                 cumulative += h.buckets[i];
-                const QByteArray le = i < RoundTripHistogram::Bounds.size()
-                                          ? number(RoundTripHistogram::Bounds[i]) : QByteArray("+Inf");
-                w.sample(name, labels + ",le=\"" + le + '"', QByteArray::number(qulonglong(cumulative)), "_bucket");
+                w.sample(name, labels, double(cumulative), "_bucket", le[i]);
             }
-            w.sample(name, labels, number(h.sumSeconds), "_sum");
-            w.sample(name, labels, QByteArray::number(qulonglong(h.count)), "_count");
+            w.sample(name, labels, h.sumSeconds, "_sum");
+            w.sample(name, labels, double(h.count), "_count");
         }
 }
 
@@ -186,10 +197,10 @@ void serviceFamilies(Writer &w, const SiteSnapshot &site)
     };
     for (const auto &[f, value] : families) {
         w.family(f);
-        w.sample(f.name, {}, number(value));
+        w.sample(f.name, {}, value);
     }
     w.family({"kalmir_build_info", "gauge", "The running kalmird's version."});
-    w.sample("kalmir_build_info", "version=\"" + escaped(site.version) + '"', "1");
+    w.sample("kalmir_build_info", "version=\"" + escaped(site.version) + '"', 1);
 }
 } // namespace
 
@@ -203,7 +214,7 @@ QByteArray metricsText(const SiteSnapshot &site)
     for (const auto &[f, value] : LineFamilies) {
         w.family(f);
         for (const LineSnapshot &l : site.lines)
-            w.sample(f.name, "line=\"" + escaped(l.name) + '"', number(value(l)));
+            w.sample(f.name, "line=\"" + escaped(l.name) + '"', value(l));
     }
     serviceFamilies(w, site);
     return out;
