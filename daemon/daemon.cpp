@@ -65,11 +65,13 @@ void Daemon::attach(LineWatch &w)
             });
     connect(&w, &LineWatch::availabilityChanged, this, [this, name](uint8_t a, bool online) {
         box.setRetained(deviceTopic(name, a, QStringLiteral("availability")), online ? Online : Offline, 1);
+        remember({QDateTime::currentDateTime(), name, a, QStringLiteral("online"), online});
     });
     connect(&w, &LineWatch::alarmChanged, this,
             [this, name](uint8_t a, const QString &kind, bool on, const QDateTime &t) {
                 logEvent(QStringLiteral("line %1: detector %2 %3 %4").arg(name).arg(a).arg(kind, on ? "on" : "off"));
                 box.sendEvent(deviceTopic(name, a, QStringLiteral("event")), eventJson(t, kind, on));
+                remember({t, name, a, kind, on});
             });
 }
 
@@ -116,6 +118,13 @@ void Daemon::retire(LineWatch &w)
         throttle->flush();
     for (const uint8_t a : w.addresses())
         box.setRetained(deviceTopic(w.config().name, a, QStringLiteral("availability")), Offline, 1);
+}
+
+void Daemon::remember(SiteEvent event)
+{
+    recent.push_back(std::move(event));
+    if (recent.size() > RecentEvents)
+        recent.pop_front();
 }
 
 void Daemon::publishStats()

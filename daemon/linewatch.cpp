@@ -36,6 +36,7 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     connect(&sess, &Session::portAway, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portLost, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portBack, this, [this] {
+        up = true;
         logEvent(QStringLiteral("%1: %2 is back").arg(name(), cfg.port));
         lastAnswerMs = clock.elapsed();
         order.restart();
@@ -88,6 +89,7 @@ void LineWatch::start()
 void LineWatch::stop()
 {
     retry.stop();
+    up = false;
     // What the shutdown itself cuts short is no news.
     disconnect(&sess.polling(), nullptr, this, nullptr);
     disconnect(&sess, nullptr, this, nullptr);
@@ -108,6 +110,7 @@ void LineWatch::tryOpen()
 
 void LineWatch::onOpenFailed(const QString &message)
 {
+    up = false;
     if (!std::exchange(openFailureLogged, true))
         logEvent(QStringLiteral("%1: cannot open %2: %3; trying again every second").arg(name(), cfg.port, message));
     // What an earlier run left retained must not say they are online.
@@ -117,6 +120,7 @@ void LineWatch::onOpenFailed(const QString &message)
 
 void LineWatch::onOpened()
 {
+    up = true;
     openFailureLogged = false;
     lastAnswerMs = clock.elapsed();
     order.restart();
@@ -164,13 +168,24 @@ void LineWatch::onChange(uint8_t address, const DetectorChange &change)
 void LineWatch::onExchange(uint8_t address, ExchangeOutcome outcome)
 {
     checkSilence(outcome);
-    if (outcome == ExchangeOutcome::Good)
+    passRate.add(clock.elapsed());
+    if (outcome == ExchangeOutcome::Good) {
+        roundTrips[address].add(sess.state().stats.counts(address).lastMs / 1000.0);
         order.answered(address);
+    }
 }
 
 void LineWatch::onLineAway(const QString &message)
 {
     logEvent(QStringLiteral("%1: %2 lost: %3").arg(name(), cfg.port, message));
+    up = false;
+    ++lostCount;
+}
+
+const RoundTripHistogram *LineWatch::roundTripsOf(uint8_t address) const
+{
+    const auto it = roundTrips.find(address);
+    return it == roundTrips.end() ? nullptr : &it->second;
 }
 
 // Any reply, even a refusal, shows the connection carries bytes. A silent

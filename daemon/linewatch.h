@@ -1,5 +1,6 @@
 #pragma once
 #include "daemon/config.h"
+#include "daemon/linefigures.h"
 #include "daemon/linelogs.h"
 #include "daemon/passorder.h"
 #include "daemon/payloads.h"
@@ -8,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <map>
 
 // One line of the site: its session (port, polling cycle, port watch, device
 // logs, and the detectors' records, which say when one comes online, goes
@@ -39,6 +41,14 @@ public:
     // Stops polling and the watch and closes the port.
     void stop();
 
+    // What the HTTP endpoint shows beside the detectors' records: the port
+    // open and not lost, the times it was lost, the passes per second, and
+    // per detector its round trips (nullptr before its first good reply).
+    bool lineUp() const { return up; }
+    uint64_t losses() const { return lostCount; }
+    double passesPerSecond() const { return passRate.perSecond(clock.elapsed()); }
+    const RoundTripHistogram *roundTripsOf(uint8_t address) const;
+
 signals:
     void stateRead(uint8_t address, const DeviceStatus &status, const StatusRegisters &registers,
                    const QDateTime &time);
@@ -66,4 +76,8 @@ private:
     QElapsedTimer clock;
     qint64 lastAnswerMs = 0;    // on clock: the line opened, or a detector answered
     bool reconnecting = false;  // the silent connection closes once polling has stopped
+    bool up = false;
+    uint64_t lostCount = 0;
+    PassRate passRate;
+    std::map<uint8_t, RoundTripHistogram> roundTrips;
 };
