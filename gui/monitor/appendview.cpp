@@ -1,0 +1,109 @@
+#include "monitor/appendview.h"
+
+#include <QEvent>
+#include <QPaintEvent>
+
+void AppendView::setModel(QAbstractItemModel *m)
+{
+    for (const QMetaObject::Connection &c : watched)
+        disconnect(c);
+    watched.clear();
+    QTableView::setModel(m);
+    wholeLayout = true;
+    if (!m)
+        return;
+    // The "about to" signals: they come before the view's own handlers can
+    // ask for the layout.
+    watched.push_back(connect(m, &QAbstractItemModel::rowsAboutToBeInserted, this, &AppendView::rowsComing));
+    const auto whole = [this] { wholeLayout = true; };
+    for (const auto signal : {&QAbstractItemModel::rowsAboutToBeRemoved, &QAbstractItemModel::columnsAboutToBeInserted,
+                              &QAbstractItemModel::columnsAboutToBeRemoved})
+        watched.push_back(connect(m, signal, this, whole));
+    watched.push_back(connect(m, &QAbstractItemModel::rowsAboutToBeMoved, this, whole));
+    watched.push_back(connect(m, &QAbstractItemModel::columnsAboutToBeMoved, this, whole));
+    watched.push_back(connect(m, &QAbstractItemModel::modelAboutToBeReset, this, whole));
+    watched.push_back(connect(m, &QAbstractItemModel::layoutAboutToBeChanged, this, whole));
+}
+
+void AppendView::rowsComing(const QModelIndex &parent, int first)
+{
+    if (parent.isValid() || first != model()->rowCount())
+        wholeLayout = true;
+    else if (appendedFrom < 0)
+        appendedFrom = first;
+}
+
+void AppendView::doItemsLayout()
+{
+    const int from = appendedFrom;
+    const bool whole = wholeLayout || from < 0;
+    appendedFrom = -1;
+    wholeLayout = false;
+    if (whole) {
+        unpaintedFrom = -1;
+        QTableView::doItemsLayout();
+        return;
+    }
+    // The scroll range first, so that a scroll it causes is drawn as usual;
+    // then the layout with the viewport's repaint of everything held off.
+    // Scrolled by whole rows, the rows would move when the bottom row is no
+    // longer the last, drawn nowhere but by a whole repaint.
+    const int offset = verticalOffset();
+    updateGeometries();
+    if (verticalOffset() != offset) {
+        unpaintedFrom = -1;
+        QTableView::doItemsLayout();
+        return;
+    }
+    viewport()->setAttribute(Qt::WA_UpdatesDisabled, true);
+    QTableView::doItemsLayout();
+    viewport()->setAttribute(Qt::WA_UpdatesDisabled, false);
+    if (unpaintedFrom < 0 || from < unpaintedFrom)
+        unpaintedFrom = from;
+    repaintFrom(unpaintedFrom);
+}
+
+// From the top of `row` to the bottom: below the last row painted the screen
+// holds the empty background, which a scroll moves up where the rows now are.
+QRect AppendView::rowsOnScreenFrom(int row) const
+{
+    if (row < 0 || !model() || row >= model()->rowCount())
+        return {};
+    const int top = std::max(rowViewportPosition(row), 0);
+    return QRect(0, top, viewport()->width(), viewport()->height() - top);
+}
+
+void AppendView::repaintFrom(int row)
+{
+    const QRect rows = rowsOnScreenFrom(row);
+    if (!rows.isEmpty())
+        viewport()->update(rows);
+}
+
+void AppendView::scrollContentsBy(int dx, int dy)
+{
+    QTableView::scrollContentsBy(dx, dy);
+    repaintFrom(unpaintedFrom);
+}
+
+void AppendView::paintEvent(QPaintEvent *event)
+{
+    if ((QRegion(rowsOnScreenFrom(unpaintedFrom)) - event->region()).isEmpty())
+        unpaintedFrom = -1;
+    QTableView::paintEvent(event);
+}
+
+// The looks that change every row's size are laid out whole.
+bool AppendView::event(QEvent *event)
+{
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange)
+        wholeLayout = true;
+    return QTableView::event(event);
+}
+
+bool AppendView::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange)
+        wholeLayout = true;
+    return QTableView::viewportEvent(event);
+}
