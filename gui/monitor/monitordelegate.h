@@ -1,13 +1,14 @@
 #pragma once
+#include "monitor/glyphline.h"
 #include <QHash>
-#include <QStaticText>
 #include <QStyledItemDelegate>
+#include <optional>
 
 class MonitorModel;
 
-// Draws the monitor's cells from laid-out texts kept per cell: at 25 frames
-// a second only the rows that scrolled in are laid out anew, not every
-// visible cell (laying out text is most of what drawing the table costs).
+// Draws the monitor's cells from glyphs laid out once per cell and kept: at
+// 25 frames a second only the rows that came are laid out, not every visible
+// cell.
 class MonitorDelegate : public QStyledItemDelegate {
 public:
     MonitorDelegate(MonitorModel &model, QObject *parent);
@@ -16,6 +17,9 @@ public:
     void forget() { texts.clear(); }
 
 private:
+    const GlyphLine::Laid &laidOut(const QModelIndex &index, const QFont &font) const;
+
     MonitorModel &model;
-    mutable QHash<quint64, QStaticText> texts;
+    mutable std::optional<GlyphLine> line;
+    mutable QHash<quint64, GlyphLine::Laid> texts;
 };
