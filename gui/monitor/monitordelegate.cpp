@@ -1,38 +1,58 @@
 #include "monitor/monitordelegate.h"
+#include "link/framecsv.h"
 #include "monitor/monitormodel.h"
 
 #include <QPainter>
 
 namespace {
 constexpr int Margin = 3;
-constexpr int KeptTexts = 4000; // well above a screenful of cells
+constexpr size_t KeptRows = 1024; // well above a screenful of rows
 } // namespace
 
 MonitorDelegate::MonitorDelegate(MonitorModel &frameModel, QObject *parent)
-    : QStyledItemDelegate(parent), model(frameModel)
+    : QStyledItemDelegate(parent), model(frameModel), rows(KeptRows)
 {
+    static_assert(int(FrameColumn::Count) <= Columns);
+}
+
+void MonitorDelegate::forget()
+{
+    for (Row &row : rows)
+        row = Row{};
 }
 
 const GlyphLine::Laid &MonitorDelegate::laidOut(const QModelIndex &index, const QFont &font) const
 {
     if (!line || line->font() != font) {
         line.emplace(font);
-        texts.clear();
+        const_cast<MonitorDelegate *>(this)->forget();
     }
-    const quint64 key = model.serialAt(index.row()) * 16 + quint64(index.column());
-    auto it = texts.constFind(key);
-    if (it != texts.cend())
-        return *it;
-    if (texts.size() > KeptTexts)
-        texts.clear();
-    return *texts.insert(key, line->layOut(index.data(Qt::DisplayRole).toString()));
+    const quint64 serial = model.serialAt(index.row());
+    Row &row = rows[serial % KeptRows];
+    if (row.serial != serial) {
+        row.serial = serial;
+        row.laid = 0;
+    }
+    const quint32 bit = 1u << index.column();
+    GlyphLine::Laid &cell = row.cells[size_t(index.column())];
+    if (!(row.laid & bit)) {
+        cell = line->layOut(index.data(Qt::DisplayRole).toString());
+        row.laid |= bit;
+    }
+    return cell;
 }
 
 void MonitorDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
+    const QRect &cellRect = option.rect;
+    const QColor grid = QColor::fromRgba(QRgb(option.widget->style()->styleHint(QStyle::SH_Table_GridLineColor,
+                                                                                  &option, option.widget)));
+    painter->fillRect(cellRect.right(), cellRect.top(), 1, cellRect.height(), grid);
+    painter->fillRect(cellRect.left(), cellRect.bottom(), cellRect.width() - 1, 1, grid);
+    const QRect rect = cellRect.adjusted(0, 0, -1, -1);
     const bool selected = option.state & QStyle::State_Selected;
     if (selected)
-        painter->fillRect(option.rect, option.palette.highlight());
+        painter->fillRect(rect, option.palette.highlight());
     const GlyphLine::Laid &text = laidOut(index, option.font);
     if (text.runs.isEmpty())
         return;
@@ -40,14 +60,13 @@ void MonitorDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
     painter->setPen(selected ? option.palette.highlightedText().color()
                              : colour.isValid() ? colour.value<QBrush>().color() : option.palette.text().color());
     const bool right = index.data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight;
-    const qreal x = right ? option.rect.right() - Margin - text.width : option.rect.left() + Margin;
-    const QFontMetricsF fm(option.font);
-    const qreal y = option.rect.top() + (option.rect.height() - fm.height()) / 2;
+    const qreal x = right ? rect.right() - Margin - text.width : rect.left() + Margin;
+    const qreal y = rect.top() + (rect.height() - QFontMetricsF(option.font).height()) / 2;
     // Only a text wider than its cell needs the clip.
-    const bool clip = x < option.rect.left() || x + text.width > option.rect.right() + 1;
+    const bool clip = x < rect.left() || x + text.width > rect.right() + 1;
     if (clip) {
         painter->save();
-        painter->setClipRect(option.rect, Qt::IntersectClip);
+        painter->setClipRect(rect, Qt::IntersectClip);
     }
     for (const QGlyphRun &run : text.runs)
         painter->drawGlyphRun(QPointF(x, y), run);

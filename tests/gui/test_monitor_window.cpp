@@ -11,6 +11,8 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
 
@@ -104,6 +106,60 @@ private slots:
         QVERIFY(!rig.session.frameTap().attached());
         QVERIFY(rig.clickGridMenuItem(1));
         QVERIFY(PollRig::waitFor([&] { return m.isVisible() && rig.session.frameTap().attached(); }, 2000));
+    }
+
+    // The table repaints only the rows that came while it follows; whatever
+    // the rows did (filled an empty view, came while following, came below a
+    // view scrolled up, then were scrolled to, a filter, a clear), the screen
+    // shows what a whole new paint shows.
+    void screenEqualsAWholePaintAfterRowsCame()
+    {
+        PollRig rig;
+        MonitorWindow &m = rig.window->monitorWindow();
+        m.open();
+        QWidget *view = m.findChild<QTableView *>("tblFrames")->viewport();
+        QScrollBar *bar = m.findChild<QTableView *>("tblFrames")->verticalScrollBar();
+        QVERIFY(PollRig::waitFor([&] { return !view->visibleRegion().isEmpty(); }));
+        int serial = 0;
+        const auto add = [&](int count) {
+            for (int i = 0; i < count; ++i, ++serial) {
+                FrameRecord r;
+                r.address = 1 + serial % 2;
+                r.function = 3;
+                r.bytes = QByteArray::fromHex("0103000100181400") + QByteArray::number(serial);
+                r.wallMs = 1700000000000 + 10 * serial;
+                r.verdict = serial % 7 == 0 ? FrameVerdict::CrcError : FrameVerdict::None;
+                emit rig.session.frameTap().frame(r);
+            }
+            m.redrawNow();
+        };
+        const auto screenIsWhole = [&] {
+            QCoreApplication::processEvents();
+            const QPoint at = view->mapTo(&m, QPoint(0, 0));
+            const QImage onScreen = m.screen()->grabWindow(m.winId(), at.x(), at.y(), view->width(), view->height()).toImage();
+            return onScreen.convertToFormat(QImage::Format_RGB32) == view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        for (const int count : {5, 3, 40, 1, 2, 7}) {
+            add(count);
+            QCOMPARE(m.model().rowCount(), serial);
+            QVERIFY2(screenIsWhole(), qPrintable(QString::number(serial)));
+        }
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(10);
+        add(30);
+        QCOMPARE(bar->value(), 10); // scrolled up, the view stays
+        QVERIFY(screenIsWhole());
+        bar->setValue(bar->maximum());
+        QVERIFY(screenIsWhole());
+        add(4);
+        QVERIFY(screenIsWhole());
+        m.findChild<QSpinBox *>("spnAddress")->setValue(2);
+        add(6);
+        QCOMPARE(m.model().rowCount(), serial / 2);
+        QVERIFY(screenIsWhole());
+        m.findChild<QPushButton *>("btnClear")->click();
+        add(2);
+        QVERIFY(screenIsWhole());
     }
 };
 
