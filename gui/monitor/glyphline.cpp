@@ -8,18 +8,16 @@ GlyphLine::GlyphLine(const QFont &font)
 {
 }
 
-GlyphLine::Glyph GlyphLine::glyphOf(char16_t c)
+quint32 GlyphLine::glyphOf(char16_t c)
 {
     auto it = known.constFind(c);
     if (it != known.cend())
         return *it;
-    Glyph glyph;
+    quint32 glyph = 0;
     if (!QChar::isSurrogate(c) && !QChar(c).isNonCharacter()) {
         const QList<quint32> indexes = raw.glyphIndexesForString(QString(QChar(c)));
-        if (indexes.size() == 1 && indexes.front() != 0) {
-            glyph.index = indexes.front();
-            glyph.advance = raw.advancesForGlyphIndexes(indexes).front().x();
-        }
+        if (indexes.size() == 1)
+            glyph = indexes.front();
     }
     known.insert(c, glyph);
     return glyph;
@@ -28,25 +26,28 @@ GlyphLine::Glyph GlyphLine::glyphOf(char16_t c)
 GlyphLine::Laid GlyphLine::layOut(const QString &text)
 {
     QList<quint32> indexes;
-    QList<QPointF> positions;
     indexes.reserve(text.size());
-    positions.reserve(text.size());
-    qreal x = 0;
     for (const QChar c : text) {
-        const Glyph glyph = glyphOf(c.unicode());
-        if (glyph.index == 0) {
+        const quint32 index = glyphOf(c.unicode());
+        if (index == 0) {
             general = true;
             return layOutGenerally(text);
         }
-        indexes.push_back(glyph.index);
-        positions.push_back(QPointF(x, ascent));
-        x += glyph.advance;
+        indexes.push_back(index);
     }
     general = false;
     Laid laid;
-    laid.width = x;
     if (indexes.isEmpty())
         return laid;
+    // The advances with the font's kerning, as a layout sets them.
+    QList<QPointF> positions(indexes.size());
+    raw.advancesForGlyphIndexes(indexes.constData(), positions.data(), int(indexes.size()),
+                                QRawFont::SeparateAdvances | QRawFont::KernedAdvances);
+    for (QPointF &p : positions) {
+        const qreal advance = p.x();
+        p = QPointF(laid.width, ascent);
+        laid.width += advance;
+    }
     QGlyphRun run;
     run.setRawFont(raw);
     run.setGlyphIndexes(indexes);

@@ -26,16 +26,12 @@ public:
     bool lastWasGeneral() const { return general; }
 
 private:
-    struct Glyph {
-        quint32 index = 0; // 0: not in the font
-        qreal advance = 0;
-    };
-    Glyph glyphOf(char16_t c);
+    quint32 glyphOf(char16_t c); // 0: not in the font
     Laid layOutGenerally(const QString &text) const;
 
     QFont usedFont;
     QRawFont raw;
     qreal ascent = 0;
-    QHash<char16_t, Glyph> known;
+    QHash<char16_t, quint32> known;
     bool general = false;
 };

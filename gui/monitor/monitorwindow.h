@@ -45,9 +45,9 @@ private:
     FrameTap &tap;
     ErrorReport &errors;
     MonitorModel frames;
-    // Ten redraws a second: each scrolls the wide table and draws its bar
-    // whatever little came, which at the logs' 25 cost polling more than the
-    // frames themselves; a list of frames to read moves smoothly enough.
+    // Five redraws a second: each scrolls the wide table and draws its bar
+    // whatever little came, which at the logs' 25 (or 10) cost more than
+    // polling itself; a list of frames to read needs no smoother motion.
     RedrawPacer pacer{[this] { redraw(); }, 200};
     bool watching = false;
     QTableView *table = nullptr;

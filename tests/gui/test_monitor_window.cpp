@@ -4,6 +4,7 @@
 // search's check box in the main window. With KALMIR_SHOTS set, the monitor
 // and the main window are saved there as pictures.
 #include "link/framecsv.h"
+#include "monitor/glyphline.h"
 #include "monitor/monitorwindow.h"
 #include "support/pollrig.h"
 
@@ -160,6 +161,26 @@ private slots:
         m.findChild<QPushButton *>("btnClear")->click();
         add(2);
         QVERIFY(screenIsWhole());
+    }
+
+    // The cells' texts set glyph by glyph are as wide as the font lays them
+    // out; a character outside the fast way's reach goes the general way.
+    void cellTextsAreLaidOutAsTheFontDoes()
+    {
+        const QFont font = QApplication::font();
+        GlyphLine line(font);
+        const QFontMetricsF metrics(font);
+        for (const char *text : {"08:33:32.057", "01 03 30 38 00 07 D0 …", "обрыв: 20 из 53", "→", "1234,5", "ошибка CRC"}) {
+            const GlyphLine::Laid laid = line.layOut(QString::fromUtf8(text));
+            QVERIFY2(!line.lastWasGeneral(), text);
+            QVERIFY2(laid.width == metrics.horizontalAdvance(QString::fromUtf8(text)), text);
+            QCOMPARE(laid.runs.size(), 1);
+            QCOMPARE(laid.runs.front().glyphIndexes().size(), QString::fromUtf8(text).size());
+        }
+        const QString clef = QString::fromUtf8("a \U0001D11E b");
+        const GlyphLine::Laid laid = line.layOut(clef);
+        QVERIFY(line.lastWasGeneral());
+        QCOMPARE(laid.width, metrics.horizontalAdvance(clef));
     }
 };
 
