@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QPaintEvent>
+#include <QPainter>
 
 void AppendView::setModel(QAbstractItemModel *m)
 {
@@ -91,6 +92,35 @@ void AppendView::paintEvent(QPaintEvent *event)
     if ((QRegion(rowsOnScreenFrom(unpaintedFrom)) - event->region()).isEmpty())
         unpaintedFrom = -1;
     QTableView::paintEvent(event);
+    paintGrid(event->region());
+}
+
+// Where QTableView draws its grid lines: the last pixel row and column of
+// each cell, no further than the last row and column.
+void AppendView::paintGrid(const QRegion &region)
+{
+    const int rows = model() ? model()->rowCount() : 0;
+    const int columns = model() ? model()->columnCount() : 0;
+    if (rows == 0 || columns == 0)
+        return;
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QColor colour = QColor::fromRgba(QRgb(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this)));
+    const QRect cells(QPoint(columnViewportPosition(0), rowViewportPosition(0)),
+                      QPoint(columnViewportPosition(columns - 1) + columnWidth(columns - 1) - 1,
+                             rowViewportPosition(rows - 1) + rowHeight(rows - 1) - 1));
+    QPainter painter(viewport());
+    for (const QRect &dirty : region) {
+        const QRect area = dirty & cells;
+        if (area.isEmpty())
+            continue;
+        const int lastRow = rowAt(area.bottom()) < 0 ? rows - 1 : rowAt(area.bottom());
+        for (int row = rowAt(area.top()); row >= 0 && row <= lastRow; ++row)
+            painter.fillRect(area.left(), rowViewportPosition(row) + rowHeight(row) - 1, area.width(), 1, colour);
+        const int lastColumn = columnAt(area.right()) < 0 ? columns - 1 : columnAt(area.right());
+        for (int column = columnAt(area.left()); column >= 0 && column <= lastColumn; ++column)
+            painter.fillRect(columnViewportPosition(column) + columnWidth(column) - 1, area.top(), 1, area.height(), colour);
+    }
 }
 
 // The looks that change every row's size are laid out whole.

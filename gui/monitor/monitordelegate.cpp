@@ -7,10 +7,11 @@
 namespace {
 constexpr int Margin = 3;
 constexpr size_t KeptRows = 1024; // well above a screenful of rows
+constexpr size_t SharedTexts = 512;
 } // namespace
 
 MonitorDelegate::MonitorDelegate(MonitorModel &frameModel, QObject *parent)
-    : QStyledItemDelegate(parent), model(frameModel), rows(KeptRows)
+    : QStyledItemDelegate(parent), model(frameModel), rows(KeptRows), sharedTexts(SharedTexts)
 {
     static_assert(int(FrameColumn::Count) <= Columns);
 }
@@ -25,6 +26,7 @@ const GlyphLine::Laid &MonitorDelegate::laidOut(const QModelIndex &index, const 
 {
     if (!line || line->font() != font) {
         line.emplace(font);
+        ++lineSerial;
         const_cast<MonitorDelegate *>(this)->forget();
     }
     const quint64 serial = model.serialAt(index.row());
@@ -36,7 +38,16 @@ const GlyphLine::Laid &MonitorDelegate::laidOut(const QModelIndex &index, const 
     const quint32 bit = 1u << index.column();
     GlyphLine::Laid &cell = row.cells[size_t(index.column())];
     if (!(row.laid & bit)) {
-        cell = line->layOut(index.data(Qt::DisplayRole).toString());
+        // Most cells repeat one of a few texts (addresses, lengths, verdicts,
+        // a request's bytes): laid out once, they are shared.
+        const QString text = index.data(Qt::DisplayRole).toString();
+        Shared &shared = sharedTexts[qHash(text) % sharedTexts.size()];
+        if (shared.text != text || shared.font != lineSerial) {
+            shared.text = text;
+            shared.font = lineSerial;
+            shared.laid = line->layOut(text);
+        }
+        cell = shared.laid;
         row.laid |= bit;
     }
     return cell;
@@ -44,12 +55,7 @@ const GlyphLine::Laid &MonitorDelegate::laidOut(const QModelIndex &index, const 
 
 void MonitorDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    const QRect &cellRect = option.rect;
-    const QColor grid = QColor::fromRgba(QRgb(option.widget->style()->styleHint(QStyle::SH_Table_GridLineColor,
-                                                                                  &option, option.widget)));
-    painter->fillRect(cellRect.right(), cellRect.top(), 1, cellRect.height(), grid);
-    painter->fillRect(cellRect.left(), cellRect.bottom(), cellRect.width() - 1, 1, grid);
-    const QRect rect = cellRect.adjusted(0, 0, -1, -1);
+    const QRect rect = option.rect.adjusted(0, 0, -1, -1); // the last pixels: the view's grid
     const bool selected = option.state & QStyle::State_Selected;
     if (selected)
         painter->fillRect(rect, option.palette.highlight());

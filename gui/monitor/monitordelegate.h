@@ -7,10 +7,9 @@
 
 class MonitorModel;
 
-// Draws the monitor's cells, the grid lines with them (the view's own grid is
-// drawn as stroked lines, many times slower than filling), from glyphs laid
-// out once per cell and kept: at 25 frames a second only the rows that came
-// are laid out, not every visible cell.
+// Draws the monitor's cells, but for their last pixel row and column (the
+// view's grid), from glyphs laid out once per cell and kept: only the rows
+// that came are laid out, not every visible cell.
 class MonitorDelegate : public QStyledItemDelegate {
 public:
     MonitorDelegate(MonitorModel &model, QObject *parent);
@@ -28,9 +27,17 @@ private:
         quint32 laid = 0; // a bit for each column laid out
         std::array<GlyphLine::Laid, Columns> cells;
     };
+    struct Shared {
+        QString text;
+        int font = -1; // the line's number it was laid out with
+        GlyphLine::Laid laid;
+    };
     const GlyphLine::Laid &laidOut(const QModelIndex &index, const QFont &font) const;
 
     MonitorModel &model;
     mutable std::optional<GlyphLine> line;
+    mutable int lineSerial = 0;
     mutable std::vector<Row> rows;
+    // Texts by their hash modulo the slots, like the rows.
+    mutable std::vector<Shared> sharedTexts;
 };

@@ -88,7 +88,6 @@ void MonitorWindow::buildControls()
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setWordWrap(false);
-    table->setShowGrid(false); // drawn by the cells
     table->setTextElideMode(Qt::ElideRight);
     table->horizontalHeader()->setStretchLastSection(true);
     fitColumns();

@@ -158,6 +158,17 @@ private slots:
         add(6);
         QCOMPARE(m.model().rowCount(), serial / 2);
         QVERIFY(screenIsWhole());
+        // The grid where QTableView draws it: each cell's last pixel column and row.
+        auto *table = m.findChild<QTableView *>("tblFrames");
+        const QImage shown = view->grab().toImage();
+        QStyleOptionViewItem option;
+        option.initFrom(table);
+        const QRgb grid = QRgb(table->style()->styleHint(QStyle::SH_Table_GridLineColor, &option, table));
+        const int row = table->rowAt(view->height() / 2), right = table->columnViewportPosition(2) - 1;
+        const int bottom = table->rowViewportPosition(row) + table->rowHeight(row) - 1;
+        QCOMPARE(shown.pixel(right, bottom - 4), grid);
+        QCOMPARE(shown.pixel(right - 6, bottom), grid);
+        QVERIFY(shown.pixel(right - 6, bottom - 1) != grid);
         m.findChild<QPushButton *>("btnClear")->click();
         add(2);
         QVERIFY(screenIsWhole());
