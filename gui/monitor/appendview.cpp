@@ -45,10 +45,10 @@ void AppendView::doItemsLayout()
         QTableView::doItemsLayout();
         return;
     }
-    // The scroll range first, so that a scroll it causes is drawn as usual;
-    // then the layout with the viewport's repaint of everything held off.
-    // Scrolled by whole rows, the rows would move when the bottom row is no
-    // longer the last, drawn nowhere but by a whole repaint.
+    // The scroll range first, so that a scroll it causes is drawn as usual.
+    // Had the rows shown moved without a scroll (scrolled by whole rows, the
+    // bottom row is aligned to the bottom only while it is the last), only a
+    // whole repaint shows them right.
     const int offset = verticalOffset();
     updateGeometries();
     if (verticalOffset() != offset) {
@@ -56,6 +56,8 @@ void AppendView::doItemsLayout()
         QTableView::doItemsLayout();
         return;
     }
+    // QTableView's layout ends in a repaint of the whole viewport: held off
+    // by the attribute alone (setUpdatesEnabled(true) would repaint it all).
     viewport()->setAttribute(Qt::WA_UpdatesDisabled, true);
     QTableView::doItemsLayout();
     viewport()->setAttribute(Qt::WA_UpdatesDisabled, false);
