@@ -1,5 +1,6 @@
 #include "monitor/monitorwindow.h"
 #include "link/framecsv.h"
+#include "monitor/appendview.h"
 #include "monitor/monitordelegate.h"
 #include "session/frametap.h"
 #include "widgets/errorreport.h"
@@ -79,7 +80,7 @@ void MonitorWindow::buildControls()
     bar->addWidget(copyButton);
     bar->addWidget(saveButton);
 
-    table = named(new QTableView(this), "tblFrames");
+    table = named(new AppendView(this), "tblFrames");
     table->setModel(&frames);
     cells = new MonitorDelegate(frames, table);
     table->setItemDelegate(cells);

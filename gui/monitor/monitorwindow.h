@@ -45,7 +45,10 @@ private:
     FrameTap &tap;
     ErrorReport &errors;
     MonitorModel frames;
-    RedrawPacer pacer{[this] { redraw(); }};
+    // Five redraws a second: each scrolls the wide table and draws its bar
+    // whatever little came, which at the logs' 25 (or 10) cost more than
+    // polling itself; a list of frames to read needs no smoother motion.
+    RedrawPacer pacer{[this] { redraw(); }, 200};
     bool watching = false;
     QTableView *table = nullptr;
     MonitorDelegate *cells = nullptr;

@@ -41,7 +41,14 @@ void RedrawPacer::flush()
     if (!waiting)
         return;
     withdraw();
+    sinceDrawn.start();
     draw();
+}
+
+// Half a frame early still counts: the frames' own timer is not exact.
+bool RedrawPacer::tooSoon() const
+{
+    return everyMs > FrameMs && sinceDrawn.isValid() && sinceDrawn.elapsed() + FrameMs / 2 < everyMs;
 }
 
 void RedrawPacer::withdraw()
@@ -59,8 +66,15 @@ void RedrawPacer::tick()
     drawing = &due;
     for (RedrawPacer *&pacer : due)
         if (RedrawPacer *p = std::exchange(pacer, nullptr)) {
+            if (p->tooSoon()) {
+                queued.push_back(p); // still waiting, for a later frame
+                continue;
+            }
             p->waiting = false;
+            p->sinceDrawn.start();
             p->draw();
         }
     drawing = nullptr;
+    if (!queued.empty() && !frameClock->isActive())
+        frameClock->start(FrameMs);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QElapsedTimer>
 #include <functional>
 #include <utility>
 
@@ -14,7 +15,13 @@ public:
     // well below any screen's refresh rate, whatever the polling rate.
     static constexpr int FrameMs = 40;
 
-    explicit RedrawPacer(std::function<void()> redraw) : draw(std::move(redraw)) {}
+    // everyMs: a view whose every redraw costs much whatever little came (a
+    // wide table scrolled) draws at one of the shared frames at least that
+    // long after its last.
+    explicit RedrawPacer(std::function<void()> redraw, int everyMs = FrameMs)
+        : draw(std::move(redraw)), everyMs(everyMs)
+    {
+    }
     ~RedrawPacer();
     RedrawPacer(const RedrawPacer &) = delete;
     RedrawPacer &operator=(const RedrawPacer &) = delete;
@@ -27,6 +34,10 @@ private:
     static void tick();
     void withdraw();
 
+    bool tooSoon() const;
+
     std::function<void()> draw;
+    int everyMs;
+    QElapsedTimer sinceDrawn;
     bool waiting = false;
 };

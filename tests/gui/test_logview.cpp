@@ -253,6 +253,26 @@ private slots:
         view->viewport()->removeEventFilter(&counter);
     }
 
+    // A view with its own least interval (the frame monitor) draws no
+    // sooner than that after its last redraw; the others at the next frame.
+    void pacerKeepsAViewsInterval()
+    {
+        int slow = 0, plain = 0;
+        RedrawPacer slowPacer([&] { ++slow; }, 200);
+        RedrawPacer plainPacer([&] { ++plain; });
+        slowPacer.request();
+        slowPacer.flush();
+        QCOMPARE(slow, 1);
+        QElapsedTimer since;
+        since.start();
+        slowPacer.request();
+        plainPacer.request();
+        QTRY_COMPARE_WITH_TIMEOUT(plain, 1, 2000);
+        QCOMPARE(slow, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(slow, 2, 2000);
+        QVERIFY2(since.elapsed() >= 200 - RedrawPacer::FrameMs / 2, qPrintable(QString::number(since.elapsed())));
+    }
+
     void oddLinesDoNoHarm()
     {
         auto view = shownView();

@@ -4,6 +4,7 @@
 // search's check box in the main window. With KALMIR_SHOTS set, the monitor
 // and the main window are saved there as pictures.
 #include "link/framecsv.h"
+#include "monitor/glyphline.h"
 #include "monitor/monitorwindow.h"
 #include "support/pollrig.h"
 
@@ -11,6 +12,8 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
 
@@ -104,6 +107,91 @@ private slots:
         QVERIFY(!rig.session.frameTap().attached());
         QVERIFY(rig.clickGridMenuItem(1));
         QVERIFY(PollRig::waitFor([&] { return m.isVisible() && rig.session.frameTap().attached(); }, 2000));
+    }
+
+    // The table repaints only the rows that came while it follows; whatever
+    // the rows did (filled an empty view, came while following, came below a
+    // view scrolled up, then were scrolled to, a filter, a clear), the screen
+    // shows what a whole new paint shows.
+    void screenEqualsAWholePaintAfterRowsCame()
+    {
+        PollRig rig;
+        MonitorWindow &m = rig.window->monitorWindow();
+        m.open();
+        QWidget *view = m.findChild<QTableView *>("tblFrames")->viewport();
+        QScrollBar *bar = m.findChild<QTableView *>("tblFrames")->verticalScrollBar();
+        QVERIFY(PollRig::waitFor([&] { return !view->visibleRegion().isEmpty(); }));
+        int serial = 0;
+        const auto add = [&](int count) {
+            for (int i = 0; i < count; ++i, ++serial) {
+                FrameRecord r;
+                r.address = 1 + serial % 2;
+                r.function = 3;
+                r.bytes = QByteArray::fromHex("0103000100181400") + QByteArray::number(serial);
+                r.wallMs = 1700000000000 + 10 * serial;
+                r.verdict = serial % 7 == 0 ? FrameVerdict::CrcError : FrameVerdict::None;
+                emit rig.session.frameTap().frame(r);
+            }
+            m.redrawNow();
+        };
+        const auto screenIsWhole = [&] {
+            QCoreApplication::processEvents();
+            const QPoint at = view->mapTo(&m, QPoint(0, 0));
+            const QImage onScreen = m.screen()->grabWindow(m.winId(), at.x(), at.y(), view->width(), view->height()).toImage();
+            return onScreen.convertToFormat(QImage::Format_RGB32) == view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        for (const int count : {5, 3, 40, 1, 2, 7}) {
+            add(count);
+            QCOMPARE(m.model().rowCount(), serial);
+            QVERIFY2(screenIsWhole(), qPrintable(QString::number(serial)));
+        }
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(10);
+        add(30);
+        QCOMPARE(bar->value(), 10); // scrolled up, the view stays
+        QVERIFY(screenIsWhole());
+        bar->setValue(bar->maximum());
+        QVERIFY(screenIsWhole());
+        add(4);
+        QVERIFY(screenIsWhole());
+        m.findChild<QSpinBox *>("spnAddress")->setValue(2);
+        add(6);
+        QCOMPARE(m.model().rowCount(), serial / 2);
+        QVERIFY(screenIsWhole());
+        // The grid where QTableView draws it: each cell's last pixel column and row.
+        auto *table = m.findChild<QTableView *>("tblFrames");
+        const QImage shown = view->grab().toImage();
+        QStyleOptionViewItem option;
+        option.initFrom(table);
+        const QRgb grid = QRgb(table->style()->styleHint(QStyle::SH_Table_GridLineColor, &option, table));
+        const int row = table->rowAt(view->height() / 2), right = table->columnViewportPosition(2) - 1;
+        const int bottom = table->rowViewportPosition(row) + table->rowHeight(row) - 1;
+        QCOMPARE(shown.pixel(right, bottom - 4), grid);
+        QCOMPARE(shown.pixel(right - 6, bottom), grid);
+        QVERIFY(shown.pixel(right - 6, bottom - 1) != grid);
+        m.findChild<QPushButton *>("btnClear")->click();
+        add(2);
+        QVERIFY(screenIsWhole());
+    }
+
+    // The cells' texts set glyph by glyph are as wide as the font lays them
+    // out; a character outside the fast way's reach goes the general way.
+    void cellTextsAreLaidOutAsTheFontDoes()
+    {
+        const QFont font = QApplication::font();
+        GlyphLine line(font);
+        const QFontMetricsF metrics(font);
+        for (const char *text : {"08:33:32.057", "01 03 30 38 00 07 D0 …", "обрыв: 20 из 53", "→", "1234,5", "ошибка CRC"}) {
+            const GlyphLine::Laid laid = line.layOut(QString::fromUtf8(text));
+            QVERIFY2(!line.lastWasGeneral(), text);
+            QVERIFY2(laid.width == metrics.horizontalAdvance(QString::fromUtf8(text)), text);
+            QCOMPARE(laid.runs.size(), 1);
+            QCOMPARE(laid.runs.front().glyphIndexes().size(), QString::fromUtf8(text).size());
+        }
+        const QString clef = QString::fromUtf8("a \U0001D11E b");
+        const GlyphLine::Laid laid = line.layOut(clef);
+        QVERIFY(line.lastWasGeneral());
+        QCOMPARE(laid.width, metrics.horizontalAdvance(clef));
     }
 };
 
