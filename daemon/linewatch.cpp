@@ -77,6 +77,16 @@ QList<uint8_t> LineWatch::addresses()
     return list;
 }
 
+std::vector<DetectorFreshness> LineWatch::freshness()
+{
+    std::vector<DetectorFreshness> list;
+    for (const uint8_t a : addresses()) {
+        const Detector &d = detectors[a];
+        list.push_back({a, d.presence == Presence::Online, d.lastGoodMs});
+    }
+    return list;
+}
+
 void LineWatch::start()
 {
     logs.start();
@@ -156,6 +166,7 @@ void LineWatch::onStatus(const StatusSample &sample)
     }
     d.seen = true;
     d.alarms = alarms;
+    d.lastGoodMs = sess.lineChannel().nowMs();
 }
 
 void LineWatch::onExchange(uint8_t address, ExchangeOutcome outcome)

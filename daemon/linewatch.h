@@ -9,6 +9,14 @@
 #include <QObject>
 #include <QTimer>
 #include <map>
+#include <vector>
+
+// A listed detector as the gateway's freshness rule sees it.
+struct DetectorFreshness {
+    uint8_t address = 0;
+    bool online = false;
+    double lastGoodMs = 0; // its last good status, on the line's clock
+};
 
 // One line of the site: its session (port, polling cycle, port watch, device
 // logs) and what the service makes of it per detector: online after a good
@@ -33,6 +41,8 @@ public:
     Session &session() { return sess; }
     // The listed addresses, in polling order.
     QList<uint8_t> addresses();
+    // Each listed detector, in polling order: online or not, and when its last good status came.
+    std::vector<DetectorFreshness> freshness();
 
     // Lists the configured detectors and opens the line; a log folder that
     // does not work leaves the line without logs.
@@ -53,6 +63,7 @@ private:
         int failures = 0;         // failed passes in a row
         bool seen = false;        // a good status reply came since start
         uint8_t alarms = 0;       // the alarm bits of the last one
+        double lastGoodMs = 0;    // when it came, on the line's clock
     };
 
     void tryOpen();
