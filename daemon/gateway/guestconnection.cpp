@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <algorithm>
 
 namespace {
 // What a guest may have sent ahead while one request is under way; the rest
@@ -26,19 +27,45 @@ GuestConnection::GuestConnection(QTcpSocket *socket, Kind kind, int number, int 
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     idle.setSingleShot(true);
     connect(&idle, &QTimer::timeout, this, &GuestConnection::onIdle);
-    connect(socket, &QTcpSocket::readyRead, this, &GuestConnection::readRequests);
+    connect(socket, &QTcpSocket::readyRead, this, &GuestConnection::onReadable);
     connect(socket, &QTcpSocket::disconnected, this, [this] { close(QStringLiteral("closed by the client")); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this] { close(this->socket->errorString()); });
     idle.start(idleMs);
+    clock.start();
 }
 
-void GuestConnection::readRequests()
+// Bytes are taken as they come, even behind a request under way, so that
+// each request knows when it came.
+void GuestConnection::onReadable()
 {
-    while (!busy && !ended) {
-        buffer += socket->read(ReadAhead - buffer.size());
+    if (ended)
+        return;
+    const QByteArray more = socket->read(ReadAhead - buffer.size());
+    if (!more.isEmpty()) {
+        buffer += more;
+        marks.emplace_back(buffer.size(), clock.elapsed());
+    }
+    takeRequests();
+}
+
+void GuestConnection::takeRequests()
+{
+    while (!busy && !ended)
         if (!(how == Kind::ModbusTcp ? takeMbap() : takeRtu()))
             return;
-    }
+}
+
+double GuestConnection::consume(qsizetype length)
+{
+    buffer.remove(0, length);
+    // The read that brought the request's last byte: the first that filled the buffer past it.
+    const auto came = std::find_if(marks.begin(), marks.end(), [&](const auto &m) { return m.first >= length; });
+    const qint64 at = came == marks.end() ? clock.elapsed() : came->second;
+    while (!marks.empty() && marks.front().first <= length)
+        marks.pop_front();
+    for (auto &m : marks)
+        m.first -= length;
+    return double(clock.elapsed() - at);
 }
 
 bool GuestConnection::takeMbap()
@@ -50,12 +77,12 @@ bool GuestConnection::takeMbap()
     }
     if (cut.kind == mbap::Cut::Kind::NeedMore)
         return false;
-    buffer.remove(0, cut.length);
+    const double age = consume(cut.length);
     transaction = cut.request.transaction;
     unit = cut.request.unit;
     busy = true;
     idle.stop();
-    emit requested(this, char(unit) + cut.request.pdu);
+    emit requested(this, char(unit) + cut.request.pdu, age);
     return true;
 }
 
@@ -70,13 +97,13 @@ bool GuestConnection::takeRtu()
         return false;
     }
     const QByteArray frame = buffer.left(length);
-    buffer.remove(0, length);
+    const double age = consume(length);
     if (!rtuframe::crcGood(frame))
         return true;
     unit = uint8_t(frame[0]);
     busy = true;
     idle.stop();
-    emit requested(this, frame.chopped(2));
+    emit requested(this, frame.chopped(2), age);
     return true;
 }
 
@@ -101,7 +128,7 @@ void GuestConnection::finish()
     idle.start(idleMs);
     // The next request may be in already; read it from the event loop, not
     // from inside the answer.
-    QMetaObject::invokeMethod(this, &GuestConnection::readRequests, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &GuestConnection::onReadable, Qt::QueuedConnection);
 }
 
 void GuestConnection::onIdle()

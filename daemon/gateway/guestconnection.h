@@ -1,8 +1,10 @@
 #pragma once
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 
 class QTcpSocket;
 
@@ -30,15 +32,19 @@ public:
     void close(const QString &why);
 
 signals:
-    // A whole request: address (the unit id) and PDU, no CRC.
-    void requested(GuestConnection *connection, const QByteArray &request);
+    // A whole request: address (the unit id) and PDU, no CRC; its last byte
+    // came ageMs ago (it may have waited behind the one before).
+    void requested(GuestConnection *connection, const QByteArray &request, double ageMs);
     // The connection is gone; the object deletes itself later.
     void closed(GuestConnection *connection, const QString &why);
 
 private:
-    void readRequests();
+    void onReadable();
+    void takeRequests();
     bool takeMbap();
     bool takeRtu();
+    // Takes `length` bytes from the front of the buffer; how long ago the last of them came.
+    double consume(qsizetype length);
     void finish();
     void onIdle();
 
@@ -48,6 +54,8 @@ private:
     int idleMs;
     QString peerText;
     QByteArray buffer;
+    std::deque<std::pair<qsizetype, qint64>> marks; // the buffer's size after a read, and when (on `clock`)
+    QElapsedTimer clock;
     bool busy = false;   // a request is under way
     bool ended = false;
     uint16_t transaction = 0; // the MBAP request under way

@@ -109,7 +109,7 @@ bool LineGateway::listed(uint8_t address) const
     return false;
 }
 
-void LineGateway::onRequest(GuestConnection *connection, const QByteArray &request)
+void LineGateway::onRequest(GuestConnection *connection, const QByteArray &request, double ageMs)
 {
     const int n = connection->number();
     Client &client = clients[n];
@@ -122,13 +122,13 @@ void LineGateway::onRequest(GuestConnection *connection, const QByteArray &reque
         refuse(n, request, PathUnavailable, tally.expired, QStringLiteral("line lost"));
         return;
     }
-    const double now = service.nowMs();
+    const double came = service.nowMs() - ageMs;
     const double ch = service.charMs();
     const int replyBytes = rtuframe::replyLength(request);
-    GuestRequest r{n, request, now, now + cfg.waitMs, guestclock::worstMs(int(request.size()) + 2, replyBytes, ch)};
+    GuestRequest r{n, request, came, came + cfg.waitMs, guestclock::worstMs(int(request.size()) + 2, replyBytes, ch)};
     if (client.rtu) {
         // Started later than this, even a prompt answer would miss the client's window.
-        client.answerByMs = now + guestclock::ReadWindowMs - guestclock::AnswerMarginMs;
+        client.answerByMs = came + guestclock::ReadWindowMs - guestclock::AnswerMarginMs;
         const double answerTakes = guestclock::exchangeMs(int(request.size()) + 2, std::min(replyBytes, 256), ch);
         r.startByMs = std::min(r.startByMs, client.answerByMs - answerTakes);
     }

@@ -47,7 +47,7 @@ private:
     void listen(QTcpServer &server, const QString &where, const char *what);
     void accept(QTcpServer &server, GuestConnection::Kind kind);
     QString admission(const QHostAddress &peer) const;
-    void onRequest(GuestConnection *connection, const QByteArray &request);
+    void onRequest(GuestConnection *connection, const QByteArray &request, double ageMs);
     void onClosed(GuestConnection *connection, const QString &why);
     std::optional<GuestJob> nextJob();
     void onDone(const GuestRequest &request, double startedMs, const GuestResult &result);
