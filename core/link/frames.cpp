@@ -62,3 +62,41 @@ int replyBytesAwaited(const uint8_t *request, const uint8_t *reply, int count)
         whole = answerLength(request);
     return std::max(1, whole - count);
 }
+
+namespace {
+// The answer's length as its function code and first bytes give it; 0: not known yet or never.
+int answerLengthByFunction(uint8_t function, const uint8_t *reply, int count)
+{
+    if (reply[1] & ExceptionBit)
+        return ExceptionReplyLength;
+    switch (function) {
+    case 1: case 2: case 3: case 4: case 23: // a byte count, the data, the CRC
+        return count >= 3 ? 5 + reply[2] : 0;
+    case 5: case 6: case 15: case 16: return 8;
+    case 22: return 10;
+    default: return 0;
+    }
+}
+} // namespace
+
+int longestAnswer(const uint8_t *request)
+{
+    const int quantity = (request[4] << 8) | request[5];
+    switch (request[1]) {
+    case 1: case 2: return std::min(255, 5 + (quantity + 7) / 8);
+    case 3: case 4: return std::min(255, 5 + 2 * quantity);
+    case 5: case 6: case 15: case 16: return 8;
+    case 22: return 10;
+    default: return 255;
+    }
+}
+
+int answerBytesAwaited(uint8_t function, const uint8_t *reply, int count)
+{
+    if (count < 2)
+        return ExceptionReplyLength - count;
+    const int whole = answerLengthByFunction(function, reply, count);
+    if (whole == 0)
+        return 1;
+    return std::max(0, whole - count);
+}

@@ -32,6 +32,17 @@ bool replyComplete(const uint8_t *request, const uint8_t *reply, int count);
 // answer we know, so that each new byte is looked at.
 int replyBytesAwaited(const uint8_t *request, const uint8_t *reply, int count);
 
+// The longest request a guest of the line may send, without its CRC.
+inline constexpr int MaxGuestRequest = 254;
+// The longest answer any request may get: a read's by its quantity (from
+// the request's first 6 bytes), a write's 8 or 10, else the RTU frame's 256
+// less nothing we could know; at most 255 (what a count can hold).
+int longestAnswer(const uint8_t *request);
+// For any function: 0 when the first `count` bytes are a whole answer by
+// the length its function code gives (an exception reply 5), else how many
+// more bytes at least. Unknown functions end by the read window alone.
+int answerBytesAwaited(uint8_t function, const uint8_t *reply, int count);
+
 // The exchange buffer every transaction uses (the session keeps one): the
 // request in bytes 0-7, the reply from byte 8. Never cleared, so only the first `count` reply bytes of a
 // transaction belong to it; the rest may be left over from an earlier reply.

@@ -1,6 +1,7 @@
 #pragma once
 #include "link/exchangeresult.h"
 #include "link/linechannel.h"
+#include <QByteArray>
 #include <QObject>
 
 // One request/response exchange on the line. Purge, build the frame
@@ -18,6 +19,10 @@ public:
     // answer: the request's wire time, 3.5 characters and the margin (the fast
     // search); an answer that has begun is read whole.
     bool query(uint8_t address, uint8_t function, uint16_t reg, uint16_t value, double answerMarginMs = -1);
+    // Any request (address and PDU, 2 to 254 bytes, the CRC added here) for
+    // a guest of the line: its answer ends by the length its function code
+    // gives. Its first 8 bytes stand in the result's frame, the reply after.
+    bool queryFrame(const QByteArray &request);
 
 signals:
     void finished(const ExchangeResult &result);
@@ -27,10 +32,12 @@ private:
     void onRead(int count);
     void onPortFailed(const QString &message);
     void fail(const QString &message);
+    bool begin();
 
     LineChannel &lineChannel;
     ExchangeResult current;
     bool running = false;
     bool writing = false;
     double boundMarginMs = -1; // the running query's; < 0: the full read window
+    QByteArray raw;            // the running guest request, CRC included; empty for a query()
 };

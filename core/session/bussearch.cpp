@@ -1,12 +1,11 @@
 #include "session/bussearch.h"
 #include "link/apperror.h"
-#include "link/transaction.h"
+#include "session/lineservice.h"
 #include "session/sessionstate.h"
 
-BusSearch::BusSearch(Transaction &tx, SessionState &sessionState, QObject *parent)
-    : QObject(parent), transaction(tx), state(sessionState)
+BusSearch::BusSearch(LineService &lineService, SessionState &sessionState, QObject *parent)
+    : QObject(parent), line(lineService), state(sessionState)
 {
-    connect(&transaction, &Transaction::finished, this, &BusSearch::onReply);
 }
 
 bool BusSearch::start()
@@ -26,7 +25,8 @@ bool BusSearch::start()
 void BusSearch::probe()
 {
     emit probeStarted(uint8_t(address));
-    if (!transaction.query(uint8_t(address), FnReadHolding, 1, 24, fast ? marginMs : -1))
+    const LineJob job{uint8_t(address), FnReadHolding, 1, 24, fast ? marginMs : -1};
+    if (!line.run(job, [this](const ExchangeResult &result) { onReply(result); }))
         onFailed(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
     else if (fast)
         ++probedFast;

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QObject>
 
-class Transaction;
+class LineService;
 struct SessionState;
 
 // The bus search: the status read to every address from 1 to 247, one after
@@ -17,7 +17,7 @@ public:
     static constexpr int FirstAddress = 1;
     static constexpr int LastAddress = 247;
 
-    BusSearch(Transaction &transaction, SessionState &state, QObject *parent = nullptr);
+    BusSearch(LineService &line, SessionState &state, QObject *parent = nullptr);
 
     // Refused (false) while the loop still runs, a stopped one included.
     bool start();
@@ -53,7 +53,7 @@ private:
     void onReply(const ExchangeResult &result);
     void onFailed(const QString &message);
 
-    Transaction &transaction;
+    LineService &line;
     SessionState &state;
     bool active = false;
     bool looping = false;

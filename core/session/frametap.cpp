@@ -1,7 +1,7 @@
 #include "session/frametap.h"
 #include "detector/replykind.h"
 #include "link/linechannel.h"
-#include "link/transaction.h"
+#include "session/lineservice.h"
 
 #include <QDateTime>
 #include <cmath>
@@ -75,8 +75,8 @@ FrameRecord replyRecord(const ExchangeResult &result, double charMs)
     return r;
 }
 
-FrameTap::FrameTap(Transaction &tx, LineChannel &lineChannel, QObject *parent)
-    : QObject(parent), transaction(tx), channel(lineChannel)
+FrameTap::FrameTap(LineService &lineService, LineChannel &lineChannel, QObject *parent)
+    : QObject(parent), line(lineService), channel(lineChannel)
 {
 }
 
@@ -86,7 +86,7 @@ void FrameTap::acquire()
         return;
     wallAtZeroMs = QDateTime::currentMSecsSinceEpoch() - qint64(std::llround(channel.nowMs()));
     previousEndMs = -1;
-    connect(&transaction, &Transaction::finished, this, &FrameTap::onExchange);
+    connect(&line, &LineService::exchanged, this, &FrameTap::onExchange);
     connect(&channel, &LineChannel::strayBytes, this, &FrameTap::onStray);
 }
 
@@ -94,7 +94,7 @@ void FrameTap::release()
 {
     if (watchers == 0 || --watchers > 0)
         return;
-    disconnect(&transaction, nullptr, this, nullptr);
+    disconnect(&line, nullptr, this, nullptr);
     disconnect(&channel, nullptr, this, nullptr);
 }
 

@@ -4,7 +4,7 @@
 #include <QObject>
 
 class LineChannel;
-class Transaction;
+class LineService;
 
 // Every frame on the line as records with their wire times, for the exchange
 // monitor and its file. Attached only while someone watches: with no watcher
@@ -12,7 +12,7 @@ class Transaction;
 class FrameTap : public QObject {
     Q_OBJECT
 public:
-    FrameTap(Transaction &transaction, LineChannel &channel, QObject *parent = nullptr);
+    FrameTap(LineService &line, LineChannel &channel, QObject *parent = nullptr);
 
     void acquire(); // one watcher more; the first attaches
     void release(); // one fewer; the last detaches
@@ -26,7 +26,7 @@ private:
     void onStray(const QByteArray &bytes, double firstMs, double lastMs);
     void publish(FrameRecord record);
 
-    Transaction &transaction;
+    LineService &line;
     LineChannel &channel;
     int watchers = 0;
     qint64 wallAtZeroMs = 0;  // the wall clock at the channel's time 0

@@ -2,7 +2,7 @@
 #include "detector/replykind.h"
 #include "detector/valueformats.h"
 #include "link/linechannel.h"
-#include "link/transaction.h"
+#include "session/lineservice.h"
 
 #include <QTime>
 
@@ -20,8 +20,8 @@ ExchangeOutcome exchangeOutcome(ReplyKind kind)
 }
 } // namespace
 
-PollingCycle::PollingCycle(Transaction &tx, LineChannel &channel, SessionState &sessionState, QObject *parent)
-    : QObject(parent), transaction(tx), lineChannel(channel), state(sessionState)
+PollingCycle::PollingCycle(LineService &lineService, LineChannel &channel, SessionState &sessionState, QObject *parent)
+    : QObject(parent), line(lineService), lineChannel(channel), state(sessionState)
 {
     delayTimer.setSingleShot(true);
     delayTimer.setInterval(100);
@@ -37,7 +37,6 @@ PollingCycle::PollingCycle(Transaction &tx, LineChannel &channel, SessionState &
         device.averages.update(state.irWindow, state.uvWindow, device.status.irSignal, device.status.uvSignal);
         goOnOrFinish();
     });
-    connect(&transaction, &Transaction::finished, this, &PollingCycle::onReply);
 }
 
 bool PollingCycle::start()
@@ -87,9 +86,9 @@ void PollingCycle::sendPass()
         return;
     phase = Phase::Reply;
     state.stats.begin(target);
-    const bool started = kind == Kind::Command ? transaction.query(target, FnWriteSingle, sent.reg, sent.value)
-                                               : transaction.query(target, FnReadHolding, 1, 24);
-    if (!started)
+    const LineJob job = kind == Kind::Command ? LineJob{target, FnWriteSingle, sent.reg, sent.value}
+                                              : LineJob{target, FnReadHolding, 1, 24};
+    if (!line.run(job, [this](const ExchangeResult &result) { onReply(result); }))
         finish(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
 }
 

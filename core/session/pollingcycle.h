@@ -10,7 +10,7 @@
 #include <functional>
 
 class LineChannel;
-class Transaction;
+class LineService;
 
 // The endless polling cycle: one pass after another over the listed
 // devices, each a status read or the pending command, then the delay, then
@@ -21,7 +21,7 @@ class Transaction;
 class PollingCycle : public QObject {
     Q_OBJECT
 public:
-    PollingCycle(Transaction &transaction, LineChannel &lineChannel, SessionState &state,
+    PollingCycle(LineService &line, LineChannel &lineChannel, SessionState &state,
                  QObject *parent = nullptr);
 
     // Where command values are typed; read when a request is built.
@@ -110,7 +110,7 @@ private:
     void endPass();
     void finish(const QString &error = {});
 
-    Transaction &transaction;
+    LineService &line;
     LineChannel &lineChannel;
     SessionState &state;
     const CommandFieldSource *fields = nullptr;

@@ -1,8 +1,8 @@
 #pragma once
 #include "link/linechannel.h"
-#include "link/transaction.h"
 #include "session/bussearch.h"
 #include "session/frametap.h"
+#include "session/lineservice.h"
 #include "session/pollingcycle.h"
 #include "session/portwatch.h"
 #include "session/sessionstate.h"
@@ -31,6 +31,8 @@ public:
     // Every frame on the line, for whoever watches (the exchange monitor).
     FrameTap &frameTap() { return tap; }
     DeviceList &devices() { return sessionState.devices; }
+    // The line's exchanges, for a client beside polling and the search (a gateway's guests).
+    LineService &lineService() { return service; }
 
     // Opens the port (a name, or the one set before when empty) at the speed
     // of a baud code (the last one when none), listing address 247 first.
@@ -79,11 +81,11 @@ private:
 
     SessionState sessionState;
     LineChannel channel;
-    Transaction transaction{channel};
-    PollingCycle cycle{transaction, channel, sessionState};
-    BusSearch search{transaction, sessionState};
+    LineService service{channel};
+    PollingCycle cycle{service, channel, sessionState};
+    BusSearch search{service, sessionState};
     PortWatch watch{channel};
-    FrameTap tap{transaction, channel};
+    FrameTap tap{service, channel};
     bool connected = false;      // from a good connectLine() to disconnectLine()
     bool opening = false;        // the connect that connectLine() began is under way
     bool resumePolling = false;  // the loss ended a polling run

@@ -14,7 +14,7 @@ class FastSearchTest : public QObject {
     static QList<int> search(SimRig &r, bool fast, int *probedFast)
     {
         r.state.devices.clear();
-        BusSearch s(r.tx, r.state);
+        BusSearch s(r.line, r.state);
         s.setFast(fast);
         QList<int> found;
         connect(&r.state.devices, &DeviceList::listing, &s, [&](int, uint8_t a) { found << a; });

@@ -27,17 +27,18 @@ private slots:
             if (!fault.isEmpty())
                 d->setFault(parseFaultOption(fault)->fault);
         }
-        FrameTap tap(r.tx, r.channel);
+        FrameTap tap(r.line, r.channel);
         QList<FrameRecord> rows;
         connect(&tap, &FrameTap::frame, [&rows](const FrameRecord &f) { rows << f; });
         tap.acquire();
-        QSignalSpy done(&r.tx, &Transaction::finished);
+        QSignalSpy done(&r.line, &LineService::exchanged);
+        const auto read = [&r](int a) { return r.line.run({uint8_t(a), FnReadHolding, 1, 24}, [](const ExchangeResult &) {}); };
         for (int a : {1, 2, 3, 4, 5, 6, 7, 1}) { // 7: nobody there
-            QVERIFY(r.tx.query(uint8_t(a), FnReadHolding, 1, 24));
+            QVERIFY(read(a));
             QVERIFY(done.wait(3000));
         }
         tap.release();
-        QVERIFY(r.tx.query(1, FnReadHolding, 1, 24)); // not recorded: nobody watches
+        QVERIFY(read(1)); // not recorded: nobody watches
         QVERIFY(done.wait(3000));
 
         QStringList verdicts;

@@ -16,7 +16,7 @@ QByteArray frame(uint8_t addr, uint8_t fn, uint16_t reg, uint16_t value)
 }
 
 struct Poller : SimRig {
-    PollingCycle cycle{tx, channel, state};
+    PollingCycle cycle{line, channel, state};
     QStringList requests, replies;
     QList<int> rows;
     NamedFields fields;
@@ -69,6 +69,40 @@ private slots:
         p.sim.clearFrames();
         QVERIFY(p.runPasses(p.replies.size() + 1));
         QCOMPARE(p.received().first(), frame(1, 3, 1, 24));
+    }
+
+    // Guests take one turn after each pass, whatever their function; a
+    // read's answer and an exception reply end by their length, and a silent
+    // unit's window runs out; each guest hears exactly once.
+    void guestsTakeOneTurnAfterEachPass()
+    {
+        Poller p{1, 2};
+        QList<QByteArray> offered{frame(2, 3, 1, 2).left(6), frame(1, 4, 1, 1).left(6), frame(9, 3, 1, 1).left(6)};
+        QList<GuestResult> results;
+        p.line.setGuestSource([&]() -> std::optional<GuestJob> {
+            if (offered.isEmpty())
+                return std::nullopt;
+            return GuestJob{offered.takeFirst(), [&results](const GuestResult &r) { results << r; }};
+        });
+        QVERIFY(p.runPasses(5));
+        QCOMPARE(results.size(), 3);
+        const auto rx = p.received();
+        QCOMPARE(rx.mid(0, 7), (QList<QByteArray>{frame(1, 3, 1, 24), frame(2, 3, 1, 2), frame(2, 3, 1, 24),
+                                                  frame(1, 4, 1, 1), frame(1, 3, 1, 24), frame(9, 3, 1, 1),
+                                                  frame(2, 3, 1, 24)}));
+        const Detector &d2 = *p.sim.detector(2);
+        QByteArray two;
+        for (int reg : {1, 2})
+            two.append(char(d2.reg(reg) >> 8)).append(char(d2.reg(reg) & 0xFF));
+        QCOMPARE(results[0].outcome, GuestResult::Outcome::Reply);
+        QVERIFY(results[0].crcGood);
+        QCOMPARE(results[0].reply.mid(0, 3), QByteArray::fromHex("020304"));
+        QCOMPARE(results[0].reply.mid(3, 4), two);
+        QCOMPARE(results[1].reply.size(), 5); // exception 1: function 4 is not served
+        QCOMPARE(results[1].reply.mid(0, 3), QByteArray::fromHex("018401"));
+        QCOMPARE(results[2].outcome, GuestResult::Outcome::TimedOut);
+        QVERIFY(results[2].reply.isEmpty());
+        QCOMPARE(p.replies.size(), p.rows.size()); // the guests' replies are none of polling's
     }
 
     void stopDuringTheReplyWaitFinishesThePass()
@@ -235,7 +269,7 @@ private slots:
         SimRig rig(15);
         rig.sim.addDetector(3);
         rig.sim.addDetector(200).setFault({FaultKind::Exception, 2, -1});
-        BusSearch search(rig.tx, rig.state);
+        BusSearch search(rig.line, rig.state);
         QList<int> added;
         QObject::connect(&rig.state.devices, &DeviceList::listing, [&](int, uint8_t a) { added << a; });
         QSignalSpy ended(&search, &BusSearch::ended);
@@ -251,7 +285,7 @@ private slots:
     {
         SimRig rig(15);
         rig.sim.addDetector(3);
-        BusSearch search(rig.tx, rig.state);
+        BusSearch search(rig.line, rig.state);
         QList<int> added;
         QObject::connect(&rig.state.devices, &DeviceList::listing, [&](int, uint8_t a) { added << a; });
         QObject::connect(&search, &BusSearch::probeStarted, &search, [&](uint8_t a) {

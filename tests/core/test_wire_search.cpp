@@ -22,7 +22,7 @@ private slots:
         r.sim.addDetector(200, 1200);
         r.sim.addDetector(9, 9600); // another speed: silent here
 
-        BusSearch search(r.tx, r.state);
+        BusSearch search(r.line, r.state);
         QList<int> found;
         QObject::connect(&r.state.devices, &DeviceList::listing, [&](int, uint8_t address) { found << address; });
         QSignalSpy ended(&search, &BusSearch::ended);

@@ -1,6 +1,7 @@
 #pragma once
 #include "link/linechannel.h"
 #include "link/transaction.h"
+#include "session/lineservice.h"
 #include "session/sessionstate.h"
 #include "sim/simulator.h"
 #include <QTemporaryDir>
@@ -26,12 +27,14 @@ struct SimRig {
     Simulator sim;
     LineChannel channel;
     SessionState state;
-    Transaction tx{channel};
+    Transaction tx{channel};   // for tests of the link alone
+    LineService line{channel}; // for the session's parts
     FrameBuffer frame; // the last exchange's request and reply
 
     explicit SimRig(int readMs = 60)
     {
         QObject::connect(&tx, &Transaction::finished, &tx, [this](const ExchangeResult &r) { frame = r.frame; });
+        QObject::connect(&line, &LineService::exchanged, &line, [this](const ExchangeResult &r) { frame = r.frame; });
         sim.setFrozen(true);
         if (!sim.start())
             qFatal("simulator: %s", qPrintable(sim.errorString()));

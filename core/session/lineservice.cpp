@@ -1,0 +1,105 @@
+#include "session/lineservice.h"
+#include "link/linechannel.h"
+#include "link/transaction.h"
+#include <utility>
+
+namespace {
+GuestResult guestResult(const ExchangeResult &r)
+{
+    GuestResult g;
+    g.onLineMs = r.onLineMs;
+    g.firstByteMs = r.firstByteMs;
+    g.lastByteMs = r.lastByteMs;
+    g.endedMs = r.endedMs;
+    if (r.outcome == ExchangeResult::Outcome::PortFailed) {
+        g.outcome = GuestResult::Outcome::PortFailed;
+        g.error = r.error;
+        return g;
+    }
+    if (r.count == 0)
+        return g;
+    g.outcome = GuestResult::Outcome::Reply;
+    g.reply = QByteArray(reinterpret_cast<const char *>(r.frame.reply()), r.count);
+    FrameBuffer frame = r.frame;
+    g.crcGood = frame.replyCrcOk(r.count);
+    return g;
+}
+} // namespace
+
+LineService::LineService(LineChannel &lineChannel, QObject *parent)
+    : QObject(parent), channel(lineChannel), transaction(new Transaction(lineChannel, this))
+{
+    connect(transaction, &Transaction::finished, this, &LineService::onFinished);
+}
+
+LineService::~LineService() = default;
+
+bool LineService::run(const LineJob &job, Done done)
+{
+    if (busy())
+        return false;
+    ownJob = job;
+    ownDone = std::move(done);
+    if (!guestDone)
+        startOwn();
+    return true;
+}
+
+void LineService::startOwn()
+{
+    const LineJob job = *std::exchange(ownJob, std::nullopt);
+    ownOnLine = true;
+    // Refused only while another exchange runs, which the two flags rule out.
+    transaction->query(job.address, job.function, job.reg, job.value, job.answerMarginMs);
+}
+
+void LineService::onFinished(const ExchangeResult &result)
+{
+    if (guestDone) {
+        std::exchange(guestDone, nullptr)(guestResult(result));
+        emit exchanged(result);
+        if (ownJob)
+            startOwn();
+        return;
+    }
+    if (!std::exchange(ownOnLine, false))
+        return;
+    std::exchange(ownDone, nullptr)(result);
+    emit exchanged(result);
+    offerGuestTurn();
+}
+
+// After the client has acted on its reply (a new speed set, say), so that a
+// guest never runs into the line's own changes.
+void LineService::offerGuestTurn()
+{
+    if (!guests || ownOnLine || guestDone || !lineUp())
+        return;
+    std::optional<GuestJob> job = guests();
+    if (!job)
+        return;
+    guestDone = std::move(job->done);
+    if (!transaction->queryFrame(job->request)) {
+        GuestResult refused;
+        refused.outcome = GuestResult::Outcome::PortFailed;
+        refused.error = QStringLiteral("the request is not a frame that can be sent");
+        std::exchange(guestDone, nullptr)(refused);
+        if (ownJob)
+            startOwn();
+    }
+}
+
+bool LineService::lineUp() const
+{
+    return channel.isOpen();
+}
+
+double LineService::nowMs() const
+{
+    return channel.nowMs();
+}
+
+double LineService::charMs() const
+{
+    return channel.charMs();
+}
