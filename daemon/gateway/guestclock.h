@@ -1,4 +1,8 @@
 #pragma once
+#include "link/frames.h"
+#include "link/linechannel.h"
+
+#include <QByteArray>
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -7,8 +11,8 @@
 // character being 10 bits: charMs.
 namespace guestclock {
 
-// A read window in full, as the line gives a silent detector: 10 ms for each
-// of 53 bytes and 1 ms. The window of a client on the RTU port counts the same.
+// The read window of a client on the RTU port, as the window counts it: 10 ms
+// for each of 53 bytes and 1 ms after its request has left.
 inline constexpr double ReadWindowMs = 10.0 * 53 + 1;
 // Kept in hand for the answer to reach an RTU client before its window closes.
 inline constexpr double AnswerMarginMs = 5;
@@ -20,11 +24,22 @@ inline double exchangeMs(int requestBytes, int replyBytes, double charMs)
     return (3.5 + requestBytes + 3.5 + replyBytes) * charMs;
 }
 
-// The longest a request can hold the line: a target that never answers
-// keeps it for the whole read window.
-inline double worstMs(int requestBytes, int replyBytes, double charMs)
+// The longest answer a guest's request (address and PDU) may get, as the line reads it.
+inline int longestAnswerTo(const QByteArray &request)
 {
-    return (3.5 + requestBytes) * charMs + std::max(ReadWindowMs, (3.5 + std::min(replyBytes, 256)) * charMs);
+    std::array<uint8_t, RequestLength> head{};
+    std::copy_n(request.constData(), std::min<qsizetype>(request.size(), RequestLength), head.begin());
+    return longestAnswer(head.data());
+}
+
+// The longest a request of `requestBytes` (CRC included) can hold the line:
+// a target that never answers keeps it for the whole read window, which the
+// line opens for at least 53 bytes.
+inline double worstMs(int requestBytes, int longestAnswer, double charMs)
+{
+    const LineChannel::Timing t;
+    return (3.5 + requestBytes) * charMs
+           + double(t.readMsPerByte) * std::max<int>(ExpectedReplyLength, longestAnswer) + t.readConstantMs;
 }
 
 // The median of the latest own exchanges, a probe's long window or a pause

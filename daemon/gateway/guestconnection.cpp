@@ -29,7 +29,10 @@ GuestConnection::GuestConnection(QTcpSocket *socket, Kind kind, int number, int 
     connect(&idle, &QTimer::timeout, this, &GuestConnection::onIdle);
     connect(socket, &QTcpSocket::readyRead, this, &GuestConnection::onReadable);
     connect(socket, &QTcpSocket::disconnected, this, [this] { close(QStringLiteral("closed by the client")); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this] { close(this->socket->errorString()); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        close(e == QAbstractSocket::RemoteHostClosedError ? QStringLiteral("closed by the client")
+                                                          : this->socket->errorString());
+    });
     idle.start(idleMs);
     clock.start();
 }

@@ -124,12 +124,12 @@ void LineGateway::onRequest(GuestConnection *connection, const QByteArray &reque
     }
     const double came = service.nowMs() - ageMs;
     const double ch = service.charMs();
-    const int replyBytes = rtuframe::replyLength(request);
+    const int replyBytes = guestclock::longestAnswerTo(request);
     GuestRequest r{n, request, came, came + cfg.waitMs, guestclock::worstMs(int(request.size()) + 2, replyBytes, ch)};
     if (client.rtu) {
         // Started later than this, even a prompt answer would miss the client's window.
         client.answerByMs = came + guestclock::ReadWindowMs - guestclock::AnswerMarginMs;
-        const double answerTakes = guestclock::exchangeMs(int(request.size()) + 2, std::min(replyBytes, 256), ch);
+        const double answerTakes = guestclock::exchangeMs(int(request.size()) + 2, replyBytes, ch);
         r.startByMs = std::min(r.startByMs, client.answerByMs - answerTakes);
     }
     policy.add(std::move(r));

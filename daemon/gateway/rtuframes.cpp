@@ -61,33 +61,15 @@ QByteArray withCrc(QByteArray body)
 
 QByteArray exceptionPdu(uint8_t function, uint8_t code)
 {
-    return QByteArray{char(function | 0x80), char(code)};
+    QByteArray pdu;
+    pdu.append(char(function | 0x80));
+    pdu.append(char(code));
+    return pdu;
 }
 
 QByteArray exception(uint8_t address, uint8_t function, uint8_t code)
 {
     return withCrc(char(address) + exceptionPdu(function, code));
-}
-
-int replyLength(const QByteArray &request)
-{
-    const auto word = [&](int at) { return byteAt(request, at) << 8 | byteAt(request, at + 1); };
-    if (request.size() < 6)
-        return 0;
-    switch (uint8_t(request[1])) {
-    case 1: case 2:
-        return 5 + (word(4) + 7) / 8;
-    case 3: case 4:
-        return 5 + 2 * word(4);
-    case 5: case 6: case 15: case 16:
-        return 8;
-    case 22:
-        return 10;
-    case 23:
-        return 5 + 2 * word(4);
-    default:
-        return 0;
-    }
 }
 
 } // namespace rtuframe

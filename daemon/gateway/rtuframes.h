@@ -22,8 +22,4 @@ QByteArray exception(uint8_t address, uint8_t function, uint8_t code);
 // The PDU of an exception reply: function | 0x80, code.
 QByteArray exceptionPdu(uint8_t function, uint8_t code);
 
-// How many reply bytes a request asks for, as its function code tells
-// (0 when it does not): an estimate of its time on the line.
-int replyLength(const QByteArray &request);
-
 } // namespace rtuframe

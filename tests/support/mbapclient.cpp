@@ -35,6 +35,13 @@ MbapClient::MbapClient(quint16 port, QObject *parent) : QObject(parent), port(po
     });
 }
 
+// The socket goes last: its close must not reach answers that are gone.
+MbapClient::~MbapClient()
+{
+    sock.disconnect(this);
+    sock.abort();
+}
+
 bool MbapClient::open(int timeoutMs)
 {
     sock.connectToHost(QHostAddress::LocalHost, port);

@@ -26,6 +26,7 @@ public:
     };
 
     explicit MbapClient(quint16 port, QObject *parent = nullptr);
+    ~MbapClient() override;
     // Turns the event loop until connected; false if it was refused or closed.
     bool open(int timeoutMs = 3000);
     // Sends one request (unit and PDU) with the next transaction id.
