@@ -72,8 +72,10 @@ void run(const Case &c, int seconds, int brokerPort)
     const QList<SimFrame> frames = sim.frames();
     int passes = 0;
     double largestAge = 0;
+    const double toMs = fromMs + spanS * 1000;
     for (const SimFrame &f : frames)
-        passes += f.direction == SimFrame::Sent && f.bytes.size() == 53 && f.lastChar * 1000 > fromMs;
+        passes += f.direction == SimFrame::Sent && f.bytes.size() == 53 && f.lastChar * 1000 > fromMs
+                  && f.lastChar * 1000 <= toMs;
     for (int a = 1; a <= Detectors; ++a)
         largestAge = std::max(largestAge, largestStatusGap(frames, uint8_t(a), fromMs));
     std::vector<double> roundTrips;
