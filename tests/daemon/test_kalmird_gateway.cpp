@@ -7,6 +7,7 @@
 #include "daemon/gateway/guestrules.h"
 #include "daemon/gateway/rtuframes.h"
 #include "chart/chartwindow.h"
+#include "link/linechannel.h"
 #include "support/guestwire.h"
 #include "support/mbapclient.h"
 #include "support/mqttrig.h"
@@ -268,26 +269,47 @@ void TestKalmirdGateway::theWindowWorksThroughTheRtuPort()
     window.ui().Edit8->setText(QStringLiteral("0"));
     QTest::mouseClick(window.ui().Button1, Qt::LeftButton);
     QVERIFY(PollRig::waitFor([&] { return window.session.lineChannel().isOpen(); }, 5000));
+    int stray = 0; // bytes that came to the window while it waited for none
+    QObject::connect(&window.session.lineChannel(), &LineChannel::strayBytes, [&] { ++stray; });
     window.listOnly({5});
     QTest::mouseClick(window.ui().Button6, Qt::LeftButton); // "График"
     QVERIFY(window.startPolling() && window.waitForStatusLines(0, 3, 15000));
-    QTest::mouseClick(window.window->chartWindow().findChild<QPushButton *>("Button6"), Qt::LeftButton); // "Калибровка УФ"
+    auto *calibrate = window.window->chartWindow().findChild<QPushButton *>("Button6"); // "Калибровка УФ"
     const QByteArray calibration = rtuframe::withCrc(pdu({5, 6, 0, 9, five.reg(sreg::G42) >> 8, five.reg(sreg::G42) & 0xFF}));
+    QTest::mouseClick(calibrate, Qt::LeftButton);
     QVERIFY(PollRig::waitFor([&] { return window.received().contains(calibration); }, 15000));
+    QVERIFY(window.waitForStatusLines(window.statusLineCount(), 3, 15000));
+    // Once more, its echo late: too late for the window, which must see a
+    // time-out and never that echo as the answer to a later request.
+    const auto lateEcho = QObject::connect(&window.sim, &Simulator::frameReceived, [&](const QByteArray &f) {
+        if (f == calibration)
+            five.setFault(Fault{FaultKind::Late, 520, 1});
+    });
+    QTest::mouseClick(calibrate, Qt::LeftButton);
+    QVERIFY(PollRig::waitFor([&] { return window.received().count(calibration) == 2; }, 15000));
+    QObject::disconnect(lateEcho);
     QVERIFY(window.waitForStatusLines(window.statusLineCount(), 3, 15000));
     QVERIFY(window.stopPolling());
 
-    // The write went out once, its echo came back to the window, and every
-    // status line it shows is detector 5's.
-    QCOMPARE(window.received().count(calibration), 1);
-    QVERIFY(PollRig::lines(window.ui().Memo2).contains(decimalBytes(calibration, QStringLiteral("  "))));
+    // Each write went out once, the first one's echo came back to the
+    // window, and every status line it shows is detector 5's.
+    QCOMPARE(window.received().count(calibration), 2);
+    const QStringList memo = PollRig::lines(window.ui().Memo2);
+    QCOMPARE(memo.count(decimalBytes(calibration, QStringLiteral("  "))), 1);
     QByteArray status = pdu({5, 3, 48});
     for (int n = 1; n <= 24; ++n)
         status += pdu({five.reg(n) >> 8, five.reg(n) & 0xFF});
     const QString expected = decimalBytes(status.left(5) + status.mid(13, 6), QStringLiteral("  "));
-    const QStringList shown = PollRig::lines(window.ui().Memo2).filter(QRegularExpression(QStringLiteral("^\\d+  3  48  ")));
-    QVERIFY(shown.size() >= 6);
+    const QStringList shown = memo.filter(QRegularExpression(QStringLiteral("^\\d+  3  48  ")));
+    QVERIFY(shown.size() >= 9);
     QCOMPARE(shown, QStringList(shown.size(), expected));
+    // What came too late was not sent: the window timed out for each, and
+    // nothing came to it that it did not wait for.
+    loopFor(1500);
+    const QJsonObject counts = json(rig.sub->latest("kalmir/north/gateway"));
+    QVERIFY(counts.value("late").toInt() >= 1);
+    QCOMPARE(int(memo.count(QStringLiteral("TimeOuterror"))), counts.value("late").toInt());
+    QCOMPARE(stray, 0);
     // Beside it the watch asked its silent address, which never answered.
     QVERIFY(window.received().count(rtuframe::withCrc(pdu({9, 3, 0, 1, 0, 24}))) >= 2);
     QVERIFY(rig.sub->waitFor("kalmir/north/9/availability", "offline", 5000));
