@@ -276,19 +276,31 @@ void TestKalmirdGateway::theWindowWorksThroughTheRtuPort()
     QVERIFY(window.startPolling() && window.waitForStatusLines(0, 3, 15000));
     auto *calibrate = window.window->chartWindow().findChild<QPushButton *>("Button6"); // "Калибровка УФ"
     const QByteArray calibration = rtuframe::withCrc(pdu({5, 6, 0, 9, five.reg(sreg::G42) >> 8, five.reg(sreg::G42) & 0xFF}));
-    QTest::mouseClick(calibrate, Qt::LeftButton);
-    QVERIFY(PollRig::waitFor([&] { return window.received().contains(calibration); }, 15000));
-    QVERIFY(window.waitForStatusLines(window.statusLineCount(), 3, 15000));
+    const QRegularExpression unavailable(QStringLiteral("^Исключение 10:  5  13[14]  10  \\d+  \\d+$"));
+    // Clicked again, as the user would, while the gateway answers "path
+    // unavailable" (the write came while the watch's probe held the line).
+    const auto calibrateOnce = [&] {
+        const int sent = int(window.received().count(calibration));
+        for (int click = 0; click < 5; ++click) {
+            const auto refused = PollRig::lines(window.ui().Memo2).filter(unavailable).size();
+            QTest::mouseClick(calibrate, Qt::LeftButton);
+            if (PollRig::waitFor([&] { return window.received().count(calibration) > sent
+                                              || PollRig::lines(window.ui().Memo2).filter(unavailable).size() > refused; },
+                                 5000)
+                && window.received().count(calibration) > sent)
+                return window.waitForStatusLines(window.statusLineCount(), 3, 15000);
+        }
+        return false;
+    };
+    QVERIFY(calibrateOnce());
     // Once more, its echo late: too late for the window, which must see a
     // time-out and never that echo as the answer to a later request.
     const auto lateEcho = QObject::connect(&window.sim, &Simulator::frameReceived, [&](const QByteArray &f) {
         if (f == calibration)
             five.setFault(Fault{FaultKind::Late, 520, 1});
     });
-    QTest::mouseClick(calibrate, Qt::LeftButton);
-    QVERIFY(PollRig::waitFor([&] { return window.received().count(calibration) == 2; }, 15000));
+    QVERIFY(calibrateOnce());
     QObject::disconnect(lateEcho);
-    QVERIFY(window.waitForStatusLines(window.statusLineCount(), 3, 15000));
     QVERIFY(window.stopPolling());
 
     // Each write went out once, the first one's echo came back to the
@@ -304,11 +316,16 @@ void TestKalmirdGateway::theWindowWorksThroughTheRtuPort()
     QVERIFY(shown.size() >= 9);
     QCOMPARE(shown, QStringList(shown.size(), expected));
     // What came too late was not sent: the window timed out for each, and
-    // nothing came to it that it did not wait for.
+    // took no late answer for that of a later request (which would show as
+    // an error line).
     loopFor(1500);
     const QJsonObject counts = json(rig.sub->latest("kalmir/north/gateway"));
     QVERIFY(counts.value("late").toInt() >= 1);
     QCOMPARE(int(memo.count(QStringLiteral("TimeOuterror"))), counts.value("late").toInt());
+    for (const QString &line : memo)
+        QVERIFY2(line == expected || line == decimalBytes(calibration, QStringLiteral("  ")) || line == u"TimeOuterror"
+                     || unavailable.match(line).hasMatch() || line == u"Ответ" || line.isEmpty(),
+                 qPrintable(line));
     QCOMPARE(stray, 0);
     // Beside it the watch asked its silent address, which never answered.
     QVERIFY(window.received().count(rtuframe::withCrc(pdu({9, 3, 0, 1, 0, 24}))) >= 2);
