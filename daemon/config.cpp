@@ -1,14 +1,11 @@
 #include "daemon/config.h"
 
-#define TOML_EXCEPTIONS 1
-#include <toml++/toml.h>
-
+#include "daemon/gatewayconfig.h"
+#include "daemon/tablereader.h"
 #include "link/apperror.h"
 #include "link/tcpline.h"
-#include "daemon/gateway/listenaddress.h"
 
 #include <QFile>
-#include <QHostAddress>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -41,78 +38,6 @@ QString portIdentity(const QString &port)
     return canonical.isEmpty() ? port : canonical;
 }
 
-// Reads one table, key by key: each known key has its reader, anything else
-// is an error at the key's own line.
-class TableReader {
-public:
-    TableReader(const QString &file, QString where) : file(file), where(std::move(where)) {}
-
-    [[noreturn]] void fail(const toml::source_region &at, const QString &key, const QString &what) const
-    {
-        const QString name = where.isEmpty() ? key : where + u'.' + key;
-        throw ConfigError(QStringLiteral("%1:%2: %3: %4").arg(file).arg(at.begin.line).arg(name, what).toStdString());
-    }
-
-    using Reader = std::function<void(const toml::node &, const QString &key)>;
-
-    void read(const toml::table &table, const std::map<std::string, Reader> &readers) const
-    {
-        for (auto &&[key, node] : table) {
-            const auto it = readers.find(std::string(key.str()));
-            if (it == readers.end())
-                fail(key.source(), QString::fromStdString(std::string(key.str())), QStringLiteral("unknown key"));
-            it->second(node, QString::fromStdString(std::string(key.str())));
-        }
-    }
-
-    QString string(const toml::node &node, const QString &key) const
-    {
-        if (!node.is_string())
-            fail(node.source(), key, QStringLiteral("a string is expected"));
-        return QString::fromStdString(node.as_string()->get());
-    }
-
-    int integer(const toml::node &node, const QString &key, int64_t min, int64_t max) const
-    {
-        if (!node.is_integer())
-            fail(node.source(), key, QStringLiteral("an integer is expected"));
-        const int64_t v = node.as_integer()->get();
-        if (v < min || v > max)
-            fail(node.source(), key, QStringLiteral("%1 is out of range %2..%3").arg(v).arg(min).arg(max));
-        return int(v);
-    }
-
-    // A file the service must read at every connect: one it cannot read now
-    // would leave it without TLS, so it stops the start instead.
-    QString readableFile(const toml::node &node, const QString &key) const
-    {
-        const QString path = string(node, key);
-        QFile file(path);
-        if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
-            fail(node.source(), key, QStringLiteral("cannot read \"%1\": %2").arg(path, file.errorString()));
-        return path;
-    }
-
-    double number(const toml::node &node, const QString &key, double min, double max) const
-    {
-        if (!node.is_number())
-            fail(node.source(), key, QStringLiteral("a number is expected"));
-        const double v = node.value<double>().value_or(0);
-        if (!(v >= min && v <= max))
-            fail(node.source(), key, QStringLiteral("%1 is out of range %2..%3").arg(v).arg(min).arg(max));
-        return v;
-    }
-
-    bool boolean(const toml::node &node, const QString &key) const
-    {
-        if (!node.is_boolean())
-            fail(node.source(), key, QStringLiteral("true or false is expected"));
-        return node.as_boolean()->get();
-    }
-
-    QString file;
-    QString where;
-};
 
 MqttConfig readMqtt(const TableReader &r, const toml::table &t)
 {
@@ -159,42 +84,6 @@ QList<uint8_t> readDevices(const TableReader &r, const toml::node &node, const Q
         list << address;
     }
     return list;
-}
-
-GatewayConfig readGateway(const TableReader &r, const toml::table &t)
-{
-    GatewayConfig g;
-    const auto address = [&](const toml::node &n, const QString &k) {
-        const QString text = r.string(n, k);
-        if (!listenAddress(text))
-            r.fail(n.source(), k, QStringLiteral("PORT or ADDRESS:PORT with a port 1..65535 is expected"));
-        return text;
-    };
-    r.read(t, {
-        {"listen", [&](auto &n, auto &k) { g.listen = address(n, k); }},
-        {"rtu_listen", [&](auto &n, auto &k) { g.rtuListen = address(n, k); }},
-        {"max_clients", [&](auto &n, auto &k) { g.maxClients = r.integer(n, k, 1, 64); }},
-        {"idle_timeout_s", [&](auto &n, auto &k) { g.idleTimeoutS = r.integer(n, k, 1, 86400); }},
-        {"guest_share", [&](auto &n, auto &k) { g.guestShare = r.number(n, k, 0.01, 1); }},
-        {"max_status_age_ms", [&](auto &n, auto &k) { g.maxStatusAgeMs = r.integer(n, k, 100, 3600000); }},
-        {"wait_ms", [&](auto &n, auto &k) { g.waitMs = r.integer(n, k, 1, 60000); }},
-        {"writes", [&](auto &n, auto &k) { g.writes = r.boolean(n, k); }},
-        {"allow", [&](auto &n, auto &k) {
-             if (!n.is_array())
-                 r.fail(n.source(), k, QStringLiteral("a list of ADDRESS/BITS is expected"));
-             for (const toml::node &item : *n.as_array()) {
-                 const QString subnet = r.string(item, k);
-                 if (QHostAddress::parseSubnet(subnet).second < 0)
-                     r.fail(item.source(), k, QStringLiteral("\"%1\" is no ADDRESS/BITS").arg(subnet));
-                 g.allow << subnet;
-             }
-         }},
-    });
-    if (!g.enabled())
-        r.fail(t.source(), QStringLiteral("listen"), QStringLiteral("listen or rtu_listen is needed"));
-    if (!g.listen.isEmpty() && !g.rtuListen.isEmpty() && listenAddress(g.listen) == listenAddress(g.rtuListen))
-        r.fail(t.source(), QStringLiteral("rtu_listen"), QStringLiteral("the same as listen"));
-    return g;
 }
 
 LineConfig readLine(const TableReader &r, const toml::table &t)
@@ -329,33 +218,6 @@ QString defaultClientId()
 {
     return QStringLiteral("kalmird-") + QSysInfo::machineHostName();
 }
-
-namespace {
-QString listenText(const QString &listen)
-{
-    const auto a = listenAddress(listen);
-    const QString host = a->first.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + a->first.toString() + u']'
-                                                                              : a->first.toString();
-    return host + u':' + QString::number(a->second);
-}
-
-QString describeGateway(const LineConfig &l)
-{
-    const GatewayConfig &g = l.gateway;
-    QStringList ports;
-    if (!g.listen.isEmpty())
-        ports << u"Modbus TCP on "_s + listenText(g.listen);
-    if (!g.rtuListen.isEmpty())
-        ports << u"RTU over TCP on "_s + listenText(g.rtuListen);
-    return u"line "_s + l.name + u": gateway, "_s + ports.join(u", "_s) + u", at most "_s
-           + QString::number(g.maxClients) + u" client(s)"_s
-           + (g.allow.isEmpty() ? QString() : u" from "_s + g.allow.join(u", "_s)) + u", idle ones closed after "_s
-           + QString::number(g.idleTimeoutS) + u" s; guests take at most "_s + QString::number(g.guestShare * 100)
-           + u" % of the line's time, keep every status fresher than "_s + QString::number(g.maxStatusAgeMs)
-           + u" ms, wait at most "_s + QString::number(g.waitMs) + u" ms; "_s
-           + (g.writes && l.writes ? u"guest writes carried out"_s : u"guest writes refused"_s) + u'\n';
-}
-} // namespace
 
 // Built by concatenation: a host or client id may hold "%1" itself.
 QString describeConfig(const DaemonConfig &c)

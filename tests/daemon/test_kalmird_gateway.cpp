@@ -8,104 +8,12 @@
 #include "daemon/gateway/rtuframes.h"
 #include "chart/chartwindow.h"
 #include "link/linechannel.h"
+#include "support/gatewayrig.h"
 #include "support/guestwire.h"
-#include "support/mbapclient.h"
-#include "support/mqttrig.h"
 #include "support/pollrig.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QtTest>
-
-namespace {
-QJsonObject json(const QByteArray &payload)
-{
-    return QJsonDocument::fromJson(payload).object();
-}
-
-// kalmird on one line "north" with a gateway on both ports.
-struct GatewayRig {
-    quint16 modbusPort = freeLocalPort();
-    quint16 rtuPort = freeLocalPort();
-    BrokerProcess broker;
-    std::unique_ptr<Subscriber> sub;
-    std::unique_ptr<DaemonProcess> daemon;
-
-    // devices: the TOML list; line and gateway: more keys of each table.
-    void start(const QString &linePath, int speed, const QString &devices, const QString &line,
-               const QString &gateway)
-    {
-        if (!broker.start())
-            qFatal("mosquitto did not start");
-        sub = std::make_unique<Subscriber>(broker.port(), QStringLiteral("kalmir/#"));
-        daemon = std::make_unique<DaemonProcess>(
-            QStringLiteral("[mqtt]\nhost = \"127.0.0.1\"\nport = %1\nstats_interval_s = 1\n\n[[line]]\nname = \"north\"\n"
-                           "port = \"%2\"\nspeed = %3\ndevices = %4\nstate_min_interval_ms = 0\noffline_probe_s = 1\n%5\n"
-                           "[line.gateway]\nlisten = \"127.0.0.1:%6\"\nrtu_listen = \"127.0.0.1:%7\"\n%8")
-                .arg(broker.port())
-                .arg(linePath)
-                .arg(speed)
-                .arg(devices, line)
-                .arg(modbusPort)
-                .arg(rtuPort)
-                .arg(gateway));
-        daemon->start();
-    }
-    bool online(const QList<int> &addresses)
-    {
-        for (const int a : addresses)
-            if (!sub->waitFor(QStringLiteral("kalmir/north/%1/availability").arg(a), "online", 10000))
-                return false;
-        return true;
-    }
-    QByteArray log() { return daemon->errorOutput(); }
-    // The gateway's counts once `requests` have been counted and have ended.
-    QJsonObject counts(int requests)
-    {
-        const QString topic = QStringLiteral("kalmir/north/gateway");
-        sub->waitFor(
-            topic,
-            [&](const QByteArray &p) {
-                const QJsonObject c = json(p);
-                int ended = 0;
-                for (const char *outcome : {"ok", "exceptions", "timeouts", "expired", "refused"})
-                    ended += c.value(outcome).toInt();
-                return c.value("requests").toInt() == requests && ended == requests;
-            },
-            5000);
-        return json(sub->latest(topic));
-    }
-};
-
-// Debian's mbpoll, once, run to its end while the event loop turns; it
-// writes the values given.
-QByteArray mbpoll(quint16 port, const QStringList &arguments, const QStringList &values = {})
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral("mbpoll"), QStringList{"-m", "tcp", "-p", QString::number(port), "-o", "3", "-1"} + arguments
-                                          + QStringList{"127.0.0.1"} + values);
-    loopUntil([&] { return p.state() == QProcess::NotRunning; }, 20000);
-    return p.readAll();
-}
-
-QByteArray pdu(std::initializer_list<int> bytes)
-{
-    QByteArray b;
-    for (const int v : bytes)
-        b.append(char(v));
-    return b;
-}
-
-int exceptionsWith(const QList<MbapClient::Answer> &answers, uint8_t code)
-{
-    return int(std::count_if(answers.begin(), answers.end(), [&](const MbapClient::Answer &a) {
-        return a.pdu.size() == 2 && (uint8_t(a.pdu[0]) & 0x80) && uint8_t(a.pdu[1]) == code;
-    }));
-}
-} // namespace
 
 class TestKalmirdGateway : public QObject {
     Q_OBJECT
@@ -456,16 +364,9 @@ void TestKalmirdGateway::theTurnsAndTheirBounds()
         QByteArray in;
         int length;
     } frames[] = {
-        {pdu({1}), 0},
-        {pdu({1, 3}), 8},
-        {pdu({1, 16, 0, 0, 0, 2}), 0},
-        {pdu({1, 16, 0, 0, 0, 2, 4}), 13},
-        {pdu({1, 15, 0, 0, 0, 9, 2}), 11},
-        {pdu({1, 22}), 10},
-        {pdu({1, 23, 0, 1, 0, 2, 0, 3, 0, 1}), 0},
-        {pdu({1, 23, 0, 1, 0, 2, 0, 3, 0, 1, 2}), 15},
-        {pdu({1, 7}), 4},
-        {pdu({1, 43, 14, 1, 0}), 0},
+        {pdu({1}), 0}, {pdu({1, 3}), 8}, {pdu({1, 16, 0, 0, 0, 2}), 0}, {pdu({1, 16, 0, 0, 0, 2, 4}), 13},
+        {pdu({1, 15, 0, 0, 0, 9, 2}), 11}, {pdu({1, 22}), 10}, {pdu({1, 23, 0, 1, 0, 2, 0, 3, 0, 1}), 0},
+        {pdu({1, 23, 0, 1, 0, 2, 0, 3, 0, 1, 2}), 15}, {pdu({1, 7}), 4}, {pdu({1, 43, 14, 1, 0}), 0},
         {rtuframe::withCrc(pdu({1, 43, 14, 1, 0})), 7},
     };
     for (const auto &f : frames)
