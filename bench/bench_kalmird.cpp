@@ -12,9 +12,17 @@
 // "events" (readings noisy): detector 1 of every line flips its fault bit at every status
 // read, and the time from that reply to the receipt of its event (through
 // kalmird's queue on disk) is printed too. $KALMIRD_BIN runs another build.
+// "http" (readings noisy): kalmird serves HTTP as well; after the run above,
+// a second one of SECONDS with a /metrics scrape every second and the status
+// page open in headless Chromium prints kalmird's CPU and passes against the
+// first, then 400 scrapes at 20 a second time the /metrics answer.
 #include "daemon/mqttclient.h"
+#include "daemon/http/metricstext.h"
+#include "daemon/http/sitesnapshot.h"
+#include "httpscrape.h"
 #include "measure.h"
 #include "sim/simulator.h"
+#include "support/httprig.h"
 #include "support/mqttrig.h"
 
 #include <QCoreApplication>
@@ -22,6 +30,7 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <QFile>
 #include <QTest>
 #include <cstdio>
 #include <map>
@@ -29,6 +38,79 @@
 
 namespace {
 constexpr int Baud = 19200;
+
+// What rendering /metrics costs on its own, for a site of this size with
+// every detector answered: median and p99 of 500 renders, in ms.
+void renderCost(int lines, int perLine)
+{
+    SiteSnapshot site;
+    for (int l = 0; l < lines; ++l) {
+        LineSnapshot line;
+        line.name = QStringLiteral("l%1").arg(l);
+        for (int a = 1; a <= perLine; ++a) {
+            DetectorSnapshot d;
+            d.address = uint8_t(a);
+            d.up = d.answered = true;
+            d.counts.requests = d.counts.good = 123456;
+            for (int i = 0; i < 1000; ++i)
+                d.roundTrips.add(0.03 + 0.0001 * i);
+            line.detectors.push_back(d);
+        }
+        site.lines.push_back(line);
+    }
+    std::vector<double> ms;
+    qsizetype size = 0;
+    for (int i = 0; i < 500; ++i) {
+        QElapsedTimer t;
+        t.start();
+        size = metricsText(site).size();
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    std::printf("/metrics rendered alone (%d detectors, %lld bytes): median %.3f ms, p99 %.3f ms\n", lines * perLine,
+                (long long)size, median(ms), percentile(ms, 0.99));
+}
+
+// The run again with a scrape every second and the page open, then the
+// /metrics answer timed over 400 scrapes.
+template <typename RunFor>
+void measureHttp(quint16 port, qint64 pid, int seconds, double cpuWithout, double spanWithoutS, std::vector<uint64_t> &passes,
+                 bool &measuring, RunFor runFor)
+{
+    const std::vector<uint64_t> passesWithout = passes;
+    BrowserProcess browser;
+    if (!browser.start() || browser.ask(QStringLiteral("open http://127.0.0.1:%1/").arg(port)) != u"ok")
+        qFatal("chromium did not open the page: %s", browser.errorOutput().constData());
+    double cpu = 0, spanS = 0;
+    int scrapes = 0;
+    {
+        Scraper scraper(port, "/metrics", 1000);
+        runFor(2000);
+        std::fill(passes.begin(), passes.end(), 0);
+        const double cpu0 = processCpuSeconds(pid);
+        QElapsedTimer clock;
+        clock.start();
+        measuring = true;
+        runFor(seconds * 1000);
+        measuring = false;
+        spanS = double(clock.elapsed()) / 1000.0;
+        cpu = (processCpuSeconds(pid) - cpu0) / spanS * 100.0;
+        scrapes = int(scraper.timesMs().size());
+    }
+    std::printf("with a /metrics scrape every second (%d) and the status page open in Chromium: kalmird CPU %.2f %% "
+                "of one core, %+.2f against the run without (%.2f %%)\n",
+                scrapes, cpu, cpu - cpuWithout, cpuWithout);
+    for (size_t l = 0; l < passes.size(); ++l)
+        std::printf("  line l%zu: %.2f passes/s, %+.2f %% against the run without\n", l, double(passes[l]) / spanS,
+                    (double(passes[l]) / spanS / (double(passesWithout[l]) / spanWithoutS) - 1) * 100.0);
+    Scraper timed(port, "/metrics", 50, 400);
+    while (!timed.done())
+        runFor(100);
+    const std::vector<double> t = timed.timesMs();
+    std::printf("/metrics answer, 400 scrapes at 20/s on one connection: median %.2f ms, p99 %.2f ms, max %.2f ms "
+                "(%d failed)\n",
+                median(t), percentile(t, 0.99), percentile(t, 1.0), timed.failures());
+    std::fflush(stdout);
+}
 } // namespace
 
 int main(int argc, char **argv)
@@ -40,6 +122,8 @@ int main(int argc, char **argv)
     const QString interval = argc > 4 ? QStringLiteral("state_min_interval_ms = %1\n").arg(atoi(argv[4])) : QString();
     const bool frozen = argc > 5 && qstrcmp(argv[5], "frozen") == 0;
     const bool events = argc > 5 && qstrcmp(argv[5], "events") == 0;
+    const bool http = argc > 5 && qstrcmp(argv[5], "http") == 0;
+    const quint16 httpPort = freeLocalPort();
 
     BrokerProcess broker;
     if (!broker.start())
@@ -57,6 +141,8 @@ int main(int argc, char **argv)
     std::vector<uint64_t> passes(size_t(lines), 0);
     bool measuring = false;
     QString config = QStringLiteral("[mqtt]\nhost = \"127.0.0.1\"\nport = %1\n").arg(broker.port());
+    if (http)
+        config += QStringLiteral("[http]\nlisten = \"127.0.0.1:%1\"\n").arg(httpPort);
     QStringList devices;
     for (int a = 1; a <= perLine; ++a)
         devices << QString::number(a);
@@ -186,6 +272,10 @@ int main(int argc, char **argv)
                     eventLatencies.size(), double(eventLatencies.size()) / spanS);
     std::printf("(the bench process itself, %d simulators and the subscriber: %.1f %% of one core)\n", lines, benchCpu);
     std::fflush(stdout);
+    if (http)
+        renderCost(lines, perLine);
+    if (http)
+        measureHttp(httpPort, pid, seconds, cpu, spanS, passes, measuring, runFor);
     daemon.terminate();
     QMetaObject::invokeMethod(&inSubscriberThread, [&] { sub.reset(); }, Qt::BlockingQueuedConnection);
     subscriberThread.quit();

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSysInfo>
@@ -65,6 +66,32 @@ MqttConfig readMqtt(const TableReader &r, const toml::table &t)
         r.fail(t.source(), QStringLiteral("cert_file"),
                QStringLiteral("a client certificate needs key_file, cert_file and ca_file together"));
     return m;
+}
+
+HttpConfig readHttp(const TableReader &r, const toml::table &t)
+{
+    HttpConfig h;
+    h.enabled = true;
+    r.read(t, {
+        {"listen", [&](auto &n, auto &k) {
+             const QString text = r.string(n, k);
+             std::optional<TcpTarget> target;
+             try {
+                 target = tcpTarget(u"tcp://"_s + text);
+             } catch (const AppError &) {
+             }
+             if (!target || QHostAddress(target->host).isNull())
+                 r.fail(n.source(), k, u"ADDRESS:PORT is expected (\"127.0.0.1:9740\", \"[::1]:9740\", \"0.0.0.0:9740\")"_s);
+             h.host = target->host;
+             h.port = target->port;
+         }},
+        {"token_file", [&](auto &n, auto &k) { h.tokenFile = r.string(n, k); }},
+        {"cert_file", [&](auto &n, auto &k) { h.certFile = r.readableFile(n, k); }},
+        {"key_file", [&](auto &n, auto &k) { h.keyFile = r.readableFile(n, k); }},
+    });
+    if (h.certFile.isEmpty() != h.keyFile.isEmpty())
+        r.fail(t.source(), QStringLiteral("cert_file"), QStringLiteral("HTTPS needs cert_file and key_file together"));
+    return h;
 }
 
 QList<uint8_t> readDevices(const TableReader &r, const toml::node &node, const QString &key)
@@ -182,6 +209,11 @@ DaemonConfig loadConfig(const QString &path)
              config.mqtt = readMqtt(TableReader(path, k), *n.as_table());
              hasMqtt = true;
          }},
+        {"http", [&](auto &n, auto &k) {
+             if (!n.is_table())
+                 top.fail(n.source(), k, QStringLiteral("a table is expected"));
+             config.http = readHttp(TableReader(path, k), *n.as_table());
+         }},
         {"line", [&](auto &n, auto &k) {
              if (!n.is_array_of_tables())
                  top.fail(n.source(), k, QStringLiteral("[[line]] tables are expected"));
@@ -269,6 +301,11 @@ QString describeConfig(const DaemonConfig &c)
         if (l.gateway.enabled())
             text += describeGateway(l);
     }
+    const HttpConfig &h = c.http;
+    if (h.enabled)
+        text += u"HTTP endpoint on "_s + (h.certFile.isEmpty() ? u"http://"_s : u"https://"_s)
+                + (h.host.contains(u':') ? u'[' + h.host + u']' : h.host) + u':' + QString::number(h.port)
+                + (h.tokenFile.isEmpty() ? u", open to every client\n"_s : u", token from "_s + h.tokenFile + u'\n');
     text += u"events and results queued in "_s + c.queuePath() + u" until the broker has them, at most "_s
             + QString::number(c.queueMaxMb) + u" MiB\n"_s;
     return text;

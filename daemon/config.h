@@ -62,11 +62,23 @@ struct LineConfig {
     bool operator==(const LineConfig &) const = default;
 };
 
+// The HTTP endpoint (/metrics, the status page). Absent from the file: none.
+struct HttpConfig {
+    bool enabled = false;
+    QString host = QStringLiteral("127.0.0.1"); // an address, never a name: what is listened on is plain
+    int port = 9740;
+    QString tokenFile; // when set, every request needs the token in it
+    QString certFile;  // HTTPS with this certificate and key when set
+    QString keyFile;
+    bool operator==(const HttpConfig &) const = default;
+};
+
 // $STATE_DIRECTORY (set by systemd's StateDirectory=), else /var/lib/kalmir.
 QString defaultStateDir();
 
 struct DaemonConfig {
     MqttConfig mqtt;
+    HttpConfig http;
     QList<LineConfig> lines;
     QString stateDir = defaultStateDir(); // the queue of events and results: <stateDir>/queue.db
     int queueMaxMb = 64;                  // beyond it the oldest queued messages are dropped

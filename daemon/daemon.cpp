@@ -66,16 +66,26 @@ void Daemon::attach(LineWatch &w)
             });
     if (w.config().gateway.enabled()) {
         // A child of the line as well: a line restarted by a reload opens its ports anew.
-        auto *gateway = new LineGateway(w.config(), w.session().lineService(), [&w] { return w.freshness(); }, &w);
+        const auto freshness = [&w] {
+            std::vector<DetectorFreshness> list;
+            for (const uint8_t a : w.addresses()) {
+                const DetectorRecord *r = w.session().detectors().find(a);
+                list.push_back({a, r && r->online(), r ? r->readAtMs : 0});
+            }
+            return list;
+        };
+        auto *gateway = new LineGateway(w.config(), w.session().lineService(), freshness, &w);
         gateway->start();
     }
     connect(&w, &LineWatch::availabilityChanged, this, [this, name](uint8_t a, bool online) {
         box.setRetained(deviceTopic(name, a, QStringLiteral("availability")), online ? Online : Offline, 1);
+        remember({QDateTime::currentDateTime(), name, a, QStringLiteral("online"), online});
     });
     connect(&w, &LineWatch::alarmChanged, this,
             [this, name](uint8_t a, const QString &kind, bool on, const QDateTime &t) {
                 logEvent(QStringLiteral("line %1: detector %2 %3 %4").arg(name).arg(a).arg(kind, on ? "on" : "off"));
                 box.sendEvent(deviceTopic(name, a, QStringLiteral("event")), eventJson(t, kind, on));
+                remember({t, name, a, kind, on});
             });
 }
 
@@ -122,6 +132,13 @@ void Daemon::retire(LineWatch &w)
         throttle->flush();
     for (const uint8_t a : w.addresses())
         box.setRetained(deviceTopic(w.config().name, a, QStringLiteral("availability")), Offline, 1);
+}
+
+void Daemon::remember(SiteEvent event)
+{
+    recent.push_back(std::move(event));
+    if (recent.size() > RecentEvents)
+        recent.pop_front();
 }
 
 void Daemon::publishStats()

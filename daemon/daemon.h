@@ -1,10 +1,12 @@
 #pragma once
 #include "daemon/config.h"
+#include "daemon/linefigures.h"
 #include "daemon/linewatch.h"
 #include "daemon/mqttclient.h"
 #include "daemon/outbox.h"
 #include <QObject>
 #include <QTimer>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -47,6 +49,9 @@ public:
     // "<prefix>/<line>/<address>/<leaf>"
     QString deviceTopic(const QString &line, uint8_t address, const QString &leaf) const;
     QString statusTopic() const { return cfg.mqtt.topic + QStringLiteral("/status"); }
+    // The last RecentEvents alarm and availability changes of the site, oldest first.
+    static constexpr size_t RecentEvents = 20;
+    const std::deque<SiteEvent> &recentEvents() const { return recent; }
 
 signals:
     void finished();
@@ -56,6 +61,7 @@ private:
     // Stops a line, publishes the changes it held back and takes its detectors offline.
     void retire(LineWatch &watch);
     void publishStats();
+    void remember(SiteEvent event);
 
     DaemonConfig cfg;
     MqttClient client;
@@ -64,4 +70,5 @@ private:
     QTimer statsTimer;
     RemoteControl *remote = nullptr; // commands from the broker; a child
     bool stopping = false;
+    std::deque<SiteEvent> recent;
 };

@@ -94,6 +94,8 @@ void EventQueue::dropOldest()
     const auto oldest = held.begin();
     ++droppedSince;
     ++droppedTotal;
+    if (oldest->second.topic.endsWith(u"/result"))
+        ++droppedResults;
     logEvent(u"queue: full (%1 MiB): dropped the oldest, seq %2 for %3 (%4 dropped since the start)"_s
                  .arg(double(maxBytes) / (1024 * 1024), 0, 'g', 3)
                  .arg(oldest->first)

@@ -47,6 +47,9 @@ public:
     bool onDisk() const { return store != nullptr; }
     // The drops since the last call.
     uint64_t takeDropped() { return std::exchange(droppedSince, 0); }
+    // The drops since the start: results of commands, and events (the rest).
+    uint64_t resultsDropped() const { return droppedResults; }
+    uint64_t eventsDropped() const { return droppedTotal - droppedResults; }
 
 signals:
     // Everything up to this seq is committed (for measurements).
@@ -75,6 +78,7 @@ private:
     QHash<int, int64_t> inFlight; // message id -> seq
     uint64_t droppedSince = 0;
     uint64_t droppedTotal = 0;
+    uint64_t droppedResults = 0;
 
     std::unique_ptr<EventStore> store; // used on the writer thread only, after the start
     QThread writer;

@@ -1,24 +1,19 @@
 #include "daemon/linecommands.h"
 #include "session/session.h"
+#include <QPointer>
 
 using namespace Qt::StringLiterals;
 
 LineCommands::LineCommands(Session &s, std::chrono::seconds t, QObject *parent)
     : QObject(parent), session(s), timeout(t)
 {
+    // Gone with this queue: its lambda below would outlive it.
+    connect(this, &QObject::destroyed, &session.polling(), [cycle = &session.polling()] { cycle->setCommandSource(nullptr); });
     PollingCycle &cycle = session.polling();
-    cycle.setFieldSource(&values);
     // A detector's channel command changes its own reported bits, never
     // those of the line's other detectors.
     cycle.setChannelsOfTarget(true);
-    connect(&cycle, &PollingCycle::passStarted, this, &LineCommands::onPassStarted);
-    connect(&session.state().stats, &CommStats::exchangeEnded, this, &LineCommands::onExchangeEnded);
-    connect(&cycle, &PollingCycle::commandRefused, this, &LineCommands::failInFlight);
-    // A run that ends under a command (the port lost, the line busy) leaves it
-    // unanswered by the detector; it may or may not have gone out, so it is
-    // answered with the error and never sent again.
-    connect(&cycle, &PollingCycle::failed, this,
-            [this](const QString &message) { failInFlight(u"the line failed: "_s + message); });
+    cycle.setCommandSource([this](uint8_t address) { return commandFor(address); });
     expiry.setSingleShot(true);
     connect(&expiry, &QTimer::timeout, this, &LineCommands::expire);
 }
@@ -44,50 +39,51 @@ void LineCommands::expire()
         expiry.start(int(queue.front().expires.remainingTime()));
 }
 
-void LineCommands::onPassStarted()
+std::optional<CommandJob> LineCommands::commandFor(uint8_t target)
 {
     expire();
-    PollingCycle &cycle = session.polling();
-    const uint8_t target = session.devices().address(cycle.passPosition());
     if (statusDue.erase(target) || inFlight)
-        return;
+        return std::nullopt;
     const auto next = std::find_if(queue.begin(), queue.end(), [&](const Item &i) { return i.address == target; });
     if (next == queue.end())
-        return;
+        return std::nullopt;
     inFlight = std::move(*next);
     queue.erase(next);
     statusDue.insert(target);
-    values.setValue(inFlight->command.value);
-    session.requestCommand(inFlight->command.command, target);
+    inFlight->serial = ++serials;
+    // The cycle may outlive this queue (a line reloaded), and the answer must
+    // go to this very command.
+    return CommandJob{inFlight->command.command, inFlight->command.value,
+                      [self = QPointer(this), serial = serials](const CommandResult &result) {
+                          if (self && self->inFlight && self->inFlight->serial == serial)
+                              self->onDone(result);
+                      }};
 }
 
-void LineCommands::onExchangeEnded(uint8_t address, ExchangeOutcome outcome)
+void LineCommands::onDone(const CommandResult &result)
 {
-    if (!inFlight || inFlight->address != address)
-        return;
+    using K = CommandResult::Kind;
     QString error;
-    switch (outcome) {
-    case ExchangeOutcome::Good: break;
-    case ExchangeOutcome::Timeout: error = u"time-out: the detector did not answer"_s; break;
-    case ExchangeOutcome::CrcError: error = u"bad CRC in the reply"_s; break;
-    case ExchangeOutcome::Exception: error = u"exception reply: the detector refused it"_s; break;
-    case ExchangeOutcome::Unexpected: error = u"unexpected reply"_s; break;
+    switch (result.kind) {
+    case K::Acknowledged: break;
+    case K::Timeout: error = u"time-out: the detector did not answer"_s; break;
+    case K::CrcError: error = u"bad CRC in the reply"_s; break;
+    case K::Exception: error = u"exception reply: the detector refused it"_s; break;
+    case K::Unexpected: error = u"unexpected reply"_s; break;
+    case K::Refused: error = result.detail; break;
+    // It may or may not have gone out: answered with the error, never sent again.
+    case K::LineFailed: error = u"the line failed: "_s + result.detail; break;
     }
-    const Item done = std::move(*inFlight);
-    inFlight.reset();
-    emit answered(done.address, done.command, error.isEmpty(), error);
+    failInFlight(error, result.ok());
 }
 
-void LineCommands::failInFlight(const QString &reason)
+void LineCommands::failInFlight(const QString &reason, bool ok)
 {
     if (!inFlight)
         return;
-    // The core's slot must not carry it into the next run, to whichever detector comes first.
-    if (session.state().commands.pending() == inFlight->command.command)
-        session.state().commands.clear(session.state().commands.take());
     const Item done = std::move(*inFlight);
     inFlight.reset();
-    emit answered(done.address, done.command, false, reason);
+    emit answered(done.address, done.command, ok, reason);
 }
 
 void LineCommands::dropAll(const QString &sentReason, const QString &waitingReason)

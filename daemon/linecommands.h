@@ -1,6 +1,6 @@
 #pragma once
 #include "daemon/remotecommands.h"
-#include "session/commstats.h"
+#include "session/commandjob.h"
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QTimer>
@@ -12,10 +12,10 @@
 class Session;
 
 // The commands a broker sent to the detectors of one line: at most Capacity
-// in all, first in first out per detector, one on the wire at a time. Each
-// is put into the core's command slot as the next pass to its detector
-// starts, whatever waits for other detectors, and never into two passes to
-// the same detector in a row, so its status is still read between them.
+// in all, first in first out per detector, one on the wire at a time. The
+// polling cycle asks for one as each pass starts; a pass to a detector
+// takes its oldest, whatever waits for other detectors, and never two passes
+// to the same detector in a row, so its status is still read between them.
 // Each gets exactly one answer: the outcome of its exchange, an error when
 // the line fails under it, or "expired" when it has not gone out within the
 // line's time-out (it is then never sent). Waiting ones wait while the line
@@ -42,18 +42,19 @@ private:
         uint8_t address;
         RemoteDecision command;
         QDeadlineTimer expires;
+        uint32_t serial = 0; // set when it goes out
     };
 
-    void onPassStarted();
-    void onExchangeEnded(uint8_t address, ExchangeOutcome outcome);
-    void failInFlight(const QString &reason);
+    std::optional<CommandJob> commandFor(uint8_t address);
+    void onDone(const CommandResult &result);
+    void failInFlight(const QString &reason, bool ok = false);
     void expire();
 
     Session &session;
     const std::chrono::seconds timeout;
-    RemoteValueSource values; // the value of the command in flight, for the core's builder
     std::deque<Item> queue;   // in arrival order, so the first expires first
     std::optional<Item> inFlight;
+    uint32_t serials = 0;
     std::set<uint8_t> statusDue; // detectors whose last pass carried a command
     QTimer expiry;               // due when the first waiting command expires
 };

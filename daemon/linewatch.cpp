@@ -21,17 +21,22 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     // The window's logs end polling when a row fails; here LineLogs writes them.
     cycle.setLogging(false);
     sess.devices().setLogFiles(false);
+    DetectorRecords &records = sess.detectors();
+    records.setOfflineAfter(OfflineAfterFailures);
     cycle.setPassOrder([this] {
+        const DetectorRecords &records = sess.detectors();
         return order.next(
-            sess.devices(), [this](uint8_t a) { return detectors[a].presence == Presence::Online; },
+            sess.devices(), [&records](uint8_t a) { return records.find(a) && records.find(a)->online(); },
             clock.elapsed());
     });
 
-    connect(&cycle, &PollingCycle::statusReceived, this, &LineWatch::onStatus);
+    connect(&cycle, &PollingCycle::statusReceived, this, [this](const StatusSample &sample) { logs.write(sample); });
+    connect(&records, &DetectorRecords::changed, this, &LineWatch::onChange);
     connect(&sess.state().stats, &CommStats::exchangeEnded, this, &LineWatch::onExchange);
     connect(&sess, &Session::portAway, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portLost, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portBack, this, [this] {
+        up = true;
         logEvent(QStringLiteral("%1: %2 is back").arg(name(), cfg.port));
         lastAnswerMs = clock.elapsed();
         order.restart();
@@ -70,21 +75,7 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
 
 QList<uint8_t> LineWatch::addresses()
 {
-    QList<uint8_t> list;
-    const DeviceList &d = sess.devices();
-    for (int i = 0; i < d.count(); ++i)
-        list << d.address(i);
-    return list;
-}
-
-std::vector<DetectorFreshness> LineWatch::freshness()
-{
-    std::vector<DetectorFreshness> list;
-    for (const uint8_t a : addresses()) {
-        const Detector &d = detectors[a];
-        list.push_back({a, d.presence == Presence::Online, d.lastGoodMs});
-    }
-    return list;
+    return sess.listed();
 }
 
 void LineWatch::start()
@@ -98,6 +89,7 @@ void LineWatch::start()
 void LineWatch::stop()
 {
     retry.stop();
+    up = false;
     // What the shutdown itself cuts short is no news.
     disconnect(&sess.polling(), nullptr, this, nullptr);
     disconnect(&sess, nullptr, this, nullptr);
@@ -118,16 +110,17 @@ void LineWatch::tryOpen()
 
 void LineWatch::onOpenFailed(const QString &message)
 {
+    up = false;
     if (!std::exchange(openFailureLogged, true))
         logEvent(QStringLiteral("%1: cannot open %2: %3; trying again every second").arg(name(), cfg.port, message));
     // What an earlier run left retained must not say they are online.
-    for (const uint8_t a : addresses())
-        setPresence(a, Presence::Offline);
+    sess.detectors().lineLost(addresses());
     retry.start(OpenRetryMs);
 }
 
 void LineWatch::onOpened()
 {
+    up = true;
     openFailureLogged = false;
     lastAnswerMs = clock.elapsed();
     order.restart();
@@ -150,55 +143,49 @@ void LineWatch::work()
     }
 }
 
-void LineWatch::onStatus(const StatusSample &sample)
+void LineWatch::onChange(uint8_t address, const DetectorChange &change)
 {
-    logs.write(sample);
-    const uint8_t address = sample.address;
-    const QDateTime now = QDateTime::currentDateTime();
-    Detector &d = detectors[address];
-    setPresence(address, Presence::Online);
-    emit stateRead(address, sample.status, sample.registers, now);
-    const uint8_t alarms = sample.status.alarmFlags;
-    for (const AlarmBit &bit : AlarmBits) {
-        const bool on = alarms & bit.mask;
-        if (d.seen ? on != bool(d.alarms & bit.mask) : on)
-            emit alarmChanged(address, QString::fromLatin1(bit.kind), on, now);
+    const DetectorRecord &d = sess.detectors().at(address);
+    switch (change.kind) {
+    case DetectorChange::Kind::Status:
+        emit stateRead(address, d.status, d.registers, d.readAt);
+        break;
+    case DetectorChange::Kind::Online:
+    case DetectorChange::Kind::Offline: {
+        const bool online = change.kind == DetectorChange::Kind::Online;
+        logEvent(QStringLiteral("%1: detector %2 %3").arg(name()).arg(address).arg(online ? "online" : "offline"));
+        emit availabilityChanged(address, online);
+        break;
     }
-    d.seen = true;
-    d.alarms = alarms;
-    d.lastGoodMs = sess.lineChannel().nowMs();
+    case DetectorChange::Kind::Alarm:
+        for (const AlarmBit &bit : AlarmBits)
+            if (bit.mask == change.alarm)
+                emit alarmChanged(address, QString::fromLatin1(bit.kind), change.on, d.readAt);
+        break;
+    }
 }
 
 void LineWatch::onExchange(uint8_t address, ExchangeOutcome outcome)
 {
     checkSilence(outcome);
-    Detector &d = detectors[address];
+    passRate.add(clock.elapsed());
     if (outcome == ExchangeOutcome::Good) {
-        d.failures = 0;
+        roundTrips[address].add(sess.state().stats.counts(address).lastMs / 1000.0);
         order.answered(address);
-        return;
     }
-    if (++d.failures >= OfflineAfterFailures)
-        setPresence(address, Presence::Offline);
 }
 
 void LineWatch::onLineAway(const QString &message)
 {
     logEvent(QStringLiteral("%1: %2 lost: %3").arg(name(), cfg.port, message));
-    for (const uint8_t a : addresses())
-        setPresence(a, Presence::Offline);
+    up = false;
+    ++lostCount;
 }
 
-void LineWatch::setPresence(uint8_t address, Presence presence)
+const RoundTripHistogram *LineWatch::roundTripsOf(uint8_t address) const
 {
-    Detector &d = detectors[address];
-    d.failures = 0;
-    if (d.presence == presence)
-        return;
-    d.presence = presence;
-    const bool online = presence == Presence::Online;
-    logEvent(QStringLiteral("%1: detector %2 %3").arg(name()).arg(address).arg(online ? "online" : "offline"));
-    emit availabilityChanged(address, online);
+    const auto it = roundTrips.find(address);
+    return it == roundTrips.end() ? nullptr : &it->second;
 }
 
 // Any reply, even a refusal, shows the connection carries bytes. A silent

@@ -1,5 +1,6 @@
 #pragma once
 #include "daemon/config.h"
+#include "daemon/linefigures.h"
 #include "daemon/linelogs.h"
 #include "daemon/passorder.h"
 #include "daemon/payloads.h"
@@ -9,19 +10,11 @@
 #include <QObject>
 #include <QTimer>
 #include <map>
-#include <vector>
-
-// A listed detector as the gateway's freshness rule sees it.
-struct DetectorFreshness {
-    uint8_t address = 0;
-    bool online = false;
-    double lastGoodMs = 0; // its last good status, on the line's clock
-};
 
 // One line of the site: its session (port, polling cycle, port watch, device
-// logs) and what the service makes of it per detector: online after a good
-// reply, offline after OfflineAfterFailures failed passes in a row or when the
-// line is lost, and a change of an alarm bit. A port that cannot be opened at
+// logs, and the detectors' records, which say when one comes online, goes
+// offline after OfflineAfterFailures failed passes in a row or with the line,
+// or changes an alarm bit), told on as signals for the broker. A port that cannot be opened at
 // start is tried again every second; a lost one is watched by the session,
 // which resumes polling when it is back. A serial server's connection on
 // which no detector has answered for tcpSilenceS is made anew: a server can
@@ -41,14 +34,20 @@ public:
     Session &session() { return sess; }
     // The listed addresses, in polling order.
     QList<uint8_t> addresses();
-    // Each listed detector, in polling order: online or not, and when its last good status came.
-    std::vector<DetectorFreshness> freshness();
 
     // Lists the configured detectors and opens the line; a log folder that
     // does not work leaves the line without logs.
     void start();
     // Stops polling and the watch and closes the port.
     void stop();
+
+    // What the HTTP endpoint shows beside the detectors' records: the port
+    // open and not lost, the times it was lost, the passes per second, and
+    // per detector its round trips (nullptr before its first good reply).
+    bool lineUp() const { return up; }
+    uint64_t losses() const { return lostCount; }
+    double passesPerSecond() const { return passRate.perSecond(clock.elapsed()); }
+    const RoundTripHistogram *roundTripsOf(uint8_t address) const;
 
 signals:
     void stateRead(uint8_t address, const DeviceStatus &status, const StatusRegisters &registers,
@@ -57,23 +56,14 @@ signals:
     void alarmChanged(uint8_t address, const QString &kind, bool on, const QDateTime &time);
 
 private:
-    enum class Presence { Unknown, Online, Offline };
-    struct Detector {
-        Presence presence = Presence::Unknown;
-        int failures = 0;         // failed passes in a row
-        bool seen = false;        // a good status reply came since start
-        uint8_t alarms = 0;       // the alarm bits of the last one
-        double lastGoodMs = 0;    // when it came, on the line's clock
-    };
 
     void tryOpen();
     void onOpenFailed(const QString &message);
     void onOpened();
     void work();
-    void onStatus(const StatusSample &sample);
+    void onChange(uint8_t address, const DetectorChange &change);
     void onExchange(uint8_t address, ExchangeOutcome outcome);
     void onLineAway(const QString &message);
-    void setPresence(uint8_t address, Presence presence);
     void checkSilence(ExchangeOutcome outcome);
     QString name() const { return QStringLiteral("line %1").arg(cfg.name); }
 
@@ -81,10 +71,13 @@ private:
     Session sess;
     QTimer retry; // the next open or search attempt
     bool openFailureLogged = false;
-    std::map<uint8_t, Detector> detectors;
     LineLogs logs;
     PassOrder order;
     QElapsedTimer clock;
     qint64 lastAnswerMs = 0;    // on clock: the line opened, or a detector answered
     bool reconnecting = false;  // the silent connection closes once polling has stopped
+    bool up = false;
+    uint64_t lostCount = 0;
+    PassRate passRate;
+    std::map<uint8_t, RoundTripHistogram> roundTrips;
 };

@@ -2,6 +2,7 @@
 // an MQTT broker, until SIGINT or SIGTERM; SIGHUP reads the configuration again.
 #include "daemon/config.h"
 #include "daemon/daemon.h"
+#include "daemon/http/httpendpoint.h"
 #include "daemon/log.h"
 #include "daemon/logchain.h"
 #include "daemon/reload.h"
@@ -68,7 +69,7 @@ int main(int argc, char **argv)
     }
 
     DaemonConfig config;
-    QByteArray password;
+    QByteArray password, httpToken;
     try {
         config = loadConfig(p.value(configOption));
         if (!config.mqtt.passwordFile.isEmpty()) {
@@ -76,6 +77,12 @@ int main(int argc, char **argv)
             if (!read.error.isEmpty())
                 throw ConfigError(read.error.toStdString());
             password = read.password.toUtf8();
+        }
+        if (config.http.enabled && !config.http.tokenFile.isEmpty()) {
+            const PasswordRead read = readPasswordFile(config.http.tokenFile, QStringLiteral("token file"));
+            if (!read.error.isEmpty())
+                throw ConfigError(read.error.toStdString());
+            httpToken = read.password.toUtf8();
         }
     } catch (const ConfigError &e) {
         std::fprintf(stderr, "kalmird: %s\n", e.what());
@@ -92,7 +99,16 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    const HttpConfig http = config.http;
     Daemon daemon(std::move(config), password);
+    std::unique_ptr<HttpEndpoint> endpoint;
+    if (http.enabled) {
+        endpoint = std::make_unique<HttpEndpoint>(daemon, http, httpToken, QStringLiteral(KALMIR_VERSION));
+        if (const QString problem = endpoint->listen(); !problem.isEmpty()) {
+            std::fprintf(stderr, "kalmird: http: %s\n", qPrintable(problem));
+            return 2;
+        }
+    }
     QObject::connect(&daemon, &Daemon::finished, &app, &QCoreApplication::quit);
     stopOnSignals(
         &daemon,

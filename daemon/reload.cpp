@@ -24,6 +24,8 @@ ReloadPlan planReload(const DaemonConfig &running, const DaemonConfig &next)
     ReloadPlan plan;
     if (!(running.mqtt == next.mqtt))
         plan.restartNeeded = QStringLiteral("the [mqtt] settings");
+    else if (!(running.http == next.http))
+        plan.restartNeeded = QStringLiteral("the [http] settings");
     else if (!(withoutLines(running) == withoutLines(next)))
         plan.restartNeeded = QStringLiteral("the top-level settings");
     for (const LineConfig &l : running.lines)

@@ -6,7 +6,8 @@ class Daemon;
 
 // What a configuration read again does to the running one, line by line
 // (by name): added, removed, changed (restarted) or kept as it runs.
-// Anything but the lines changed (the broker, the topics) needs a restart.
+// Anything but the lines changed (the broker, the topics, the HTTP
+// endpoint) needs a restart.
 struct ReloadPlan {
     QStringList added, removed, changed, kept;
     QString restartNeeded; // what changed that only a restart applies; empty: nothing

@@ -63,27 +63,6 @@ constexpr qsizetype LongestValueText = 16;
 // What logs and results show of a name or value at most.
 constexpr qsizetype LongestShown = 64;
 
-// What each value command's register holds as the detector reports it in
-// its status block: a value outside it would be cut to its low 16 bits and
-// come back as another number.
-constexpr ValueRange Signed16{-32768, 32767}, Unsigned16{0, 65535};
-// A threshold below zero is read by the detector as a huge one (-1 turns a
-// fire channel off), and one above 32767 comes back negative.
-constexpr ValueRange Threshold{0, 32767};
-struct CommandRange {
-    Command command;
-    ValueRange range;
-};
-constexpr CommandRange ValueRanges[] = {
-    {Command::WriteDustThreshold, Threshold},
-    {Command::WriteIrThreshold, Threshold},
-    {Command::WriteUvThreshold, Threshold},
-    {Command::WriteSerialNumber, Unsigned16}, // read back unsigned
-    {Command::WriteHeaterPoint, Signed16},    // degrees Celsius, below zero too
-    {Command::EnterPassword, Unsigned16},     // compared as a whole 16-bit pattern
-    {Command::WriteUvFaultTime, Unsigned16},  // whole hours, as the window takes them
-};
-
 QString escaped(char32_t c)
 {
     switch (c) {
@@ -128,22 +107,16 @@ void readValue(RemoteDecision &d, QByteArrayView payload)
     const qlonglong value = decimalText(payload) ? payload.toByteArray().toLongLong(&ok) : 0;
     if (!ok)
         return refuse(d, Refusal::BadValue, u"\"%1\" is not a decimal integer"_s.arg(shownText(payload)));
-    const ValueRange range = *remoteValueRange(d.command);
-    if (value < range.min || value > range.max)
+    const bool fits = value >= INT32_MIN && value <= INT32_MAX; // toLongLong took at most 16 characters
+    if (!fits || !valueInRange(d.command, int32_t(value))) {
+        const ValueRange range = *commandValueRange(d.command);
         return refuse(d, Refusal::BadValue,
                       u"%1 is out of the range %2..%3 of %4"_s.arg(value).arg(range.min).arg(range.max).arg(d.name));
+    }
     d.value = int32_t(value);
 }
 } // namespace
 static_assert(namesInCodeOrder(), "names are indexed by code");
-
-std::optional<ValueRange> remoteValueRange(Command command)
-{
-    for (const CommandRange &r : ValueRanges)
-        if (r.command == command)
-            return r.range;
-    return std::nullopt;
-}
 
 QString shownText(QByteArrayView text)
 {
@@ -184,7 +157,7 @@ QString remoteCommandList()
         QString takes;
         if (!offeredRemotely(c.command))
             takes = u"not offered over MQTT"_s;
-        else if (const auto range = remoteValueRange(c.command))
+        else if (const auto range = commandValueRange(c.command))
             takes = u"integer %1..%2"_s.arg(range->min).arg(range->max);
         else
             takes = u"no value"_s;
@@ -210,7 +183,7 @@ RemoteDecision decideRemoteCommand(bool writes, QByteArrayView name, QByteArrayV
     d.command = row->command;
     if (!offeredRemotely(d.command))
         refuse(d, Refusal::NotOffered, u"%1 is not offered over MQTT"_s.arg(d.name));
-    else if (remoteValueRange(d.command))
+    else if (commandValueRange(d.command))
         readValue(d, payload);
     else if (!payload.isEmpty())
         refuse(d, Refusal::BadValue, u"%1 takes no value"_s.arg(d.name));

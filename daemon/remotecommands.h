@@ -22,13 +22,6 @@ struct RemoteCommandName {
 // Every code 1..41, in code order.
 extern const std::array<RemoteCommandName, LastCommandCode> RemoteCommandNames;
 
-struct ValueRange {
-    int32_t min, max;
-};
-
-// What a command takes: nullopt for no value, else the range of its integer.
-std::optional<ValueRange> remoteValueRange(Command command);
-
 // False for the commands a broker never sends: the address and speed changes
 // (the line would lose the detector), the configuration mark (the core sends
 // it itself) and the codes that write nothing.
@@ -82,16 +75,3 @@ QByteArray remoteResultJson(const QString &name, std::optional<int32_t> value, b
                             const QString &error = {});
 // The answer of a refused command.
 QByteArray refusalJson(const RemoteDecision &decision);
-
-// Hands a remote value to the command builder where the window hands it a
-// field's text. No speed entry: a speed change is never built from here.
-class RemoteValueSource : public CommandFieldSource {
-public:
-    void setValue(std::optional<int32_t> value) { text = value ? QString::number(*value) : QString(); }
-    QString fieldText(CommandField) const override { return text; }
-    int newSpeedEntry() const override { return -1; }
-    QString newSpeedText() const override { return {}; }
-
-private:
-    QString text;
-};

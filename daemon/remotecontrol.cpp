@@ -52,7 +52,7 @@ void RemoteControl::removeLine(const QString &name)
 namespace {
 bool hasAnswered(LineWatch &watch, uint8_t address)
 {
-    const DeviceState *device = watch.session().state().perDevice.find(address);
+    const DetectorRecord *device = watch.session().detectors().find(address);
     return device && device->answered;
 }
 } // namespace

@@ -6,26 +6,26 @@
 
 using namespace Qt::StringLiterals;
 
-PasswordRead readPasswordFile(const QString &path)
+PasswordRead readPasswordFile(const QString &path, const QString &what)
 {
     struct stat st{};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {{}, u"password file %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(errno)))};
+        return {{}, u"%1 %2: %3"_s.arg(what, path, QString::fromLocal8Bit(std::strerror(errno)))};
     const QString mode = u"%1"_s.arg(st.st_mode & 07777, 4, 8, QChar(u'0'));
     if (st.st_mode & S_IROTH)
-        return {{}, u"password file %1 is readable by every user (mode %2); allow only its owner and group: chmod o-rwx %1"_s
-                        .arg(path, mode)};
+        return {{}, u"%1 %2 is readable by every user (mode %3); allow only its owner and group: chmod o-rwx %2"_s
+                        .arg(what, path, mode)};
     // Whoever may write it may point the service at a broker account of theirs.
     if (st.st_mode & (S_IWGRP | S_IWOTH))
-        return {{}, u"password file %1 may be written by others than its owner (mode %2): chmod go-w %1"_s
-                        .arg(path, mode)};
+        return {{}, u"%1 %2 may be written by others than its owner (mode %3): chmod go-w %2"_s
+                        .arg(what, path, mode)};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {{}, u"password file %1: %2"_s.arg(path, file.errorString())};
+        return {{}, u"%1 %2: %3"_s.arg(what, path, file.errorString())};
     QByteArray line = file.readLine(4096);
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
     if (line.isEmpty())
-        return {{}, u"password file %1 is empty"_s.arg(path)};
+        return {{}, u"%1 %2 is empty"_s.arg(what, path)};
     return {QString::fromUtf8(line), {}};
 }

@@ -8,4 +8,5 @@ struct PasswordRead {
     QString password;
     QString error; // empty when the password was read
 };
-PasswordRead readPasswordFile(const QString &path);
+// `what` names the file in the errors ("password file", "token file").
+PasswordRead readPasswordFile(const QString &path, const QString &what = QStringLiteral("password file"));

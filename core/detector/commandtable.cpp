@@ -113,9 +113,45 @@ uint8_t newSpeedBaudCode(int index, const QString &text)
 
 int32_t fieldInteger(const CommandInputs &in, CommandField field)
 {
-    return typedInteger(in.fields->fieldText(field));
+    return in.value ? *in.value : typedInteger(in.fields->fieldText(field));
 }
+
+// What each value command's register holds as the detector reports it in
+// its status block: a value outside it would be cut to its low 16 bits and
+// come back as another number.
+constexpr ValueRange Signed16{-32768, 32767}, Unsigned16{0, 65535};
+// A threshold below zero is read by the detector as a huge one (-1 turns a
+// fire channel off), and one above 32767 comes back negative.
+constexpr ValueRange Threshold{0, 32767};
+struct CommandRange {
+    Command command;
+    ValueRange range;
+};
+constexpr CommandRange ValueRanges[] = {
+    {Command::WriteAddress, {1, 247}},
+    {Command::WriteDustThreshold, Threshold},
+    {Command::WriteIrThreshold, Threshold},
+    {Command::WriteUvThreshold, Threshold},
+    {Command::WriteSerialNumber, Unsigned16}, // read back unsigned
+    {Command::WriteHeaterPoint, Signed16},    // degrees Celsius, below zero too
+    {Command::EnterPassword, Unsigned16},     // compared as a whole 16-bit pattern
+    {Command::WriteUvFaultTime, Unsigned16},  // whole hours
+};
 } // namespace
+
+std::optional<ValueRange> commandValueRange(Command command)
+{
+    for (const CommandRange &r : ValueRanges)
+        if (r.command == command)
+            return r.range;
+    return std::nullopt;
+}
+
+bool valueInRange(Command command, int32_t value)
+{
+    const auto range = commandValueRange(command);
+    return range && value >= range->min && value <= range->max;
+}
 
 const CommandSpec *commandSpec(uint8_t code)
 {
@@ -136,6 +172,9 @@ BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &cha
     BuiltCommand out;
     if (!row || row->source == VS::None)
         return out;
+    // A handed-over value is never cut to fit.
+    if (in.value && !valueInRange(command, *in.value))
+        throw CommandRefused(QStringLiteral("Значение %1 вне допустимого диапазона: команда отменена").arg(*in.value));
     out.send = true;
     out.reg = row->reg;
     switch (row->source) {
@@ -178,7 +217,7 @@ BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &cha
         out.value = ChannelWriteBase + channelMask;
         break;
     case VS::UvFaultHours:
-        out.value = uvFaultHours(in.fields->fieldText(row->field));
+        out.value = in.value ? uint16_t(*in.value) : uvFaultHours(in.fields->fieldText(row->field));
         break;
     }
     return out;

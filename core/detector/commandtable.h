@@ -120,7 +120,19 @@ struct CommandInputs {
     uint8_t targetAddress = 0;
     uint8_t baudCode = 0;
     std::optional<int16_t> g42; // the target's, none until it has answered
+    // A value handed over with the command: used in place of the field's text.
+    std::optional<int32_t> value;
 };
+
+// The integer a command's register takes as the detector reads it back:
+// nullopt for the commands that take no typed value (or whose value is
+// chosen from a list).
+struct ValueRange {
+    int32_t min, max;
+};
+std::optional<ValueRange> commandValueRange(Command command);
+// Whether a value may be written by this command unchanged.
+bool valueInRange(Command command, int32_t value);
 
 struct BuiltCommand {
     bool send = false;       // false: no request exists for this code

@@ -6,9 +6,16 @@
 namespace {
 constexpr uint8_t StatusByteCount = 48;
 
+// Another detector's frame (a late answer, a second master's) is never taken for this one's.
+bool fromTarget(const FrameBuffer &buf)
+{
+    return buf.at(0) == buf.request()[0];
+}
+
 bool isStatus(const FrameBuffer &buf, uint8_t count)
 {
-    return count == ExpectedReplyLength && buf.at(1) == FnReadHolding && buf.at(2) == StatusByteCount;
+    return count == ExpectedReplyLength && fromTarget(buf) && buf.at(1) == FnReadHolding
+        && buf.at(2) == StatusByteCount;
 }
 
 bool isEcho(const FrameBuffer &buf, uint8_t count)
@@ -19,7 +26,7 @@ bool isEcho(const FrameBuffer &buf, uint8_t count)
 
 bool isException(const FrameBuffer &buf, uint8_t count)
 {
-    return count == ExceptionReplyLength && (buf.at(1) & ExceptionBit);
+    return count == ExceptionReplyLength && fromTarget(buf) && (buf.at(1) & ExceptionBit);
 }
 } // namespace
 

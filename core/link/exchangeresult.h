@@ -13,6 +13,7 @@ struct ExchangeResult {
     Outcome outcome = Outcome::Reply;
     FrameBuffer frame; // the request in bytes 0-7, the reply from byte 8
     uint8_t count = 0;
+    bool intact = false; // the reply's own check (its CRC) holds; false for none
     QString error;            // with PortFailed: what failed
     bool requestSent = false; // with PortFailed: some of the request had reached the line
     double startedMs = 0;     // query() called (the channel's clock)

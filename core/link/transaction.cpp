@@ -1,6 +1,5 @@
 #include "link/transaction.h"
 #include "link/apperror.h"
-#include "link/crc.h"
 #include <QTimer>
 #include <algorithm>
 
@@ -34,7 +33,7 @@ bool Transaction::query(uint8_t address, uint8_t function, uint16_t reg, uint16_
     try {
         // Late bytes of an earlier exchange must not be read as this reply.
         lineChannel.purge();
-        current.frame.buildRequest(address, function, reg, value);
+        framer->buildRequest(current.frame, address, function, reg, value);
         lineChannel.write(current.frame.request(), RequestLength);
     } catch (const AppError &e) {
         // Deliver after the caller's own bookkeeping, like every other outcome.
@@ -47,11 +46,7 @@ bool Transaction::queryFrame(const QByteArray &request)
 {
     if (request.size() < 2 || request.size() > MaxGuestRequest || !begin())
         return false;
-    raw = request;
-    const auto *body = reinterpret_cast<const uint8_t *>(request.constData());
-    const uint16_t crc = crc16Modbus(body, std::size_t(request.size()));
-    raw.append(char(crc & 0xFF));
-    raw.append(char(crc >> 8));
+    raw = framer->close(request);
     std::copy_n(raw.constData(), std::min<qsizetype>(raw.size(), RequestLength), current.frame.bytes.begin());
     try {
         lineChannel.purge();
@@ -71,16 +66,11 @@ void Transaction::onWritten()
     try {
         // A reply that is whole before 53 bytes ends the read at once.
         const FrameBuffer &f = current.frame;
-        if (!raw.isEmpty()) {
-            const uint8_t fn = f.request()[1];
-            const int longest = std::max<int>(ExpectedReplyLength, longestAnswer(f.request()));
-            lineChannel.beginRead(current.frame.reply(), longest,
-                                  [&f, fn](int got) { return answerBytesAwaited(fn, f.reply(), got); });
-        } else {
-            lineChannel.beginRead(current.frame.reply(), ExpectedReplyLength, [&f](int got) {
-                return replyComplete(f.request(), f.reply(), got) ? 0 : replyBytesAwaited(f.request(), f.reply(), got);
-            });
-        }
+        const bool guest = !raw.isEmpty();
+        const int longest = guest ? std::max<int>(ExpectedReplyLength, longestAnswer(f.request())) : ExpectedReplyLength;
+        lineChannel.beginRead(current.frame.reply(), longest, [&f, guest, fr = framer](int got) {
+            return fr->awaited(f.request(), f.reply(), got, guest);
+        });
         if (boundMarginMs >= 0)
             lineChannel.boundAnswerStart(current.onLineMs + 3.5 * lineChannel.charMs() + boundMarginMs);
     } catch (const AppError &e) {
@@ -94,6 +84,7 @@ void Transaction::onRead(int count)
         return;
     running = false;
     current.count = uint8_t(count);
+    current.intact = framer->intact(current.frame.reply(), count);
     current.endedMs = lineChannel.nowMs();
     if (count > 0) {
         current.firstByteMs = lineChannel.readFirstByteMs();

@@ -1,5 +1,6 @@
 #pragma once
 #include "link/exchangeresult.h"
+#include "link/framer.h"
 #include "link/linechannel.h"
 #include <QByteArray>
 #include <QObject>
@@ -24,6 +25,9 @@ public:
     // gives. Its first 8 bytes stand in the result's frame, the reply after.
     bool queryFrame(const QByteArray &request);
 
+    // RTU unless set; the framer must outlive the transaction.
+    void setFramer(const Framer &f) { framer = &f; }
+
 signals:
     void finished(const ExchangeResult &result);
 
@@ -35,6 +39,7 @@ private:
     bool begin();
 
     LineChannel &lineChannel;
+    const Framer *framer = &rtuFramer();
     ExchangeResult current;
     bool running = false;
     bool writing = false;

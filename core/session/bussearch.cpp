@@ -47,7 +47,7 @@ void BusSearch::onReply(const ExchangeResult &result)
         // Any frame with a good CRC is an answer, an exception reply included.
         // A fast probe may catch a slow detector's late answer to the probe
         // before: only a frame from the probed address counts there.
-        if (frame.replyCrcOk(count) && (!fast || frame.at(0) == address)) {
+        if (result.intact && (!fast || frame.at(0) == address)) {
             const auto a = uint8_t(address);
             if (state.devices.full() && !state.devices.contains(a)) {
                 withoutRoom << a;

@@ -12,7 +12,7 @@ void judgeReply(FrameRecord &r, const ExchangeResult &result)
     FrameBuffer f = result.frame;
     const uint8_t count = result.count;
     const bool exceptionShaped = count == ExceptionReplyLength && (f.at(1) & ExceptionBit);
-    if (!f.replyCrcOk(count)) {
+    if (!result.intact) {
         r.expectedLength = answerLength(f.request());
         r.verdict = !exceptionShaped && count < r.expectedLength ? FrameVerdict::Cut : FrameVerdict::CrcError;
         return;

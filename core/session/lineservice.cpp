@@ -20,8 +20,7 @@ GuestResult guestResult(const ExchangeResult &r)
         return g;
     g.outcome = GuestResult::Outcome::Reply;
     g.reply = QByteArray(reinterpret_cast<const char *>(r.frame.reply()), r.count);
-    FrameBuffer frame = r.frame;
-    g.crcGood = frame.replyCrcOk(r.count);
+    g.crcGood = r.intact;
     return g;
 }
 } // namespace

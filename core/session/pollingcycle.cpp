@@ -33,7 +33,7 @@ PollingCycle::PollingCycle(LineService &lineService, LineChannel &channel, Sessi
     connect(&nextPass, &QTimer::timeout, this, [this] {
         // Each detector's averages take its own passes only; one that read no
         // status enters that detector's last sample again.
-        DeviceState &device = state.perDevice.at(passAddress);
+        DetectorRecord &device = state.detectors.at(passAddress);
         device.averages.update(state.irWindow, state.uvWindow, device.status.irSignal, device.status.uvSignal);
         goOnOrFinish();
     });
@@ -81,7 +81,7 @@ void PollingCycle::sendPass()
     passAddress = target;
     kind = Kind::Status;
     dropCommandForUnlisted();
-    sentCommand = state.commands.takeFor(target);
+    takeCommand(target);
     if (sentCommand.command != Command::None && !buildPendingCommand(target))
         return;
     phase = Phase::Reply;
@@ -90,6 +90,28 @@ void PollingCycle::sendPass()
                                               : LineJob{target, FnReadHolding, 1, 24};
     if (!line.run(job, [this](const ExchangeResult &result) { onReply(result); }))
         finish(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
+}
+
+void PollingCycle::takeCommand(uint8_t target)
+{
+    jobCommand = commandSource ? commandSource(target) : std::nullopt;
+    if (jobCommand && jobCommand->command != Command::None)
+        sentCommand = {jobCommand->command, 0};
+    else
+        sentCommand = state.commands.takeFor(target);
+}
+
+// The pass is done with its command: a job hears how it ended; the slot is
+// cleared of it (unless stored again meanwhile).
+void PollingCycle::settleCommand(CommandResult::Kind kind, const QString &detail)
+{
+    if (!jobCommand) {
+        state.commands.clear(sentCommand);
+        return;
+    }
+    const CommandJob job = *std::exchange(jobCommand, std::nullopt);
+    if (job.done)
+        job.done(CommandResult{kind, detail});
 }
 
 // A command waiting for a detector that is no longer polled would wait for
@@ -106,11 +128,12 @@ void PollingCycle::dropCommandForUnlisted()
 // False when the pass has ended here: the command was refused, or a bad text ended the run.
 bool PollingCycle::buildPendingCommand(uint8_t target)
 {
-    const DeviceState *device = state.perDevice.find(target);
+    const DetectorRecord *device = state.detectors.find(target);
     std::optional<int16_t> g42;
     if (device && device->answered)
         g42 = device->status.g42;
-    const CommandInputs inputs{fields, target, state.baudCode, g42};
+    const CommandInputs inputs{fields, target, state.baudCode, g42,
+                               jobCommand ? jobCommand->value : std::nullopt};
     uint8_t targetChannels = device && device->answered ? device->status.channelBits() : 0;
     try {
         if (channelsOfTarget && changesChannels(sentCommand.command) && !(device && device->answered))
@@ -118,18 +141,19 @@ bool PollingCycle::buildPendingCommand(uint8_t target)
                 QStringLiteral("Прибор %1 еще не ответил, его каналы неизвестны: команда отменена").arg(target));
         sent = buildCommand(sentCommand.command, inputs, channelsOfTarget ? targetChannels : state.channelMask);
     } catch (const CommandRefused &e) {
-        state.commands.clear(sentCommand);
-        emit commandRefused(e.message());
+        if (!jobCommand)
+            emit commandRefused(e.message());
+        settleCommand(CommandResult::Kind::Refused, e.message());
         startDelay();
         return false;
     } catch (const AppError &e) {
-        finish(e.message()); // the command stays pending for the next run
+        finish(e.message()); // the slot's command stays pending for the next run
         return false;
     }
     if (sent.send)
         kind = Kind::Command;
-    else
-        state.commands.clear(sentCommand); // no request exists: this pass reads the status instead
+    else // no request exists: this pass reads the status instead
+        settleCommand(CommandResult::Kind::Refused, QStringLiteral("no request exists for this code"));
     return true;
 }
 
@@ -144,14 +168,18 @@ void PollingCycle::onReply(const ExchangeResult &result)
     FrameBuffer buf = result.frame;
     const uint8_t count = result.count;
     roundTripMs = result.endedMs - result.startedMs;
-    const bool crcGood = buf.replyCrcOk(count); // false for no reply
+    const bool crcGood = result.intact; // false for no reply
     emit answered(buf, count, crcGood);
     if (count == 0) {
-        state.stats.end(ExchangeOutcome::Timeout, roundTripMs);
+        endExchange(ExchangeOutcome::Timeout);
         endWith(PassOutcome::Verdict::Timeout, buf, count);
+        if (kind == Kind::Command)
+            settleCommand(CommandResult::Kind::Timeout);
     } else if (!crcGood) {
-        state.stats.end(ExchangeOutcome::CrcError, roundTripMs);
+        endExchange(ExchangeOutcome::CrcError);
         endWith(PassOutcome::Verdict::CrcError, buf, count);
+        if (kind == Kind::Command)
+            settleCommand(CommandResult::Kind::CrcError);
     } else {
         if (kind == Kind::Command)
             handleCommandReply(buf, count);
@@ -159,34 +187,32 @@ void PollingCycle::onReply(const ExchangeResult &result)
             handleStatusReply(buf, count);
         return;
     }
-    // A failed pass drops its command; nothing is retried.
-    if (kind == Kind::Command)
-        state.commands.clear(sentCommand);
+    // A failed pass drops its command (above); nothing is retried.
     startDelay();
 }
 
 void PollingCycle::handleCommandReply(const FrameBuffer &buf, uint8_t count)
 {
     const ReplyKind k = classifyReply(buf, count, false);
-    state.stats.end(exchangeOutcome(k), roundTripMs);
+    endExchange(exchangeOutcome(k));
     if (k != ReplyKind::Echo) {
         // Only the echo acknowledges a write; anything else is a refusal,
         // and none of the command's follow-up work may happen.
         endWith(PassOutcome::Verdict::Refused, buf, count, k);
-        state.commands.clear(sentCommand);
+        settleCommand(k == ReplyKind::Exception ? CommandResult::Kind::Exception : CommandResult::Kind::Unexpected);
         startDelay();
         return;
     }
     if (sentCommand.command == Command::WriteAddress) {
         state.devices.setAddress(0, sent.keptAddress);
-        state.perDevice.rename(passAddress, sent.keptAddress);
+        state.detectors.rename(passAddress, sent.keptAddress);
         passAddress = sent.keptAddress;
         emit addressChanged(sent.keptAddress);
     } else if (sentCommand.command == Command::WriteBaud && !acknowledgeNewSpeed()) {
         return;
     }
     endWith(PassOutcome::Verdict::Acknowledged, buf, count);
-    state.commands.clear(sentCommand);
+    settleCommand(CommandResult::Kind::Acknowledged);
     startDelay();
 }
 
@@ -216,7 +242,7 @@ bool PollingCycle::acknowledgeNewSpeed()
 void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
 {
     const ReplyKind k = classifyReply(buf, count, true);
-    state.stats.end(exchangeOutcome(k), roundTripMs);
+    endExchange(exchangeOutcome(k));
     if (k != ReplyKind::Status) {
         // Decoding a short reply would show bytes of an earlier one as fresh.
         endWith(PassOutcome::Verdict::Refused, buf, count, k);
@@ -224,7 +250,7 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
         return;
     }
     emit channelMaskShown(state.channelMask);
-    const DeviceState &device = state.perDevice.at(passAddress);
+    const DetectorRecord &device = state.detectors.at(passAddress);
     StatusSample sample;
     sample.slot = int(position);
     sample.address = passAddress;
@@ -235,7 +261,7 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
     sample.status = decodeStatus(buf);
     sample.registers = statusRegisters(buf);
     sample.soleDevice = state.devices.count() == 1;
-    applyStatus(sample.status);
+    applyStatus(sample.status, sample.registers);
     // The row goes to the file before the reply is shown, so every shown
     // reply is in the log; a failing write ends the run with nothing shown.
     if (logging && sample.slot < state.devices.count()) {
@@ -249,6 +275,7 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
         }
     }
     emit statusReceived(sample);
+    state.detectors.tellStatus(passAddress);
     endWith(PassOutcome::Verdict::Status, buf, count);
     startDelay();
 }
@@ -257,15 +284,19 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
 // status, its channel bits the mask while one device is polled, and a
 // configuration mark other than the expected one queues its write, for
 // that detector, unless a command waits.
-void PollingCycle::applyStatus(const DeviceStatus &status)
+void PollingCycle::applyStatus(const DeviceStatus &status, const StatusRegisters &registers)
 {
-    DeviceState &device = state.perDevice.at(passAddress);
-    device.status = status;
-    device.answered = true;
+    state.detectors.noteStatus(passAddress, status, registers, lineChannel.nowMs());
     if (state.devices.count() == 1)
         state.channelMask = status.channelBits();
     if (!status.configMarkOk() && state.commands.empty())
         state.commands.store(Command::WriteConfigMark, passAddress);
+}
+
+void PollingCycle::endExchange(ExchangeOutcome outcome)
+{
+    state.stats.end(outcome, roundTripMs);
+    state.detectors.noteExchange(passAddress, outcome);
 }
 
 void PollingCycle::endWith(PassOutcome::Verdict verdict, const FrameBuffer &buf, uint8_t count, ReplyKind k)
@@ -302,14 +333,17 @@ void PollingCycle::endPass()
 void PollingCycle::onFailed(const ExchangeResult &result)
 {
     if (kind == Kind::Command && result.requestSent) {
-        state.commands.clear(sentCommand);
         endWith(PassOutcome::Verdict::Unconfirmed, result.frame, 0);
+        settleCommand(CommandResult::Kind::LineFailed, result.error);
     }
     finish(result.error);
 }
 
 void PollingCycle::finish(const QString &error)
 {
+    // A job's command is answered whatever ended the run; it is never sent again.
+    if (jobCommand)
+        settleCommand(CommandResult::Kind::LineFailed, error);
     delayTimer.stop();
     nextPass.stop();
     orderWait.stop();

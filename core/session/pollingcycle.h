@@ -1,6 +1,7 @@
 #pragma once
 #include "detector/commandtable.h"
 #include "link/exchangeresult.h"
+#include "session/commandjob.h"
 #include "session/commandqueue.h"
 #include "session/passoutcome.h"
 #include "session/sessionstate.h"
@@ -32,6 +33,15 @@ public:
     void setChannelsOfTarget(bool on) { channelsOfTarget = on; }
     // While on, every shown status reply gets a row in its device's log.
     void setLogging(bool on) { logging = on; }
+
+    // A client with its own queue of commands (the broker's): asked as each
+    // pass starts, for its detector, before the window's command slot.
+    // A command it gives goes out in place of the status read, and its job
+    // hears how it ended.
+    void setCommandSource(std::function<std::optional<CommandJob>(uint8_t address)> source)
+    {
+        commandSource = std::move(source);
+    }
 
     // Who is polled next, for an owner that orders the passes itself (the
     // window polls the list in turn): a list position, or -1 to ask again
@@ -105,10 +115,13 @@ private:
     void endWith(PassOutcome::Verdict verdict, const FrameBuffer &buf, uint8_t count,
                  ReplyKind kind = ReplyKind::Unexpected);
     bool acknowledgeNewSpeed();
-    void applyStatus(const DeviceStatus &status);
+    void applyStatus(const DeviceStatus &status, const StatusRegisters &registers);
+    void endExchange(ExchangeOutcome outcome);
     void startDelay();
     void endPass();
     void finish(const QString &error = {});
+    void takeCommand(uint8_t target);
+    void settleCommand(CommandResult::Kind kind, const QString &detail = {});
 
     LineService &line;
     LineChannel &lineChannel;
@@ -120,6 +133,7 @@ private:
     QTimer nextPass;   // hands control back to the event loop between passes
     QTimer orderWait;  // nobody is due yet (see setPassOrder)
     std::function<NextPass()> passOrder;
+    std::function<std::optional<CommandJob>(uint8_t)> commandSource;
 
     bool active = false;
     bool failedActive = false;
@@ -128,6 +142,7 @@ private:
     uint8_t passAddress = 0; // the detector of the current pass
     double roundTripMs = 0;  // of the exchange that ended last, by the link's clock
     Kind kind = Kind::Status;
-    CommandQueue::Taken sentCommand;
+    CommandQueue::Taken sentCommand;   // the command of this pass, from the slot or a job
+    std::optional<CommandJob> jobCommand; // set when it came from the command source
     BuiltCommand sent;
 };

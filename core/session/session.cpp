@@ -7,6 +7,7 @@ Session::Session(QObject *parent, int deviceCapacity) : QObject(parent), session
     // A port lost between exchanges (an adapter pulled while idle or during
     // the delay between passes) is reported once, by polling if it runs.
     connect(&channel, &LineChannel::lostWhileIdle, this, [this](const QString &message) {
+        sessionState.detectors.lineLost(listed());
         if (cycle.running())
             cycle.abandon(message);
         else
@@ -112,7 +113,17 @@ void Session::awaitPort(const QString &message)
         return;
     watch.start();
     sessionState.stats.notePortLost();
+    sessionState.detectors.lineLost(listed());
     emit portAway(message);
+}
+
+QList<uint8_t> Session::listed() const
+{
+    QList<uint8_t> list;
+    const DeviceList &d = sessionState.devices;
+    for (int i = 0; i < d.count(); ++i)
+        list << d.address(i);
+    return list;
 }
 
 void Session::onPortBack()

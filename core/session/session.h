@@ -31,6 +31,10 @@ public:
     // Every frame on the line, for whoever watches (the exchange monitor).
     FrameTap &frameTap() { return tap; }
     DeviceList &devices() { return sessionState.devices; }
+    // The listed addresses, in polling order.
+    QList<uint8_t> listed() const;
+    // Every detector the line knows: last status, availability, alarms.
+    DetectorRecords &detectors() { return sessionState.detectors; }
     // The line's exchanges, for a client beside polling and the search (a gateway's guests).
     LineService &lineService() { return service; }
 

@@ -3,7 +3,7 @@
 #include "session/commandqueue.h"
 #include "session/commstats.h"
 #include "session/devicelist.h"
-#include "session/devicestates.h"
+#include "session/detectorrecords.h"
 #include <cstdint>
 
 // What the polling cycle and the bus search work on: the command slot, the
@@ -16,7 +16,7 @@ struct SessionState {
     uint8_t channelMask = 0; // dust, IR, UV enable bits
     uint8_t baudCode = 0;    // line speed / 1200
     DeviceList devices;
-    DeviceStates perDevice; // last good status and averages, by address
+    DetectorRecords detectors; // each detector's last status, averages, availability and alarms
     // The averaging windows the chart's selectors set, for every detector alike.
     uint8_t irWindow = MovingAverages::StartWindow;
     uint8_t uvWindow = MovingAverages::StartWindow;

@@ -4,7 +4,6 @@
 #include "daemon/gateway/guestconnection.h"
 #include "daemon/gateway/guestcounts.h"
 #include "daemon/gateway/guestpolicy.h"
-#include "daemon/linewatch.h"
 
 #include <QObject>
 #include <QPointer>
@@ -12,10 +11,18 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <vector>
 
 class LineService;
 struct GuestResult;
 struct GuestJob;
+
+// A listed detector as the freshness rule sees it.
+struct DetectorFreshness {
+    uint8_t address = 0;
+    bool online = false;
+    double lastGoodMs = 0; // its last good status, on the line's clock
+};
 
 // The gateway of one watched line: Modbus TCP and RTU-over-TCP clients
 // take their turn on the line between the watch's own exchanges, under the

@@ -133,6 +133,14 @@ private slots:
         QVERIFY(q.runPasses(2));
         QVERIFY(q.replies[0].startsWith("CRCerror:  1  3  48  "));
         QCOMPARE(q.rows, QList<int>{1}); // only the good second reply was shown
+
+        // Another detector's whole, intact status block is no answer from this one.
+        Poller r{1};
+        r.sim.detector(1)->setFault({FaultKind::Foreign, 9, 1});
+        QVERIFY(r.runPasses(2));
+        QVERIFY2(r.replies[0].startsWith(QString::fromUtf8("Неожиданный ответ:  9  3  48  ")), qPrintable(r.replies[0]));
+        QCOMPARE(r.rows, QList<int>{1});
+        QCOMPARE(r.state.stats.counts(1).unexpected, uint64_t(1));
     }
 
     void commandGoesOutOnceAndIsAcknowledged()
@@ -261,7 +269,7 @@ private slots:
         p.state.irWindow = 8;
         QVERIFY(p.runPasses(3));
         // Three passes of 100 over a window of 8 from an empty ring: 12, 25, 38.
-        QCOMPARE(p.state.perDevice.at(1).averages.irAverage, 38);
+        QCOMPARE(p.state.detectors.at(1).averages.irAverage, 38);
     }
 
     void busSearchFindsTheAnsweringAddresses()

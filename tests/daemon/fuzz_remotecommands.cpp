@@ -84,7 +84,7 @@ int main(int argc, char **argv)
         CHECK(writes);
         CHECK(code >= 1 && code <= LastCommandCode && RemoteCommandNames[code - 1].name == QLatin1StringView(name));
         CHECK(code != 1 && code != 2 && code != 36 && offeredRemotely(d.command));
-        const std::optional<ValueRange> range = remoteValueRange(d.command);
+        const std::optional<ValueRange> range = commandValueRange(d.command);
         CHECK(bool(range) == bool(d.value));
         CHECK(range || body.isEmpty());
         if (d.value) {
@@ -92,11 +92,9 @@ int main(int argc, char **argv)
             CHECK(parseIntText(QString::fromLatin1(body)) == d.value);
             CHECK(*d.value >= range->min && *d.value <= range->max);
         }
-        RemoteValueSource source;
-        source.setValue(d.value);
         uint8_t mask = 0;
         try {
-            CHECK(buildCommand(d.command, CommandInputs{&source, 1, 8, 0}, mask).send);
+            CHECK(buildCommand(d.command, CommandInputs{nullptr, 1, 8, 0, d.value}, mask).send);
         } catch (const AppError &e) {
             CHECK(!"the window's builder refuses an accepted command");
         }

@@ -79,6 +79,11 @@ void TestKalmird::checkAndBadFiles()
         {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\ndevices = [1]\n"), ":2: line.port: missing"},
         {QStringLiteral("state_dir = \"/q\"\nqueue_max_mb = 0\n[mqtt]\n"), ":2: queue_max_mb: 0 is out of range 1..100000"},
         {QStringLiteral("[mqtt]\nport = \n"), ":2: "},
+        // The HTTP endpoint listens on an address, never a name.
+        {QStringLiteral("[mqtt]\n[http]\nlisten = \"localhost:9740\"\n[[line]]\nname = \"a\"\nport = \"/dev/x\"\ndevices = [1]\n"),
+         ":3: http.listen: ADDRESS:PORT is expected"},
+        {QStringLiteral("[mqtt]\n[http]\nport = 9740\n[[line]]\nname = \"a\"\nport = \"/dev/x\"\ndevices = [1]\n"),
+         ":3: http.port: unknown key"},
         // Ports that could never open, and two lines fighting over one.
         {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"tcp://127.0.0.1:99999\"\ndevices = [1]\n"),
          ":4: line.port: tcp://HOST:PORT with a port 1..65535 is expected"},

@@ -66,7 +66,7 @@ private slots:
         // Every offered command that the window builds from a typed value has a range, and no other.
         for (const RemoteCommandName &c : RemoteCommandNames) {
             const ValueSource source = commandSpec(uint8_t(c.command))->source;
-            QCOMPARE(offeredRemotely(c.command) && bool(remoteValueRange(c.command)),
+            QCOMPARE(offeredRemotely(c.command) && bool(commandValueRange(c.command)),
                      offeredRemotely(c.command) && (source == ValueSource::Field || source == ValueSource::UvFaultHours));
         }
         QVERIFY(list[3].endsWith(u"integer 0..32767"_qs));
@@ -95,10 +95,8 @@ private slots:
                 QVERIFY(r.value("value").isNull());
                 continue;
             }
-            RemoteValueSource source;
-            source.setValue(d.value);
             uint8_t mask = 2;
-            const BuiltCommand b = buildCommand(d.command, CommandInputs{&source, 5, 8, 0}, mask);
+            const BuiltCommand b = buildCommand(d.command, CommandInputs{nullptr, 5, 8, 0, d.value}, mask);
             QVERIFY2(b.send, label);
             QCOMPARE(int(b.reg), c.reg);
             QCOMPARE(int(b.value), c.value);

@@ -1,0 +1,31 @@
+#pragma once
+#include "detector/commandtable.h"
+#include <QString>
+#include <functional>
+#include <optional>
+
+// How a client's command ended: what happened, in the core's terms, and
+// for a refusal or a line failure what the core says about it.
+struct CommandResult {
+    enum class Kind {
+        Acknowledged, // the detector echoed the write
+        Refused,      // never sent: the core would not build it (detail says why)
+        Timeout,
+        CrcError,
+        Exception,    // the detector refused it
+        Unexpected,
+        LineFailed,   // the line failed under it (detail); it may have reached the detector
+    };
+    Kind kind = Kind::Acknowledged;
+    QString detail;
+    bool ok() const { return kind == Kind::Acknowledged; }
+};
+
+// A command from a client that keeps its own queue (the broker's): it
+// carries its value, so nothing is read back from a form, and hears how it
+// ended, exactly once.
+struct CommandJob {
+    Command command = Command::None;
+    std::optional<int32_t> value; // for the commands that take one
+    std::function<void(const CommandResult &)> done;
+};

@@ -1,0 +1,147 @@
+#include "support/httprig.h"
+#include "support/localport.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUrlQuery>
+#include <cmath>
+
+HttpReply httpGet(quint16 port, const QByteArray &path, const QByteArray &authorization, int timeoutMs)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    QByteArray request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    if (!authorization.isEmpty())
+        request += "Authorization: " + authorization + "\r\n";
+    socket.write(request + "\r\n");
+    QByteArray all;
+    HttpReply reply;
+    // Done when the body is as long as the header says, or the server closed.
+    (void)QTest::qWaitFor(
+        [&] {
+            all += socket.readAll();
+            const qsizetype end = all.indexOf("\r\n\r\n");
+            if (end < 0)
+                return socket.state() == QAbstractSocket::UnconnectedState;
+            reply.headers = all.left(end);
+            reply.body = all.mid(end + 4);
+            const qsizetype at = reply.headers.toLower().indexOf("content-length:");
+            const qsizetype length = at < 0 ? -1 : reply.headers.mid(at + 15).split('\r').first().trimmed().toLongLong();
+            return reply.body.size() >= length && length >= 0;
+        },
+        timeoutMs);
+    if (reply.headers.startsWith("HTTP/1.1 "))
+        reply.status = reply.headers.mid(9, 3).toInt();
+    return reply;
+}
+
+double metricValue(const QByteArray &text, const QByteArray &series)
+{
+    for (const QByteArray &line : text.split('\n'))
+        if (line.startsWith(series + ' '))
+            return line.mid(series.size() + 1).toDouble();
+    return std::nan("");
+}
+
+int promtoolCheck(const QByteArray &metrics, QByteArray *output)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("promtool"), {QStringLiteral("check"), QStringLiteral("metrics")});
+    p.write(metrics);
+    p.closeWriteChannel();
+    p.waitForFinished(30000);
+    *output = p.readAll();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+PrometheusProcess::PrometheusProcess(quint16 targetPort, const QString &tokenFile) : port(freeLocalPort())
+{
+    QFile config(dir.filePath(QStringLiteral("prometheus.yml")));
+    config.open(QIODevice::WriteOnly);
+    config.write(QStringLiteral("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n  evaluation_interval: 1s\n"
+                                "scrape_configs:\n  - job_name: kalmird\n    authorization:\n"
+                                "      type: Bearer\n      credentials_file: %1\n"
+                                "    static_configs:\n      - targets: ['127.0.0.1:%2']\n")
+                     .arg(tokenFile)
+                     .arg(targetPort)
+                     .toUtf8());
+}
+
+PrometheusProcess::~PrometheusProcess()
+{
+    if (proc.state() == QProcess::NotRunning)
+        return;
+    proc.terminate();
+    if (!proc.waitForFinished(10000))
+        proc.kill();
+    proc.waitForFinished(2000);
+}
+
+bool PrometheusProcess::start(int timeoutMs)
+{
+    proc.setProcessChannelMode(QProcess::MergedChannels);
+    proc.start(QStringLiteral("prometheus"),
+               {u"--config.file="_qs + dir.filePath(QStringLiteral("prometheus.yml")),
+                u"--storage.tsdb.path="_qs + dir.filePath(QStringLiteral("data")),
+                QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(port)});
+    return QTest::qWaitFor([&] { return httpGet(port, "/-/ready", {}, 1000).status == 200; }, timeoutMs);
+}
+
+QJsonArray PrometheusProcess::query(const QString &promql)
+{
+    QUrlQuery q;
+    q.addQueryItem(QStringLiteral("query"), promql);
+    const HttpReply r = httpGet(port, "/api/v1/query?" + q.toString(QUrl::FullyEncoded).toUtf8());
+    return QJsonDocument::fromJson(r.body).object().value(u"data"_qs).toObject().value(u"result"_qs).toArray();
+}
+
+QByteArray PrometheusProcess::output()
+{
+    return proc.readAll();
+}
+
+BrowserProcess::BrowserProcess() = default;
+
+BrowserProcess::~BrowserProcess()
+{
+    if (proc.state() == QProcess::NotRunning)
+        return;
+    proc.closeWriteChannel(); // the driver quits Chromium at the end of its input
+    if (!proc.waitForFinished(15000))
+        proc.kill();
+    proc.waitForFinished(2000);
+}
+
+bool BrowserProcess::start(int timeoutMs)
+{
+    proc.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KALMIR_SOURCE_DIR "/tests/support/pagedriver.py"),
+                                           dir.filePath(QStringLiteral("profile"))});
+    return ask(QStringLiteral("hello"), timeoutMs) == u"ok";
+}
+
+QString BrowserProcess::ask(const QString &command, int timeoutMs)
+{
+    proc.write(command.toUtf8() + '\n');
+    qsizetype end = -1;
+    (void)QTest::qWaitFor(
+        [&] {
+            pending += proc.readAllStandardOutput();
+            end = pending.indexOf('\n');
+            return end >= 0 || proc.state() == QProcess::NotRunning;
+        },
+        timeoutMs);
+    if (end < 0)
+        return {};
+    const QString answer = QString::fromUtf8(pending.left(end));
+    pending.remove(0, end + 1);
+    return answer;
+}
+
+QByteArray BrowserProcess::errorOutput()
+{
+    return proc.readAllStandardError();
+}
