@@ -219,12 +219,11 @@ void LineGateway::onDone(const GuestRequest &r, double startedMs, const GuestRes
     if (late)
         it->second.connection->drop();
     else
-        answer(r.client, r.request, pdu.isEmpty() ? rtuframe::exceptionPdu(function, TargetFailed) : pdu);
+        answer(r.client, pdu.isEmpty() ? rtuframe::exceptionPdu(function, TargetFailed) : pdu);
 }
 
-void LineGateway::answer(int client, const QByteArray &request, const QByteArray &pdu)
+void LineGateway::answer(int client, const QByteArray &pdu)
 {
-    Q_UNUSED(request);
     const auto it = clients.find(client);
     if (it != clients.end() && it->second.connection)
         it->second.connection->answer(pdu);
@@ -234,7 +233,7 @@ void LineGateway::refuse(int client, const QByteArray &request, uint8_t code, ui
 {
     ++count;
     logFailure(client, request, why);
-    answer(client, request, rtuframe::exceptionPdu(request.size() > 1 ? uint8_t(request[1]) : 0, code));
+    answer(client, rtuframe::exceptionPdu(request.size() > 1 ? uint8_t(request[1]) : 0, code));
 }
 
 void LineGateway::logFailure(int client, const QByteArray &request, const QString &why) const

@@ -60,7 +60,7 @@ private:
     void onDone(const GuestRequest &request, double startedMs, const GuestResult &result);
     void expire();
     void armExpiry();
-    void answer(int client, const QByteArray &request, const QByteArray &pdu);
+    void answer(int client, const QByteArray &pdu);
     void refuse(int client, const QByteArray &request, uint8_t code, uint64_t &count, const QString &why);
     void logFailure(int client, const QByteArray &request, const QString &why) const;
     int connectedCount() const;
