@@ -54,12 +54,6 @@ void feed(ChartWindow &form, long long i)
     form.addUv(uv, uv + 10, 1200);
 }
 
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
-
 void measure(long long points)
 {
     auto form = std::make_unique<ChartWindow>();

@@ -23,12 +23,6 @@ namespace {
 const QString Topic = QStringLiteral("kalmir/l0/1/event");
 const QByteArray Payload = R"({"kind":"fault","on":true,"time":"2026-12-08T05:00:00.000+00:00"})";
 
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
-
 void print(const char *what, const std::vector<double> &ms)
 {
     std::printf("%s: median %.3f ms, p99 %.3f ms, max %.3f ms (%zu samples)\n", what, median(ms),

@@ -39,42 +39,6 @@
 namespace {
 constexpr int Baud = 19200;
 
-// utime + stime of a process, in seconds.
-double processCpuSeconds(qint64 pid)
-{
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray s = f.readAll();
-    const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' ');
-    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
-}
-
-QByteArray statusField(qint64 pid, const char *name)
-{
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    f.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(name))
-            return line.mid(qsizetype(strlen(name)) + 1).trimmed();
-    return {};
-}
-
-QByteArray loadAverage()
-{
-    QFile f(QStringLiteral("/proc/loadavg"));
-    f.open(QIODevice::ReadOnly);
-    return f.readAll().trimmed();
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
-
 // What rendering /metrics costs on its own, for a site of this size with
 // every detector answered: median and p99 of 500 renders, in ms.
 void renderCost(int lines, int perLine)

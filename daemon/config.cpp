@@ -1,8 +1,7 @@
 #include "daemon/config.h"
 
-#define TOML_EXCEPTIONS 1
-#include <toml++/toml.h>
-
+#include "daemon/gatewayconfig.h"
+#include "daemon/tablereader.h"
 #include "link/apperror.h"
 #include "link/tcpline.h"
 
@@ -40,68 +39,6 @@ QString portIdentity(const QString &port)
     return canonical.isEmpty() ? port : canonical;
 }
 
-// Reads one table, key by key: each known key has its reader, anything else
-// is an error at the key's own line.
-class TableReader {
-public:
-    TableReader(const QString &file, QString where) : file(file), where(std::move(where)) {}
-
-    [[noreturn]] void fail(const toml::source_region &at, const QString &key, const QString &what) const
-    {
-        const QString name = where.isEmpty() ? key : where + u'.' + key;
-        throw ConfigError(QStringLiteral("%1:%2: %3: %4").arg(file).arg(at.begin.line).arg(name, what).toStdString());
-    }
-
-    using Reader = std::function<void(const toml::node &, const QString &key)>;
-
-    void read(const toml::table &table, const std::map<std::string, Reader> &readers) const
-    {
-        for (auto &&[key, node] : table) {
-            const auto it = readers.find(std::string(key.str()));
-            if (it == readers.end())
-                fail(key.source(), QString::fromStdString(std::string(key.str())), QStringLiteral("unknown key"));
-            it->second(node, QString::fromStdString(std::string(key.str())));
-        }
-    }
-
-    QString string(const toml::node &node, const QString &key) const
-    {
-        if (!node.is_string())
-            fail(node.source(), key, QStringLiteral("a string is expected"));
-        return QString::fromStdString(node.as_string()->get());
-    }
-
-    int integer(const toml::node &node, const QString &key, int64_t min, int64_t max) const
-    {
-        if (!node.is_integer())
-            fail(node.source(), key, QStringLiteral("an integer is expected"));
-        const int64_t v = node.as_integer()->get();
-        if (v < min || v > max)
-            fail(node.source(), key, QStringLiteral("%1 is out of range %2..%3").arg(v).arg(min).arg(max));
-        return int(v);
-    }
-
-    // A file the service must read at every connect: one it cannot read now
-    // would leave it without TLS, so it stops the start instead.
-    QString readableFile(const toml::node &node, const QString &key) const
-    {
-        const QString path = string(node, key);
-        QFile file(path);
-        if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
-            fail(node.source(), key, QStringLiteral("cannot read \"%1\": %2").arg(path, file.errorString()));
-        return path;
-    }
-
-    bool boolean(const toml::node &node, const QString &key) const
-    {
-        if (!node.is_boolean())
-            fail(node.source(), key, QStringLiteral("true or false is expected"));
-        return node.as_boolean()->get();
-    }
-
-    QString file;
-    QString where;
-};
 
 MqttConfig readMqtt(const TableReader &r, const toml::table &t)
 {
@@ -219,6 +156,11 @@ LineConfig readLine(const TableReader &r, const toml::table &t)
         {"command_timeout_s", [&](auto &n, auto &k) { line.commandTimeoutS = r.integer(n, k, 1, 3600); }},
         {"state_min_interval_ms", [&](auto &n, auto &k) { line.stateMinIntervalMs = r.integer(n, k, 0, 3600000); }},
         {"state_heartbeat_s", [&](auto &n, auto &k) { line.stateHeartbeatS = r.integer(n, k, 1, 86400); }},
+        {"gateway", [&](auto &n, auto &k) {
+             if (!n.is_table())
+                 r.fail(n.source(), k, QStringLiteral("a table is expected"));
+             line.gateway = readGateway(TableReader(r.file, r.where + u'.' + k), *n.as_table());
+         }},
     });
     for (const char *key : {"name", "port"})
         if (!t.contains(key))
@@ -356,6 +298,8 @@ QString describeConfig(const DaemonConfig &c)
                                                    + u" ms, an unchanged one every "_s
                                                    + QString::number(l.stateHeartbeatS) + u" s"_s)
                 + u'\n';
+        if (l.gateway.enabled())
+            text += describeGateway(l);
     }
     const HttpConfig &h = c.http;
     if (h.enabled)

@@ -1,6 +1,7 @@
 #pragma once
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <stdexcept>
 
@@ -23,6 +24,22 @@ struct MqttConfig {
     bool operator==(const MqttConfig &) const = default;
 };
 
+// The gateway that lets Modbus TCP and RTU-over-TCP clients onto a line
+// between the watch's own exchanges. Absent table: no gateway.
+struct GatewayConfig {
+    QString listen;    // Modbus TCP (MBAP), "HOST:PORT"; empty: none
+    QString rtuListen; // whole RTU frames over TCP; empty: none
+    int maxClients = 4;        // both ports together
+    int idleTimeoutS = 60;     // a connection without a whole request for this long is closed
+    double guestShare = 0.5;   // at most this share of the line's time, over GuestShareWindowMs
+    int maxStatusAgeMs = 3000; // no online detector's status gets older than this because of guests
+    int waitMs = 1000;         // a request not started by then is answered "gateway path unavailable"
+    bool writes = false;       // guest writes: this and the line's writes both true
+    QStringList allow;         // client subnets let in ("127.0.0.1/32"); empty: any
+    bool enabled() const { return !listen.isEmpty() || !rtuListen.isEmpty(); }
+    bool operator==(const GatewayConfig &) const = default;
+};
+
 struct LineConfig {
     QString name;      // a topic level
     QString port;      // a serial device, or tcp://HOST:PORT
@@ -40,6 +57,7 @@ struct LineConfig {
     int commandTimeoutS = 10; // a command not sent by then is answered "expired"
     int stateMinIntervalMs = 1000; // a changed state waits this long after the last; 0: every reply
     int stateHeartbeatS = 60;      // an unchanged state is published again this often
+    GatewayConfig gateway;
     bool search() const { return devices.isEmpty(); }
     bool operator==(const LineConfig &) const = default;
 };

@@ -1,4 +1,5 @@
 #include "daemon/daemon.h"
+#include "daemon/gateway/linegateway.h"
 #include "daemon/log.h"
 #include "daemon/remotecontrol.h"
 #include "daemon/statethrottle.h"
@@ -63,6 +64,19 @@ void Daemon::attach(LineWatch &w)
             [this, name](uint8_t a, const DeviceStatus &s, const StatusRegisters &regs, const QDateTime &t) {
                 box.setRetained(deviceTopic(name, a, QStringLiteral("state")), stateJson(t, a, s, regs));
             });
+    if (w.config().gateway.enabled()) {
+        // A child of the line as well: a line restarted by a reload opens its ports anew.
+        const auto freshness = [&w] {
+            std::vector<DetectorFreshness> list;
+            for (const uint8_t a : w.addresses()) {
+                const DetectorRecord *r = w.session().detectors().find(a);
+                list.push_back({a, r && r->online(), r ? r->readAtMs : 0});
+            }
+            return list;
+        };
+        auto *gateway = new LineGateway(w.config(), w.session().lineService(), freshness, &w);
+        gateway->start();
+    }
     connect(&w, &LineWatch::availabilityChanged, this, [this, name](uint8_t a, bool online) {
         box.setRetained(deviceTopic(name, a, QStringLiteral("availability")), online ? Online : Offline, 1);
         remember({QDateTime::currentDateTime(), name, a, QStringLiteral("online"), online});
@@ -134,5 +148,8 @@ void Daemon::publishStats()
         const CommStats &stats = w->session().state().stats;
         for (const uint8_t a : w->addresses())
             box.setRetained(deviceTopic(w->config().name, a, QStringLiteral("stats")), statsJson(now, stats.counts(a)));
+        if (const auto *gateway = w->findChild<LineGateway *>())
+            box.setRetained(QStringLiteral("%1/%2/gateway").arg(cfg.mqtt.topic, w->config().name),
+                            gatewayJson(now, gateway->counts()));
     }
 }

@@ -18,6 +18,7 @@ class RemoteControl;
 //   <prefix>/<line>/<addr>/availability  retained, online / offline
 //   <prefix>/<line>/<addr>/event         QoS 1, a change of an alarm bit
 //   <prefix>/<line>/<addr>/stats         retained, every statsIntervalS
+//   <prefix>/<line>/gateway              retained, the gateway's counts, every statsIntervalS
 //   <prefix>/status                      retained, online; offline as last will and at stop
 class Daemon : public QObject {
     Q_OBJECT

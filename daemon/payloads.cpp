@@ -65,3 +65,18 @@ QByteArray statsJson(const QDateTime &time, const LinkCounts &c)
     };
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
+
+QByteArray gatewayJson(const QDateTime &time, const GuestCounts &c)
+{
+    const QJsonObject o{
+        {QStringLiteral("time"), isoTime(time)},
+        {QStringLiteral("requests"), qint64(c.requests)},
+        {QStringLiteral("ok"), qint64(c.ok)},
+        {QStringLiteral("exceptions"), qint64(c.exceptions)},
+        {QStringLiteral("timeouts"), qint64(c.timeouts)},
+        {QStringLiteral("expired"), qint64(c.expired)},
+        {QStringLiteral("refused"), qint64(c.refused)},
+        {QStringLiteral("late"), qint64(c.late)},
+    };
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}

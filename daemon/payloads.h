@@ -1,4 +1,5 @@
 #pragma once
+#include "daemon/gateway/guestcounts.h"
 #include "detector/devicestatus.h"
 #include "session/commstats.h"
 #include <QByteArray>
@@ -15,6 +16,7 @@ QByteArray stateJson(const QDateTime &time, uint8_t address, const DeviceStatus 
                      const StatusRegisters &registers);
 QByteArray eventJson(const QDateTime &time, const QString &kind, bool on);
 QByteArray statsJson(const QDateTime &time, const LinkCounts &counts);
+QByteArray gatewayJson(const QDateTime &time, const GuestCounts &counts);
 
 // The alarm bits that make events, by their names in the payload.
 struct AlarmBit {

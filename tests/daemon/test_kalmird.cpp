@@ -90,6 +90,16 @@ void TestKalmird::checkAndBadFiles()
         {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"tcp://127.0.0.1\"\ndevices = [1]\n"),
          ":4: line.port: tcp://HOST:PORT"},
         {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"tcp://\"\ndevices = [1]\n"), ":4: line.port: tcp://HOST:PORT"},
+        // The gateway's table.
+        {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"/dev/x\"\ndevices = [1]\n[line.gateway]\nlisen = \"1502\"\n"),
+         ":7: line.gateway.lisen: unknown key"},
+        {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"/dev/x\"\ndevices = [1]\n[line.gateway]\nlisten = \"1502\"\n"
+                        "guest_share = 1.5\n"),
+         ":8: line.gateway.guest_share: 1.5 is out of range 0.01..1"},
+        {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"/dev/x\"\ndevices = [1]\n[line.gateway]\nlisten = \"box:1502\"\n"),
+         ":7: line.gateway.listen: PORT or ADDRESS:PORT with a port 1..65535 is expected"},
+        {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"/dev/x\"\ndevices = [1]\n[line.gateway]\nmax_clients = 2\n"),
+         ":6: line.gateway.listen: listen or rtu_listen is needed"},
         {QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"tcp://Box:4001\"\ndevices = [1]\n"
                         "[[line]]\nname = \"b\"\nport = \"tcp://box:4001\"\ndevices = [2]\n"),
          ":6: line.port: lines \"a\" and \"b\" are both on tcp://box:4001"},
@@ -101,6 +111,15 @@ void TestKalmird::checkAndBadFiles()
             QVERIFY2(err.startsWith("kalmird: " + d.configPath().toUtf8() + b.message), err);
         }
     }
+
+    // A gateway, as it will listen and what it lets through.
+    DaemonProcess gateway(QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"/dev/x\"\ndevices = [1]\nwrites = true\n"
+                                         "[line.gateway]\nrtu_listen = \"[::1]:4001\"\nallow = [\"::1/128\"]\nwrites = true\n"));
+    QCOMPARE(gateway.run({QStringLiteral("--check")}, &out, &err), 0);
+    QVERIFY2(out.contains("line a: gateway, RTU over TCP on [::1]:4001, at most 4 client(s) from ::1/128, idle ones closed "
+                          "after 60 s; guests take at most 50 % of the line's time, keep every status fresher than 3000 ms, "
+                          "wait at most 1000 ms; guest writes carried out\n"),
+             out);
 
     // What the user wrote is shown as written, "%1" included; the default
     // client id is this machine's own.

@@ -1,0 +1,270 @@
+#include "daemon/gateway/linegateway.h"
+#include "daemon/gateway/guestrules.h"
+#include "daemon/gateway/listenaddress.h"
+#include "daemon/gateway/rtuframes.h"
+#include "daemon/log.h"
+#include "session/lineservice.h"
+
+#include <QTcpSocket>
+#include <cmath>
+
+using namespace gatewayexception;
+
+namespace {
+// A status read of the watch: 8 request and 53 reply bytes.
+constexpr int StatusRequestBytes = 8, StatusReplyBytes = 53;
+} // namespace
+
+LineGateway::LineGateway(const LineConfig &l, LineService &service, Watch watch, QObject *parent)
+    : QObject(parent), line(l), cfg(l.gateway), service(service), watch(std::move(watch)),
+      policy(cfg.guestShare, cfg.maxStatusAgeMs)
+{
+    expiry.setSingleShot(true);
+    connect(&expiry, &QTimer::timeout, this, &LineGateway::expire);
+    connect(&modbusServer, &QTcpServer::newConnection, this,
+            [this] { accept(modbusServer, GuestConnection::Kind::ModbusTcp); });
+    connect(&rtuServer, &QTcpServer::newConnection, this, [this] { accept(rtuServer, GuestConnection::Kind::Rtu); });
+    service.setGuestSource([guard = QPointer(this)]() -> std::optional<GuestJob> {
+        return guard ? guard->nextJob() : std::nullopt;
+    });
+}
+
+// The service may be gone before its children: the source's guard, not a
+// call here, keeps it from asking a gateway that is no more.
+LineGateway::~LineGateway() = default;
+
+void LineGateway::start()
+{
+    listen(modbusServer, cfg.listen, "Modbus TCP");
+    listen(rtuServer, cfg.rtuListen, "RTU over TCP");
+}
+
+void LineGateway::listen(QTcpServer &server, const QString &where, const char *what)
+{
+    if (where.isEmpty())
+        return;
+    const auto address = listenAddress(where);
+    if (!server.listen(address->first, address->second)) {
+        logEvent(QStringLiteral("gateway %1: cannot listen for %2 on %3: %4; it stays closed")
+                     .arg(line.name, QLatin1StringView(what), where, server.errorString()));
+        return;
+    }
+    logEvent(QStringLiteral("gateway %1: %2 on %3").arg(line.name, QLatin1StringView(what), where));
+}
+
+int LineGateway::connectedCount() const
+{
+    return int(std::count_if(clients.begin(), clients.end(), [](const auto &c) { return !c.second.connection.isNull(); }));
+}
+
+// Empty when the address may come in, else why not.
+QString LineGateway::admission(const QHostAddress &peer) const
+{
+    if (connectedCount() >= cfg.maxClients)
+        return QStringLiteral("%1 client(s) connected already").arg(cfg.maxClients);
+    if (cfg.allow.isEmpty())
+        return {};
+    bool v4 = false;
+    const QHostAddress plain(peer.toIPv4Address(&v4)); // an IPv4 client of a dual-stack port
+    for (const QString &subnet : cfg.allow)
+        if ((v4 ? plain : peer).isInSubnet(QHostAddress::parseSubnet(subnet)))
+            return {};
+    return QStringLiteral("not in allow");
+}
+
+void LineGateway::accept(QTcpServer &server, GuestConnection::Kind kind)
+{
+    while (QTcpSocket *socket = server.nextPendingConnection()) {
+        const QString refusal = admission(socket->peerAddress());
+        auto *c = new GuestConnection(socket, kind, nextNumber++, cfg.idleTimeoutS, this);
+        if (!refusal.isEmpty()) {
+            logEvent(QStringLiteral("gateway %1 %2: refused, %3").arg(line.name, c->peer(), refusal));
+            c->close(QStringLiteral("refused"));
+            continue;
+        }
+        logEvent(QStringLiteral("gateway %1 %2: %3 client connected")
+                     .arg(line.name, c->peer(), kind == GuestConnection::Kind::Rtu ? "RTU" : "Modbus TCP"));
+        clients[c->number()] = Client{c, c->peer(), kind == GuestConnection::Kind::Rtu};
+        connect(c, &GuestConnection::requested, this, &LineGateway::onRequest);
+        connect(c, &GuestConnection::closed, this, &LineGateway::onClosed);
+    }
+}
+
+void LineGateway::onClosed(GuestConnection *connection, const QString &why)
+{
+    const int n = connection->number();
+    logEvent(QStringLiteral("gateway %1 %2: closed, %3").arg(line.name, connection->peer(), why));
+    policy.drop(n); // a request not yet started never goes out
+    const auto it = clients.find(n);
+    if (it != clients.end() && !it->second.onLine)
+        clients.erase(it);
+    armExpiry();
+}
+
+bool LineGateway::listed(uint8_t address) const
+{
+    for (const DetectorFreshness &d : watch())
+        if (d.address == address)
+            return true;
+    return false;
+}
+
+void LineGateway::onRequest(GuestConnection *connection, const QByteArray &request, double ageMs)
+{
+    const int n = connection->number();
+    Client &client = clients[n];
+    ++tally.requests;
+    if (const auto no = refusal(request, cfg.writes && line.writes, listed(uint8_t(request[0])))) {
+        refuse(n, request, no->code, tally.refused, QLatin1StringView(no->why));
+        return;
+    }
+    if (!service.lineUp()) {
+        refuse(n, request, PathUnavailable, tally.expired, QStringLiteral("line lost"));
+        return;
+    }
+    const double came = service.nowMs() - ageMs;
+    const double ch = service.charMs();
+    const int replyBytes = guestclock::longestAnswerTo(request);
+    GuestRequest r{n, request, came, came + cfg.waitMs, guestclock::worstMs(int(request.size()) + 2, replyBytes, ch)};
+    if (client.rtu) {
+        // Started later than this, even a prompt answer would miss the client's window.
+        client.answerByMs = came + guestclock::ReadWindowMs - guestclock::AnswerMarginMs;
+        const double answerTakes = guestclock::exchangeMs(int(request.size()) + 2, replyBytes, ch);
+        r.startByMs = std::min(r.startByMs, client.answerByMs - answerTakes);
+    }
+    policy.add(std::move(r));
+    armExpiry();
+}
+
+LineFacts LineGateway::facts(double nowMs)
+{
+    LineFacts f;
+    f.nowMs = nowMs;
+    const double ch = service.charMs();
+    f.ownExchangeMs = std::max(guestclock::exchangeMs(StatusRequestBytes, StatusReplyBytes, ch) + line.delayMs,
+                               ownPace.median());
+    for (const DetectorFreshness &d : watch()) {
+        if (d.online)
+            f.lastGoodMs.push_back(d.lastGoodMs);
+        else
+            f.probeMs = guestclock::worstMs(StatusRequestBytes, StatusReplyBytes, ch);
+    }
+    return f;
+}
+
+std::optional<GuestJob> LineGateway::nextJob()
+{
+    const double now = service.nowMs();
+    if (lastTurnMs >= 0)
+        ownPace.note(now - lastTurnMs);
+    lastTurnMs = now;
+    expire();
+    auto chosen = policy.take(facts(now));
+    if (!chosen)
+        return std::nullopt;
+    clients[chosen->client].onLine = true;
+    armExpiry();
+    GuestJob job;
+    job.request = chosen->request;
+    job.done = [guard = QPointer(this), r = *chosen, now](const GuestResult &result) {
+        if (guard)
+            guard->onDone(r, now, result);
+    };
+    return job;
+}
+
+void LineGateway::onDone(const GuestRequest &r, double startedMs, const GuestResult &result)
+{
+    const double now = service.nowMs();
+    policy.ran(startedMs, now);
+    lastTurnMs = now;
+    const auto it = clients.find(r.client);
+    if (it == clients.end())
+        return;
+    it->second.onLine = false;
+    const QByteArray &reply = result.reply;
+    const uint8_t function = uint8_t(r.request[1]);
+    QByteArray pdu;
+    QString failure;
+    if (result.outcome == GuestResult::Outcome::PortFailed) {
+        failure = QStringLiteral("line failed: %1").arg(result.error);
+    } else if (reply.isEmpty() || result.outcome == GuestResult::Outcome::TimedOut) {
+        failure = QStringLiteral("time-out");
+    } else if (!result.crcGood) {
+        failure = QStringLiteral("bad CRC");
+    } else if (reply.size() < 4 || reply[0] != r.request[0] || (uint8_t(reply[1]) & 0x7F) != function) {
+        failure = QStringLiteral("a reply that is not the answer");
+    } else {
+        pdu = reply.mid(1, reply.size() - 3);
+    }
+    const bool exception = !pdu.isEmpty() && (uint8_t(pdu[0]) & 0x80);
+    ++(pdu.isEmpty() ? tally.timeouts : exception ? tally.exceptions : tally.ok);
+    if (exception)
+        failure = QStringLiteral("exception %1 from the detector").arg(pdu.size() > 1 ? uint8_t(pdu[1]) : 0);
+    // Past its read window the client has given up: an answer now would be
+    // taken for that of its next request.
+    const bool late = it->second.rtu && now > it->second.answerByMs;
+    if (late) {
+        ++tally.late;
+        failure += pdu.isEmpty() ? QStringLiteral(", past the guest's read window: nothing sent")
+                                 : QStringLiteral("%1reply past the guest's read window: not sent")
+                                       .arg(failure.isEmpty() ? QString() : QStringLiteral(", "));
+    }
+    if (!failure.isEmpty())
+        logFailure(r.client, r.request, failure);
+    if (!it->second.connection) {
+        clients.erase(it);
+        return;
+    }
+    if (late)
+        it->second.connection->drop();
+    else
+        answer(r.client, pdu.isEmpty() ? rtuframe::exceptionPdu(function, TargetFailed) : pdu);
+}
+
+void LineGateway::answer(int client, const QByteArray &pdu)
+{
+    const auto it = clients.find(client);
+    if (it != clients.end() && it->second.connection)
+        it->second.connection->answer(pdu);
+}
+
+void LineGateway::refuse(int client, const QByteArray &request, uint8_t code, uint64_t &count, const QString &why)
+{
+    ++count;
+    logFailure(client, request, why);
+    answer(client, rtuframe::exceptionPdu(request.size() > 1 ? uint8_t(request[1]) : 0, code));
+}
+
+void LineGateway::logFailure(int client, const QByteArray &request, const QString &why) const
+{
+    const auto it = clients.find(client);
+    logEvent(QStringLiteral("gateway %1 %2 unit %3 fn %4: %5")
+                 .arg(line.name, it == clients.end() ? QStringLiteral("?") : it->second.peer)
+                 .arg(uint8_t(request[0]))
+                 .arg(request.size() > 1 ? uint8_t(request[1]) : 0)
+                 .arg(why));
+}
+
+// Requests that waited too long, or wait for a line that is lost, are
+// answered "gateway path unavailable" with nothing on the line.
+void LineGateway::expire()
+{
+    const bool up = service.lineUp();
+    const std::vector<GuestRequest> out = up ? policy.takeExpired(service.nowMs()) : policy.takeAll();
+    for (const GuestRequest &r : out)
+        refuse(r.client, r.request, PathUnavailable, tally.expired,
+               up ? QStringLiteral("expired, not started within %1 ms").arg(std::lround(service.nowMs() - r.arrivedMs))
+                  : QStringLiteral("line lost"));
+    armExpiry();
+}
+
+void LineGateway::armExpiry()
+{
+    const auto soonest = policy.soonestDeadline();
+    if (!soonest) {
+        expiry.stop();
+        return;
+    }
+    expiry.start(std::max(0, int(std::ceil(*soonest - service.nowMs()))));
+}
