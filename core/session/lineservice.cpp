@@ -1,6 +1,8 @@
 #include "session/lineservice.h"
 #include "link/linechannel.h"
 #include "link/transaction.h"
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -29,6 +31,8 @@ LineService::LineService(LineChannel &lineChannel, QObject *parent)
     : QObject(parent), channel(lineChannel), transaction(new Transaction(lineChannel, this))
 {
     connect(transaction, &Transaction::finished, this, &LineService::onFinished);
+    idleWait.setSingleShot(true);
+    connect(&idleWait, &QTimer::timeout, this, &LineService::offerIdleTurn);
 }
 
 LineService::~LineService() = default;
@@ -59,10 +63,13 @@ void LineService::onFinished(const ExchangeResult &result)
         emit exchanged(result);
         if (ownJob)
             startOwn();
+        else
+            guestWaiting();
         return;
     }
     if (!std::exchange(ownOnLine, false))
         return;
+    ownEndedMs = channel.nowMs();
     std::exchange(ownDone, nullptr)(result);
     emit exchanged(result);
     offerGuestTurn();
@@ -86,6 +93,22 @@ void LineService::offerGuestTurn()
         if (ownJob)
             startOwn();
     }
+}
+
+void LineService::guestWaiting()
+{
+    if (!guests || !lineFree() || idleWait.isActive())
+        return;
+    idleWait.start(int(std::ceil(std::max(0.0, ownEndedMs + IdleBeforeGuestsMs - channel.nowMs()))));
+}
+
+void LineService::offerIdleTurn()
+{
+    if (!lineFree() || channel.nowMs() - ownEndedMs < IdleBeforeGuestsMs - 1)
+        return; // the line's own work came back meanwhile
+    offeringIdle = true;
+    offerGuestTurn();
+    offeringIdle = false;
 }
 
 bool LineService::lineUp() const

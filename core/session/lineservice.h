@@ -3,6 +3,7 @@
 #include "link/frames.h"
 #include <QByteArray>
 #include <QObject>
+#include <QTimer>
 #include <functional>
 #include <optional>
 
@@ -40,7 +41,9 @@ struct GuestJob {
 // search, and through polling the window's and the broker's commands) run
 // jobs one at a time and each gets its result back as a value; guests take
 // their turn between them, at most one after each of the line's own
-// exchanges, when the source says one may go.
+// exchanges, when the source says one may go. A line its own work has left
+// idle for a whole read window (nobody due) serves waiting guests one after
+// another; the next job of its own waits for the one on the line only.
 class LineService : public QObject {
     Q_OBJECT
 public:
@@ -61,6 +64,13 @@ public:
     // client has been told, before the next one starts: a guest's job to run
     // now, or nullopt.
     void setGuestSource(std::function<std::optional<GuestJob>()> source) { guests = std::move(source); }
+    // A guest's request waits: the source is asked as soon as the line has
+    // been idle long enough (at once if it has).
+    void guestWaiting();
+    // True while the source is asked on an idle line rather than after an exchange.
+    bool idleTurn() const { return offeringIdle; }
+    // How long the line's own work must have left it idle before guests go on their own.
+    static constexpr double IdleBeforeGuestsMs = 531;
 
     bool lineUp() const;
     double nowMs() const;  // the line's monotonic clock
@@ -74,6 +84,8 @@ private:
     void onFinished(const ExchangeResult &result);
     void startOwn();
     void offerGuestTurn();
+    void offerIdleTurn();
+    bool lineFree() const { return !ownOnLine && !ownJob && !guestDone; }
 
     LineChannel &channel;
     Transaction *transaction; // owned; a pointer so that users of this header need not see it
@@ -82,4 +94,7 @@ private:
     bool ownOnLine = false;
     std::function<void(const GuestResult &)> guestDone; // the guest exchange under way
     std::function<std::optional<GuestJob>()> guests;
+    QTimer idleWait;               // due when the line has been idle long enough for guests
+    double ownEndedMs = -1e9;      // when the last exchange of the line's own ended
+    bool offeringIdle = false;
 };

@@ -134,6 +134,7 @@ void LineGateway::onRequest(GuestConnection *connection, const QByteArray &reque
     }
     policy.add(std::move(r));
     armExpiry();
+    service.guestWaiting(); // a watch with nobody due leaves the line to guests
 }
 
 LineFacts LineGateway::facts(double nowMs)
@@ -155,9 +156,11 @@ LineFacts LineGateway::facts(double nowMs)
 std::optional<GuestJob> LineGateway::nextJob()
 {
     const double now = service.nowMs();
-    if (lastTurnMs >= 0)
-        ownPace.note(now - lastTurnMs);
-    lastTurnMs = now;
+    if (!service.idleTurn()) { // the watch's pace is timed between its own exchanges only
+        if (lastTurnMs >= 0)
+            ownPace.note(now - lastTurnMs);
+        lastTurnMs = now;
+    }
     expire();
     auto chosen = policy.take(facts(now));
     if (!chosen)

@@ -103,6 +103,22 @@ private slots:
         QCOMPARE(results[2].outcome, GuestResult::Outcome::TimedOut);
         QVERIFY(results[2].reply.isEmpty());
         QCOMPARE(p.replies.size(), p.rows.size()); // the guests' replies are none of polling's
+
+        // A line idle for a read window (a long delay here) serves the
+        // waiting guests one after another, then polling goes on.
+        Poller q{1};
+        q.cycle.setDelay(800);
+        int left = 3;
+        q.line.setGuestSource([&]() -> std::optional<GuestJob> {
+            if (left == 0)
+                return std::nullopt;
+            --left;
+            return GuestJob{frame(1, 3, 5, 1).left(6), [](const GuestResult &) {}};
+        });
+        q.line.guestWaiting();
+        QVERIFY(q.runPasses(2));
+        QCOMPARE(q.received().mid(0, 5), (QList<QByteArray>{frame(1, 3, 1, 24), frame(1, 3, 5, 1), frame(1, 3, 5, 1),
+                                                           frame(1, 3, 5, 1), frame(1, 3, 1, 24)}));
     }
 
     void stopDuringTheReplyWaitFinishesThePass()

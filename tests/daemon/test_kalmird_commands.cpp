@@ -1,3 +1,4 @@
+#include "support/childprocess.h"
 #include "support/simprocess.h"
 #include "support/testbroker.h"
 #include <QFile>
@@ -20,6 +21,7 @@ struct Kalmird {
         env.insert(u"STATE_DIRECTORY"_s, state.path());
         proc.setProcessEnvironment(env);
         proc.setProcessChannelMode(QProcess::MergedChannels);
+        stopsWithTest(proc);
         proc.start(QStringLiteral(KALMIRD_BIN), QStringList{u"--config"_s, config} + extra);
     }
     ~Kalmird()

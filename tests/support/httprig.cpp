@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QUrlQuery>
 #include <cmath>
+#include "support/childprocess.h"
 
 HttpReply httpGet(quint16 port, const QByteArray &path, const QByteArray &authorization, int timeoutMs)
 {
@@ -84,6 +85,7 @@ PrometheusProcess::~PrometheusProcess()
 bool PrometheusProcess::start(int timeoutMs)
 {
     proc.setProcessChannelMode(QProcess::MergedChannels);
+    stopsWithTest(proc);
     proc.start(QStringLiteral("prometheus"),
                {u"--config.file="_qs + dir.filePath(QStringLiteral("prometheus.yml")),
                 u"--storage.tsdb.path="_qs + dir.filePath(QStringLiteral("data")),
@@ -118,6 +120,7 @@ BrowserProcess::~BrowserProcess()
 
 bool BrowserProcess::start(int timeoutMs)
 {
+    stopsWithTest(proc);
     proc.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KALMIR_SOURCE_DIR "/tests/support/pagedriver.py"),
                                            dir.filePath(QStringLiteral("profile"))});
     return ask(QStringLiteral("hello"), timeoutMs) == u"ok";

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include "support/childprocess.h"
 
 namespace {
 sockaddr_in loopback(int port)
@@ -59,6 +60,7 @@ QByteArray BrokerProcess::log() const
 bool BrokerProcess::start(int timeoutMs)
 {
     proc.setStandardErrorFile(dir.filePath(QStringLiteral("mosquitto.log")), QIODevice::Append);
+    stopsWithTest(proc);
     proc.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), dir.filePath(QStringLiteral("mosquitto.conf"))});
     return QTest::qWaitFor([this] { return localPortAccepts(listenPort); }, timeoutMs);
 }
@@ -75,6 +77,7 @@ void BrokerProcess::stop()
 
 Subscriber::Subscriber(int port, const QString &filter)
 {
+    stopsWithTest(proc);
     proc.start(QStringLiteral("mosquitto_sub"), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
                                                  QStringLiteral("-p"), QString::number(port), QStringLiteral("-q"),
                                                  QStringLiteral("1"), QStringLiteral("-v"), QStringLiteral("-t"),
@@ -151,6 +154,7 @@ DaemonProcess::~DaemonProcess()
 void DaemonProcess::start(const QStringList &extra)
 {
     // $KALMIRD_BIN: another build, for a bench to set one against the other.
+    stopsWithTest(proc);
     proc.start(qEnvironmentVariable("KALMIRD_BIN", QStringLiteral(KALMIRD_BIN)),
                QStringList{QStringLiteral("--config"), configPath()} + extra);
     proc.waitForStarted();

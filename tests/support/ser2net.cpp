@@ -4,6 +4,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
+#include "support/childprocess.h"
 
 Ser2Net::Ser2Net(const QString &device, int baud) : tcpPort(freeLocalPort())
 {
@@ -26,6 +27,7 @@ Ser2Net::Ser2Net(const QString &device, int baud) : tcpPort(freeLocalPort())
 bool Ser2Net::start()
 {
     // -n: in the foreground, -u: no lock files, its own pid file.
+    stopsWithTest(proc);
     proc.start(QStringLiteral("ser2net"), {"-n", "-u", "-P", dir.filePath("pid"), "-c", dir.filePath("ser2net.yaml")});
     if (!proc.waitForStarted(5000))
         return false;

@@ -1,6 +1,7 @@
 #include "support/simprocess.h"
 
 #include <QTest>
+#include "support/childprocess.h"
 
 SimProcess::SimProcess(QStringList arguments) : args(std::move(arguments)) {}
 
@@ -14,6 +15,7 @@ SimProcess::~SimProcess()
 
 bool SimProcess::start(int timeoutMs)
 {
+    stopsWithTest(proc);
     proc.start(QStringLiteral(KALMIR_SIM_BIN), args);
     const bool gotLine = QTest::qWaitFor(
         [this] {

@@ -4,6 +4,7 @@
 #include <QTest>
 #include <pwd.h>
 #include <unistd.h>
+#include "support/childprocess.h"
 
 using namespace Qt::StringLiterals;
 
@@ -74,6 +75,7 @@ bool TestBroker::start(int timeoutMs)
         return false;
     file.close();
     output.clear();
+    stopsWithTest(proc);
     proc.start(u"mosquitto"_s, {u"-c"_s, file.fileName()});
     const QByteArray listening = "listen socket on port " + QByteArray::number(listenPort);
     if (QTest::qWaitFor([&] { return log().contains(listening) || !running(); }, timeoutMs) && running())
