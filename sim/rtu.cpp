@@ -1,5 +1,5 @@
 #include "sim/rtu.h"
-#include "link/crc.h"
+#include "link/framer.h"
 #include "link/frames.h"
 
 #include <utility>
@@ -7,11 +7,6 @@
 namespace rtu {
 
 namespace {
-
-uint16_t crcOf(const QByteArray &bytes, qsizetype length)
-{
-    return crc16Modbus(reinterpret_cast<const uint8_t *>(bytes.constData()), std::size_t(length));
-}
 
 // Functions 1 to 6 are the ones whose requests are 8 bytes long; a highest
 // unicast address of 247 leaves 248..255 unused.
@@ -29,18 +24,12 @@ bool canStartFrame(const QByteArray &p)
 
 bool crcOk(const QByteArray &frame)
 {
-    if (frame.size() < 3)
-        return false;
-    const uint16_t crc = crcOf(frame, frame.size() - 2);
-    return uint8_t(frame[frame.size() - 2]) == (crc & 0xFF) && uint8_t(frame[frame.size() - 1]) == (crc >> 8);
+    return rtuFramer().intact(reinterpret_cast<const uint8_t *>(frame.constData()), int(frame.size()));
 }
 
 QByteArray withCrc(QByteArray body)
 {
-    const uint16_t crc = crcOf(body, body.size());
-    body.append(char(crc & 0xFF));
-    body.append(char(crc >> 8));
-    return body;
+    return rtuFramer().close(body);
 }
 
 QByteArray exceptionReply(uint8_t address, uint8_t function, uint8_t code)

@@ -1,14 +1,9 @@
 #include "daemon/gateway/rtuframes.h"
-#include "link/crc.h"
+#include "link/framer.h"
 
 namespace rtuframe {
 
 namespace {
-uint16_t crcOf(const QByteArray &bytes, qsizetype length)
-{
-    return crc16Modbus(reinterpret_cast<const uint8_t *>(bytes.constData()), std::size_t(length));
-}
-
 int byteAt(const QByteArray &bytes, int i)
 {
     return i < bytes.size() ? uint8_t(bytes[i]) : -1;
@@ -45,18 +40,12 @@ int requestLength(const QByteArray &bytes)
 
 bool crcGood(const QByteArray &frame)
 {
-    if (frame.size() < 3)
-        return false;
-    const uint16_t crc = crcOf(frame, frame.size() - 2);
-    return uint8_t(frame[frame.size() - 2]) == (crc & 0xFF) && uint8_t(frame[frame.size() - 1]) == (crc >> 8);
+    return rtuFramer().intact(reinterpret_cast<const uint8_t *>(frame.constData()), int(frame.size()));
 }
 
 QByteArray withCrc(QByteArray body)
 {
-    const uint16_t crc = crcOf(body, body.size());
-    body.append(char(crc & 0xFF));
-    body.append(char(crc >> 8));
-    return body;
+    return rtuFramer().close(body);
 }
 
 QByteArray exceptionPdu(uint8_t function, uint8_t code)
