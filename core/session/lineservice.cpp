@@ -32,6 +32,7 @@ LineService::LineService(LineChannel &lineChannel, QObject *parent)
 {
     connect(transaction, &Transaction::finished, this, &LineService::onFinished);
     idleWait.setSingleShot(true);
+    idleWait.setTimerType(Qt::PreciseTimer); // a coarse one may fire before the line has been idle long enough
     connect(&idleWait, &QTimer::timeout, this, &LineService::offerIdleTurn);
 }
 
@@ -104,8 +105,12 @@ void LineService::guestWaiting()
 
 void LineService::offerIdleTurn()
 {
-    if (!lineFree() || channel.nowMs() - ownEndedMs < IdleBeforeGuestsMs - 1)
+    if (!lineFree())
         return; // the line's own work came back meanwhile
+    if (channel.nowMs() - ownEndedMs < IdleBeforeGuestsMs) {
+        guestWaiting(); // early by a fraction of a millisecond
+        return;
+    }
     offeringIdle = true;
     offerGuestTurn();
     offeringIdle = false;

@@ -107,7 +107,7 @@ private slots:
         // A line idle for a read window (a long delay here) serves the
         // waiting guests one after another, then polling goes on.
         Poller q{1};
-        q.cycle.setDelay(800);
+        q.cycle.setDelay(2000); // room for the three after the idle read window, even on a loaded machine
         int left = 3;
         q.line.setGuestSource([&]() -> std::optional<GuestJob> {
             if (left == 0)
