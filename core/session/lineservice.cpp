@@ -57,8 +57,11 @@ void LineService::startOwn()
     transaction->query(job.address, job.function, job.reg, job.value, job.answerMarginMs);
 }
 
-void LineService::onFinished(const ExchangeResult &result)
+void LineService::onFinished(const ExchangeResult &finished)
 {
+    // The transaction's own copy: a client that starts its next job from
+    // inside its result (the search) clears it before the watchers see it.
+    const ExchangeResult result = finished;
     if (guestDone) {
         std::exchange(guestDone, nullptr)(guestResult(result));
         emit exchanged(result);

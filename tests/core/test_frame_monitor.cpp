@@ -3,6 +3,7 @@
 // one, one from another address, noise after a reply, an exception and
 // silence. Verdicts, bytes and times (within a character), and the CSV.
 #include "link/framecsv.h"
+#include "session/bussearch.h"
 #include "session/frametap.h"
 #include "support/simrig.h"
 #include <QtTest>
@@ -10,6 +11,27 @@
 class FrameMonitorTest : public QObject {
     Q_OBJECT
 private slots:
+    // A search probes the next address from inside the last one's result:
+    // the monitor still gets each probe as it went.
+    void searchProbesAreRecordedAsTheyWent()
+    {
+        SimRig r;
+        r.sim.addDetector(1);
+        r.sim.addDetector(2);
+        FrameTap tap(r.line, r.channel);
+        QStringList rows;
+        connect(&tap, &FrameTap::frame, [&rows](const FrameRecord &f) {
+            rows << directionText(f.direction) + QString::number(f.address) + verdictText(f);
+        });
+        tap.acquire();
+        BusSearch search(r.line, r.state);
+        connect(&search, &BusSearch::probed, [&search](uint8_t a) { if (a == 3) search.stop(); });
+        QSignalSpy ended(&search, &BusSearch::ended);
+        QVERIFY(search.start());
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(rows, (QStringList{"→1", "←1статус", "→2", "←2статус", "→3", "←3тайм-аут"}));
+    }
+
     void faultPlanRowsMatchTheWireLog()
     {
         SimRig r;
