@@ -21,8 +21,7 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     // The window's logs end polling when a row fails; here LineLogs writes them.
     cycle.setLogging(false);
     sess.devices().setLogFiles(false);
-    DetectorRecords &records = sess.detectors();
-    records.setOfflineAfter(OfflineAfterFailures);
+    sess.setOfflineAfter(OfflineAfterFailures);
     cycle.setPassOrder([this] {
         const DetectorRecords &records = sess.detectors();
         return order.next(
@@ -31,7 +30,7 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     });
 
     connect(&cycle, &PollingCycle::statusReceived, this, [this](const StatusSample &sample) { logs.write(sample); });
-    connect(&records, &DetectorRecords::changed, this, &LineWatch::onChange);
+    connect(&sess, &Session::detectorChanged, this, &LineWatch::onChange);
     connect(&sess.state().stats, &CommStats::exchangeEnded, this, &LineWatch::onExchange);
     connect(&sess, &Session::portAway, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portLost, this, &LineWatch::onLineAway);
@@ -114,7 +113,7 @@ void LineWatch::onOpenFailed(const QString &message)
     if (!std::exchange(openFailureLogged, true))
         logEvent(QStringLiteral("%1: cannot open %2: %3; trying again every second").arg(name(), cfg.port, message));
     // What an earlier run left retained must not say they are online.
-    sess.detectors().lineLost(addresses());
+    sess.markLineLost();
     retry.start(OpenRetryMs);
 }
 
@@ -145,7 +144,7 @@ void LineWatch::work()
 
 void LineWatch::onChange(uint8_t address, const DetectorChange &change)
 {
-    const DetectorRecord &d = sess.detectors().at(address);
+    const DetectorRecord &d = *sess.detectors().find(address);
     switch (change.kind) {
     case DetectorChange::Kind::Status:
         emit stateRead(address, d.status, d.registers, d.readAt);
