@@ -41,7 +41,7 @@ bool applyStartOptions(MainWindow &w, const StartOptions &o)
     };
     if (o.connect) {
         ui.Button1->click();
-        if (w.session().lineChannel().isOpen())
+        if (w.session().lineOpen())
             onceConnected();
         else if (w.session().connecting()) // a line behind a server: the rest once it is up
             QObject::connect(&w.session(), &Session::lineOpened, &w, onceConnected, Qt::SingleShotConnection);

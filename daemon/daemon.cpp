@@ -145,7 +145,7 @@ void Daemon::publishStats()
 {
     const QDateTime now = QDateTime::currentDateTime();
     for (const auto &w : watches) {
-        const CommStats &stats = w->session().state().stats;
+        const CommStats &stats = w->session().linkCounts();
         for (const uint8_t a : w->addresses())
             box.setRetained(deviceTopic(w->config().name, a, QStringLiteral("stats")), statsJson(now, stats.counts(a)));
         if (const auto *gateway = w->findChild<LineGateway *>())

@@ -152,6 +152,8 @@ signals:
     void detectorChanged(uint8_t address, const DetectorChange &change);
     // The link counts changed.
     void linkCountsChanged();
+    // One exchange with this address ended so (before linkCountsChanged()).
+    void exchangeEnded(uint8_t address, ExchangeOutcome outcome);
     void frame(const FrameRecord &record);
 
 public:

@@ -17,8 +17,8 @@ LineSnapshot lineSnapshot(LineWatch &w)
     l.wireLimit = wireLimitPassesPerSecond(w.config());
     l.losses = w.losses();
     Session &session = w.session();
-    const CommStats &stats = session.state().stats;
-    const double now = session.lineService().nowMs();
+    const CommStats &stats = session.linkCounts();
+    const double now = session.nowMs();
     for (const uint8_t a : w.addresses()) {
         DetectorSnapshot d;
         d.address = a;
