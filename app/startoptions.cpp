@@ -1,5 +1,4 @@
 #include "startoptions.h"
-#include "link/apperror.h"
 #include "link/tcpline.h"
 
 #include <algorithm>
@@ -24,11 +23,9 @@ QString setPort(StartOptions &o, const QString &v)
 {
     if (v.trimmed().isEmpty())
         return QStringLiteral("--port: пустое имя порта");
-    try {
-        tcpTarget(v); // a server's address is checked now, not at the connect
-    } catch (const AppError &e) {
-        return QStringLiteral("--port: ") + e.message();
-    }
+    // A server's address is checked now, not at the connect.
+    if (const auto bad = tcpNameFailure(v))
+        return QStringLiteral("--port: ") + windowText(*bad);
     o.port = v;
     return {};
 }

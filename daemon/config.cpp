@@ -2,7 +2,6 @@
 
 #include "daemon/gatewayconfig.h"
 #include "daemon/tablereader.h"
-#include "link/apperror.h"
 #include "link/tcpline.h"
 
 #include <QFile>
@@ -22,11 +21,8 @@ constexpr int Speeds[] = {1200, 2400, 4800, 9600, 19200};
 
 bool validTcpName(const QString &port)
 {
-    try {
-        return !tcpTarget(port)->host.isEmpty();
-    } catch (const AppError &) {
-        return false;
-    }
+    const std::optional<TcpTarget> target = tcpTarget(port);
+    return target && !target->host.isEmpty();
 }
 
 // What a line's port names, so that two spellings of one port are one: a
@@ -75,11 +71,7 @@ HttpConfig readHttp(const TableReader &r, const toml::table &t)
     r.read(t, {
         {"listen", [&](auto &n, auto &k) {
              const QString text = r.string(n, k);
-             std::optional<TcpTarget> target;
-             try {
-                 target = tcpTarget(u"tcp://"_s + text);
-             } catch (const AppError &) {
-             }
+             const std::optional<TcpTarget> target = tcpTarget(u"tcp://"_s + text);
              if (!target || QHostAddress(target->host).isNull())
                  r.fail(n.source(), k, u"ADDRESS:PORT is expected (\"127.0.0.1:9740\", \"[::1]:9740\", \"0.0.0.0:9740\")"_s);
              h.host = target->host;

@@ -41,15 +41,16 @@ public:
     // Opens the port (a name, or the one set before when empty) at the speed
     // of a baud code (the last one when none), listing address 247 first.
     // True when it is open now; false while a TCP connect runs, which ends in
-    // lineOpened() or connectFailed(). Throws AppError when the port fails at
+    // lineOpened() or connectFailed(). A failure when the port fails at
     // once; 247 stays listed.
-    bool connectLine(const QString &portName, std::optional<uint8_t> baudCode);
+    Result<bool> connectLine(const QString &portName, std::optional<uint8_t> baudCode);
     bool connecting() const { return opening; }
     // As connectLine(), but lists nothing: the caller lists its own devices
     // (the watch service knows its addresses).
-    bool openLine(const QString &portName, std::optional<uint8_t> baudCode);
-    // Closes the port, ends any watch for it and empties the device list.
-    void disconnectLine();
+    Result<bool> openLine(const QString &portName, std::optional<uint8_t> baudCode);
+    // Closes the port, ends any watch for it and empties the device list; a
+    // log that fails to close keeps the list.
+    std::optional<Failure> disconnectLine();
     // Stops polling, the search and the watch and closes the port (the program ends).
     void shutDown();
     // True while a lost port is being waited for: no exchange can start.
@@ -66,21 +67,21 @@ signals:
     // The connect that connectLine() began has opened the line.
     void lineOpened();
     // It failed: nothing is connected.
-    void connectFailed(const QString &message);
+    void connectFailed(const Failure &failure);
     // The port failed while neither polling nor an exchange was under way;
     // it has been closed.
-    void portLost(const QString &message);
+    void portLost(const Failure &failure);
     // The port failed while connected (whatever ran on it) and the watch for
     // its return has begun. Once per loss.
-    void portAway(const QString &message);
+    void portAway(const Failure &failure);
     // The lost port is open again; polling, if the loss ended it, has been
     // started again already.
     void portBack();
 
 private:
-    void setLine(const QString &portName, std::optional<uint8_t> baudCode);
-    bool openPort();
-    void awaitPort(const QString &message);
+    std::optional<Failure> setLine(const QString &portName, std::optional<uint8_t> baudCode);
+    Result<bool> openPort();
+    void awaitPort(const Failure &failure);
     void onPortBack();
 
     SessionState sessionState;

@@ -13,14 +13,14 @@
 
 using namespace LampColor;
 
-void MainWindow::addDevice(uint8_t address)
+bool MainWindow::addDevice(uint8_t address)
 {
-    sessionRef.devices().add(address);
+    return !reported(sessionRef.devices().add(address));
 }
 
-void MainWindow::clearTable()
+bool MainWindow::clearTable()
 {
-    sessionRef.devices().clear();
+    return !reported(sessionRef.devices().clear());
 }
 
 // The grid follows the device list: a row per listed device, the address first.
@@ -49,8 +49,8 @@ void MainWindow::onAddDeviceClicked()
 {
     guarded([this] {
         const QString text = form->Edit1->text();
-        if (!text.isEmpty())
-            addDevice(uint8_t(typedInteger(text) & 0xFF));
+        if (!text.isEmpty() && !addDevice(uint8_t(typedInteger(text) & 0xFF)))
+            return;
         applyControlState(ControlState::Idle);
     });
 }
@@ -58,8 +58,8 @@ void MainWindow::onAddDeviceClicked()
 void MainWindow::onClearTableClicked()
 {
     guarded([this] {
-        clearTable();
-        applyControlState(ControlState::ConnectedEmpty);
+        if (clearTable())
+            applyControlState(ControlState::ConnectedEmpty);
     });
 }
 
@@ -103,8 +103,8 @@ void MainWindow::connectSearch()
         endSearchSteps();
         reportUnlisted(search->unlisted());
     });
-    connect(search, &BusSearch::failed, this, [this, search](const QString &message) {
-        errorReport->report(message);
+    connect(search, &BusSearch::failed, this, [this, search](const Failure &failure) {
+        errorReport->report(windowText(failure));
         reportUnlisted(search->unlisted());
         // A file error leaves the search marked active: the button's next
         // click runs the stop steps.

@@ -67,12 +67,12 @@ void MainWindow::connectPolling()
         if (const auto choice = baudChoiceForCode(code))
             form->cb2->setCurrentIndex(choice->entry);
     });
-    connect(cycle, &PollingCycle::commandRefused, errorReport, &ErrorReport::report);
+    connect(cycle, &PollingCycle::commandRefused, this, [this](const Failure &f) { errorReport->report(windowText(f)); });
     connect(cycle, &PollingCycle::notice, errorReport, &ErrorReport::report);
     // The stopped run has ended: what was held back while it finished is free again.
     connect(cycle, &PollingCycle::ended, this, [this] { applyControlState(idleState(sessionRef.devices().count())); });
-    connect(cycle, &PollingCycle::failed, this, [this](const QString &message) {
-        reportFailure(message);
+    connect(cycle, &PollingCycle::failed, this, [this](const Failure &failure) {
+        reportFailure(failure);
         endPollingSteps();
     });
 }

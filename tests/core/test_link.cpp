@@ -1,6 +1,5 @@
 // The serial channel and the request transaction on a real QSerialPort over a
 // pseudo-terminal whose far end the test drives byte by byte.
-#include "link/apperror.h"
 #include "link/crc.h"
 #include "link/linechannel.h"
 #include "link/transaction.h"
@@ -22,14 +21,14 @@ QByteArray statusReply(uint8_t address)
     return r;
 }
 
-QString errorOf(const std::function<void()> &f)
+QString errorOf(const Result<bool> &r)
 {
-    try {
-        f();
-    } catch (const AppError &e) {
-        return e.message();
-    }
-    return {};
+    return r ? QString() : windowText(r.failure());
+}
+
+QString errorOf(const std::optional<Failure> &f)
+{
+    return f ? windowText(*f) : QString();
 }
 } // namespace
 
@@ -76,7 +75,7 @@ class LinkTest : public QObject {
             QStringList out;
             for (const auto &args : done)
                 if (exchangeResult(args).outcome == ExchangeResult::Outcome::PortFailed)
-                    out << exchangeResult(args).error;
+                    out << windowText(exchangeResult(args).error);
             return out;
         }
     };
@@ -328,20 +327,20 @@ private slots:
         first.setPortName(peer.slavePath());
         second.setPortName(peer.slavePath());
         first.open();
-        QCOMPARE(errorOf([&] { second.open(); }), QStringLiteral("Порт занят другой программой"));
+        QCOMPARE(errorOf(second.open()), QStringLiteral("Порт занят другой программой"));
         QVERIFY(!second.isOpen());
         QVERIFY(first.isOpen());
 
         LineChannel missing;
         missing.setPortName(QStringLiteral("/dev/kalmir-no-such-port"));
-        QCOMPARE(errorOf([&] { missing.open(); }), QStringLiteral("Попытка открыть несуществующий COM-порт"));
+        QCOMPARE(errorOf(missing.open()), QStringLiteral("Попытка открыть несуществующий COM-порт"));
         QVERIFY(!missing.isOpen());
 
-        QCOMPARE(errorOf([&] { first.setPortName(QStringLiteral("COM2")); }),
+        QCOMPARE(errorOf(first.setPortName(QStringLiteral("COM2"))),
                  QStringLiteral("Нельзя менять свойство, пока порт открыт"));
         QCOMPARE(first.portName(), peer.slavePath());
         first.close();
-        QVERIFY(errorOf([&] { second.open(); }).isEmpty());
+        QVERIFY(errorOf(second.open()).isEmpty());
     }
 
     void againstTheSimulator()

@@ -96,7 +96,7 @@ private slots:
                 continue;
             }
             uint8_t mask = 2;
-            const BuiltCommand b = buildCommand(d.command, CommandInputs{nullptr, 5, 8, 0, d.value}, mask);
+            const BuiltCommand b = *buildCommand(d.command, CommandInputs{nullptr, 5, 8, 0, d.value}, mask);
             QVERIFY2(b.send, label);
             QCOMPARE(int(b.reg), c.reg);
             QCOMPARE(int(b.value), c.value);
