@@ -41,7 +41,7 @@ struct Failure {
         FileAccess,       // path; osText
         FileIo,           // path; osText; value: the system's error number
         // Configuration
-        Config,           // path, value: the line; text: what is wrong there
+        Config,           // path, value: the line (-1: none); text: what is wrong there (alone without a path)
     };
     Kind kind = Kind::PortRead;
     QString path;    // a device or a file

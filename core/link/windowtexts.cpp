@@ -56,7 +56,9 @@ QString windowText(const Failure &f)
     case K::FileAccess: return fileText(f, QStringLiteral("File access denied"));
     case K::FileIo: return fileText(f, QStringLiteral("I/O error %1").arg(f.value));
     case K::Config:
-        return f.value > 0 ? QStringLiteral("%1:%2: %3").arg(f.path).arg(f.value).arg(f.text)
+        if (f.path.isEmpty())
+            return f.text;
+        return f.value >= 0 ? QStringLiteral("%1:%2: %3").arg(f.path).arg(f.value).arg(f.text)
                            : QStringLiteral("%1: %2").arg(f.path, f.text);
     }
     return {};
