@@ -40,7 +40,7 @@ struct Failure {
         // Files
         FileAccess,       // path; osText
         FileIo,           // path; osText; value: the system's error number
-        // Configuration
+        // A configuration file, a secret file or a command-line option that cannot be used
         Config,           // path, value: the line (-1: none); text: what is wrong there (alone without a path)
     };
     Kind kind = Kind::PortRead;
