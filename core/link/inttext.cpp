@@ -1,5 +1,4 @@
 #include "link/inttext.h"
-#include "link/apperror.h"
 
 namespace {
 int digitValue(QChar c, int base)
@@ -58,12 +57,4 @@ Result<int32_t> readTypedInteger(const QString &text)
     if (auto v = parseIntText(text))
         return *v;
     return Failure::withText(Failure::Kind::BadInteger, text);
-}
-
-int32_t typedInteger(const QString &text)
-{
-    const Result<int32_t> v = readTypedInteger(text);
-    if (!v)
-        throw AppError(windowText(v.failure()));
-    return *v;
 }

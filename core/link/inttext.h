@@ -12,9 +12,6 @@ std::optional<int32_t> parseIntText(const QString &text);
 
 // As parseIntText, but a text that breaks the rule is a BadInteger failure.
 Result<int32_t> readTypedInteger(const QString &text);
-// The window's fields: as readTypedInteger, the failure raised as AppError
-// for the window's error handler.
-int32_t typedInteger(const QString &text);
 
 // The 16 bits a device receives for a typed value (two's complement for negatives).
 inline uint16_t low16(int32_t v) { return uint16_t(uint32_t(v) & 0xFFFFu); }

@@ -5,6 +5,7 @@
 #include "chart/chartwindow.h"
 #include "dialogs/uvfaulttimedialog.h"
 #include "link/inttext.h"
+#include "widgets/apperror.h"
 #include "detector/commandtable.h"
 #include "detector/valueformats.h"
 #include "ui_mainform.h"

@@ -3,6 +3,7 @@
 #include "main/mainwindow.h"
 #include "main/controlstates.h"
 #include "link/inttext.h"
+#include "widgets/apperror.h"
 #include "main/gridcell.h"
 #include "ui_mainform.h"
 #include "dialogs/commstatswindow.h"

@@ -1,4 +1,3 @@
-#include "link/apperror.h"
 #include "detector/commandtable.h"
 #include "support/namedfields.h"
 #include <QMap>

@@ -4,7 +4,7 @@
 #include "widgets/lamp.h"
 #include "chart/chartwindow.h"
 #include "chart/chartgraph.h"
-#include "link/apperror.h"
+#include "widgets/apperror.h"
 
 #include <QCheckBox>
 #include <QComboBox>
