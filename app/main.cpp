@@ -63,12 +63,12 @@ int main(int argc, char *argv[])
 {
     // Checked before any window system is needed, so --help, --version and a
     // bad option also work without a display.
-    const StartOptionsResult parsed = parseStartOptions(rawArguments(argc, argv));
-    if (!parsed.options) {
-        std::fprintf(stderr, "kalmir: %s\nСправка: kalmir --help\n", parsed.error.toUtf8().constData());
+    const Result<StartOptions> parsed = parseStartOptions(rawArguments(argc, argv));
+    if (!parsed) {
+        std::fprintf(stderr, "kalmir: %s\nСправка: kalmir --help\n", windowText(parsed.failure()).toUtf8().constData());
         return 2;
     }
-    const StartOptions &options = *parsed.options;
+    const StartOptions &options = *parsed;
     if (options.help) {
         std::fputs(startUsage().toUtf8().constData(), stdout);
         return 0;

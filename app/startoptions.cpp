@@ -1,5 +1,4 @@
 #include "startoptions.h"
-#include "link/apperror.h"
 #include "link/tcpline.h"
 
 #include <algorithm>
@@ -11,8 +10,14 @@ constexpr std::array<int, 5> Speeds{1200, 2400, 4800, 9600, 19200};
 // The device table holds two detectors.
 constexpr int MaxDevices = 2;
 
-// Applies one option's value; returns an error text or an empty string.
-using Apply = QString (*)(StartOptions &, const QString &);
+// Applies one option's value; returns what is wrong with it, if anything.
+using Apply = std::optional<Failure> (*)(StartOptions &, const QString &);
+
+// The whole message is the failure's text: an option names itself best.
+Failure badOption(const QString &why)
+{
+    return Failure::withText(Failure::Kind::Config, why);
+}
 
 struct OptionRow {
     const char *name;
@@ -20,77 +25,75 @@ struct OptionRow {
     Apply apply;
 };
 
-QString setPort(StartOptions &o, const QString &v)
+std::optional<Failure> setPort(StartOptions &o, const QString &v)
 {
     if (v.trimmed().isEmpty())
-        return QStringLiteral("--port: пустое имя порта");
-    try {
-        tcpTarget(v); // a server's address is checked now, not at the connect
-    } catch (const AppError &e) {
-        return QStringLiteral("--port: ") + e.message();
-    }
+        return badOption(QStringLiteral("--port: пустое имя порта"));
+    // A server's address is checked now, not at the connect.
+    if (const auto bad = tcpNameFailure(v))
+        return badOption(QStringLiteral("--port: ") + windowText(*bad));
     o.port = v;
-    return {};
+    return std::nullopt;
 }
 
-QString setSpeed(StartOptions &o, const QString &v)
+std::optional<Failure> setSpeed(StartOptions &o, const QString &v)
 {
     bool ok = false;
     const int baud = v.toInt(&ok);
     if (!ok || std::find(Speeds.begin(), Speeds.end(), baud) == Speeds.end())
-        return QStringLiteral("--speed: скорость \"%1\" не из списка 1200, 2400, 4800, 9600, 19200").arg(v);
+        return badOption(QStringLiteral("--speed: скорость \"%1\" не из списка 1200, 2400, 4800, 9600, 19200").arg(v));
     o.speed = baud;
-    return {};
+    return std::nullopt;
 }
 
-QString addDevice(StartOptions &o, const QString &v)
+std::optional<Failure> addDevice(StartOptions &o, const QString &v)
 {
     bool ok = false;
     const int address = v.toInt(&ok);
     if (!ok || address < 1 || address > 247)
-        return QStringLiteral("--device: адрес \"%1\" вне диапазона 1..247").arg(v);
+        return badOption(QStringLiteral("--device: адрес \"%1\" вне диапазона 1..247").arg(v));
     if (o.devices.contains(uint8_t(address)))
-        return {};
+        return std::nullopt;
     if (o.devices.size() == MaxDevices)
-        return QStringLiteral("--device: в таблице не более %1 приборов").arg(MaxDevices);
+        return badOption(QStringLiteral("--device: в таблице не более %1 приборов").arg(MaxDevices));
     o.devices.append(uint8_t(address));
-    return {};
+    return std::nullopt;
 }
 
-QString setQuitAfter(StartOptions &o, const QString &v)
+std::optional<Failure> setQuitAfter(StartOptions &o, const QString &v)
 {
     bool ok = false;
     const int seconds = v.toInt(&ok);
     if (!ok || seconds < 1 || seconds > 86400)
-        return QStringLiteral("--quit-after: число секунд \"%1\" вне диапазона 1..86400").arg(v);
+        return badOption(QStringLiteral("--quit-after: число секунд \"%1\" вне диапазона 1..86400").arg(v));
     o.quitAfter = seconds;
-    return {};
+    return std::nullopt;
 }
 
-QString setShots(StartOptions &o, const QString &v)
+std::optional<Failure> setShots(StartOptions &o, const QString &v)
 {
     if (v.trimmed().isEmpty())
-        return QStringLiteral("--shots: пустое имя папки");
+        return badOption(QStringLiteral("--shots: пустое имя папки"));
     o.shotsDir = v;
-    return {};
+    return std::nullopt;
 }
 
-QString setMonitorFile(StartOptions &o, const QString &v)
+std::optional<Failure> setMonitorFile(StartOptions &o, const QString &v)
 {
     if (v.trimmed().isEmpty())
-        return QStringLiteral("--monitor: пустое имя файла");
+        return badOption(QStringLiteral("--monitor: пустое имя файла"));
     o.monitorFile = v;
-    return {};
+    return std::nullopt;
 }
 
-QString setSearchMargin(StartOptions &o, const QString &v)
+std::optional<Failure> setSearchMargin(StartOptions &o, const QString &v)
 {
     bool ok = false;
     const int ms = v.toInt(&ok);
     if (!ok || ms < 0 || ms > 500)
-        return QStringLiteral("--search-margin: число миллисекунд \"%1\" вне диапазона 0..500").arg(v);
+        return badOption(QStringLiteral("--search-margin: число миллисекунд \"%1\" вне диапазона 0..500").arg(v));
     o.searchMarginMs = ms;
-    return {};
+    return std::nullopt;
 }
 
 // clang-format off
@@ -98,16 +101,16 @@ const std::array<OptionRow, 13> Options{{
     {"port",    true,  setPort},
     {"speed",   true,  setSpeed},
     {"device",  true,  addDevice},
-    {"connect", false, [](StartOptions &o, const QString &) { o.connect = true; return QString(); }},
-    {"poll",    false, [](StartOptions &o, const QString &) { o.poll = true; return QString(); }},
-    {"chart",   false, [](StartOptions &o, const QString &) { o.chart = true; return QString(); }},
-    {"log",     false, [](StartOptions &o, const QString &) { o.log = true; return QString(); }},
+    {"connect", false, [](StartOptions &o, const QString &) { o.connect = true; return std::optional<Failure>(); }},
+    {"poll",    false, [](StartOptions &o, const QString &) { o.poll = true; return std::optional<Failure>(); }},
+    {"chart",   false, [](StartOptions &o, const QString &) { o.chart = true; return std::optional<Failure>(); }},
+    {"log",     false, [](StartOptions &o, const QString &) { o.log = true; return std::optional<Failure>(); }},
     {"quit-after", true, setQuitAfter},
     {"shots",   true,  setShots},
     {"monitor", true,  setMonitorFile},
     {"search-margin", true, setSearchMargin},
-    {"version", false, [](StartOptions &o, const QString &) { o.version = true; return QString(); }},
-    {"help",    false, [](StartOptions &o, const QString &) { o.help = true; return QString(); }},
+    {"version", false, [](StartOptions &o, const QString &) { o.version = true; return std::optional<Failure>(); }},
+    {"help",    false, [](StartOptions &o, const QString &) { o.help = true; return std::optional<Failure>(); }},
 }};
 // clang-format on
 
@@ -121,53 +124,53 @@ const OptionRow *findOption(const QString &name)
 
 // Adding devices and polling are steps after "Соединить"; without it they
 // would silently do nothing.
-QString checkCombination(const StartOptions &o)
+std::optional<Failure> checkCombination(const StartOptions &o)
 {
     if (o.shotsDir && !o.quitAfter)
-        return QStringLiteral("--shots сохраняет снимки при выходе: добавьте --quit-after");
+        return badOption(QStringLiteral("--shots сохраняет снимки при выходе: добавьте --quit-after"));
     if (o.connect)
-        return {};
+        return std::nullopt;
     if (!o.devices.isEmpty())
-        return QStringLiteral("--device действует только после соединения: добавьте --connect");
+        return badOption(QStringLiteral("--device действует только после соединения: добавьте --connect"));
     if (o.poll)
-        return QStringLiteral("--poll действует только после соединения: добавьте --connect");
-    return {};
+        return badOption(QStringLiteral("--poll действует только после соединения: добавьте --connect"));
+    return std::nullopt;
 }
 
 } // namespace
 
-StartOptionsResult parseStartOptions(const QStringList &arguments)
+Result<StartOptions> parseStartOptions(const QStringList &arguments)
 {
     StartOptions o;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &arg = arguments[i];
         if (!arg.startsWith(QLatin1String("--")))
-            return {std::nullopt, QStringLiteral("неизвестный параметр: %1").arg(arg)};
+            return badOption(QStringLiteral("неизвестный параметр: %1").arg(arg));
         const qsizetype eq = arg.indexOf(u'=');
         const QString name = arg.mid(2, eq < 0 ? -1 : eq - 2);
         const OptionRow *row = findOption(name);
         if (!row)
-            return {std::nullopt, QStringLiteral("неизвестный параметр: --%1").arg(name)};
+            return badOption(QStringLiteral("неизвестный параметр: --%1").arg(name));
         QString value;
         if (row->takesValue && eq >= 0) {
             value = arg.mid(eq + 1);
         } else if (row->takesValue) {
             if (++i == arguments.size())
-                return {std::nullopt, QStringLiteral("--%1: нет значения").arg(name)};
+                return badOption(QStringLiteral("--%1: нет значения").arg(name));
             value = arguments[i];
         } else if (eq >= 0) {
-            return {std::nullopt, QStringLiteral("--%1 не принимает значения").arg(name)};
+            return badOption(QStringLiteral("--%1 не принимает значения").arg(name));
         }
         // "--port --connect" lacks the port's name; taking the next option
         // as the value would silently drop that option.
         if (row->takesValue && value.startsWith(QLatin1String("--")))
-            return {std::nullopt, QStringLiteral("--%1: нет значения (следом идет %2)").arg(name, value)};
-        if (QString error = row->apply(o, value); !error.isEmpty())
-            return {std::nullopt, error};
+            return badOption(QStringLiteral("--%1: нет значения (следом идет %2)").arg(name, value));
+        if (auto failure = row->apply(o, value))
+            return *failure;
     }
-    if (QString error = checkCombination(o); !error.isEmpty())
-        return {std::nullopt, error};
-    return {o, {}};
+    if (auto failure = checkCombination(o))
+        return *failure;
+    return o;
 }
 
 QString startUsage()

@@ -1,4 +1,5 @@
 #pragma once
+#include "link/failure.h"
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,13 +26,9 @@ struct StartOptions {
     bool help = false;
 };
 
-struct StartOptionsResult {
-    std::optional<StartOptions> options;
-    QString error; // in Russian, set when options is empty
-};
-
 // `arguments` includes the program name. Options take their value as the
-// next argument or after '=' (--speed=9600).
-StartOptionsResult parseStartOptions(const QStringList &arguments);
+// next argument or after '=' (--speed=9600). A bad one is a Config failure
+// whose text (in Russian) says why.
+Result<StartOptions> parseStartOptions(const QStringList &arguments);
 // The help text, in Russian.
 QString startUsage();

@@ -2,7 +2,6 @@
 
 #include "daemon/gatewayconfig.h"
 #include "daemon/tablereader.h"
-#include "link/apperror.h"
 #include "link/tcpline.h"
 
 #include <QFile>
@@ -22,11 +21,8 @@ constexpr int Speeds[] = {1200, 2400, 4800, 9600, 19200};
 
 bool validTcpName(const QString &port)
 {
-    try {
-        return !tcpTarget(port)->host.isEmpty();
-    } catch (const AppError &) {
-        return false;
-    }
+    const std::optional<TcpTarget> target = tcpTarget(port);
+    return target && !target->host.isEmpty();
 }
 
 // What a line's port names, so that two spellings of one port are one: a
@@ -61,7 +57,7 @@ MqttConfig readMqtt(const TableReader &r, const toml::table &t)
         {"stats_interval_s", [&](auto &n, auto &k) { m.statsIntervalS = r.integer(n, k, 1, 86400); }},
     });
     if (m.host.isEmpty())
-        throw ConfigError(QStringLiteral("%1: mqtt.host: must not be empty").arg(r.file).toStdString());
+        throw ConfigError{configFailure(r.file, -1, QStringLiteral("mqtt.host: must not be empty"))};
     if (m.certFile.isEmpty() != m.keyFile.isEmpty() || (!m.certFile.isEmpty() && m.caFile.isEmpty()))
         r.fail(t.source(), QStringLiteral("cert_file"),
                QStringLiteral("a client certificate needs key_file, cert_file and ca_file together"));
@@ -75,11 +71,7 @@ HttpConfig readHttp(const TableReader &r, const toml::table &t)
     r.read(t, {
         {"listen", [&](auto &n, auto &k) {
              const QString text = r.string(n, k);
-             std::optional<TcpTarget> target;
-             try {
-                 target = tcpTarget(u"tcp://"_s + text);
-             } catch (const AppError &) {
-             }
+             const std::optional<TcpTarget> target = tcpTarget(u"tcp://"_s + text);
              if (!target || QHostAddress(target->host).isNull())
                  r.fail(n.source(), k, u"ADDRESS:PORT is expected (\"127.0.0.1:9740\", \"[::1]:9740\", \"0.0.0.0:9740\")"_s);
              h.host = target->host;
@@ -181,17 +173,27 @@ bool isTopicLevel(const QString &text)
     return level.match(text).hasMatch();
 }
 
-DaemonConfig loadConfig(const QString &path)
+namespace {
+DaemonConfig readConfig(const QString &path);
+}
+
+Result<DaemonConfig> loadConfig(const QString &path)
+{
+    try {
+        return readConfig(path);
+    } catch (const ConfigError &e) {
+        return e.failure;
+    }
+}
+
+namespace {
+DaemonConfig readConfig(const QString &path)
 {
     toml::table root;
     try {
         root = toml::parse_file(path.toStdString());
     } catch (const toml::parse_error &e) {
-        throw ConfigError(QStringLiteral("%1:%2: %3")
-                              .arg(path)
-                              .arg(e.source().begin.line)
-                              .arg(QString::fromStdString(std::string(e.description())))
-                              .toStdString());
+        throw ConfigError{configFailure(path, e.source().begin.line, QString::fromStdString(std::string(e.description())))};
     }
     DaemonConfig config;
     const TableReader top(path, QString());
@@ -234,11 +236,12 @@ DaemonConfig loadConfig(const QString &path)
          }},
     });
     if (!hasMqtt)
-        throw ConfigError(QStringLiteral("%1: [mqtt]: missing").arg(path).toStdString());
+        throw ConfigError{configFailure(path, -1, QStringLiteral("[mqtt]: missing"))};
     if (config.lines.isEmpty())
-        throw ConfigError(QStringLiteral("%1: [[line]]: none given").arg(path).toStdString());
+        throw ConfigError{configFailure(path, -1, QStringLiteral("[[line]]: none given"))};
     return config;
 }
+} // namespace
 
 QString defaultStateDir()
 {

@@ -1,4 +1,5 @@
 #pragma once
+#include "link/failure.h"
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -86,15 +87,10 @@ struct DaemonConfig {
     bool operator==(const DaemonConfig &) const = default;
 };
 
-// A configuration that cannot be used: the message names the file, the line
-// in it and the key ("kalmird.toml:7: line.speed: ...").
-class ConfigError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Reads and checks the whole file. Unknown keys are errors. Throws ConfigError.
-DaemonConfig loadConfig(const QString &path);
+// Reads and checks the whole file. Unknown keys are errors. A configuration
+// that cannot be used is a Config failure naming the file, the line in it
+// and the key ("kalmird.toml:7: line.speed: ...").
+Result<DaemonConfig> loadConfig(const QString &path);
 // What kalmird would do with it, for --check: one line per fact.
 QString describeConfig(const DaemonConfig &config);
 // A topic level: letters, digits, '-' and '_' only.

@@ -1,7 +1,7 @@
 #include "daemon/linelogs.h"
 #include "daemon/log.h"
 #include "daemon/logchain.h"
-#include "link/apperror.h"
+#include "daemon/failurelog.h"
 
 #include <QDir>
 #include <QTime>
@@ -31,36 +31,37 @@ void LineLogs::write(const StatusSample &sample)
 {
     if (!enabled)
         return;
-    try {
-        writeRow(sample.address, sample.status);
+    if (auto failure = writeRow(sample.address, sample.status))
+        noteFailure(*failure);
+    else
         noteWritten();
-    } catch (const AppError &e) {
-        noteFailure(e.message());
-    }
 }
 
-void LineLogs::writeRow(uint8_t address, const DeviceStatus &d)
+std::optional<Failure> LineLogs::writeRow(uint8_t address, const DeviceStatus &d)
 {
     std::unique_ptr<DeviceLog> &log = logs[address];
     if (!log)
         log = std::make_unique<DeviceLog>();
     if (!log->isOpen() || log->size() >= maxBytes) {
-        log->close(); // a full one, before it moves into the chain
-        openLog(*log, logPath(address));
+        if (auto failure = log->close()) // a full one, before it moves into the chain
+            return failure;
+        if (auto failure = openLog(*log, logPath(address)))
+            return failure;
     }
-    log->writeRow(QTime::currentTime(), d.irSignal, d.uvSignal, d.dustSignal, d.temperatureTenths, d.fire(), d.fault(), d.dust());
+    return log->writeRow(QTime::currentTime(), d.irSignal, d.uvSignal, d.dustSignal, d.temperatureTenths, d.fire(), d.fault(), d.dust());
 }
 
 // What the file holds already moves into the chain, so the log starts anew
 // without piling up copies.
-void LineLogs::openLog(DeviceLog &log, const QString &path)
+std::optional<Failure> LineLogs::openLog(DeviceLog &log, const QString &path)
 {
     if (DeviceLog::holdsRows(path))
-        rotateLogChain(path, keep);
-    log.open(path);
+        if (auto failure = rotateLogChain(path, keep))
+            return failure;
+    return log.open(path);
 }
 
-void LineLogs::noteFailure(const QString &message)
+void LineLogs::noteFailure(const Failure &failure)
 {
     ++lost;
     failing = true;
@@ -69,7 +70,7 @@ void LineLogs::noteFailure(const QString &message)
     logEvent(QStringLiteral("line %1: %2 device log row(s) not written: %3")
                  .arg(line)
                  .arg(lost)
-                 .arg(QString(message).replace(u'\n', QStringLiteral(": "))));
+                 .arg(logText(failure)));
     lost = 0;
     reported.start();
 }

@@ -26,9 +26,9 @@ public:
     void write(const StatusSample &sample);
 
 private:
-    void writeRow(uint8_t address, const DeviceStatus &status);
-    void openLog(DeviceLog &log, const QString &path);
-    void noteFailure(const QString &message);
+    std::optional<Failure> writeRow(uint8_t address, const DeviceStatus &status);
+    std::optional<Failure> openLog(DeviceLog &log, const QString &path);
+    void noteFailure(const Failure &failure);
     void noteWritten();
     bool mayReport() const { return !reported.isValid() || reported.elapsed() >= ReportEveryMs; }
     QString logPath(uint8_t address) const;

@@ -1,6 +1,6 @@
 #include "daemon/linewatch.h"
 #include "daemon/log.h"
-#include "link/apperror.h"
+#include "daemon/failurelog.h"
 #include "link/tcpline.h"
 
 namespace {
@@ -48,8 +48,8 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     });
     // An end with the port still open (a log file that fails) is retried;
     // one with the port lost is the session's to resume.
-    connect(&sess, &Session::pollingFailed, this, [this](const QString &message) {
-        logEvent(QStringLiteral("%1: polling stopped: %2").arg(name(), message));
+    connect(&sess, &Session::pollingFailed, this, [this](const Failure &failure) {
+        logEvent(QStringLiteral("%1: polling stopped: %2").arg(name(), logText(failure)));
         reconnecting = false; // the port's own failure is being dealt with
         if (sess.lineOpen())
             retry.start(OpenRetryMs);
@@ -95,21 +95,19 @@ void LineWatch::stop()
 
 void LineWatch::tryOpen()
 {
-    try {
-        if (!sess.openLine(cfg.port, uint8_t(cfg.speed / 1200)))
-            return; // a serial server is being reached: lineOpened() or connectFailed() follows
-    } catch (const AppError &e) {
-        onOpenFailed(e.message());
-        return;
-    }
-    onOpened();
+    const Result<bool> open = sess.openLine(cfg.port, uint8_t(cfg.speed / 1200));
+    if (!open)
+        onOpenFailed(open.failure());
+    else if (*open)
+        onOpened();
+    // else a serial server is being reached: lineOpened() or connectFailed() follows
 }
 
-void LineWatch::onOpenFailed(const QString &message)
+void LineWatch::onOpenFailed(const Failure &failure)
 {
     up = false;
     if (!std::exchange(openFailureLogged, true))
-        logEvent(QStringLiteral("%1: cannot open %2: %3; trying again every second").arg(name(), cfg.port, message));
+        logEvent(QStringLiteral("%1: cannot open %2: %3; trying again every second").arg(name(), cfg.port, logText(failure)));
     // What an earlier run left retained must not say they are online.
     sess.markLineLost();
     retry.start(OpenRetryMs);
@@ -172,9 +170,9 @@ void LineWatch::onExchange(uint8_t address, ExchangeOutcome outcome)
     }
 }
 
-void LineWatch::onLineAway(const QString &message)
+void LineWatch::onLineAway(const Failure &failure)
 {
-    logEvent(QStringLiteral("%1: %2 lost: %3").arg(name(), cfg.port, message));
+    logEvent(QStringLiteral("%1: %2 lost: %3").arg(name(), cfg.port, logText(failure)));
     up = false;
     ++lostCount;
 }

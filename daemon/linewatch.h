@@ -58,12 +58,12 @@ signals:
 private:
 
     void tryOpen();
-    void onOpenFailed(const QString &message);
+    void onOpenFailed(const Failure &failure);
     void onOpened();
     void work();
     void onChange(uint8_t address, const DetectorChange &change);
     void onExchange(uint8_t address, ExchangeOutcome outcome);
-    void onLineAway(const QString &message);
+    void onLineAway(const Failure &failure);
     void checkSilence(ExchangeOutcome outcome);
     QString name() const { return QStringLiteral("line %1").arg(cfg.name); }
 

@@ -18,11 +18,12 @@ QString systemCause(int error)
 }
 
 // rename() replaces what is at `to`; a `from` that is not there is skipped.
-void moveFile(const QString &from, const QString &to)
+std::optional<Failure> moveFile(const QString &from, const QString &to)
 {
     errno = 0;
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0 && errno != ENOENT)
-        throwLogFileError(errno, from);
+        return logFileFailure(errno, from);
+    return std::nullopt;
 }
 } // namespace
 
@@ -32,17 +33,18 @@ QString chainPath(const QString &path, int n)
     return f.dir().filePath(QStringLiteral("%1.%2.%3").arg(f.completeBaseName()).arg(n).arg(f.suffix()));
 }
 
-void rotateLogChain(const QString &path, int keep)
+std::optional<Failure> rotateLogChain(const QString &path, int keep)
 {
     if (keep == 0) {
         errno = 0;
         if (std::remove(QFile::encodeName(path).constData()) != 0 && errno != ENOENT)
-            throwLogFileError(errno, path);
-        return;
+            return logFileFailure(errno, path);
+        return std::nullopt;
     }
     for (int n = keep - 1; n >= 1; --n)
-        moveFile(chainPath(path, n), chainPath(path, n + 1));
-    moveFile(path, chainPath(path, 1));
+        if (auto failure = moveFile(chainPath(path, n), chainPath(path, n + 1)))
+            return failure;
+    return moveFile(path, chainPath(path, 1));
 }
 
 QString logFolderProblem(const QString &dir)

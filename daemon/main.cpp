@@ -2,6 +2,7 @@
 // an MQTT broker, until SIGINT or SIGTERM; SIGHUP reads the configuration again.
 #include "daemon/config.h"
 #include "daemon/daemon.h"
+#include "daemon/failurelog.h"
 #include "daemon/http/httpendpoint.h"
 #include "daemon/log.h"
 #include "daemon/logchain.h"
@@ -17,6 +18,15 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+
+namespace {
+// A configuration or secret the service cannot start with.
+int refuseToStart(const Failure &failure)
+{
+    std::fprintf(stderr, "kalmird: %s\n", logText(failure).toUtf8().constData());
+    return 2;
+}
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -68,25 +78,22 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    DaemonConfig config;
+    const Result<DaemonConfig> loaded = loadConfig(p.value(configOption));
+    if (!loaded)
+        return refuseToStart(loaded.failure());
+    DaemonConfig config = *loaded;
     QByteArray password, httpToken;
-    try {
-        config = loadConfig(p.value(configOption));
-        if (!config.mqtt.passwordFile.isEmpty()) {
-            const PasswordRead read = readPasswordFile(config.mqtt.passwordFile);
-            if (!read.error.isEmpty())
-                throw ConfigError(read.error.toStdString());
-            password = read.password.toUtf8();
-        }
-        if (config.http.enabled && !config.http.tokenFile.isEmpty()) {
-            const PasswordRead read = readPasswordFile(config.http.tokenFile, QStringLiteral("token file"));
-            if (!read.error.isEmpty())
-                throw ConfigError(read.error.toStdString());
-            httpToken = read.password.toUtf8();
-        }
-    } catch (const ConfigError &e) {
-        std::fprintf(stderr, "kalmird: %s\n", e.what());
-        return 2;
+    if (!config.mqtt.passwordFile.isEmpty()) {
+        const Result<QString> read = readPasswordFile(config.mqtt.passwordFile);
+        if (!read)
+            return refuseToStart(read.failure());
+        password = read->toUtf8();
+    }
+    if (config.http.enabled && !config.http.tokenFile.isEmpty()) {
+        const Result<QString> read = readPasswordFile(config.http.tokenFile, QStringLiteral("token file"));
+        if (!read)
+            return refuseToStart(read.failure());
+        httpToken = read->toUtf8();
     }
     if (p.isSet(checkOption)) {
         std::fputs(describeConfig(config).toUtf8().constData(), stdout);

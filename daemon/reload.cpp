@@ -1,4 +1,5 @@
 #include "daemon/reload.h"
+#include "daemon/failurelog.h"
 #include "daemon/daemon.h"
 #include "daemon/log.h"
 #include "daemon/remotecontrol.h"
@@ -55,14 +56,12 @@ QString describePlan(const ReloadPlan &plan)
 void reloadFromFile(Daemon &daemon, const QString &path)
 {
     logEvent(QStringLiteral("SIGHUP: reading %1 again").arg(path));
-    DaemonConfig next;
-    try {
-        next = loadConfig(path);
-    } catch (const ConfigError &e) {
-        logEvent(QStringLiteral("reload refused: %1; the running configuration stays").arg(QString::fromUtf8(e.what())));
+    const Result<DaemonConfig> next = loadConfig(path);
+    if (!next) {
+        logEvent(QStringLiteral("reload refused: %1; the running configuration stays").arg(logText(next.failure())));
         return;
     }
-    daemon.reload(std::move(next));
+    daemon.reload(*next);
 }
 
 bool Daemon::reload(DaemonConfig next)

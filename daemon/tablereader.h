@@ -10,6 +10,21 @@
 
 #include "daemon/config.h"
 
+// Carries a reader's failure out of the nested readers of one file: thrown
+// by fail() and caught by loadConfig(), which returns it. It never leaves
+// the reading of a file.
+struct ConfigError {
+    Failure failure;
+};
+
+inline Failure configFailure(const QString &file, qint64 line, const QString &what)
+{
+    Failure f = Failure::withValue(Failure::Kind::Config, line);
+    f.path = file;
+    f.text = what;
+    return f;
+}
+
 // Reads one table, key by key: each known key has its reader, anything else
 // is an error at the key's own line.
 class TableReader {
@@ -19,7 +34,7 @@ public:
     [[noreturn]] void fail(const toml::source_region &at, const QString &key, const QString &what) const
     {
         const QString name = where.isEmpty() ? key : where + u'.' + key;
-        throw ConfigError(QStringLiteral("%1:%2: %3: %4").arg(file).arg(at.begin.line).arg(name, what).toStdString());
+        throw ConfigError{configFailure(file, at.begin.line, name + QStringLiteral(": ") + what)};
     }
 
     using Reader = std::function<void(const toml::node &, const QString &key)>;

@@ -64,17 +64,22 @@ QString simUsage()
     return p.helpText();
 }
 
-std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString *error)
+namespace {
+Failure badOption(const QString &why)
+{
+    return Failure::withText(Failure::Kind::Config, why);
+}
+} // namespace
+
+Result<SimOptions> parseSimOptions(const QStringList &arguments)
 {
     QCommandLineParser p;
     addOptions(p);
     if (!p.parse(arguments)) {
-        *error = p.errorText();
-        return std::nullopt;
+        return badOption(p.errorText());
     }
     if (!p.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("unexpected argument: %1").arg(p.positionalArguments().first());
-        return std::nullopt;
+        return badOption(QStringLiteral("unexpected argument: %1").arg(p.positionalArguments().first()));
     }
     SimOptions o;
     o.help = p.isSet(QStringLiteral("help"));
@@ -86,15 +91,13 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
         bool ok = false;
         o.turnaroundMs = p.value(QStringLiteral("turnaround")).toInt(&ok);
         if (!ok || o.turnaroundMs < 0 || o.turnaroundMs > 10000) {
-            *error = QStringLiteral("bad --turnaround: %1").arg(p.value(QStringLiteral("turnaround")));
-            return std::nullopt;
+            return badOption(QStringLiteral("bad --turnaround: %1").arg(p.value(QStringLiteral("turnaround"))));
         }
     }
     for (const QString &text : p.values(QStringLiteral("device"))) {
         const auto device = parseDevice(text);
         if (!device) {
-            *error = QStringLiteral("bad --device: %1").arg(text);
-            return std::nullopt;
+            return badOption(QStringLiteral("bad --device: %1").arg(text));
         }
         o.devices.append(*device);
     }
@@ -103,8 +106,7 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
     for (const QString &text : p.values(QStringLiteral("fault"))) {
         const auto option = parseFaultOption(text);
         if (!option) {
-            *error = QStringLiteral("bad --fault: %1").arg(text);
-            return std::nullopt;
+            return badOption(QStringLiteral("bad --fault: %1").arg(text));
         }
         o.faults.append(*option);
     }
@@ -112,15 +114,14 @@ std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString 
         bool ok = false;
         const uint value = p.value(QStringLiteral("password")).toUInt(&ok);
         if (!ok || value > 0xFFFF) {
-            *error = QStringLiteral("bad --password: %1").arg(p.value(QStringLiteral("password")));
-            return std::nullopt;
+            return badOption(QStringLiteral("bad --password: %1").arg(p.value(QStringLiteral("password"))));
         }
         o.password = uint16_t(value);
     }
     return o;
 }
 
-bool applySimOptions(const SimOptions &o, Simulator &sim, QString *error)
+std::optional<Failure> applySimOptions(const SimOptions &o, Simulator &sim)
 {
     sim.setFrozen(o.frozen);
     sim.setWireTime(o.wireTime, o.turnaroundMs);
@@ -135,14 +136,12 @@ bool applySimOptions(const SimOptions &o, Simulator &sim, QString *error)
         }
         Detector *d = sim.detector(uint8_t(option.address));
         if (!d) {
-            *error = QStringLiteral("--fault names address %1, which has no detector").arg(option.address);
-            return false;
+            return badOption(QStringLiteral("--fault names address %1, which has no detector").arg(option.address));
         }
         d->setFault(option.fault);
     }
     if (!o.logFile.isEmpty() && !sim.setLogFile(o.logFile)) {
-        *error = QStringLiteral("cannot open %1: %2").arg(o.logFile, sim.errorString());
-        return false;
+        return badOption(QStringLiteral("cannot open %1: %2").arg(o.logFile, sim.errorString()));
     }
-    return true;
+    return std::nullopt;
 }

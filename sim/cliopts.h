@@ -1,4 +1,5 @@
 #pragma once
+#include "link/failure.h"
 #include "sim/fault.h"
 
 #include <QList>
@@ -26,9 +27,9 @@ struct SimOptions {
     bool help = false;
 };
 
-// `arguments` includes the program name. On a bad option returns nothing and
-// puts the reason in `error`.
-std::optional<SimOptions> parseSimOptions(const QStringList &arguments, QString *error);
+// `arguments` includes the program name. A bad option is a Config failure
+// whose text says why.
+Result<SimOptions> parseSimOptions(const QStringList &arguments);
 QString simUsage();
 // Adds the detectors and sets password, frozen state, faults and log file.
-bool applySimOptions(const SimOptions &options, Simulator &sim, QString *error);
+std::optional<Failure> applySimOptions(const SimOptions &options, Simulator &sim);

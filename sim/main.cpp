@@ -9,10 +9,9 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QString error;
-    const auto options = parseSimOptions(app.arguments(), &error);
+    const Result<SimOptions> options = parseSimOptions(app.arguments());
     if (!options) {
-        std::fprintf(stderr, "kalmir-sim: %s\n\n%s", qPrintable(error), qPrintable(simUsage()));
+        std::fprintf(stderr, "kalmir-sim: %s\n\n%s", qPrintable(windowText(options.failure())), qPrintable(simUsage()));
         return 2;
     }
     if (options->help) {
@@ -20,8 +19,8 @@ int main(int argc, char **argv)
         return 0;
     }
     Simulator sim;
-    if (!applySimOptions(*options, sim, &error)) {
-        std::fprintf(stderr, "kalmir-sim: %s\n", qPrintable(error));
+    if (const auto failure = applySimOptions(*options, sim)) {
+        std::fprintf(stderr, "kalmir-sim: %s\n", qPrintable(windowText(*failure)));
         return 2;
     }
     QObject::connect(&sim, &Simulator::lineOpened, [](const QString &path) {

@@ -88,32 +88,31 @@ uint16_t registerZero(uint8_t address, uint8_t baudCode)
 
 // The device only knows whole hours 0..65535; pasted text may hold anything.
 // The text is read by the one integer rule, then the range is checked.
-uint16_t uvFaultHours(const QString &text)
+Result<uint16_t> uvFaultHours(const QString &text)
 {
     const std::optional<int32_t> value = parseIntText(text);
     if (!value || *value < 0 || *value > 0xFFFF)
-        throw CommandRefused(QStringLiteral(
-            "Значение T_UV_FAULT \"%1\" не является целым числом от 0 до 65535: команда отменена")
-                                 .arg(text));
+        return Failure::withText(Failure::Kind::BadUvHours, text);
     return uint16_t(*value);
 }
 
 // With no entry selected the list still shows a text; it is used only when
 // it is one of the list's speeds, so no other baud code reaches the device.
-uint8_t newSpeedBaudCode(int index, const QString &text)
+Result<uint8_t> newSpeedBaudCode(int index, const QString &text)
 {
     if (index >= 0 && index < int(NewSpeedItems.size()))
         return NewSpeedBaudCodes[index];
     for (std::size_t i = 0; i < NewSpeedItems.size(); ++i)
         if (text == QLatin1String(NewSpeedItems[i]))
             return NewSpeedBaudCodes[i];
-    throw CommandRefused(QStringLiteral(
-        "Скорость \"%1\" не из списка 2400, 4800, 9600, 19200: команда отменена").arg(text));
+    return Failure::withText(Failure::Kind::SpeedNotListed, text);
 }
 
-int32_t fieldInteger(const CommandInputs &in, CommandField field)
+Result<int32_t> fieldInteger(const CommandInputs &in, CommandField field)
 {
-    return in.value ? *in.value : typedInteger(in.fields->fieldText(field));
+    if (in.value)
+        return *in.value;
+    return readTypedInteger(in.fields->fieldText(field));
 }
 
 // What each value command's register holds as the detector reports it in
@@ -166,15 +165,16 @@ bool changesChannels(Command command)
     return row && (row->source == VS::MaskSet || row->source == VS::MaskClear);
 }
 
-BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &channelMask)
+Result<BuiltCommand> buildCommand(Command command, const CommandInputs &in, uint8_t &channelMask)
 {
+    using K = Failure::Kind;
     const CommandSpec *row = commandSpec(uint8_t(command));
     BuiltCommand out;
     if (!row || row->source == VS::None)
         return out;
     // A handed-over value is never cut to fit.
     if (in.value && !valueInRange(command, *in.value))
-        throw CommandRefused(QStringLiteral("Значение %1 вне допустимого диапазона: команда отменена").arg(*in.value));
+        return Failure::withValue(K::ValueOutOfRange, *in.value);
     out.send = true;
     out.reg = row->reg;
     switch (row->source) {
@@ -183,31 +183,42 @@ BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &cha
     case VS::Fixed:
         out.value = row->fixed;
         break;
-    case VS::Field:
-        out.value = low16(fieldInteger(in, row->field));
+    case VS::Field: {
+        const Result<int32_t> typed = fieldInteger(in, row->field);
+        if (!typed)
+            return typed.failure();
+        out.value = low16(*typed);
         break;
+    }
     case VS::G42:
         // A calibration value is the target's own; one that never answered has none.
         if (!in.g42)
-            throw CommandRefused(
-                QStringLiteral("Прибор %1 еще не ответил, G_42 неизвестен: команда отменена").arg(in.targetAddress));
+            return Failure::withValue(K::G42Unknown, in.targetAddress);
         out.value = uint16_t(*in.g42);
         break;
     case VS::ConfigMark:
         out.value = ConfigMarkValue;
         break;
-    case VS::NewAddress:
-        out.keptAddress = uint8_t(fieldInteger(in, row->field) & 0xFF);
+    case VS::NewAddress: {
+        const Result<int32_t> typed = fieldInteger(in, row->field);
+        if (!typed)
+            return typed.failure();
+        out.keptAddress = uint8_t(*typed & 0xFF);
         // Address 0 is the broadcast address: the detector would answer no
         // one, and the table would take it for an empty slot.
         if (out.keptAddress == 0)
-            throw CommandRefused(QStringLiteral("Адрес 0 — широковещательный, прибору его не назначить: команда отменена"));
+            return Failure::of(K::BroadcastAddress);
         out.value = registerZero(out.keptAddress, in.baudCode);
         break;
-    case VS::NewBaud:
-        out.keptBaud = newSpeedBaudCode(in.fields->newSpeedEntry(), in.fields->newSpeedText());
+    }
+    case VS::NewBaud: {
+        const Result<uint8_t> code = newSpeedBaudCode(in.fields->newSpeedEntry(), in.fields->newSpeedText());
+        if (!code)
+            return code.failure();
+        out.keptBaud = *code;
         out.value = registerZero(in.targetAddress, out.keptBaud);
         break;
+    }
     case VS::MaskSet:
         channelMask = uint8_t(channelMask | row->maskBit);
         out.value = ChannelWriteBase + channelMask;
@@ -216,9 +227,14 @@ BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &cha
         channelMask = uint8_t(channelMask & ~row->maskBit);
         out.value = ChannelWriteBase + channelMask;
         break;
-    case VS::UvFaultHours:
-        out.value = in.value ? uint16_t(*in.value) : uvFaultHours(in.fields->fieldText(row->field));
+    case VS::UvFaultHours: {
+        const Result<uint16_t> hours = in.value ? Result<uint16_t>(uint16_t(*in.value))
+                                                : uvFaultHours(in.fields->fieldText(row->field));
+        if (!hours)
+            return hours.failure();
+        out.value = *hours;
         break;
+    }
     }
     return out;
 }

@@ -1,5 +1,5 @@
 #pragma once
-#include "link/apperror.h"
+#include "link/failure.h"
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -96,13 +96,6 @@ const CommandSpec *commandSpec(uint8_t code);
 // Codes 10-15: they set or clear one channel bit.
 bool changesChannels(Command command);
 
-// A command that must not be sent at all: the caller drops the code.
-// (A plain AppError, e.g. a bad integer text, keeps the code pending.)
-class CommandRefused : public AppError {
-public:
-    using AppError::AppError;
-};
-
 // What the windows give the builder: the typed values and the chosen new
 // speed, read at the moment the request is built.
 class CommandFieldSource {
@@ -143,10 +136,11 @@ struct BuiltCommand {
 };
 
 // Builds the function-6 request of a code. Codes 10-15 change the channel mask
-// here, before anything is sent. Throws AppError for a bad integer text and
-// CommandRefused for a value that must never reach the device. Codes
+// here, before anything is sent. Fails with BadInteger for a bad integer
+// text (the caller keeps the code pending) and with another kind for a value
+// that must never reach the device (the caller drops the code). Codes
 // without a row (0, above 41) give send=false like 6, 7 and 8.
-BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &channelMask);
+Result<BuiltCommand> buildCommand(Command command, const CommandInputs &in, uint8_t &channelMask);
 
 // The new-speed list beside "Скорость:" and its baud codes, by entry.
 inline constexpr std::array<const char *, 5> NewSpeedItems{"9600", "2400", "4800", "9600", "19200"};

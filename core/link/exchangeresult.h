@@ -1,4 +1,5 @@
 #pragma once
+#include "link/failure.h"
 #include "link/frames.h"
 #include <QString>
 
@@ -14,7 +15,7 @@ struct ExchangeResult {
     FrameBuffer frame; // the request in bytes 0-7, the reply from byte 8
     uint8_t count = 0;
     bool intact = false; // the reply's own check (its CRC) holds; false for none
-    QString error;            // with PortFailed: what failed
+    Failure error;            // with PortFailed: what failed
     bool requestSent = false; // with PortFailed: some of the request had reached the line
     double startedMs = 0;     // query() called (the channel's clock)
     double onLineMs = 0;      // the request's last byte on the line; 0 if it never was

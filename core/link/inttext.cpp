@@ -1,5 +1,4 @@
 #include "link/inttext.h"
-#include "link/apperror.h"
 
 namespace {
 int digitValue(QChar c, int base)
@@ -53,9 +52,9 @@ std::optional<int32_t> parseIntText(const QString &text)
     return int32_t(negative ? -magnitude : magnitude);
 }
 
-int32_t typedInteger(const QString &text)
+Result<int32_t> readTypedInteger(const QString &text)
 {
     if (auto v = parseIntText(text))
         return *v;
-    throw AppError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return Failure::withText(Failure::Kind::BadInteger, text);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "link/failure.h"
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -9,9 +10,8 @@
 // signed 32-bit integer.
 std::optional<int32_t> parseIntText(const QString &text);
 
-// As parseIntText, but a text that breaks the rule raises AppError with
-// "'<text>' is not a valid integer value".
-int32_t typedInteger(const QString &text);
+// As parseIntText, but a text that breaks the rule is a BadInteger failure.
+Result<int32_t> readTypedInteger(const QString &text);
 
 // The 16 bits a device receives for a typed value (two's complement for negatives).
 inline uint16_t low16(int32_t v) { return uint16_t(uint32_t(v) & 0xFFFFu); }

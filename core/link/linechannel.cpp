@@ -1,14 +1,11 @@
 #include "link/linechannel.h"
-#include "link/apperror.h"
+#include "link/tcpline.h"
 
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 
-namespace {
-const QString MsgPurgeFailed = QStringLiteral("Ошибка функции PurgeComm");
-const QString MsgPropertyOpen = QStringLiteral("Нельзя менять свойство, пока порт открыт");
-} // namespace
+using Kind = Failure::Kind;
 
 LineChannel::LineChannel(QObject *parent) : QObject(parent)
 {
@@ -42,18 +39,20 @@ LineChannel::~LineChannel()
     socket.device().disconnect(this);
 }
 
-void LineChannel::setPortName(const QString &newName)
+std::optional<Failure> LineChannel::setPortName(const QString &newName)
 {
     if (isOpen())
-        throw AppError(MsgPropertyOpen);
+        return Failure::of(Kind::PortOpenSetting);
     name = newName;
+    return std::nullopt;
 }
 
-void LineChannel::setBaudRate(qint32 newBaud)
+std::optional<Failure> LineChannel::setBaudRate(qint32 newBaud)
 {
     baud = newBaud;
     if (!port->setBaudRate(baud))
-        throw AppError(linetext::SpeedRefused);
+        return Failure::of(Kind::PortSettings);
+    return std::nullopt;
 }
 
 bool LineChannel::lineAbsent() const
@@ -65,20 +64,21 @@ bool LineChannel::lineAbsent() const
 #endif
 }
 
-bool LineChannel::open()
+Result<bool> LineChannel::open()
 {
     if (isOpen())
         return true;
     if (opening())
         return false;
     // The name is checked before the line it names is chosen: a bad
-    // "tcp://" name throws here, with the port left as it was.
-    const bool tcp = tcpTarget(name).has_value();
-    port = tcp ? static_cast<LinePort *>(&socket) : static_cast<LinePort *>(&serial);
-    if (!port->open(name, baud))
-        return false;
-    lastSeenMs = nowMs();
-    return true;
+    // "tcp://" name fails here, with the port left as it was.
+    if (auto bad = tcpNameFailure(name))
+        return *bad;
+    port = isTcpName(name) ? static_cast<LinePort *>(&socket) : static_cast<LinePort *>(&serial);
+    const Result<bool> now = port->open(name, baud);
+    if (now && *now)
+        lastSeenMs = nowMs();
+    return now;
 }
 
 void LineChannel::onOpened()
@@ -94,12 +94,13 @@ void LineChannel::close()
     port->close();
 }
 
-void LineChannel::purge()
+std::optional<Failure> LineChannel::purge()
 {
     handedOver = false;
     reportStray();
     if (!port->purge())
-        throw AppError(MsgPurgeFailed);
+        return Failure::of(Kind::PortPurge);
+    return std::nullopt;
 }
 
 void LineChannel::abortAll()
@@ -131,10 +132,10 @@ void LineChannel::stopExchange()
     writePending = 0;
 }
 
-void LineChannel::write(const uint8_t *data, int count)
+std::optional<Failure> LineChannel::write(const uint8_t *data, int count)
 {
     if (!isOpen() || count <= 0)
-        throw AppError(linetext::WriteFailed);
+        return Failure::of(Kind::PortWrite);
     outgoing = QByteArray(reinterpret_cast<const char *>(data), count);
     writePending = count;
     handedOver = false;
@@ -143,12 +144,13 @@ void LineChannel::write(const uint8_t *data, int count)
     const double wait = lastSeenMs + 3.5 * charMs() - silenceSince;
     if (wait > 0) {
         silenceWait.start(wait);
-        return;
+        return std::nullopt;
     }
     if (!handOver()) {
         writePending = 0;
-        throw AppError(linetext::WriteFailed);
+        return Failure::of(Kind::PortWrite);
     }
+    return std::nullopt;
 }
 
 // The silence has passed: what came in meanwhile is late bytes of an earlier
@@ -160,7 +162,7 @@ void LineChannel::sendNow()
     reportStray();
     port->dropInput();
     if (!handOver())
-        lineFailed(linetext::WriteFailed);
+        lineFailed(Failure::of(Kind::PortWrite));
 }
 
 // Gives the request to the driver. Between exchanges its queue is empty, so
@@ -239,10 +241,10 @@ void LineChannel::finishWrite()
     emit writeFinished();
 }
 
-void LineChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> awaited)
+std::optional<Failure> LineChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> awaited)
 {
     if (!isOpen())
-        throw AppError(linetext::ReadFailed);
+        return Failure::of(Kind::PortRead);
     readDest = dest;
     readWanted = count;
     readGot = 0;
@@ -252,6 +254,7 @@ void LineChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> aw
     const double opens = std::max(nowMs(), onLineAtMs);
     readDeadline.start(int(std::ceil(opens - nowMs())) + timing.readMsPerByte * count + timing.readConstantMs);
     onReadyRead();
+    return std::nullopt;
 }
 
 void LineChannel::onReadyRead()
@@ -355,14 +358,14 @@ void LineChannel::finishRead()
     emit readFinished(readGot);
 }
 
-void LineChannel::lineFailed(const QString &message)
+void LineChannel::lineFailed(const Failure &failure)
 {
     // A vanished far end repeats this error without end until the port is
     // closed: close at the first one and report once.
     const bool exchanging = readDest != nullptr || writePending > 0;
     stopExchange();
     port->closeLost();
-    emit portFailed(message);
+    emit portFailed(failure);
     if (!exchanging)
-        emit lostWhileIdle(message);
+        emit lostWhileIdle(failure);
 }

@@ -37,9 +37,11 @@ public:
     // A local port's name as the system knows it; see SerialLine.
     static QString systemPortName(const QString &name) { return SerialLine::systemPortName(name); }
 
-    void setPortName(const QString &name); // refused while open
+    // Refused while open.
+    std::optional<Failure> setPortName(const QString &name);
     QString portName() const { return name; }
-    void setBaudRate(qint32 baud);          // applied at once to an open local port
+    // Applied at once to an open local port, which may refuse it.
+    std::optional<Failure> setBaudRate(qint32 baud);
     qint32 baudRate() const { return baud; }
     void setTiming(const Timing &t) { timing = t; }
     const Timing &timingConstants() const { return timing; }
@@ -57,25 +59,25 @@ public:
 
     // Opens the line. True when it is open now; false while a TCP connect
     // runs, which ends in opened() or openFailed() (within TcpConnectBoundMs).
-    // Throws AppError when the line cannot be opened at once.
-    bool open();
+    // A failure when the line cannot be opened at once.
+    Result<bool> open();
     void close();
     bool isOpen() const { return port->isOpen(); }
     bool opening() const { return port->opening(); }
-    void purge();
+    [[nodiscard]] std::optional<Failure> purge();
     void abortAll();
 
     // Starts sending once the line has been quiet for 3.5 characters;
     // writeFinished() follows when the bytes have left the port (the driver
     // took them and their wire time has passed) or the write bound ran out.
-    void write(const uint8_t *data, int count);
+    [[nodiscard]] std::optional<Failure> write(const uint8_t *data, int count);
     // Starts a read of up to `count` bytes into `dest`; readFinished(n)
     // follows. Its window counts from now, or from when the last request is
     // on the line if that is later. `awaited(n)`, if given, tells how many more bytes the first n
     // need before they could be whole (0: whole now, which ends the read when
     // nothing follows them in the same batch). The channel is woken only once
     // that many are in, not for every byte.
-    void beginRead(uint8_t *dest, int count, std::function<int(int)> awaited = {});
+    [[nodiscard]] std::optional<Failure> beginRead(uint8_t *dest, int count, std::function<int(int)> awaited = {});
     bool reading() const { return readDest != nullptr; }
     // When the last request's last character is (or will be) on the line.
     double requestOnLineMs() const { return onLineAtMs; }
@@ -94,16 +96,16 @@ public:
 
 signals:
     void opened();
-    void openFailed(const QString &message);
+    void openFailed(const Failure &failure);
     void writeFinished();
     void readFinished(int count);
     // The port met a read, write or resource error: it has been closed.
-    void portFailed(const QString &message);
+    void portFailed(const Failure &failure);
     // A read or write in progress was cancelled by abortAll() or close().
     void aborted();
     // The port failed while no exchange was under way, so no transaction
     // will report it: it has been closed.
-    void lostWhileIdle(const QString &message);
+    void lostWhileIdle(const Failure &failure);
     // Bytes that came while no read waited for them, as they are dropped;
     // looked for only while something listens.
     void strayBytes(const QByteArray &bytes, double firstMs, double lastMs);
@@ -112,7 +114,7 @@ private:
     void onOpened();
     void onReadyRead();
     void onBytesWritten(qint64 n);
-    void lineFailed(const QString &message);
+    void lineFailed(const Failure &failure);
     void stopExchange();
     void finishRead();
     void noteArrival(qint64 n);

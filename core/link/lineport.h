@@ -1,15 +1,9 @@
 #pragma once
 #include <QIODevice>
 #include <QObject>
+#include "link/failure.h"
 #include <QString>
 #include <optional>
-
-// The window's texts for a line that failed or refused a setting.
-namespace linetext {
-inline const QString WriteFailed = QStringLiteral("Ошибка записи в порт");
-inline const QString ReadFailed = QStringLiteral("Ошибка чтения из порта");
-inline const QString SpeedRefused = QStringLiteral("Ошибка функции SetCommState");
-} // namespace linetext
 
 // One end of a detector line: a local serial port or a socket to a serial
 // device server. It moves bytes and does what its kind of line can (switch
@@ -21,8 +15,8 @@ public:
     using QObject::QObject;
 
     // True when the line is open now; false while a connect runs, which ends
-    // in opened() or openFailed(). Throws AppError when it cannot open at once.
-    virtual bool open(const QString &name, qint32 baud) = 0;
+    // in opened() or openFailed(); a failure when it cannot open at once.
+    virtual Result<bool> open(const QString &name, qint32 baud) = 0;
     // An orderly close; a connect under way ends unreported.
     virtual void close() = 0;
     // The line failed: let it go without a word to it.
@@ -61,7 +55,7 @@ public:
 
 signals:
     void opened();
-    void openFailed(const QString &message);
+    void openFailed(const Failure &failure);
     // Failed under way: the port has closed itself.
-    void failed(const QString &message);
+    void failed(const Failure &failure);
 };

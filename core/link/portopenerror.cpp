@@ -2,19 +2,19 @@
 
 #include <QFileInfo>
 
-QString portOpenErrorMessage(const PortOpenFacts &f)
+Failure portOpenFailure(const PortOpenFacts &f)
 {
+    using K = Failure::Kind;
     if (f.error == QSerialPort::DeviceNotFoundError || !f.exists)
-        return QStringLiteral("Попытка открыть несуществующий COM-порт");
+        return Failure::of(K::PortMissing);
     if (f.error != QSerialPort::PermissionError && f.error != QSerialPort::OpenError)
-        return QStringLiteral("Ошибка функции SetupComm");
+        return Failure::of(K::PortSetup);
     if (f.accessible)
-        return QStringLiteral("Порт занят другой программой");
+        return Failure::of(K::PortBusy);
     // Serial ports on Debian belong to the group dialout.
-    const QString group = f.group.isEmpty() ? QStringLiteral("dialout") : f.group;
-    return QStringLiteral("Нет доступа к порту %1: нужны права группы %2. "
-                          "Добавьте пользователя в группу (sudo adduser $USER %2) и войдите в систему заново")
-        .arg(f.device, group);
+    Failure denied = Failure::withText(K::PortAccess, f.group.isEmpty() ? QStringLiteral("dialout") : f.group);
+    denied.path = f.device;
+    return denied;
 }
 
 PortOpenFacts portOpenFacts(QSerialPort::SerialPortError error, const QString &device)

@@ -1,4 +1,5 @@
 #pragma once
+#include "link/failure.h"
 #include <QSerialPort>
 #include <QString>
 
@@ -12,10 +13,10 @@ struct PortOpenFacts {
     QString group;            // the file's group, empty if unknown
 };
 
-// The message for a failed open. Qt reports a lock held by another program,
+// What a failed open was. Qt reports a lock held by another program,
 // a device in exclusive use (EBUSY) and a file this user may not open
 // (EACCES) all as PermissionError; the file's permissions tell them apart.
-QString portOpenErrorMessage(const PortOpenFacts &facts);
+Failure portOpenFailure(const PortOpenFacts &facts);
 
 // Gathers the facts of `device` after `error`.
 PortOpenFacts portOpenFacts(QSerialPort::SerialPortError error, const QString &device);

@@ -1,5 +1,4 @@
 #include "link/serialline.h"
-#include "link/apperror.h"
 #include "link/linefd.h"
 #include "link/modemlines.h"
 #include "link/portopenerror.h"
@@ -48,20 +47,20 @@ void SerialLine::setModemLines(ModemLines *modemLines)
     lines = modemLines ? modemLines : systemLines.get();
 }
 
-bool SerialLine::open(const QString &name, qint32 baud)
+Result<bool> SerialLine::open(const QString &name, qint32 baud)
 {
     const QString device = systemPortName(name);
     port.setPortName(device);
     if (!port.open(QIODevice::ReadWrite)) {
         const auto err = port.error();
         port.clearError();
-        throw AppError(portOpenErrorMessage(portOpenFacts(err, device)));
+        return portOpenFailure(portOpenFacts(err, device));
     }
     if (!port.setBaudRate(baud) || !port.setDataBits(QSerialPort::Data8) || !port.setParity(QSerialPort::NoParity)
         || !port.setStopBits(QSerialPort::OneStop) || !port.setFlowControl(QSerialPort::NoFlowControl)) {
         port.close();
         port.clearError();
-        throw AppError(linetext::SpeedRefused);
+        return Failure::of(Failure::Kind::PortSettings);
     }
     // Devices without modem lines (pseudo-terminals) refuse DTR; that is not a fault.
     port.setDataTerminalReady(true);
@@ -163,18 +162,19 @@ void SerialLine::watch(bool on)
 
 void SerialLine::onError(QSerialPort::SerialPortError error)
 {
-    QString message;
+    Failure failure;
     switch (error) {
     case QSerialPort::ReadError:
     case QSerialPort::ResourceError:
-        message = linetext::ReadFailed;
+        failure.kind = Failure::Kind::PortRead;
         break;
     case QSerialPort::WriteError:
-        message = linetext::WriteFailed;
+        failure.kind = Failure::Kind::PortWrite;
         break;
     default:
         return; // open failures are reported by open(); the rest is not fatal
     }
+    failure.osText = port.errorString();
     if (port.isOpen())
-        emit failed(message);
+        emit failed(failure);
 }

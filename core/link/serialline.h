@@ -26,7 +26,7 @@ public:
     // The modem-line calls to use (the platform's unless set); not owned.
     void setModemLines(ModemLines *lines);
 
-    bool open(const QString &name, qint32 baud) override;
+    Result<bool> open(const QString &name, qint32 baud) override;
     void close() override;
     void closeLost() override;
     bool isOpen() const override { return port.isOpen(); }

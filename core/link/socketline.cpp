@@ -15,7 +15,7 @@ SocketLine::~SocketLine()
     socket.disconnect();
 }
 
-bool SocketLine::open(const QString &name, qint32)
+Result<bool> SocketLine::open(const QString &name, qint32)
 {
     target = *tcpTarget(name);
     socket.abort();
@@ -53,11 +53,11 @@ void SocketLine::onConnected()
     emit opened();
 }
 
-void SocketLine::failConnect(const QString &message)
+void SocketLine::failConnect(const Failure &failure)
 {
     connectBound.stop();
     socket.abort();
-    emit openFailed(message);
+    emit openFailed(failure);
 }
 
 // Seen at once, exchange or not: the server closed the connection or the network failed.
@@ -66,7 +66,9 @@ void SocketLine::onError(QAbstractSocket::SocketError error)
     if (connectBound.isActive()) {
         failConnect(tcpConnectFailure(target, error, socket.errorString()));
     } else if (up) {
-        emit failed(linetext::ReadFailed); // the channel closes the line
+        Failure lost = Failure::of(Failure::Kind::PortRead);
+        lost.osText = socket.errorString();
+        emit failed(lost); // the channel closes the line
     }
 }
 

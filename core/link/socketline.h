@@ -13,7 +13,7 @@ public:
     ~SocketLine() override;
 
     // Starts the connect; it ends in opened() or, within TcpConnectBoundMs, openFailed().
-    bool open(const QString &name, qint32 baud) override;
+    Result<bool> open(const QString &name, qint32 baud) override;
     void close() override;
     void closeLost() override { close(); }
     bool isOpen() const override { return up; }
@@ -27,7 +27,7 @@ public:
 private:
     void onConnected();
     void onError(QAbstractSocket::SocketError error);
-    void failConnect(const QString &message);
+    void failConnect(const Failure &failure);
 
     QTcpSocket socket;
     TcpTarget target;

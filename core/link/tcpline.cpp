@@ -1,5 +1,4 @@
 #include "link/tcpline.h"
-#include "link/apperror.h"
 
 #include <QRegularExpression>
 
@@ -26,8 +25,15 @@ std::optional<TcpTarget> tcpTarget(const QString &portName)
     const auto m = form.match(portName.mid(Scheme.size()));
     const int port = m.hasMatch() ? m.captured(3).toInt() : 0;
     if (port < 1 || port > 65535)
-        throw AppError(QStringLiteral("Адрес линии должен иметь вид tcp://УЗЕЛ:ПОРТ: %1").arg(portName));
+        return std::nullopt;
     return TcpTarget{m.captured(1).isEmpty() ? m.captured(2) : m.captured(1), quint16(port)};
+}
+
+std::optional<Failure> tcpNameFailure(const QString &portName)
+{
+    if (!isTcpName(portName) || tcpTarget(portName))
+        return std::nullopt;
+    return Failure::withText(Failure::Kind::LineName, portName);
 }
 
 bool neverResolves(const QString &host)
@@ -37,19 +43,24 @@ bool neverResolves(const QString &host)
            || h.endsWith(QStringLiteral(".invalid."));
 }
 
-QString tcpConnectFailure(const TcpTarget &target, std::optional<QAbstractSocket::SocketError> error,
+Failure tcpConnectFailure(const TcpTarget &target, std::optional<QAbstractSocket::SocketError> error,
                           const QString &systemText)
 {
-    QString cause;
-    if (!error)
-        cause = QStringLiteral("нет ответа за %1 с").arg(TcpConnectBoundMs / 1000);
-    else if (*error == QAbstractSocket::ConnectionRefusedError)
-        cause = QStringLiteral("соединение отклонено");
-    else if (*error == QAbstractSocket::HostNotFoundError)
-        cause = QStringLiteral("узел не найден");
-    else if (*error == QAbstractSocket::NetworkError)
-        cause = QStringLiteral("сеть недоступна");
-    else
-        cause = systemText;
-    return QStringLiteral("Нет связи с %1: %2").arg(target.text(), cause);
+    using K = Failure::Kind;
+    Failure f;
+    if (!error) {
+        f.kind = K::ConnectTimeout;
+        f.timeoutMs = TcpConnectBoundMs;
+    } else if (*error == QAbstractSocket::ConnectionRefusedError) {
+        f.kind = K::ConnectRefused;
+    } else if (*error == QAbstractSocket::HostNotFoundError) {
+        f.kind = K::HostNotFound;
+    } else if (*error == QAbstractSocket::NetworkError) {
+        f.kind = K::NetworkDown;
+    } else {
+        f.kind = K::ConnectFailed;
+        f.osText = systemText;
+    }
+    f.address = target.text();
+    return f;
 }

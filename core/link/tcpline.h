@@ -1,4 +1,5 @@
 #pragma once
+#include "link/failure.h"
 #include <QAbstractSocket>
 #include <QString>
 #include <optional>
@@ -15,9 +16,11 @@ struct TcpTarget {
 
 // True for a "tcp://" name.
 bool isTcpName(const QString &portName);
-// The target a port name stands for; nullopt for a local port's name.
-// Throws AppError for a "tcp://" name without a host or a valid port.
+// The target a port name stands for; nullopt for a local port's name and
+// for a "tcp://" name without a host or a valid port.
 std::optional<TcpTarget> tcpTarget(const QString &portName);
+// What is wrong with a "tcp://" name; nothing for a good one or a local name.
+std::optional<Failure> tcpNameFailure(const QString &portName);
 
 // A name under ".invalid", which no resolver may resolve (RFC 6761).
 bool neverResolves(const QString &host);
@@ -25,7 +28,6 @@ bool neverResolves(const QString &host);
 // How long a connect may take before it counts as failed.
 inline constexpr int TcpConnectBoundMs = 3000;
 
-// "Нет связи с HOST:PORT: cause", for a connect that failed with `error`
-// (a time-out when nullopt).
-QString tcpConnectFailure(const TcpTarget &target, std::optional<QAbstractSocket::SocketError> error,
+// A connect that failed with `error` (a time-out when nullopt).
+Failure tcpConnectFailure(const TcpTarget &target, std::optional<QAbstractSocket::SocketError> error,
                           const QString &systemText = {});

@@ -1,5 +1,4 @@
 #include "link/transaction.h"
-#include "link/apperror.h"
 #include <QTimer>
 #include <algorithm>
 
@@ -9,7 +8,7 @@ Transaction::Transaction(LineChannel &channel, QObject *parent) : QObject(parent
     connect(&lineChannel, &LineChannel::readFinished, this, &Transaction::onRead);
     connect(&lineChannel, &LineChannel::portFailed, this, &Transaction::onPortFailed);
     connect(&lineChannel, &LineChannel::aborted, this,
-            [this] { onPortFailed(linetext::ReadFailed); });
+            [this] { onPortFailed(Failure::of(Failure::Kind::PortRead)); });
 }
 
 bool Transaction::begin()
@@ -30,16 +29,21 @@ bool Transaction::query(uint8_t address, uint8_t function, uint16_t reg, uint16_
     if (!begin())
         return false;
     boundMarginMs = answerMarginMs;
-    try {
-        // Late bytes of an earlier exchange must not be read as this reply.
-        lineChannel.purge();
-        framer->buildRequest(current.frame, address, function, reg, value);
-        lineChannel.write(current.frame.request(), RequestLength);
-    } catch (const AppError &e) {
-        // Deliver after the caller's own bookkeeping, like every other outcome.
-        QTimer::singleShot(0, this, [this, msg = e.message()] { fail(msg); });
+    // Late bytes of an earlier exchange must not be read as this reply.
+    if (auto failure = lineChannel.purge()) {
+        failLater(*failure);
+        return true;
     }
+    framer->buildRequest(current.frame, address, function, reg, value);
+    if (auto failure = lineChannel.write(current.frame.request(), RequestLength))
+        failLater(*failure);
     return true;
+}
+
+// Delivered after the caller's own bookkeeping, like every other outcome.
+void Transaction::failLater(const Failure &failure)
+{
+    QTimer::singleShot(0, this, [this, failure] { fail(failure); });
 }
 
 bool Transaction::queryFrame(const QByteArray &request)
@@ -48,12 +52,11 @@ bool Transaction::queryFrame(const QByteArray &request)
         return false;
     raw = framer->close(request);
     std::copy_n(raw.constData(), std::min<qsizetype>(raw.size(), RequestLength), current.frame.bytes.begin());
-    try {
-        lineChannel.purge();
-        lineChannel.write(reinterpret_cast<const uint8_t *>(raw.constData()), int(raw.size()));
-    } catch (const AppError &e) {
-        QTimer::singleShot(0, this, [this, msg = e.message()] { fail(msg); });
-    }
+    std::optional<Failure> failure = lineChannel.purge();
+    if (!failure)
+        failure = lineChannel.write(reinterpret_cast<const uint8_t *>(raw.constData()), int(raw.size()));
+    if (failure)
+        failLater(*failure);
     return true;
 }
 
@@ -63,19 +66,18 @@ void Transaction::onWritten()
         return;
     writing = false;
     current.onLineMs = lineChannel.requestOnLineMs();
-    try {
-        // A reply that is whole before 53 bytes ends the read at once.
-        const FrameBuffer &f = current.frame;
-        const bool guest = !raw.isEmpty();
-        const int longest = guest ? std::max<int>(ExpectedReplyLength, longestAnswer(f.request())) : ExpectedReplyLength;
-        lineChannel.beginRead(current.frame.reply(), longest, [&f, guest, fr = framer](int got) {
+    // A reply that is whole before 53 bytes ends the read at once.
+    const FrameBuffer &f = current.frame;
+    const bool guest = !raw.isEmpty();
+    const int longest = guest ? std::max<int>(ExpectedReplyLength, longestAnswer(f.request())) : ExpectedReplyLength;
+    if (auto failure = lineChannel.beginRead(current.frame.reply(), longest, [&f, guest, fr = framer](int got) {
             return fr->awaited(f.request(), f.reply(), got, guest);
-        });
-        if (boundMarginMs >= 0)
-            lineChannel.boundAnswerStart(current.onLineMs + 3.5 * lineChannel.charMs() + boundMarginMs);
-    } catch (const AppError &e) {
-        fail(e.message());
+        })) {
+        fail(*failure);
+        return;
     }
+    if (boundMarginMs >= 0)
+        lineChannel.boundAnswerStart(current.onLineMs + 3.5 * lineChannel.charMs() + boundMarginMs);
 }
 
 void Transaction::onRead(int count)
@@ -93,13 +95,13 @@ void Transaction::onRead(int count)
     emit finished(current);
 }
 
-void Transaction::onPortFailed(const QString &message)
+void Transaction::onPortFailed(const Failure &failure)
 {
     if (running)
-        fail(message);
+        fail(failure);
 }
 
-void Transaction::fail(const QString &message)
+void Transaction::fail(const Failure &failure)
 {
     if (!running)
         return;
@@ -108,7 +110,7 @@ void Transaction::fail(const QString &message)
     running = false;
     writing = false;
     current.outcome = ExchangeResult::Outcome::PortFailed;
-    current.error = message;
+    current.error = failure;
     current.endedMs = lineChannel.nowMs();
     emit finished(current);
 }

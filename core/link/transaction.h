@@ -34,8 +34,9 @@ signals:
 private:
     void onWritten();
     void onRead(int count);
-    void onPortFailed(const QString &message);
-    void fail(const QString &message);
+    void onPortFailed(const Failure &failure);
+    void fail(const Failure &failure);
+    void failLater(const Failure &failure);
     bool begin();
 
     LineChannel &lineChannel;

@@ -1,5 +1,4 @@
 #include "session/bussearch.h"
-#include "link/apperror.h"
 #include "session/lineservice.h"
 #include "session/sessionstate.h"
 
@@ -27,7 +26,7 @@ void BusSearch::probe()
     emit probeStarted(uint8_t(address));
     const LineJob job{uint8_t(address), FnReadHolding, 1, 24, fast ? marginMs : -1};
     if (!line.run(job, [this](const ExchangeResult &result) { onReply(result); }))
-        onFailed(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
+        onFailed(Failure::of(Failure::Kind::LineBusy));
     else if (fast)
         ++probedFast;
 }
@@ -53,11 +52,9 @@ void BusSearch::onReply(const ExchangeResult &result)
                 withoutRoom << a;
                 emit foundWithoutRoom(a);
             } else {
-                try {
-                    state.devices.add(a);
-                } catch (const AppError &e) {
+                if (auto failure = state.devices.add(a)) {
                     looping = false;
-                    emit failed(e.message());
+                    emit failed(*failure);
                     return;
                 }
             }
@@ -73,12 +70,12 @@ void BusSearch::onReply(const ExchangeResult &result)
     emit ended();
 }
 
-void BusSearch::onFailed(const QString &message)
+void BusSearch::onFailed(const Failure &failure)
 {
     if (!looping)
         return;
     // A dead port ends the search for good: nothing is left to probe.
     looping = false;
     active = false;
-    emit failed(message);
+    emit failed(failure);
 }

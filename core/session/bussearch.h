@@ -44,14 +44,14 @@ signals:
     void ended();                       // the loop is over: the end steps are due
     // The loop ended at an error. A file error leaves the search marked active,
     // so the next click on the button runs the stop steps.
-    void failed(const QString &message);
+    void failed(const Failure &failure);
     // An address answered but the device list had no room for it.
     void foundWithoutRoom(uint8_t address);
 
 private:
     void probe();
     void onReply(const ExchangeResult &result);
-    void onFailed(const QString &message);
+    void onFailed(const Failure &failure);
 
     LineService &line;
     SessionState &state;

@@ -1,23 +1,24 @@
 #pragma once
 #include "detector/commandtable.h"
+#include "link/failure.h"
 #include <QString>
 #include <functional>
 #include <optional>
 
 // How a client's command ended: what happened, in the core's terms, and
-// for a refusal or a line failure what the core says about it.
+// for a refusal or a line failure what stood in its way.
 struct CommandResult {
     enum class Kind {
         Acknowledged, // the detector echoed the write
-        Refused,      // never sent: the core would not build it (detail says why)
+        Refused,      // never sent: the core would not build it (failure says why)
         Timeout,
         CrcError,
         Exception,    // the detector refused it
         Unexpected,
-        LineFailed,   // the line failed under it (detail); it may have reached the detector
+        LineFailed,   // the line failed under it (failure); it may have reached the detector
     };
     Kind kind = Kind::Acknowledged;
-    QString detail;
+    std::optional<Failure> failure;
     bool ok() const { return kind == Kind::Acknowledged; }
 };
 

@@ -23,32 +23,38 @@ bool DeviceList::contains(uint8_t address) const
     return false;
 }
 
-void DeviceList::add(uint8_t address)
+std::optional<Failure> DeviceList::add(uint8_t address)
 {
     // The callers (add by address, bus search, connect) expect a silent
     // refusal. Address 0 is the broadcast: every detector would act on a write to it.
     if (address == 0 || contains(address) || full())
-        return;
+        return std::nullopt;
     addresses[size_t(n)] = address;
     emit listing(n, address);
     if (logFiles)
-        logs[size_t(n)]->open(logPath(address));
+        if (auto failure = logs[size_t(n)]->open(logPath(address)))
+            return failure;
     ++n;
+    return std::nullopt;
 }
 
-void DeviceList::clear()
+std::optional<Failure> DeviceList::clear()
 {
     if (n == 0)
-        return;
+        return std::nullopt;
     for (int i = 0; i < n; ++i)
-        logs[size_t(i)]->close();
+        if (auto failure = logs[size_t(i)]->close())
+            return failure;
     n = 0;
     addresses[0] = 0;
     emit cleared();
+    return std::nullopt;
 }
 
-void DeviceList::closeAllLogs()
+std::optional<Failure> DeviceList::closeAllLogs()
 {
     for (auto &log : logs)
-        log->close();
+        if (auto failure = log->close())
+            return failure;
+    return std::nullopt;
 }

@@ -34,19 +34,19 @@ public:
 
     // Lists an address: stores it in slot count (listing() tells), then
     // creates its log file. A listed address, the broadcast address 0 or a
-    // full list is ignored silently. When the file fails, AppError propagates and the device is
-    // not counted, though its address stays in the slot.
-    void add(uint8_t address);
+    // full list is ignored silently. When the file fails, the failure is
+    // returned and the device is not counted, though its address stays in the slot.
+    std::optional<Failure> add(uint8_t address);
     // The new-address command renames a listed device (its log keeps its name).
     void setAddress(int slot, uint8_t address) { addresses[slot] = address; }
     DeviceLog &log(int slot) { return *logs[size_t(slot)]; }
 
     // Closes the logs in slot order, then empties the list (slot 0 := 0). A
-    // failing close throws and leaves the count as it was.
-    void clear();
+    // failing close is returned and leaves the count as it was.
+    std::optional<Failure> clear();
     // Closes every open log in slot order, leaving the list as it is (window
-    // close). A failing close throws; the later logs stay open.
-    void closeAllLogs();
+    // close). A failing close is returned; the later logs stay open.
+    std::optional<Failure> closeAllLogs();
 
 signals:
     // An address takes a slot; its log file is opened next.

@@ -1,5 +1,4 @@
 #include "session/devicelog.h"
-#include "link/apperror.h"
 #include "detector/valueformats.h"
 #include <QDateTime>
 #include <QDir>
@@ -17,15 +16,16 @@
 
 const QString DeviceLog::Header = QStringLiteral("Время    Uик  Uуф  Uкз  Uт  Пожар Авария К.З.");
 
-// The standard text first, then which file and why, so the engineer need
-// not guess which of the logs (or which folder) is at fault.
-void throwLogFileError(int error, const QString &path)
+// Which file and why, so the engineer need not guess which of the logs (or
+// which folder) is at fault.
+Failure logFileFailure(int error, const QString &path)
 {
-    const QString standard = error == EACCES || error == EPERM ? QStringLiteral("File access denied")
-                                                               : QStringLiteral("I/O error %1").arg(error);
-    throw AppError(QStringLiteral("%1\n%2: %3")
-                       .arg(standard, QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()),
-                            QString::fromLocal8Bit(std::strerror(error))));
+    Failure f = Failure::withValue(error == EACCES || error == EPERM ? Failure::Kind::FileAccess
+                                                                     : Failure::Kind::FileIo,
+                                   error);
+    f.path = QFileInfo(path).absoluteFilePath();
+    f.osText = QString::fromLocal8Bit(std::strerror(error));
+    return f;
 }
 
 namespace {
@@ -98,69 +98,72 @@ bool DeviceLog::holdsRows(const QString &path)
     return !existing.isSymLink() && existing.isFile() && existing.size() > headerOnly;
 }
 
-void DeviceLog::keepEarlierLog(const QString &path)
+std::optional<Failure> DeviceLog::keepEarlierLog(const QString &path)
 {
     if (!holdsRows(path))
-        return;
+        return std::nullopt;
     errno = 0;
     if (renameFile(path, archiveName(QFileInfo(path))) != 0)
-        throwLogFileError(errno, path);
+        return logFileFailure(errno, path);
+    return std::nullopt;
 }
 
-void DeviceLog::open(const QString &path)
+std::optional<Failure> DeviceLog::open(const QString &path)
 {
-    close();
-    keepEarlierLog(path);
+    if (auto failure = close())
+        return failure;
+    if (auto failure = keepEarlierLog(path))
+        return failure;
     errno = 0;
     file = openForWriting(path);
     if (!file)
-        throwLogFileError(errno, path);
+        return logFileFailure(errno, path);
     // Unbuffered: each line is one write, so a failed one leaves nothing
     // behind in a buffer to reach the disk later.
     std::setvbuf(file, nullptr, _IONBF, 0);
     filePath = path;
     wholeSize = 0;
-    try {
-        writeLine(Header);
-    } catch (...) {
+    auto failure = writeLine(Header);
+    if (failure) {
         std::fclose(file);
         file = nullptr;
-        throw;
     }
+    return failure;
 }
 
-void DeviceLog::writeRow(const QString &time, int irSignal, int uvSignal, int dustSignal, int temperatureTenths,
-                         bool fire, bool fault, bool dust)
+std::optional<Failure> DeviceLog::writeRow(const QString &time, int irSignal, int uvSignal, int dustSignal,
+                                           int temperatureTenths, bool fire, bool fault, bool dust)
 {
     QString line;
     for (const QString &field : {time, QString::number(irSignal), QString::number(uvSignal),
                                  QString::number(dustSignal), QString::number(temperatureTenths),
                                  QString::number(int(fire)), QString::number(int(fault)), QString::number(int(dust))})
         line += field + QStringLiteral("  ");
-    writeLine(line);
+    return writeLine(line);
 }
 
-void DeviceLog::writeRow(QTime time, int irSignal, int uvSignal, int dustSignal, int temperatureTenths, bool fire,
-                         bool fault, bool dust)
+std::optional<Failure> DeviceLog::writeRow(QTime time, int irSignal, int uvSignal, int dustSignal,
+                                           int temperatureTenths, bool fire, bool fault, bool dust)
 {
-    writeRow(timeOfDayText(time), irSignal, uvSignal, dustSignal, temperatureTenths, fire, fault, dust);
+    return writeRow(timeOfDayText(time), irSignal, uvSignal, dustSignal, temperatureTenths, fire, fault, dust);
 }
 
-void DeviceLog::close()
+std::optional<Failure> DeviceLog::close()
 {
     if (!file)
-        return;
+        return std::nullopt;
     std::FILE *closing = file;
     file = nullptr;
     errno = 0;
     if (std::fclose(closing) != 0)
-        throwLogFileError(errno, filePath);
+        return logFileFailure(errno, filePath);
+    return std::nullopt;
 }
 
-void DeviceLog::writeLine(const QString &line)
+std::optional<Failure> DeviceLog::writeLine(const QString &line)
 {
     if (!file)
-        return;
+        return std::nullopt;
     QByteArray bytes = encoder(line);
     bytes += "\r\n";
     errno = 0;
@@ -170,7 +173,8 @@ void DeviceLog::writeLine(const QString &line)
         // Every row in the file is whole: a part the disk took (full, or a
         // size limit) is cut off, and nothing glues onto it later.
         cutBack(file, wholeSize);
-        throwLogFileError(error, filePath);
+        return logFileFailure(error, filePath);
     }
     wholeSize += long(bytes.size());
+    return std::nullopt;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "link/failure.h"
 #include <QString>
 #include <QStringEncoder>
 #include <QTime>
@@ -8,13 +9,12 @@
 // status reply. Windows-1251, CR LF line ends. Every row is flushed as soon
 // as it is written, so a reader sees it at once and nothing is lost if the
 // program ends without closing. Other programs may read the file meanwhile.
-// Failures throw AppError: "File access denied" or "I/O error <errno>", and
-// on a second line the file's path and the system's cause. A line that
-// cannot be written whole is cut off again, so the file ends in whole rows.
-// A name that is a symbolic link is never opened.
-// A log file's failure as AppError: "File access denied" or "I/O error
-// <errno>", then on a second line the file's path and the system's cause.
-[[noreturn]] void throwLogFileError(int error, const QString &path);
+// Each call that can fail returns its failure: FileAccess or FileIo with the
+// file's path and the system's cause. A line that cannot be written whole is
+// cut off again, so the file ends in whole rows. A name that is a symbolic
+// link is never opened.
+// A log file's failure, from the system's error number.
+Failure logFileFailure(int error, const QString &path);
 
 class DeviceLog {
 public:
@@ -32,28 +32,28 @@ public:
     // Creates the file and writes the header line. A log already open is
     // closed first. An earlier file that holds rows is first renamed to
     // "<name>-<yyyyMMdd-HHmmss>.txt" (its last change), so a reconnect never
-    // destroys a night's log; a failed rename throws and leaves it as it was.
+    // destroys a night's log; a failed rename leaves it as it was.
     // On a failed header write the file is closed again.
-    void open(const QString &path);
+    std::optional<Failure> open(const QString &path);
     // One row: the eight fields, each followed by two blanks, then CR LF.
     // A closed log takes no row: the window may close the logs while a
     // polling pass is still under way.
-    void writeRow(const QString &time, int irSignal, int uvSignal, int dustSignal, int temperatureTenths, bool fire,
-                  bool fault, bool dust);
+    std::optional<Failure> writeRow(const QString &time, int irSignal, int uvSignal, int dustSignal,
+                                    int temperatureTenths, bool fire, bool fault, bool dust);
     // As above with the time of day in the system's long time format.
-    void writeRow(QTime time, int irSignal, int uvSignal, int dustSignal, int temperatureTenths, bool fire, bool fault,
-                  bool dust);
+    std::optional<Failure> writeRow(QTime time, int irSignal, int uvSignal, int dustSignal,
+                                    int temperatureTenths, bool fire, bool fault, bool dust);
     // Closes the file; closing a closed log does nothing. The log counts as
-    // closed even when the close fails and throws.
-    void close();
+    // closed even when the close fails.
+    std::optional<Failure> close();
     bool isOpen() const { return file != nullptr; }
     // Bytes in the file: the header and the whole rows written since open().
     long size() const { return wholeSize; }
     const QString &path() const { return filePath; }
 
 private:
-    void keepEarlierLog(const QString &path);
-    void writeLine(const QString &line);
+    std::optional<Failure> keepEarlierLog(const QString &path);
+    std::optional<Failure> writeLine(const QString &line);
 
     std::FILE *file = nullptr;
     QString filePath;

@@ -92,7 +92,7 @@ void LineService::offerGuestTurn()
     if (!transaction->queryFrame(job->request)) {
         GuestResult refused;
         refused.outcome = GuestResult::Outcome::PortFailed;
-        refused.error = QStringLiteral("the request is not a frame that can be sent");
+        refused.error = Failure::of(Failure::Kind::NotAFrame);
         std::exchange(guestDone, nullptr)(refused);
         if (ownJob)
             startOwn();

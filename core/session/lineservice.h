@@ -28,7 +28,7 @@ struct GuestResult {
     bool crcGood = false;
     double onLineMs = 0; // the request's last byte on the line (the line's clock)
     double firstByteMs = 0, lastByteMs = 0, endedMs = 0;
-    QString error; // PortFailed: what failed
+    Failure error; // PortFailed: what failed
 };
 
 // A request from outside the line's own work (a gateway's client).

@@ -89,7 +89,7 @@ void PollingCycle::sendPass()
     const LineJob job = kind == Kind::Command ? LineJob{target, FnWriteSingle, sent.reg, sent.value}
                                               : LineJob{target, FnReadHolding, 1, 24};
     if (!line.run(job, [this](const ExchangeResult &result) { onReply(result); }))
-        finish(QStringLiteral("Линия занята: предыдущий обмен не завершен"));
+        finish(Failure::of(Failure::Kind::LineBusy));
 }
 
 void PollingCycle::takeCommand(uint8_t target)
@@ -103,7 +103,7 @@ void PollingCycle::takeCommand(uint8_t target)
 
 // The pass is done with its command: a job hears how it ended; the slot is
 // cleared of it (unless stored again meanwhile).
-void PollingCycle::settleCommand(CommandResult::Kind kind, const QString &detail)
+void PollingCycle::settleCommand(CommandResult::Kind kind, const std::optional<Failure> &failure)
 {
     if (!jobCommand) {
         state.commands.clear(sentCommand);
@@ -111,7 +111,7 @@ void PollingCycle::settleCommand(CommandResult::Kind kind, const QString &detail
     }
     const CommandJob job = *std::exchange(jobCommand, std::nullopt);
     if (job.done)
-        job.done(CommandResult{kind, detail});
+        job.done(CommandResult{kind, failure});
 }
 
 // A command waiting for a detector that is no longer polled would wait for
@@ -122,7 +122,7 @@ void PollingCycle::dropCommandForUnlisted()
     if (!waitsFor || state.devices.contains(*waitsFor))
         return;
     state.commands.clear(state.commands.take());
-    emit commandRefused(QStringLiteral("Прибор %1 не опрашивается: команда отменена").arg(*waitsFor));
+    emit commandRefused(Failure::withValue(Failure::Kind::NotPolled, *waitsFor));
 }
 
 // False when the pass has ended here: the command was refused, or a bad text ended the run.
@@ -135,25 +135,26 @@ bool PollingCycle::buildPendingCommand(uint8_t target)
     const CommandInputs inputs{fields, target, state.baudCode, g42,
                                jobCommand ? jobCommand->value : std::nullopt};
     uint8_t targetChannels = device && device->answered ? device->status.channelBits() : 0;
-    try {
-        if (channelsOfTarget && changesChannels(sentCommand.command) && !(device && device->answered))
-            throw CommandRefused(
-                QStringLiteral("Прибор %1 еще не ответил, его каналы неизвестны: команда отменена").arg(target));
-        sent = buildCommand(sentCommand.command, inputs, channelsOfTarget ? targetChannels : state.channelMask);
-    } catch (const CommandRefused &e) {
-        if (!jobCommand)
-            emit commandRefused(e.message());
-        settleCommand(CommandResult::Kind::Refused, e.message());
-        startDelay();
-        return false;
-    } catch (const AppError &e) {
-        finish(e.message()); // the slot's command stays pending for the next run
+    const Result<BuiltCommand> built =
+        channelsOfTarget && changesChannels(sentCommand.command) && !(device && device->answered)
+            ? Result<BuiltCommand>(Failure::withValue(Failure::Kind::ChannelsUnknown, target))
+            : buildCommand(sentCommand.command, inputs, channelsOfTarget ? targetChannels : state.channelMask);
+    if (!built && built.failure().kind == Failure::Kind::BadInteger) {
+        finish(built.failure()); // the slot's command stays pending for the next run
         return false;
     }
+    if (!built) {
+        if (!jobCommand)
+            emit commandRefused(built.failure());
+        settleCommand(CommandResult::Kind::Refused, built.failure());
+        startDelay();
+        return false;
+    }
+    sent = *built;
     if (sent.send)
         kind = Kind::Command;
     else // no request exists: this pass reads the status instead
-        settleCommand(CommandResult::Kind::Refused, QStringLiteral("no request exists for this code"));
+        settleCommand(CommandResult::Kind::Refused, Failure::of(Failure::Kind::NoRequest));
     return true;
 }
 
@@ -222,20 +223,23 @@ void PollingCycle::handleCommandReply(const FrameBuffer &buf, uint8_t count)
 // A server's port is set on the server: the user is told, the speed stays.
 bool PollingCycle::acknowledgeNewSpeed()
 {
-    try {
-        const auto choice = baudChoiceForCode(sent.keptBaud);
-        if (!lineChannel.setsLineSpeed()) {
-            emit notice(QStringLiteral("Прибор переключен на %1 бод; установите эту скорость на порту сервера")
-                            .arg(choice->baudRate));
-            return true;
-        }
-        lineChannel.close();
-        lineChannel.setBaudRate(choice->baudRate);
+    const auto choice = baudChoiceForCode(sent.keptBaud);
+    if (!lineChannel.setsLineSpeed()) {
+        emit notice(QStringLiteral("Прибор переключен на %1 бод; установите эту скорость на порту сервера")
+                        .arg(choice->baudRate));
+        return true;
+    }
+    lineChannel.close();
+    std::optional<Failure> failure = lineChannel.setBaudRate(choice->baudRate);
+    if (!failure) {
         state.baudCode = sent.keptBaud;
         emit baudChanged(sent.keptBaud);
-        lineChannel.open();
-    } catch (const AppError &e) {
-        finish(e.message());
+        const Result<bool> reopened = lineChannel.open();
+        if (!reopened)
+            failure = reopened.failure();
+    }
+    if (failure) {
+        finish(*failure);
         return false;
     }
     return true;
@@ -267,12 +271,10 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
     // The row goes to the file before the reply is shown, so every shown
     // reply is in the log; a failing write ends the run with nothing shown.
     if (logging && sample.slot < state.devices.count()) {
-        try {
-            const DeviceStatus &d = sample.status;
-            state.devices.log(sample.slot).writeRow(QTime::currentTime(), d.irSignal, d.uvSignal, d.dustSignal, d.temperatureTenths, d.fire(),
-                                                    d.fault(), d.dust());
-        } catch (const AppError &e) {
-            finish(e.message());
+        const DeviceStatus &d = sample.status;
+        if (auto failure = state.devices.log(sample.slot).writeRow(QTime::currentTime(), d.irSignal, d.uvSignal, d.dustSignal, d.temperatureTenths, d.fire(),
+                                                                   d.fault(), d.dust())) {
+            finish(*failure);
             return;
         }
     }
@@ -341,20 +343,20 @@ void PollingCycle::onFailed(const ExchangeResult &result)
     finish(result.error);
 }
 
-void PollingCycle::finish(const QString &error)
+void PollingCycle::finish(const std::optional<Failure> &failure)
 {
     // A job's command is answered whatever ended the run; it is never sent again.
     if (jobCommand)
-        settleCommand(CommandResult::Kind::LineFailed, error);
+        settleCommand(CommandResult::Kind::LineFailed, failure);
     delayTimer.stop();
     nextPass.stop();
     orderWait.stop();
     phase = Phase::Idle;
-    if (error.isEmpty()) {
+    if (!failure) {
         emit ended();
     } else {
         failedActive = active;
         active = false;
-        emit failed(error);
+        emit failed(*failure);
     }
 }

@@ -75,10 +75,10 @@ public:
     bool failedWhileActive() const { return failedActive; }
     // Ends the run at once with an error met outside its exchanges (the port
     // lost during the delay); failed() reports it.
-    void abandon(const QString &message)
+    void abandon(const Failure &failure)
     {
         if (running())
-            finish(message);
+            finish(failure);
     }
 
 signals:
@@ -95,8 +95,8 @@ signals:
     void addressChanged(uint8_t address);  // new address acknowledged: slot 0 renamed
     void baudChanged(uint8_t baudCode);    // new speed acknowledged: the port runs at it
     void ended();                          // the run is over (after a stop)
-    void failed(const QString &message);   // a port, text or file error ended the run
-    void commandRefused(const QString &message); // the command was dropped unsent; polling goes on
+    void failed(const Failure &failure);   // a port, text or file error ended the run
+    void commandRefused(const Failure &failure); // the command was dropped unsent; polling goes on
     void notice(const QString &message);         // something the user must do; polling goes on
 
 private:
@@ -119,9 +119,9 @@ private:
     void endExchange(ExchangeOutcome outcome);
     void startDelay();
     void endPass();
-    void finish(const QString &error = {});
+    void finish(const std::optional<Failure> &failure = std::nullopt);
     void takeCommand(uint8_t target);
-    void settleCommand(CommandResult::Kind kind, const QString &detail = {});
+    void settleCommand(CommandResult::Kind kind, const std::optional<Failure> &failure = std::nullopt);
 
     LineService &line;
     LineChannel &lineChannel;

@@ -1,5 +1,4 @@
 #include "session/portwatch.h"
-#include "link/apperror.h"
 #include "link/linechannel.h"
 
 #include <algorithm>
@@ -46,12 +45,12 @@ void PortWatch::look()
         timer.start(IntervalMs);
         return;
     }
-    try {
-        trying = !channel.open();
-    } catch (const AppError &) {
+    const Result<bool> open = channel.open();
+    if (!open) {
         retry();
         return;
     }
+    trying = !*open;
     if (!trying)
         onOpened();
 }

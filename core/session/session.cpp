@@ -6,21 +6,21 @@ Session::Session(QObject *parent, int deviceCapacity) : QObject(parent), session
 {
     // A port lost between exchanges (an adapter pulled while idle or during
     // the delay between passes) is reported once, by polling if it runs.
-    connect(&channel, &LineChannel::lostWhileIdle, this, [this](const QString &message) {
+    connect(&channel, &LineChannel::lostWhileIdle, this, [this](const Failure &failure) {
         sessionState.detectors.lineLost(listed());
         if (cycle.running())
-            cycle.abandon(message);
+            cycle.abandon(failure);
         else
-            emit portLost(message);
+            emit portLost(failure);
     });
     connect(&channel, &LineChannel::portFailed, this, &Session::awaitPort);
     // A run ended with the port closed under it was ended by the loss (an
     // exchange or the reopen at a new speed failed): it goes on once the
     // port is back. Ends for other reasons leave the port open.
-    connect(&cycle, &PollingCycle::failed, this, [this](const QString &message) {
+    connect(&cycle, &PollingCycle::failed, this, [this](const Failure &failure) {
         if (connected && !channel.isOpen()) {
             resumePolling = cycle.failedWhileActive();
-            awaitPort(message);
+            awaitPort(failure);
         }
     });
     connect(&watch, &PortWatch::portBack, this, &Session::onPortBack);
@@ -30,9 +30,9 @@ Session::Session(QObject *parent, int deviceCapacity) : QObject(parent), session
             emit lineOpened();
         }
     });
-    connect(&channel, &LineChannel::openFailed, this, [this](const QString &message) {
+    connect(&channel, &LineChannel::openFailed, this, [this](const Failure &failure) {
         if (std::exchange(opening, false))
-            emit connectFailed(message);
+            emit connectFailed(failure);
     });
     // Polling that the loss ended belonged to the table as it was: a table
     // cleared meanwhile is not polled when the port is back.
@@ -77,36 +77,45 @@ Session::~Session()
     channel.disconnect(this);
 }
 
-bool Session::connectLine(const QString &portName, std::optional<uint8_t> baudCode)
+Result<bool> Session::connectLine(const QString &portName, std::optional<uint8_t> baudCode)
 {
-    setLine(portName, baudCode);
-    sessionState.devices.add(247);
+    if (auto failure = setLine(portName, baudCode))
+        return *failure;
+    if (auto failure = sessionState.devices.add(247))
+        return *failure;
     return openPort();
 }
 
-bool Session::openLine(const QString &portName, std::optional<uint8_t> baudCode)
+Result<bool> Session::openLine(const QString &portName, std::optional<uint8_t> baudCode)
 {
-    setLine(portName, baudCode);
+    if (auto failure = setLine(portName, baudCode))
+        return *failure;
     return openPort();
 }
 
-void Session::setLine(const QString &portName, std::optional<uint8_t> baudCode)
+std::optional<Failure> Session::setLine(const QString &portName, std::optional<uint8_t> baudCode)
 {
     if (!portName.isEmpty())
-        channel.setPortName(portName);
+        if (auto failure = channel.setPortName(portName))
+            return failure;
     if (baudCode) {
-        channel.setBaudRate(baudChoiceForCode(*baudCode)->baudRate);
+        if (auto failure = channel.setBaudRate(baudChoiceForCode(*baudCode)->baudRate))
+            return failure;
         sessionState.baudCode = *baudCode;
     }
+    return std::nullopt;
 }
 
-bool Session::openPort()
+Result<bool> Session::openPort()
 {
     watch.stop();
     resumePolling = false;
     connected = false;
     opening = false;
-    if (!channel.open()) {
+    const Result<bool> open = channel.open();
+    if (!open)
+        return open;
+    if (!*open) {
         opening = true;
         return false;
     }
@@ -114,14 +123,14 @@ bool Session::openPort()
     return true;
 }
 
-void Session::disconnectLine()
+std::optional<Failure> Session::disconnectLine()
 {
     watch.stop();
     connected = false;
     opening = false;
     resumePolling = false;
     channel.close();
-    sessionState.devices.clear();
+    return sessionState.devices.clear();
 }
 
 void Session::shutDown()
@@ -136,14 +145,14 @@ void Session::shutDown()
     channel.close();
 }
 
-void Session::awaitPort(const QString &message)
+void Session::awaitPort(const Failure &failure)
 {
     if (!connected || channel.isOpen() || watch.isActive())
         return;
     watch.start();
     sessionState.stats.notePortLost();
     sessionState.detectors.lineLost(listed());
-    emit portAway(message);
+    emit portAway(failure);
 }
 
 QList<uint8_t> Session::listed() const

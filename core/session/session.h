@@ -27,15 +27,16 @@ public:
     // Opens the port (a name, or the one set before when empty) at the speed
     // of a baud code (the last one when none), listing address 247 first.
     // True when it is open now; false while a TCP connect runs, which ends in
-    // lineOpened() or connectFailed(). Throws AppError when the port fails at
+    // lineOpened() or connectFailed(). A failure when the port fails at
     // once; 247 stays listed.
-    bool connectLine(const QString &portName, std::optional<uint8_t> baudCode);
+    Result<bool> connectLine(const QString &portName, std::optional<uint8_t> baudCode);
     bool connecting() const { return opening; }
     // As connectLine(), but lists nothing: the caller lists its own devices
     // (the watch service knows its addresses).
-    bool openLine(const QString &portName, std::optional<uint8_t> baudCode);
-    // Closes the port, ends any watch for it and empties the device list.
-    void disconnectLine();
+    Result<bool> openLine(const QString &portName, std::optional<uint8_t> baudCode);
+    // Closes the port, ends any watch for it and empties the device list; a
+    // log that fails to close keeps the list.
+    std::optional<Failure> disconnectLine();
     // Stops polling, the search and the watch and closes the port (the program ends).
     void shutDown();
     // True while a lost port is being waited for: no exchange can start.
@@ -82,14 +83,15 @@ public:
     const QList<uint8_t> &unlisted() const { return search.unlisted(); }
 
     // The device list, in polling order.
-    void listDevice(uint8_t address) { sessionState.devices.add(address); }
-    void clearDevices() { sessionState.devices.clear(); }
+    // A failure: the address's log could not be created (see DeviceList::add).
+    std::optional<Failure> listDevice(uint8_t address) { return sessionState.devices.add(address); }
+    std::optional<Failure> clearDevices() { return sessionState.devices.clear(); }
     int deviceCount() const { return sessionState.devices.count(); }
     int deviceCapacity() const { return sessionState.devices.capacity(); }
     QList<uint8_t> listed() const;
     void setLogFiles(bool on) { sessionState.devices.setLogFiles(on); }
-    // Throws AppError when a log cannot be closed (its last rows unwritten).
-    void closeAllLogs() { sessionState.devices.closeAllLogs(); }
+    // A failure: a log could not be closed (its last rows unwritten).
+    std::optional<Failure> closeAllLogs() { return sessionState.devices.closeAllLogs(); }
 
     // Every detector the line knows: last status, averages, availability, alarms.
     const DetectorRecords &detectors() const { return sessionState.detectors; }
@@ -116,13 +118,13 @@ signals:
     // The connect that connectLine() began has opened the line.
     void lineOpened();
     // It failed: nothing is connected.
-    void connectFailed(const QString &message);
+    void connectFailed(const Failure &failure);
     // The port failed while neither polling nor an exchange was under way;
     // it has been closed.
-    void portLost(const QString &message);
+    void portLost(const Failure &failure);
     // The port failed while connected (whatever ran on it) and the watch for
     // its return has begun. Once per loss.
-    void portAway(const QString &message);
+    void portAway(const Failure &failure);
     // The lost port is open again; polling, if the loss ended it, has been
     // started again already.
     void portBack();
@@ -136,14 +138,14 @@ signals:
     void addressChanged(uint8_t address);
     void baudChanged(uint8_t baudCode);
     void pollingEnded();
-    void pollingFailed(const QString &message);
-    void commandRefused(const QString &message);
+    void pollingFailed(const Failure &failure);
+    void commandRefused(const Failure &failure);
     void notice(const QString &message);
     // The search, as BusSearch reports it.
     void probeStarted(uint8_t address);
     void probed(uint8_t address, uint8_t count);
     void searchEnded();
-    void searchFailed(const QString &message);
+    void searchFailed(const Failure &failure);
     void foundWithoutRoom(uint8_t address);
     // The device list.
     void deviceListed(int slot, uint8_t address);
@@ -170,9 +172,9 @@ public:
 
 private:
     void forwardReports();
-    void setLine(const QString &portName, std::optional<uint8_t> baudCode);
-    bool openPort();
-    void awaitPort(const QString &message);
+    std::optional<Failure> setLine(const QString &portName, std::optional<uint8_t> baudCode);
+    Result<bool> openPort();
+    void awaitPort(const Failure &failure);
     void onPortBack();
 
     SessionState sessionState;

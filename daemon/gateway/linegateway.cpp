@@ -3,6 +3,7 @@
 #include "daemon/gateway/listenaddress.h"
 #include "daemon/gateway/rtuframes.h"
 #include "daemon/log.h"
+#include "daemon/failurelog.h"
 #include "session/lineservice.h"
 
 #include <QTcpSocket>
@@ -190,7 +191,7 @@ void LineGateway::onDone(const GuestRequest &r, double startedMs, const GuestRes
     QByteArray pdu;
     QString failure;
     if (result.outcome == GuestResult::Outcome::PortFailed) {
-        failure = QStringLiteral("line failed: %1").arg(result.error);
+        failure = QStringLiteral("line failed: %1").arg(logText(result.error));
     } else if (reply.isEmpty() || result.outcome == GuestResult::Outcome::TimedOut) {
         failure = QStringLiteral("time-out");
     } else if (!result.crcGood) {

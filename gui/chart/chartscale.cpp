@@ -3,7 +3,7 @@
 #include "chart/chartwindow.h"
 #include "ui_graph.h"
 
-#include "link/apperror.h"
+#include "widgets/apperror.h"
 #include "link/inttext.h"
 
 #include <qcustomplot.h>

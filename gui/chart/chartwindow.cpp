@@ -2,7 +2,7 @@
 #include "chart/chartgraph.h"
 #include "ui_graph.h"
 
-#include "link/apperror.h"
+#include "widgets/apperror.h"
 #include "link/inttext.h"
 
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 #include "chart/cappedseries.h"
 #include "detector/commandtable.h"
-#include "link/apperror.h"
+#include "widgets/apperror.h"
 #include "session/statussample.h"
 #include "widgets/redrawpacer.h"
 #include <QDialog>

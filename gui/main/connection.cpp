@@ -5,6 +5,7 @@
 #include "chart/chartwindow.h"
 #include "dialogs/uvfaulttimedialog.h"
 #include "link/inttext.h"
+#include "widgets/apperror.h"
 #include "detector/commandtable.h"
 #include "detector/valueformats.h"
 #include "ui_mainform.h"
@@ -44,14 +45,21 @@ void MainWindow::guarded(const std::function<void()> &step)
     }
 }
 
+bool MainWindow::reported(const std::optional<Failure> &failure)
+{
+    if (failure)
+        errorReport->report(windowText(*failure));
+    return failure.has_value();
+}
+
 // A run ended by a lost port shares the one box for port losses; the reply
 // log has a line for every loss.
-void MainWindow::reportFailure(const QString &message)
+void MainWindow::reportFailure(const Failure &failure)
 {
     if (sessionRef.awaitingPort())
-        errorReport->reportPortLoss(message);
+        errorReport->reportPortLoss(windowText(failure));
     else
-        errorReport->report(message);
+        errorReport->report(windowText(failure));
 }
 
 void MainWindow::onConnectClicked()
@@ -70,7 +78,10 @@ void MainWindow::onConnectClicked()
 // the outcome (at most a few seconds) and the rest follows in lineConnected().
 void MainWindow::connectPort()
 {
-    if (sessionRef.connectLine(chosenPort(form->cb1), lineSpeedCode(selectedEntry(form->cb2))))
+    const Result<bool> open = sessionRef.connectLine(chosenPort(form->cb1), lineSpeedCode(selectedEntry(form->cb2)));
+    if (!open)
+        reported(open.failure());
+    else if (*open)
         lineConnected();
     else
         form->Button1->setEnabled(false);
@@ -99,7 +110,8 @@ void MainWindow::lineConnected()
 void MainWindow::disconnectPort()
 {
     form->Button1->setText(QStringLiteral("Соединить"));
-    sessionRef.disconnectLine();
+    if (reported(sessionRef.disconnectLine()))
+        return;
     applyControlState(ControlState::Disconnected);
     setOptionsEnabled(1);
 }
@@ -112,13 +124,13 @@ void MainWindow::connectPortWatch()
         form->Button1->setEnabled(true);
         guarded([this] { lineConnected(); });
     });
-    connect(&sessionRef, &Session::connectFailed, this, [this](const QString &message) {
+    connect(&sessionRef, &Session::connectFailed, this, [this](const Failure &failure) {
         form->Button1->setEnabled(true);
-        errorReport->report(message);
+        errorReport->report(windowText(failure));
     });
-    connect(&sessionRef, &Session::portAway, this, [this](const QString &message) {
+    connect(&sessionRef, &Session::portAway, this, [this](const Failure &failure) {
         form->Memo2->appendPlainText(QStringLiteral("Порт потерян %1: %2")
-                                         .arg(timeOfDayText(QTime::currentTime()), message));
+                                         .arg(timeOfDayText(QTime::currentTime()), windowText(failure)));
         applyControlState(idleState(sessionRef.deviceCount()));
     });
     connect(&sessionRef, &Session::portBack, this, [this] {
@@ -142,10 +154,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     sessionRef.shutDown();
     errorReport->setQuiet(false);
     // Every log is closed, also one left open by a connect whose port failed.
-    try {
-        sessionRef.closeAllLogs();
-    } catch (const AppError &e) {
-        errorReport->report(e.message());
+    if (reported(sessionRef.closeAllLogs())) {
         event->ignore();
         return;
     }

@@ -3,6 +3,7 @@
 #include "main/mainwindow.h"
 #include "main/controlstates.h"
 #include "link/inttext.h"
+#include "widgets/apperror.h"
 #include "main/gridcell.h"
 #include "ui_mainform.h"
 #include "dialogs/commstatswindow.h"
@@ -13,14 +14,14 @@
 
 using namespace LampColor;
 
-void MainWindow::addDevice(uint8_t address)
+bool MainWindow::addDevice(uint8_t address)
 {
-    sessionRef.listDevice(address);
+    return !reported(sessionRef.listDevice(address));
 }
 
-void MainWindow::clearTable()
+bool MainWindow::clearTable()
 {
-    sessionRef.clearDevices();
+    return !reported(sessionRef.clearDevices());
 }
 
 // The grid follows the device list: a row per listed device, the address first.
@@ -46,8 +47,8 @@ void MainWindow::onAddDeviceClicked()
 {
     guarded([this] {
         const QString text = form->Edit1->text();
-        if (!text.isEmpty())
-            addDevice(uint8_t(typedInteger(text) & 0xFF));
+        if (!text.isEmpty() && !addDevice(uint8_t(typedInteger(text) & 0xFF)))
+            return;
         applyControlState(ControlState::Idle);
     });
 }
@@ -55,8 +56,8 @@ void MainWindow::onAddDeviceClicked()
 void MainWindow::onClearTableClicked()
 {
     guarded([this] {
-        clearTable();
-        applyControlState(ControlState::ConnectedEmpty);
+        if (clearTable())
+            applyControlState(ControlState::ConnectedEmpty);
     });
 }
 
@@ -99,8 +100,8 @@ void MainWindow::connectSearch()
         endSearchSteps();
         reportUnlisted(search->unlisted());
     });
-    connect(search, &Session::searchFailed, this, [this, search](const QString &message) {
-        errorReport->report(message);
+    connect(search, &Session::searchFailed, this, [this, search](const Failure &failure) {
+        errorReport->report(windowText(failure));
         reportUnlisted(search->unlisted());
         // A file error leaves the search marked active: the button's next
         // click runs the stop steps.

@@ -90,7 +90,7 @@ void MainWindow::createWindowsAndConnect()
     connect(form->Button6, &QPushButton::clicked, this, &MainWindow::onChartClicked);
     form->lblT_UVFault->installEventFilter(this);
 
-    connect(&sessionRef, &Session::portLost, errorReport, &ErrorReport::reportPortLoss);
+    connect(&sessionRef, &Session::portLost, this, [this](const Failure &f) { errorReport->reportPortLoss(windowText(f)); });
     connectPortWatch();
     connectPolling();
     connectDeviceGrid();

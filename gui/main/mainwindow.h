@@ -75,8 +75,10 @@ public:
 
     void applyControlState(int16_t state);
     void setOptionsEnabled(uint8_t sw);
-    void addDevice(uint8_t address);
-    void clearTable();
+    // False when the device's log failed (reported).
+    bool addDevice(uint8_t address);
+    // False when a log failed to close (reported).
+    bool clearTable();
 
 protected:
     void closeEvent(QCloseEvent *event) override; // FormClose
@@ -100,7 +102,9 @@ private:
     void lockWhilePortAway();
     void connectPortWatch();
     void guarded(const std::function<void()> &step);
-    void reportFailure(const QString &message);
+    // Shows a failure of the core in the error box; true when there was one.
+    bool reported(const std::optional<Failure> &failure);
+    void reportFailure(const Failure &failure);
     void requestCommand(Command command);
 
     Session &sessionRef;

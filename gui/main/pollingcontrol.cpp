@@ -66,12 +66,12 @@ void MainWindow::connectPolling()
         if (const auto choice = baudChoiceForCode(code))
             form->cb2->setCurrentIndex(choice->entry);
     });
-    connect(session, &Session::commandRefused, errorReport, &ErrorReport::report);
+    connect(session, &Session::commandRefused, this, [this](const Failure &f) { errorReport->report(windowText(f)); });
     connect(session, &Session::notice, errorReport, &ErrorReport::report);
     // The stopped run has ended: what was held back while it finished is free again.
     connect(session, &Session::pollingEnded, this, [this] { applyControlState(idleState(sessionRef.deviceCount())); });
-    connect(session, &Session::pollingFailed, this, [this](const QString &message) {
-        reportFailure(message);
+    connect(session, &Session::pollingFailed, this, [this](const Failure &failure) {
+        reportFailure(failure);
         endPollingSteps();
     });
 }

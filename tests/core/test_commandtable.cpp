@@ -1,4 +1,3 @@
-#include "link/apperror.h"
 #include "detector/commandtable.h"
 #include "support/namedfields.h"
 #include <QMap>
@@ -16,7 +15,7 @@ struct Fields : NamedFields {
     }
 
     CommandInputs inputs() const { return CommandInputs{this, 7, 8, -300}; }
-    BuiltCommand build(int code, uint8_t &mask) { return buildCommand(Command(code), inputs(), mask); }
+    Result<BuiltCommand> build(int code, uint8_t &mask) { return buildCommand(Command(code), inputs(), mask); }
 };
 
 // Written from the device's register list for the inputs of Fields; the mask
@@ -73,7 +72,7 @@ private slots:
         QCOMPARE(row->code, e.code);
         Fields f;
         uint8_t mask = 2;
-        const BuiltCommand b = f.build(e.code, mask);
+        const BuiltCommand b = *f.build(e.code, mask);
         QCOMPARE(b.send, e.send);
         if (e.send) {
             QCOMPARE(int(b.reg), e.reg);
@@ -89,7 +88,7 @@ private slots:
         uint8_t mask = 5;
         for (int code : {0, 42, 255}) {
             QVERIFY(!commandSpec(uint8_t(code)));
-            QVERIFY(!f.build(code, mask).send);
+            QVERIFY(!f.build(code, mask)->send);
         }
         QCOMPARE(int(mask), 5);
     }
@@ -103,7 +102,7 @@ private slots:
         Fields f;
         uint8_t mask = 0;
         for (const auto &s : steps) {
-            QCOMPARE(int(f.build(s.code, mask).value), 768 + s.mask);
+            QCOMPARE(int(f.build(s.code, mask)->value), 768 + s.mask);
             QCOMPARE(int(mask), s.mask);
         }
     }
@@ -120,7 +119,7 @@ private slots:
             CommandInputs in = f.inputs();
             in.baudCode = uint8_t(c.baud);
             uint8_t mask = 0;
-            const BuiltCommand b = buildCommand(Command::WriteAddress, in, mask);
+            const BuiltCommand b = *buildCommand(Command::WriteAddress, in, mask);
             QCOMPARE(int(b.value), c.address * 256 + c.baud);
             QCOMPARE(int(b.keptAddress), c.address);
         }
@@ -129,7 +128,7 @@ private slots:
             f.text["Edit2"] = broadcast;
             CommandInputs in = f.inputs();
             uint8_t mask = 0;
-            QVERIFY_THROWS_EXCEPTION(CommandRefused, buildCommand(Command::WriteAddress, in, mask));
+            QCOMPARE(buildCommand(Command::WriteAddress, in, mask).failure().kind, Failure::Kind::BroadcastAddress);
         }
     }
 
@@ -143,7 +142,7 @@ private slots:
             CommandInputs in = f.inputs();
             in.targetAddress = 247;
             uint8_t mask = 0;
-            const BuiltCommand b = buildCommand(Command::WriteBaud, in, mask);
+            const BuiltCommand b = *buildCommand(Command::WriteBaud, in, mask);
             QCOMPARE(int(b.value), 247 * 256 + codes[index]);
             QCOMPARE(int(b.keptBaud), codes[index]);
         }
@@ -174,10 +173,10 @@ private slots:
         in.targetAddress = 3;
         uint8_t mask = 0;
         if (baudCode == 0) {
-            QVERIFY_THROWS_EXCEPTION(CommandRefused, buildCommand(Command::WriteBaud, in, mask));
+            QCOMPARE(buildCommand(Command::WriteBaud, in, mask).failure().kind, Failure::Kind::SpeedNotListed);
             return;
         }
-        const BuiltCommand b = buildCommand(Command::WriteBaud, in, mask);
+        const BuiltCommand b = *buildCommand(Command::WriteBaud, in, mask);
         QCOMPARE(int(b.value), 3 * 256 + baudCode);
         QCOMPARE(int(b.keptBaud), baudCode);
     }
@@ -209,15 +208,13 @@ private slots:
         f.text["edtNEW_DAT"] = text;
         uint8_t mask = 0;
         if (value < 0) {
-            try {
-                f.build(40, mask);
-                QFAIL("pasted text was sent");
-            } catch (const CommandRefused &e) {
-                QVERIFY(e.message().contains(QStringLiteral("T_UV_FAULT")));
-            }
+            const Result<BuiltCommand> b = f.build(40, mask);
+            QVERIFY2(!b, "pasted text was sent");
+            QCOMPARE(b.failure().kind, Failure::Kind::BadUvHours);
+            QVERIFY(windowText(b.failure()).contains(QStringLiteral("T_UV_FAULT")));
             return;
         }
-        QCOMPARE(int(f.build(40, mask).value), value);
+        QCOMPARE(int(f.build(40, mask)->value), value);
     }
 
     void fieldValuesAreLow16Bits()
@@ -232,7 +229,7 @@ private slots:
             Fields f;
             f.text[c.field] = c.text;
             uint8_t mask = 0;
-            QCOMPARE(int(f.build(c.code, mask).value), c.value);
+            QCOMPARE(int(f.build(c.code, mask)->value), c.value);
         }
     }
 
@@ -245,14 +242,11 @@ private slots:
             Fields f;
             f.text[c.field] = c.text;
             uint8_t mask = 0;
-            try {
-                f.build(c.code, mask);
-                QFAIL("no conversion error");
-            } catch (const CommandRefused &) {
-                QFAIL("a conversion error must keep the code, not drop it");
-            } catch (const AppError &e) {
-                QCOMPARE(e.message(), QStringLiteral("'%1' is not a valid integer value").arg(c.text));
-            }
+            const Result<BuiltCommand> b = f.build(c.code, mask);
+            QVERIFY2(!b, "no conversion error");
+            // The kind that keeps the code: any other drops it.
+            QCOMPARE(b.failure().kind, Failure::Kind::BadInteger);
+            QCOMPARE(windowText(b.failure()), QStringLiteral("'%1' is not a valid integer value").arg(c.text));
         }
     }
 

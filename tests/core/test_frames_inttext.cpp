@@ -1,4 +1,3 @@
-#include "link/apperror.h"
 #include "link/crc.h"
 #include "link/frames.h"
 #include "link/inttext.h"
@@ -127,16 +126,13 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, valid);
         QFETCH(int, value);
+        const Result<int32_t> read = readTypedInteger(text);
         if (valid) {
-            QCOMPARE(typedInteger(text), value);
+            QCOMPARE(*read, value);
             return;
         }
-        try {
-            typedInteger(text);
-            QFAIL("accepted an invalid integer text");
-        } catch (const AppError &e) {
-            QCOMPARE(e.message(), QStringLiteral("'%1' is not a valid integer value").arg(text));
-        }
+        QVERIFY2(!read, "accepted an invalid integer text");
+        QCOMPARE(windowText(read.failure()), QStringLiteral("'%1' is not a valid integer value").arg(text));
     }
 
     void low16Bits()

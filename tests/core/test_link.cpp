@@ -1,6 +1,5 @@
 // The serial channel and the request transaction on a real QSerialPort over a
 // pseudo-terminal whose far end the test drives byte by byte.
-#include "link/apperror.h"
 #include "link/crc.h"
 #include "link/linechannel.h"
 #include "link/transaction.h"
@@ -22,14 +21,14 @@ QByteArray statusReply(uint8_t address)
     return r;
 }
 
-QString errorOf(const std::function<void()> &f)
+QString errorOf(const Result<bool> &r)
 {
-    try {
-        f();
-    } catch (const AppError &e) {
-        return e.message();
-    }
-    return {};
+    return r ? QString() : windowText(r.failure());
+}
+
+QString errorOf(const std::optional<Failure> &f)
+{
+    return f ? windowText(*f) : QString();
 }
 } // namespace
 
@@ -76,7 +75,7 @@ class LinkTest : public QObject {
             QStringList out;
             for (const auto &args : done)
                 if (exchangeResult(args).outcome == ExchangeResult::Outcome::PortFailed)
-                    out << exchangeResult(args).error;
+                    out << windowText(exchangeResult(args).error);
             return out;
         }
     };
@@ -328,20 +327,48 @@ private slots:
         first.setPortName(peer.slavePath());
         second.setPortName(peer.slavePath());
         first.open();
-        QCOMPARE(errorOf([&] { second.open(); }), QStringLiteral("Порт занят другой программой"));
+        QCOMPARE(errorOf(second.open()), QStringLiteral("Порт занят другой программой"));
         QVERIFY(!second.isOpen());
         QVERIFY(first.isOpen());
 
         LineChannel missing;
         missing.setPortName(QStringLiteral("/dev/kalmir-no-such-port"));
-        QCOMPARE(errorOf([&] { missing.open(); }), QStringLiteral("Попытка открыть несуществующий COM-порт"));
+        QCOMPARE(errorOf(missing.open()), QStringLiteral("Попытка открыть несуществующий COM-порт"));
         QVERIFY(!missing.isOpen());
 
-        QCOMPARE(errorOf([&] { first.setPortName(QStringLiteral("COM2")); }),
+        QCOMPARE(errorOf(first.setPortName(QStringLiteral("COM2"))),
                  QStringLiteral("Нельзя менять свойство, пока порт открыт"));
         QCOMPARE(first.portName(), peer.slavePath());
         first.close();
-        QVERIFY(errorOf([&] { second.open(); }).isEmpty());
+        QVERIFY(errorOf(second.open()).isEmpty());
+    }
+
+    // Every kind of failure as the window shows it, with its facts in place.
+    void windowTextOfEachKind()
+    {
+        using K = Failure::Kind;
+        Failure server = Failure::of(K::ConnectFailed);
+        server.address = QStringLiteral("[::1]:4001");
+        server.osText = QStringLiteral("ошибка сокета");
+        Failure file = Failure::withValue(K::FileIo, 28);
+        file.path = QStringLiteral("/var/log/dev5.txt");
+        file.osText = QStringLiteral("No space left on device");
+        const QList<std::pair<Failure, QString>> rows{
+            {Failure::of(K::PortWrite), QStringLiteral("Ошибка записи в порт")},
+            {Failure::of(K::PortSettings), QStringLiteral("Ошибка функции SetCommState")},
+            {Failure::of(K::LineBusy), QStringLiteral("Линия занята: предыдущий обмен не завершен")},
+            {Failure::withText(K::LineName, "tcp://x"), QStringLiteral("Адрес линии должен иметь вид tcp://УЗЕЛ:ПОРТ: tcp://x")},
+            {server, QStringLiteral("Нет связи с [::1]:4001: ошибка сокета")},
+            {Failure::withValue(K::ValueOutOfRange, -1), QStringLiteral("Значение -1 вне допустимого диапазона: команда отменена")},
+            {Failure::withText(K::SpeedNotListed, "1200"), QStringLiteral("Скорость \"1200\" не из списка 2400, 4800, 9600, 19200: команда отменена")},
+            {Failure::withValue(K::G42Unknown, 5), QStringLiteral("Прибор 5 еще не ответил, G_42 неизвестен: команда отменена")},
+            {Failure::withValue(K::ChannelsUnknown, 6), QStringLiteral("Прибор 6 еще не ответил, его каналы неизвестны: команда отменена")},
+            {Failure::of(K::BroadcastAddress), QStringLiteral("Адрес 0 — широковещательный, прибору его не назначить: команда отменена")},
+            {Failure::withValue(K::NotPolled, 7), QStringLiteral("Прибор 7 не опрашивается: команда отменена")},
+            {file, QStringLiteral("I/O error 28\n/var/log/dev5.txt: No space left on device")},
+        };
+        for (const auto &[failure, text] : rows)
+            QCOMPARE(windowText(failure), text);
     }
 
     void againstTheSimulator()

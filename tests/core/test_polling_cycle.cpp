@@ -236,7 +236,7 @@ private slots:
         p.state.commands.store(Command(3));
         QVERIFY(p.cycle.start());
         QVERIFY(p.failed.wait(3000) || p.failed.count() == 1);
-        QCOMPARE(p.failed.first().at(0).toString(), QStringLiteral("'6 000' is not a valid integer value"));
+        QCOMPARE(windowText(p.failed.first().at(0).value<Failure>()), QStringLiteral("'6 000' is not a valid integer value"));
         QVERIFY(!p.cycle.running());
         QVERIFY(!p.cycle.isActive());
         QCOMPARE(p.state.commands.pendingCode(), uint8_t(3));
@@ -251,6 +251,9 @@ private slots:
         p.state.commands.store(Command(40));
         QVERIFY(p.runPasses(1));
         QCOMPARE(refused.count(), 1);
+        QCOMPARE(windowText(refused.first().at(0).value<Failure>()),
+                 QStringLiteral("Значение T_UV_FAULT \"70000\" не является целым числом от 0 до 65535: команда отменена"));
+        QCOMPARE(p.failed.count(), 0);
         QCOMPARE(p.state.commands.pendingCode(), uint8_t(0));
         QCOMPARE(p.received().first(), frame(1, 3, 1, 24));
     }

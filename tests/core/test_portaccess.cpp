@@ -27,7 +27,7 @@ private slots:
             {{QSerialPort::UnknownError, "/dev/ttyUSB0", true, true, "dialout"}, QStringLiteral("Ошибка функции SetupComm")},
         };
         for (const auto &row : rows)
-            QCOMPARE(portOpenErrorMessage(row.facts).left(row.startOfMessage.size()), row.startOfMessage);
+            QCOMPARE(windowText(portOpenFailure(row.facts)).left(row.startOfMessage.size()), row.startOfMessage);
     }
 
     // The real case: a pseudo-terminal only root may open, opened by the

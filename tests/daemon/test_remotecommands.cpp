@@ -1,4 +1,5 @@
 #include "daemon/discovery.h"
+#include "daemon/failurelog.h"
 #include "daemon/remotecommands.h"
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -96,7 +97,7 @@ private slots:
                 continue;
             }
             uint8_t mask = 2;
-            const BuiltCommand b = buildCommand(d.command, CommandInputs{nullptr, 5, 8, 0, d.value}, mask);
+            const BuiltCommand b = *buildCommand(d.command, CommandInputs{nullptr, 5, 8, 0, d.value}, mask);
             QVERIFY2(b.send, label);
             QCOMPARE(int(b.reg), c.reg);
             QCOMPARE(int(b.value), c.value);
@@ -132,6 +133,31 @@ private slots:
                       {"1 ", 0}, {"+1", 0}, {"0x1", 0}, {"", 0}, {"1000", 0}};
         for (const auto &l : levels)
             QCOMPARE(int(remoteAddress(QString::fromLatin1(l.level)).value_or(0)), l.address);
+    }
+
+    // The log speaks English for every kind; the line's own kinds with their facts.
+    void logTextOfEachKind()
+    {
+        using K = Failure::Kind;
+        for (int k = int(K::PortRead); k <= int(K::Config); ++k) {
+            Failure f = Failure::withText(K(k), QStringLiteral("x"));
+            f.path = QStringLiteral("/dev/ttyUSB0");
+            const QString text = logText(f);
+            QVERIFY2(!text.isEmpty() && !text.contains(QRegularExpression(QStringLiteral("[\\x{0400}-\\x{04FF}]"))),
+                     qPrintable(QString::number(k) + u' ' + text));
+        }
+        Failure lost = Failure::of(K::PortRead);
+        lost.osText = QStringLiteral("Input/output error");
+        QCOMPARE(logText(lost), QStringLiteral("port read failed: Input/output error"));
+        QCOMPARE(logText(Failure::of(K::PortMissing)), QStringLiteral("no such port"));
+        Failure slow = Failure::of(K::ConnectTimeout);
+        slow.address = QStringLiteral("127.0.0.1:4001");
+        slow.timeoutMs = 3000;
+        QCOMPARE(logText(slow), QStringLiteral("no connection to 127.0.0.1:4001: no answer in 3 s"));
+        Failure full = Failure::withValue(K::FileIo, 27);
+        full.path = QStringLiteral("/var/log/dev5.txt");
+        full.osText = QStringLiteral("File too large");
+        QCOMPARE(logText(full), QStringLiteral("I/O error 27: /var/log/dev5.txt: File too large"));
     }
 
     void discovery()

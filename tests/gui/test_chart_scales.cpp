@@ -1,7 +1,7 @@
 // The chart window's scales: the Y limits typed in and "Авто", the axis
 // refusing inverted limits, and the X span typed in and applied.
 #include "chart/chartwindow.h"
-#include "link/apperror.h"
+#include "widgets/apperror.h"
 #include "support/chartprobe.h"
 
 #include <QCheckBox>

@@ -734,8 +734,7 @@ private slots:
             QCOMPARE(p.exitCode(), 2);
             QVERIFY(p.readAllStandardOutput().isEmpty()); // no slave path for a caller to trust
         }
-        QString error;
-        const auto o = parseSimOptions({"kalmir-sim"}, &error);
+        const Result<SimOptions> o = parseSimOptions({"kalmir-sim"});
         QVERIFY(o && o->devices.size() == 1 && o->devices[0].address == 1 && o->devices[0].baud == 9600);
     }
 };

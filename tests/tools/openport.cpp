@@ -1,7 +1,6 @@
 // kalmir-openport PATH: opens PATH as the program's serial channel does and
 // prints "opened" or the message the user would see. Tests run it as another
 // user, which a test process cannot become by itself.
-#include "link/apperror.h"
 #include "link/linechannel.h"
 
 #include <QCoreApplication>
@@ -14,10 +13,9 @@ int main(int argc, char *argv[])
         return 2;
     LineChannel channel;
     channel.setPortName(QString::fromLocal8Bit(argv[1]));
-    try {
-        channel.open();
-    } catch (const AppError &e) {
-        std::puts(e.message().toUtf8().constData());
+    const Result<bool> open = channel.open();
+    if (!open) {
+        std::puts(windowText(open.failure()).toUtf8().constData());
         return 1;
     }
     std::puts("opened");
