@@ -1,42 +1,14 @@
-#include "support/childprocess.h"
+// kalmird's commands over a secured broker: what reaches the wire and what
+// is refused, a burst, commands while the line is away, a silent detector.
+#include "support/kalmirdrun.h"
 #include "support/simprocess.h"
-#include "support/testbroker.h"
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-// kalmird run with a configuration of the test's own; its log collected.
-struct Kalmird {
-    QProcess proc;
-    QByteArray output;
-    QTemporaryDir state; // its queue: never the machine's own /var/lib/kalmir
-    explicit Kalmird(const QString &config, const QStringList &extra = {})
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"STATE_DIRECTORY"_s, state.path());
-        proc.setProcessEnvironment(env);
-        proc.setProcessChannelMode(QProcess::MergedChannels);
-        stopsWithTest(proc);
-        proc.start(QStringLiteral(KALMIRD_BIN), QStringList{u"--config"_s, config} + extra);
-    }
-    ~Kalmird()
-    {
-        proc.terminate();
-        if (!proc.waitForFinished(5000))
-            proc.kill();
-    }
-    QByteArray log() { return output += proc.readAll(); }
-    bool waitFor(const QByteArray &text, int ms = 15000)
-    {
-        return QTest::qWaitFor([&] { return log().contains(text); }, ms);
-    }
-};
-
 // A simulator on a line of its own, every frame in its wire log.
 struct Line {
     QString wireLog;
@@ -79,16 +51,6 @@ struct Line {
         return count;
     }
 };
-
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &text, int mode)
-{
-    QFile f(dir.filePath(name));
-    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
-        return {};
-    f.close();
-    ::chmod(QFile::encodeName(f.fileName()), mode_t(mode));
-    return f.fileName();
-}
 } // namespace
 
 class TestKalmirdCommands : public QObject {
@@ -101,11 +63,7 @@ class TestKalmirdCommands : public QObject {
 
     QString config(const QString &passwordFile, const QString &ca, const QByteArray &lines)
     {
-        QByteArray text = "[mqtt]\nhost = \"127.0.0.1\"\nport = " + QByteArray::number(broker.port())
-                          + "\nusername = \"" + broker.user().toUtf8() + "\"\npassword_file = \""
-                          + passwordFile.toUtf8() + "\"\nca_file = \"" + ca.toUtf8() + "\"\nha_discovery = true\n";
-        static int n = 0;
-        return writeFile(dir, u"kalmird%1.toml"_s.arg(++n), text + lines, 0600);
+        return securedConfig(dir, broker, passwordFile, ca, lines);
     }
     bool publish(const QString &topic, const QByteArray &payload, const QStringList &options = {})
     {
@@ -351,54 +309,6 @@ private slots:
                  QJsonValue(u"kalmird stopped after sending the command, before its echo: it may have acted"_s));
         QCOMPARE(resultsOn("kalmir/quiet/3/result")[22]["error"], QJsonValue(u"kalmird stopped before the command went out"_s));
         QVERIFY(!quiet.writes().contains(u"03 06 00 04 00 65"_s));
-    }
-
-    // Who does not belong is refused with a log line at each attempt, at the
-    // reconnect pace, saying why, and the service goes on. Two services
-    // given one client id are told so. Secrets that are not safe, or a TLS
-    // file that cannot be read, stop the start and --check alike.
-    void onlyWhoBelongsConnects()
-    {
-        const QByteArray line = "[[line]]\nname = \"east\"\nport = \"/nonexistent/tty\"\ndevices = [1]\n";
-        const QString right = writeFile(dir, u"right"_s, broker.password().toUtf8(), 0600);
-        const QString wrong = writeFile(dir, u"wrong"_s, "guess\n", 0600);
-        Kalmird badPassword(config(wrong, broker.caFile(), line));
-        Kalmird badCa(config(right, broker.otherCaFile(), line));
-        Kalmird twin1(config(right, broker.caFile(), "client_id = \"twin\"\n" + line));
-        Kalmird twin2(config(right, broker.caFile(), "client_id = \"twin\"\n" + line));
-        QTest::qWait(3500); // attempts at 0, 1 and 3 s
-        for (Kalmird *k : {&badPassword, &badCa}) {
-            QCOMPARE(k->proc.state(), QProcess::Running);
-            QVERIFY2(k->log().count("lost:") == 3, k->log());
-        }
-        QVERIFY2(badPassword.log().contains("lost: refused by the broker: not authorised; next attempt in 1 s"),
-                 badPassword.log());
-        QVERIFY2(badCa.log().contains("lost: TLS: the broker's certificate is refused: unknown CA; next"), badCa.log());
-        const QByteArray twins = twin1.log() + twin2.log();
-        QVERIFY2(twins.contains("lost: the connection was closed by the broker twice within a minute: most likely "
-                                "another client connects with the client id \"twin\""),
-                 twins);
-
-        const struct {
-            QString passwordFile, caFile;
-            QByteArray error;
-        } unsafe[] = {
-            {writeFile(dir, u"open"_s, broker.password().toUtf8(), 0644), broker.caFile(), "is readable by every user"},
-            {writeFile(dir, u"group-writable"_s, broker.password().toUtf8(), 0660), broker.caFile(),
-             "may be written by others than its owner (mode 0660): chmod go-w"},
-            {writeFile(dir, u"world-writable"_s, broker.password().toUtf8(), 0622), broker.caFile(),
-             "may be written by others than its owner (mode 0622)"},
-            {dir.filePath(u"absent"_s), broker.caFile(), "absent: No such file or directory"},
-            {right, u"/nonexistent/ca.pem"_s, "mqtt.ca_file: cannot read \"/nonexistent/ca.pem\": No such file"},
-        };
-        for (const auto &u : unsafe) {
-            for (const QStringList &extra : {QStringList{}, QStringList{u"--check"_s}}) {
-                Kalmird refused(config(u.passwordFile, u.caFile, line), extra);
-                QVERIFY(refused.proc.waitForFinished(5000));
-                QCOMPARE(refused.proc.exitCode(), 2);
-                QVERIFY2(refused.log().contains(u.error) && !refused.log().contains("TLS with"), refused.log());
-            }
-        }
     }
 };
 
