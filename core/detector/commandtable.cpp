@@ -5,31 +5,25 @@
 namespace {
 using VS = ValueSource;
 
-using CF = CommandField;
-
 constexpr CommandSpec fixedValue(uint8_t code, uint16_t reg, uint16_t value)
 {
-    return {code, reg, VS::Fixed, value, CF::NewAddress, 0};
-}
-constexpr CommandSpec fromField(uint8_t code, uint16_t reg, CommandField field, VS source = VS::Field)
-{
-    return {code, reg, source, 0, field, 0};
+    return {code, reg, VS::Fixed, value, 0};
 }
 constexpr CommandSpec maskChange(uint8_t code, VS source, uint8_t bit)
 {
-    return {code, 6, source, 0, CF::NewAddress, bit};
+    return {code, 6, source, 0, bit};
 }
 constexpr CommandSpec of(uint8_t code, uint16_t reg, VS source)
 {
-    return {code, reg, source, 0, CF::NewAddress, 0};
+    return {code, reg, source, 0, 0};
 }
 
 constexpr std::array<CommandSpec, LastCommandCode> Commands{{
-    fromField(1, 0, CF::NewAddress, VS::NewAddress),
+    of(1, 0, VS::NewAddress),
     of(2, 0, VS::NewBaud),
-    fromField(3, 7, CF::DustThreshold),
-    fromField(4, 4, CF::IrThreshold),
-    fromField(5, 5, CF::UvThreshold),
+    of(3, 7, VS::Field),
+    of(4, 4, VS::Field),
+    of(5, 5, VS::Field),
     of(6, 0, VS::None),
     of(7, 0, VS::None),
     // IR calibration: the device defines no register for it, so it writes nothing.
@@ -51,7 +45,7 @@ constexpr std::array<CommandSpec, LastCommandCode> Commands{{
     fixedValue(23, 13, 2),
     fixedValue(24, 13, 3),
     fixedValue(25, 13, 4),
-    fromField(26, 14, CF::SerialNumber),
+    of(26, 14, VS::Field),
     fixedValue(27, 15, 1),
     fixedValue(28, 15, 2),
     fixedValue(29, 15, 3),
@@ -59,13 +53,13 @@ constexpr std::array<CommandSpec, LastCommandCode> Commands{{
     fixedValue(31, 15, 5),
     fixedValue(32, 16, 1),
     fixedValue(33, 15, 6),
-    fromField(34, 3, CF::HeaterPoint),
-    fromField(35, 18, CF::Password),
+    of(34, 3, VS::Field),
+    of(35, 18, VS::Field),
     of(36, 17, VS::ConfigMark),
     fixedValue(37, 19, 0),
     fixedValue(38, 20, 0),
     fixedValue(39, 15, 7),
-    fromField(40, 22, CF::UvFaultTime, VS::UvFaultHours),
+    of(40, 22, VS::UvFaultHours),
     fixedValue(41, 24, 1),
 }};
 
@@ -85,6 +79,28 @@ uint16_t registerZero(uint8_t address, uint8_t baudCode)
 {
     return uint16_t(address << 8 | baudCode);
 }
+
+// What each value command's register holds as the detector reports it in
+// its status block: a value outside it would be cut to its low 16 bits and
+// come back as another number.
+constexpr ValueRange Signed16{-32768, 32767}, Unsigned16{0, 65535};
+// A threshold below zero is read by the detector as a huge one (-1 turns a
+// fire channel off), and one above 32767 comes back negative.
+constexpr ValueRange Threshold{0, 32767};
+struct CommandRange {
+    Command command;
+    ValueRange range;
+};
+constexpr CommandRange ValueRanges[] = {
+    {Command::WriteAddress, {1, 247}},
+    {Command::WriteDustThreshold, Threshold},
+    {Command::WriteIrThreshold, Threshold},
+    {Command::WriteUvThreshold, Threshold},
+    {Command::WriteSerialNumber, Unsigned16}, // read back unsigned
+    {Command::WriteHeaterPoint, Signed16},    // degrees Celsius, below zero too
+    {Command::EnterPassword, Unsigned16},     // compared as a whole 16-bit pattern
+    {Command::WriteUvFaultTime, Unsigned16},  // whole hours
+};
 
 // The device only knows whole hours 0..65535; pasted text may hold anything.
 // The text is read by the one integer rule, then the range is checked.
@@ -111,32 +127,20 @@ uint8_t newSpeedBaudCode(int index, const QString &text)
         "Скорость \"%1\" не из списка 2400, 4800, 9600, 19200: команда отменена").arg(text));
 }
 
-int32_t fieldInteger(const CommandInputs &in, CommandField field)
+// The window's field of a command as it shows now. Every window command
+// that takes a value stores its reader; one without is refused unsent.
+FieldReading readingOf(const CommandInputs &in)
 {
-    return in.value ? *in.value : typedInteger(in.fields->fieldText(field));
+    if (!in.readField)
+        throw CommandRefused(QStringLiteral("Значение команды не задано: команда отменена"));
+    return in.readField();
 }
 
-// What each value command's register holds as the detector reports it in
-// its status block: a value outside it would be cut to its low 16 bits and
-// come back as another number.
-constexpr ValueRange Signed16{-32768, 32767}, Unsigned16{0, 65535};
-// A threshold below zero is read by the detector as a huge one (-1 turns a
-// fire channel off), and one above 32767 comes back negative.
-constexpr ValueRange Threshold{0, 32767};
-struct CommandRange {
-    Command command;
-    ValueRange range;
-};
-constexpr CommandRange ValueRanges[] = {
-    {Command::WriteAddress, {1, 247}},
-    {Command::WriteDustThreshold, Threshold},
-    {Command::WriteIrThreshold, Threshold},
-    {Command::WriteUvThreshold, Threshold},
-    {Command::WriteSerialNumber, Unsigned16}, // read back unsigned
-    {Command::WriteHeaterPoint, Signed16},    // degrees Celsius, below zero too
-    {Command::EnterPassword, Unsigned16},     // compared as a whole 16-bit pattern
-    {Command::WriteUvFaultTime, Unsigned16},  // whole hours
-};
+int32_t fieldInteger(const CommandInputs &in)
+{
+    return in.value ? *in.value : typedInteger(readingOf(in).text);
+}
+
 } // namespace
 
 std::optional<ValueRange> commandValueRange(Command command)
@@ -184,7 +188,7 @@ BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &cha
         out.value = row->fixed;
         break;
     case VS::Field:
-        out.value = low16(fieldInteger(in, row->field));
+        out.value = low16(fieldInteger(in));
         break;
     case VS::G42:
         // A calibration value is the target's own; one that never answered has none.
@@ -197,7 +201,7 @@ BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &cha
         out.value = ConfigMarkValue;
         break;
     case VS::NewAddress:
-        out.keptAddress = uint8_t(fieldInteger(in, row->field) & 0xFF);
+        out.keptAddress = uint8_t(fieldInteger(in) & 0xFF);
         // Address 0 is the broadcast address: the detector would answer no
         // one, and the table would take it for an empty slot.
         if (out.keptAddress == 0)
@@ -205,9 +209,12 @@ BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &cha
         out.value = registerZero(out.keptAddress, in.baudCode);
         break;
     case VS::NewBaud:
-        out.keptBaud = newSpeedBaudCode(in.fields->newSpeedEntry(), in.fields->newSpeedText());
+    {
+        const FieldReading list = readingOf(in);
+        out.keptBaud = newSpeedBaudCode(list.entry, list.text);
         out.value = registerZero(in.targetAddress, out.keptBaud);
         break;
+    }
     case VS::MaskSet:
         channelMask = uint8_t(channelMask | row->maskBit);
         out.value = ChannelWriteBase + channelMask;
@@ -217,7 +224,7 @@ BuiltCommand buildCommand(Command command, const CommandInputs &in, uint8_t &cha
         out.value = ChannelWriteBase + channelMask;
         break;
     case VS::UvFaultHours:
-        out.value = in.value ? uint16_t(*in.value) : uvFaultHours(in.fields->fieldText(row->field));
+        out.value = in.value ? uint16_t(*in.value) : uvFaultHours(readingOf(in).text);
         break;
     }
     return out;

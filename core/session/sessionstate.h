@@ -1,6 +1,6 @@
 #pragma once
 #include "session/averages.h"
-#include "session/commandqueue.h"
+#include "session/commandslot.h"
 #include "session/commstats.h"
 #include "session/devicelist.h"
 #include "session/detectorrecords.h"
@@ -12,7 +12,7 @@
 struct SessionState {
     explicit SessionState(int deviceCapacity = DeviceList::WindowCapacity) : devices(QString(), deviceCapacity) {}
 
-    CommandQueue commands;
+    CommandSlot commandSlot; // the window's next command
     uint8_t channelMask = 0; // dust, IR, UV enable bits
     uint8_t baudCode = 0;    // line speed / 1200
     DeviceList devices;
