@@ -20,8 +20,8 @@
 class Session : public QObject {
     Q_OBJECT
 public:
-    // deviceCapacity: how many devices the line may list (the window's two by default).
-    explicit Session(QObject *parent = nullptr, int deviceCapacity = DeviceList::WindowCapacity);
+    // deviceCapacity: how many devices the line may list.
+    Session(QObject *parent, int deviceCapacity);
     ~Session() override;
 
     // Opens the port (a name, or the one set before when empty) at the speed

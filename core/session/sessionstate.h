@@ -10,7 +10,7 @@
 // line's speed code, the channel bits, the listed devices, each detector's last status and averages, the averaging windows
 // and the communication counts. Owned by the Session.
 struct SessionState {
-    explicit SessionState(int deviceCapacity = DeviceList::WindowCapacity) : devices(QString(), deviceCapacity) {}
+    explicit SessionState(int deviceCapacity) : devices(QString(), deviceCapacity) {}
 
     CommandSlot commandSlot; // the window's next command
     uint8_t channelMask = 0; // dust, IR, UV enable bits
