@@ -257,8 +257,8 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
     StatusSample sample;
     sample.slot = int(position);
     sample.address = passAddress;
-    sample.heldIrThreshold = device.status.irThreshold;
-    sample.heldUvThreshold = device.status.uvThreshold;
+    sample.previousIrThreshold = device.status.irThreshold;
+    sample.previousUvThreshold = device.status.uvThreshold;
     sample.irAverage = device.averages.irAverage;
     sample.uvAverage = device.averages.uvAverage;
     sample.status = decodeStatus(buf);
