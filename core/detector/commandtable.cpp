@@ -102,15 +102,18 @@ constexpr CommandRange ValueRanges[] = {
     {Command::WriteUvFaultTime, Unsigned16},  // whole hours
 };
 
-// The device only knows whole hours 0..65535; pasted text may hold anything.
-// The text is read by the one integer rule, then the range is checked.
+// The device only knows whole hours in its register's range; pasted text
+// may hold anything. The text is read by the one integer rule, then the
+// range is checked.
 uint16_t uvFaultHours(const QString &text)
 {
     const std::optional<int32_t> value = parseIntText(text);
-    if (!value || *value < 0 || *value > 0xFFFF)
+    if (!value || !valueInRange(Command::WriteUvFaultTime, *value)) {
+        const ValueRange range = *commandValueRange(Command::WriteUvFaultTime);
         throw CommandRefused(QStringLiteral(
-            "Значение T_UV_FAULT \"%1\" не является целым числом от 0 до 65535: команда отменена")
-                                 .arg(text));
+            "Значение T_UV_FAULT \"%1\" не является целым числом от %2 до %3: команда отменена")
+                                 .arg(text).arg(range.min).arg(range.max));
+    }
     return uint16_t(*value);
 }
 
@@ -155,6 +158,12 @@ bool valueInRange(Command command, int32_t value)
 {
     const auto range = commandValueRange(command);
     return range && value >= range->min && value <= range->max;
+}
+
+bool wireValueInRange(Command command, uint16_t wire)
+{
+    const auto range = commandValueRange(command);
+    return range && valueInRange(command, range->min < 0 ? int32_t(int16_t(wire)) : int32_t(wire));
 }
 
 const CommandSpec *commandSpec(uint8_t code)

@@ -119,6 +119,9 @@ struct ValueRange {
 std::optional<ValueRange> commandValueRange(Command command);
 // Whether a value may be written by this command unchanged.
 bool valueInRange(Command command, int32_t value);
+// The same for a register value as the line carries it (16 bits), read
+// signed where the command's range reaches below zero.
+bool wireValueInRange(Command command, uint16_t wire);
 
 struct BuiltCommand {
     bool send = false;       // false: no request exists for this code
