@@ -16,7 +16,10 @@ struct Fields : NamedFields {
     }
 
     // The window's reader for the field named, or none.
-    CommandInputs inputs(const QString &field) { return CommandInputs{field.isEmpty() ? FieldReader{} : reader(field), 7, 8, -300}; }
+    CommandInputs inputs(const QString &field)
+    {
+        return CommandInputs{field.isEmpty() ? FieldReader{} : reader(field), 7, 8, -300};
+    }
     BuiltCommand build(int code, uint8_t &mask, const QString &field)
     {
         return buildCommand(Command(code), inputs(field), mask);
