@@ -262,6 +262,9 @@ private slots:
                 QCOMPARE(e.message(), QStringLiteral("'%1' is not a valid integer value").arg(c.text));
             }
         }
+        // A value command stored with neither its field's reader nor a value is dropped unsent.
+        uint8_t mask = 0;
+        QVERIFY_THROWS_EXCEPTION(CommandRefused, Fields().build(3, mask, ""));
     }
 
     void baudCodeHelpers()
