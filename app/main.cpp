@@ -88,7 +88,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(KALMIR_VERSION));
     applyApplicationLook();
 
-    Session session;
+    Session session{nullptr, MainWindow::DeviceCapacity};
     if (options.searchMarginMs)
         session.setSearchMarginMs(*options.searchMarginMs);
     FrameCsvFile monitorFile;

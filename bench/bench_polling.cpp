@@ -153,7 +153,7 @@ public:
 
     SimProcess sim{{QStringLiteral("--device"), QStringLiteral("1"), QStringLiteral("--device"), QStringLiteral("2"),
                     QStringLiteral("--frozen")}};
-    Session session;
+    Session session{nullptr, MainWindow::DeviceCapacity};
     MainWindow form{session};
     long passes = 0;
 

@@ -89,7 +89,7 @@ int main(int argc, char *argv[])
     for (int a : Detectors)
         sim.addDetector(uint8_t(a));
 
-    Session session;
+    Session session{nullptr, MainWindow::DeviceCapacity};
     MainWindow form{session};
     QStringList errors;
     QObject::connect(&form.errors(), &ErrorReport::reported, [&](const QString &m) { errors << m; });

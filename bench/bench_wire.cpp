@@ -134,7 +134,7 @@ public:
 
     Simulator sim;
     std::unique_ptr<Ser2Net> server;
-    Session session;
+    Session session{nullptr, MainWindow::DeviceCapacity};
     MainWindow form{session};
     int badReplies = 0;
 

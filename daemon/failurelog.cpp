@@ -38,6 +38,7 @@ QString logText(const Failure &f)
     case K::BroadcastAddress: return QStringLiteral("address 0 is the broadcast address: command dropped");
     case K::NotPolled: return QStringLiteral("detector %1 is not polled: command dropped").arg(f.value);
     case K::NoRequest: return QStringLiteral("no request exists for this code");
+    case K::NoValue: return QStringLiteral("the command came without its value: command dropped");
     // The standard texts the device logs' failures have always had.
     case K::FileAccess: return QStringLiteral("File access denied: %1: %2").arg(f.path, f.osText);
     case K::FileIo: return QStringLiteral("I/O error %1: %2: %3").arg(f.value).arg(f.path, f.osText);

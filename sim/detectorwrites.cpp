@@ -1,4 +1,5 @@
 // The write registers of the detector and what each does to it.
+#include "detector/commandtable.h"
 #include "sim/detector.h"
 #include "sim/rtu.h"
 
@@ -25,7 +26,7 @@ uint8_t writeAddressAndBaud(Detector &d, uint16_t v)
 {
     const uint8_t address = uint8_t(v >> 8);
     const int baud = baudOfCode(uint8_t(v & 0xFF));
-    if (address < 1 || address > 247 || baud == 0)
+    if (!valueInRange(Command::WriteAddress, address) || baud == 0)
         return BadValue;
     d.setAddress(address);
     d.setBaud(baud);
@@ -131,31 +132,35 @@ uint8_t hartOn(Detector &d, uint16_t v)
     return Ok;
 }
 
+// A register that takes a typed value refuses one outside the range the
+// command table gives that value (a threshold above 32767, for one), as the
+// detector would, with "illegal data value".
 struct WriteRule {
     uint16_t reg;
     Handler apply;
+    Command ranged = Command::None;
 };
 
 constexpr WriteRule Rules[] = {
     {0, writeAddressAndBaud},
     {1, fireReset},
-    {3, store<sreg::HeaterPoint>},
-    {4, store<sreg::IrThreshold>},
-    {5, store<sreg::UvThreshold>},
+    {3, store<sreg::HeaterPoint>, Command::WriteHeaterPoint},
+    {4, store<sreg::IrThreshold>, Command::WriteIrThreshold},
+    {5, store<sreg::UvThreshold>, Command::WriteUvThreshold},
     {6, channelsOrReset},
-    {7, store<sreg::DustThreshold>},
+    {7, store<sreg::DustThreshold>, Command::WriteDustThreshold},
     {9, store<sreg::G42>}, // UV calibration with the G_42 value
     {11, step<sreg::G36>},
     {12, step<sreg::G42>},
     {13, calibration},
-    {14, store<sreg::Serial>},
+    {14, store<sreg::Serial>, Command::WriteSerialNumber},
     {15, toggleMode},
     {16, acceptOnly<1>}, // dust channel auto-calibration
     {17, store<sreg::ConfigMark>},
-    {18, password},
+    {18, password, Command::EnterPassword},
     {19, resetCounters},
     {20, resetDust},
-    {22, store<sreg::TUvFault>},
+    {22, store<sreg::TUvFault>, Command::WriteUvFaultTime},
     {24, hartOn},
 };
 
@@ -163,8 +168,12 @@ constexpr WriteRule Rules[] = {
 
 uint8_t applyWrite(Detector &d, uint16_t reg, uint16_t value)
 {
-    for (const WriteRule &rule : Rules)
-        if (rule.reg == reg)
-            return rule.apply(d, value);
+    for (const WriteRule &rule : Rules) {
+        if (rule.reg != reg)
+            continue;
+        if (rule.ranged != Command::None && !wireValueInRange(rule.ranged, value))
+            return BadValue;
+        return rule.apply(d, value);
+    }
     return rtu::ExIllegalAddress;
 }

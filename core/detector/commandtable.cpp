@@ -5,31 +5,25 @@
 namespace {
 using VS = ValueSource;
 
-using CF = CommandField;
-
 constexpr CommandSpec fixedValue(uint8_t code, uint16_t reg, uint16_t value)
 {
-    return {code, reg, VS::Fixed, value, CF::NewAddress, 0};
-}
-constexpr CommandSpec fromField(uint8_t code, uint16_t reg, CommandField field, VS source = VS::Field)
-{
-    return {code, reg, source, 0, field, 0};
+    return {code, reg, VS::Fixed, value, 0};
 }
 constexpr CommandSpec maskChange(uint8_t code, VS source, uint8_t bit)
 {
-    return {code, 6, source, 0, CF::NewAddress, bit};
+    return {code, 6, source, 0, bit};
 }
 constexpr CommandSpec of(uint8_t code, uint16_t reg, VS source)
 {
-    return {code, reg, source, 0, CF::NewAddress, 0};
+    return {code, reg, source, 0, 0};
 }
 
 constexpr std::array<CommandSpec, LastCommandCode> Commands{{
-    fromField(1, 0, CF::NewAddress, VS::NewAddress),
+    of(1, 0, VS::NewAddress),
     of(2, 0, VS::NewBaud),
-    fromField(3, 7, CF::DustThreshold),
-    fromField(4, 4, CF::IrThreshold),
-    fromField(5, 5, CF::UvThreshold),
+    of(3, 7, VS::Field),
+    of(4, 4, VS::Field),
+    of(5, 5, VS::Field),
     of(6, 0, VS::None),
     of(7, 0, VS::None),
     // IR calibration: the device defines no register for it, so it writes nothing.
@@ -51,7 +45,7 @@ constexpr std::array<CommandSpec, LastCommandCode> Commands{{
     fixedValue(23, 13, 2),
     fixedValue(24, 13, 3),
     fixedValue(25, 13, 4),
-    fromField(26, 14, CF::SerialNumber),
+    of(26, 14, VS::Field),
     fixedValue(27, 15, 1),
     fixedValue(28, 15, 2),
     fixedValue(29, 15, 3),
@@ -59,13 +53,13 @@ constexpr std::array<CommandSpec, LastCommandCode> Commands{{
     fixedValue(31, 15, 5),
     fixedValue(32, 16, 1),
     fixedValue(33, 15, 6),
-    fromField(34, 3, CF::HeaterPoint),
-    fromField(35, 18, CF::Password),
+    of(34, 3, VS::Field),
+    of(35, 18, VS::Field),
     of(36, 17, VS::ConfigMark),
     fixedValue(37, 19, 0),
     fixedValue(38, 20, 0),
     fixedValue(39, 15, 7),
-    fromField(40, 22, CF::UvFaultTime, VS::UvFaultHours),
+    of(40, 22, VS::UvFaultHours),
     fixedValue(41, 24, 1),
 }};
 
@@ -84,35 +78,6 @@ constexpr uint16_t ChannelWriteBase = 768;
 uint16_t registerZero(uint8_t address, uint8_t baudCode)
 {
     return uint16_t(address << 8 | baudCode);
-}
-
-// The device only knows whole hours 0..65535; pasted text may hold anything.
-// The text is read by the one integer rule, then the range is checked.
-Result<uint16_t> uvFaultHours(const QString &text)
-{
-    const std::optional<int32_t> value = parseIntText(text);
-    if (!value || *value < 0 || *value > 0xFFFF)
-        return Failure::withText(Failure::Kind::BadUvHours, text);
-    return uint16_t(*value);
-}
-
-// With no entry selected the list still shows a text; it is used only when
-// it is one of the list's speeds, so no other baud code reaches the device.
-Result<uint8_t> newSpeedBaudCode(int index, const QString &text)
-{
-    if (index >= 0 && index < int(NewSpeedItems.size()))
-        return NewSpeedBaudCodes[index];
-    for (std::size_t i = 0; i < NewSpeedItems.size(); ++i)
-        if (text == QLatin1String(NewSpeedItems[i]))
-            return NewSpeedBaudCodes[i];
-    return Failure::withText(Failure::Kind::SpeedNotListed, text);
-}
-
-Result<int32_t> fieldInteger(const CommandInputs &in, CommandField field)
-{
-    if (in.value)
-        return *in.value;
-    return readTypedInteger(in.fields->fieldText(field));
 }
 
 // What each value command's register holds as the detector reports it in
@@ -136,6 +101,49 @@ constexpr CommandRange ValueRanges[] = {
     {Command::EnterPassword, Unsigned16},     // compared as a whole 16-bit pattern
     {Command::WriteUvFaultTime, Unsigned16},  // whole hours
 };
+
+// The device only knows whole hours in its register's range; pasted text
+// may hold anything. The text is read by the one integer rule, then the
+// range is checked.
+Result<uint16_t> uvFaultHours(const QString &text)
+{
+    const std::optional<int32_t> value = parseIntText(text);
+    if (!value || !valueInRange(Command::WriteUvFaultTime, *value))
+        return Failure::withText(Failure::Kind::BadUvHours, text);
+    return uint16_t(*value);
+}
+
+// With no entry selected the list still shows a text; it is used only when
+// it is one of the list's speeds, so no other baud code reaches the device.
+Result<uint8_t> newSpeedBaudCode(int index, const QString &text)
+{
+    if (index >= 0 && index < int(NewSpeedItems.size()))
+        return NewSpeedBaudCodes[index];
+    for (std::size_t i = 0; i < NewSpeedItems.size(); ++i)
+        if (text == QLatin1String(NewSpeedItems[i]))
+            return NewSpeedBaudCodes[i];
+    return Failure::withText(Failure::Kind::SpeedNotListed, text);
+}
+
+// The window's field of a command as it shows now. Every window command
+// that takes a value stores its reader; one without is refused unsent.
+Result<FieldReading> readingOf(const CommandInputs &in)
+{
+    if (!in.readField)
+        return Failure::of(Failure::Kind::NoValue);
+    return in.readField();
+}
+
+Result<int32_t> fieldInteger(const CommandInputs &in)
+{
+    if (in.value)
+        return *in.value;
+    const Result<FieldReading> field = readingOf(in);
+    if (!field)
+        return field.failure();
+    return readTypedInteger(field->text);
+}
+
 } // namespace
 
 std::optional<ValueRange> commandValueRange(Command command)
@@ -150,6 +158,12 @@ bool valueInRange(Command command, int32_t value)
 {
     const auto range = commandValueRange(command);
     return range && value >= range->min && value <= range->max;
+}
+
+bool wireValueInRange(Command command, uint16_t wire)
+{
+    const auto range = commandValueRange(command);
+    return range && valueInRange(command, range->min < 0 ? int32_t(int16_t(wire)) : int32_t(wire));
 }
 
 const CommandSpec *commandSpec(uint8_t code)
@@ -184,7 +198,7 @@ Result<BuiltCommand> buildCommand(Command command, const CommandInputs &in, uint
         out.value = row->fixed;
         break;
     case VS::Field: {
-        const Result<int32_t> typed = fieldInteger(in, row->field);
+        const Result<int32_t> typed = fieldInteger(in);
         if (!typed)
             return typed.failure();
         out.value = low16(*typed);
@@ -200,7 +214,7 @@ Result<BuiltCommand> buildCommand(Command command, const CommandInputs &in, uint
         out.value = ConfigMarkValue;
         break;
     case VS::NewAddress: {
-        const Result<int32_t> typed = fieldInteger(in, row->field);
+        const Result<int32_t> typed = fieldInteger(in);
         if (!typed)
             return typed.failure();
         out.keptAddress = uint8_t(*typed & 0xFF);
@@ -212,7 +226,10 @@ Result<BuiltCommand> buildCommand(Command command, const CommandInputs &in, uint
         break;
     }
     case VS::NewBaud: {
-        const Result<uint8_t> code = newSpeedBaudCode(in.fields->newSpeedEntry(), in.fields->newSpeedText());
+        const Result<FieldReading> list = readingOf(in);
+        if (!list)
+            return list.failure();
+        const Result<uint8_t> code = newSpeedBaudCode(list->entry, list->text);
         if (!code)
             return code.failure();
         out.keptBaud = *code;
@@ -228,8 +245,10 @@ Result<BuiltCommand> buildCommand(Command command, const CommandInputs &in, uint
         out.value = ChannelWriteBase + channelMask;
         break;
     case VS::UvFaultHours: {
-        const Result<uint16_t> hours = in.value ? Result<uint16_t>(uint16_t(*in.value))
-                                                : uvFaultHours(in.fields->fieldText(row->field));
+        const Result<FieldReading> field = in.value ? Result<FieldReading>(FieldReading{}) : readingOf(in);
+        if (!field)
+            return field.failure();
+        const Result<uint16_t> hours = in.value ? Result<uint16_t>(uint16_t(*in.value)) : uvFaultHours(field->text);
         if (!hours)
             return hours.failure();
         out.value = *hours;

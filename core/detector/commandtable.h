@@ -53,23 +53,11 @@ enum class Command : uint8_t {
     HartOn = 41,
 };
 
-// The typed values a command may read when its request is built.
-enum class CommandField {
-    NewAddress,    // "Адрес:"
-    DustThreshold, // "Записать порог К.З."
-    IrThreshold,   // "Порог ИК:"
-    UvThreshold,   // "Порог УФ:"
-    SerialNumber,
-    HeaterPoint,
-    Password,
-    UvFaultTime,   // the value dialog
-};
-
 // Where a command's register value comes from when its request is built.
 enum class ValueSource {
     None,         // no request is defined (codes 6, 7, 8)
     Fixed,        // CommandSpec::fixed
-    Field,        // integer of the edit field CommandSpec::field
+    Field,        // integer of the text the command's field shows
     G42,          // G_42 of the target's last status reply
     ConfigMark,   // ConfigMarkValue
     NewAddress,   // register 0: low byte of the new address, current baud code
@@ -84,7 +72,6 @@ struct CommandSpec {
     uint16_t reg;
     ValueSource source;
     uint16_t fixed;
-    CommandField field; // for Field, NewAddress, UvFaultHours
     uint8_t maskBit;   // channel bit for MaskSet / MaskClear
 };
 
@@ -96,24 +83,23 @@ const CommandSpec *commandSpec(uint8_t code);
 // Codes 10-15: they set or clear one channel bit.
 bool changesChannels(Command command);
 
-// What the windows give the builder: the typed values and the chosen new
-// speed, read at the moment the request is built.
-class CommandFieldSource {
-public:
-    virtual ~CommandFieldSource() = default;
-    virtual QString fieldText(CommandField field) const = 0;
-    // The entry chosen in the new-speed list, -1 for none, and the text it shows.
-    virtual int newSpeedEntry() const = 0;
-    virtual QString newSpeedText() const = 0;
+// What a window's field shows at the moment it is read: its text, and for
+// a list the entry chosen (-1 for none).
+struct FieldReading {
+    QString text;
+    int entry = -1;
 };
+// Reads the field a window's command takes its value from; called when the
+// request is built, so an edit made after the command was stored is sent.
+using FieldReader = std::function<FieldReading()>;
 
 // What the builder may read when the request is built.
 struct CommandInputs {
-    const CommandFieldSource *fields = nullptr;
+    FieldReader readField; // the window's field of this command, if it has one
     uint8_t targetAddress = 0;
     uint8_t baudCode = 0;
     std::optional<int16_t> g42; // the target's, none until it has answered
-    // A value handed over with the command: used in place of the field's text.
+    // A value handed over with the command: used in place of the field.
     std::optional<int32_t> value;
 };
 
@@ -126,6 +112,9 @@ struct ValueRange {
 std::optional<ValueRange> commandValueRange(Command command);
 // Whether a value may be written by this command unchanged.
 bool valueInRange(Command command, int32_t value);
+// The same for a register value as the line carries it (16 bits), read
+// signed where the command's range reaches below zero.
+bool wireValueInRange(Command command, uint16_t wire);
 
 struct BuiltCommand {
     bool send = false;       // false: no request exists for this code

@@ -37,6 +37,7 @@ struct Failure {
         BroadcastAddress,
         NotPolled,        // value: the detector
         NoRequest,        // the code has no request to build
+        NoValue,          // a command that takes a value came with neither a value nor its field
         // Files
         FileAccess,       // path; osText
         FileIo,           // path; osText; value: the system's error number

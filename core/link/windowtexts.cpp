@@ -53,6 +53,7 @@ QString windowText(const Failure &f)
         return QStringLiteral("Адрес 0 — широковещательный, прибору его не назначить: команда отменена");
     case K::NotPolled: return QStringLiteral("Прибор %1 не опрашивается: команда отменена").arg(f.value);
     case K::NoRequest: return QStringLiteral("no request exists for this code");
+    case K::NoValue: return QStringLiteral("Значение команды не задано: команда отменена");
     case K::FileAccess: return fileText(f, QStringLiteral("File access denied"));
     case K::FileIo: return fileText(f, QStringLiteral("I/O error %1").arg(f.value));
     case K::Config:

@@ -13,10 +13,9 @@
 class DeviceList : public QObject {
     Q_OBJECT
 public:
-    static constexpr int WindowCapacity = 2; // the window's table holds two
-
     // workDir: where the log files go; empty means the current directory.
-    explicit DeviceList(QString workDir = QString(), int capacity = WindowCapacity);
+    // capacity: how many the owner lists (the window's table has room for two).
+    DeviceList(QString workDir, int capacity);
 
     int capacity() const { return int(addresses.size()); }
 

@@ -96,9 +96,9 @@ void PollingCycle::takeCommand(uint8_t target)
 {
     jobCommand = commandSource ? commandSource(target) : std::nullopt;
     if (jobCommand && jobCommand->command != Command::None)
-        sentCommand = {jobCommand->command, 0};
+        sentCommand = {jobCommand->command, 0, {}};
     else
-        sentCommand = state.commands.takeFor(target);
+        sentCommand = state.commandSlot.takeFor(target);
 }
 
 // The pass is done with its command: a job hears how it ended; the slot is
@@ -106,7 +106,7 @@ void PollingCycle::takeCommand(uint8_t target)
 void PollingCycle::settleCommand(CommandResult::Kind kind, const std::optional<Failure> &failure)
 {
     if (!jobCommand) {
-        state.commands.clear(sentCommand);
+        state.commandSlot.clear(sentCommand);
         return;
     }
     const CommandJob job = *std::exchange(jobCommand, std::nullopt);
@@ -118,10 +118,10 @@ void PollingCycle::settleCommand(CommandResult::Kind kind, const std::optional<F
 // ever: it is dropped with a word instead.
 void PollingCycle::dropCommandForUnlisted()
 {
-    const std::optional<uint8_t> waitsFor = state.commands.pendingTarget();
+    const std::optional<uint8_t> waitsFor = state.commandSlot.pendingTarget();
     if (!waitsFor || state.devices.contains(*waitsFor))
         return;
-    state.commands.clear(state.commands.take());
+    state.commandSlot.clear(state.commandSlot.take());
     emit commandRefused(Failure::withValue(Failure::Kind::NotPolled, *waitsFor));
 }
 
@@ -132,7 +132,8 @@ bool PollingCycle::buildPendingCommand(uint8_t target)
     std::optional<int16_t> g42;
     if (device && device->answered)
         g42 = device->status.g42;
-    const CommandInputs inputs{fields, target, state.baudCode, g42,
+    // A job carries its value; the window's command reads its field now.
+    const CommandInputs inputs{sentCommand.readField, target, state.baudCode, g42,
                                jobCommand ? jobCommand->value : std::nullopt};
     uint8_t targetChannels = device && device->answered ? device->status.channelBits() : 0;
     const Result<BuiltCommand> built =
@@ -260,8 +261,8 @@ void PollingCycle::handleStatusReply(const FrameBuffer &buf, uint8_t count)
     StatusSample sample;
     sample.slot = int(position);
     sample.address = passAddress;
-    sample.heldIrThreshold = device.status.irThreshold;
-    sample.heldUvThreshold = device.status.uvThreshold;
+    sample.previousIrThreshold = device.status.irThreshold;
+    sample.previousUvThreshold = device.status.uvThreshold;
     sample.irAverage = device.averages.irAverage;
     sample.uvAverage = device.averages.uvAverage;
     sample.status = decodeStatus(buf);
@@ -293,8 +294,8 @@ void PollingCycle::applyStatus(const DeviceStatus &status, const StatusRegisters
     state.detectors.noteStatus(passAddress, status, registers, lineChannel.nowMs());
     if (state.devices.count() == 1)
         state.channelMask = status.channelBits();
-    if (!status.configMarkOk() && state.commands.empty())
-        state.commands.store(Command::WriteConfigMark, passAddress);
+    if (!status.configMarkOk() && state.commandSlot.empty())
+        state.commandSlot.store(Command::WriteConfigMark, passAddress);
 }
 
 void PollingCycle::endExchange(ExchangeOutcome outcome)

@@ -2,7 +2,7 @@
 #include "detector/commandtable.h"
 #include "link/exchangeresult.h"
 #include "session/commandjob.h"
-#include "session/commandqueue.h"
+#include "session/commandslot.h"
 #include "session/passoutcome.h"
 #include "session/sessionstate.h"
 #include "session/statussample.h"
@@ -25,8 +25,6 @@ public:
     PollingCycle(LineService &line, LineChannel &lineChannel, SessionState &state,
                  QObject *parent = nullptr);
 
-    // Where command values are typed; read when a request is built.
-    void setFieldSource(const CommandFieldSource *source) { fields = source; }
     // Off (the window's rule): channel commands change the line's one mask.
     // On: they change one bit of their target's own last reported channel
     // bits, and are refused for a target that has not answered yet.
@@ -126,7 +124,6 @@ private:
     LineService &line;
     LineChannel &lineChannel;
     SessionState &state;
-    const CommandFieldSource *fields = nullptr;
     bool logging = false;
     bool channelsOfTarget = false;
     QTimer delayTimer; // the pause between two passes
@@ -142,7 +139,7 @@ private:
     uint8_t passAddress = 0; // the detector of the current pass
     double roundTripMs = 0;  // of the exchange that ended last, by the link's clock
     Kind kind = Kind::Status;
-    CommandQueue::Taken sentCommand;   // the command of this pass, from the slot or a job
+    CommandSlot::Taken sentCommand;    // the command of this pass, from the slot or a job
     std::optional<CommandJob> jobCommand; // set when it came from the command source
     BuiltCommand sent;
 };

@@ -20,8 +20,8 @@
 class Session : public QObject {
     Q_OBJECT
 public:
-    // deviceCapacity: how many devices the line may list (the window's two by default).
-    explicit Session(QObject *parent = nullptr, int deviceCapacity = DeviceList::WindowCapacity);
+    // deviceCapacity: how many devices the line may list.
+    Session(QObject *parent, int deviceCapacity);
     ~Session() override;
 
     // Opens the port (a name, or the one set before when empty) at the speed
@@ -42,11 +42,12 @@ public:
     // True while a lost port is being waited for: no exchange can start.
     bool awaitingPort() const { return watch.isActive(); }
 
-    // Queues a command for the next polling pass, or for the next pass to
-    // the target detector when one is named.
-    void requestCommand(Command command, std::optional<uint8_t> target = std::nullopt)
+    // Stores the window's command for the next polling pass, or for the next
+    // pass to the target detector when one is named. A command that takes a
+    // typed value gives the reader of its field, called when the request is built.
+    void requestCommand(Command command, std::optional<uint8_t> target = std::nullopt, FieldReader readField = {})
     {
-        sessionState.commands.store(command, target);
+        sessionState.commandSlot.store(command, target, std::move(readField));
     }
 
     bool lineOpen() const { return channel.isOpen(); }
@@ -62,7 +63,6 @@ public:
     bool pollingRunning() const { return cycle.running(); }
     void setPollingDelay(int ms) { cycle.setDelay(ms); }
     void setLogging(bool on) { cycle.setLogging(on); }
-    void setFieldSource(const CommandFieldSource *source) { cycle.setFieldSource(source); }
     void setChannelsOfTarget(bool on) { cycle.setChannelsOfTarget(on); }
     void setCommandSource(std::function<std::optional<CommandJob>(uint8_t address)> source)
     {

@@ -1,6 +1,6 @@
 #pragma once
 #include "session/averages.h"
-#include "session/commandqueue.h"
+#include "session/commandslot.h"
 #include "session/commstats.h"
 #include "session/devicelist.h"
 #include "session/detectorrecords.h"
@@ -10,9 +10,9 @@
 // line's speed code, the channel bits, the listed devices, each detector's last status and averages, the averaging windows
 // and the communication counts. Owned by the Session.
 struct SessionState {
-    explicit SessionState(int deviceCapacity = DeviceList::WindowCapacity) : devices(QString(), deviceCapacity) {}
+    explicit SessionState(int deviceCapacity) : devices(QString(), deviceCapacity) {}
 
-    CommandQueue commands;
+    CommandSlot commandSlot; // the window's next command
     uint8_t channelMask = 0; // dust, IR, UV enable bits
     uint8_t baudCode = 0;    // line speed / 1200
     DeviceList devices;

@@ -222,8 +222,8 @@ void ChartWindow::showSample(const StatusSample &sample)
         curvesDevice = sample.address;
     fieldsDevice = sample.address;
     const DeviceStatus &d = sample.status;
-    addIr(d.irSignal, sample.irAverage, sample.heldIrThreshold);
-    addUv(d.uvSignal, sample.uvAverage, sample.heldUvThreshold);
+    addIr(d.irSignal, sample.irAverage, sample.previousIrThreshold);
+    addUv(d.uvSignal, sample.uvAverage, sample.previousUvThreshold);
     setG36(d.g36);
     setG42(d.g42);
     setFire(d.fire());

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QWidget>
 
 namespace {
@@ -64,7 +65,7 @@ const CommandControl *rowOf(const QObject *control)
 }
 } // namespace
 
-CommandPanel::CommandPanel(QWidget &mainWindow, const UvFaultTimeDialog &dialog)
+CommandPanel::CommandPanel(QWidget &mainWindow, UvFaultTimeDialog &dialog)
     : QObject(&mainWindow), window(mainWindow), uvFaultTimeDialog(dialog)
 {
     for (const CommandControl &c : Controls) {
@@ -108,36 +109,36 @@ bool CommandPanel::eventFilter(QObject *watched, QEvent *event)
 
 namespace {
 // Where each typed value of a command is entered in the main window.
-const char *fieldName(CommandField field)
+struct ValueField {
+    Command command;
+    const char *name;
+};
+constexpr ValueField ValueFields[] = {
+    {Command::WriteAddress, "Edit2"},      {Command::WriteDustThreshold, "Edit3"},
+    {Command::WriteIrThreshold, "Edit4"},  {Command::WriteUvThreshold, "Edit5"},
+    {Command::WriteSerialNumber, "Edit12"}, {Command::WriteHeaterPoint, "Edit16"},
+    {Command::EnterPassword, "edt5"},
+};
+
+FieldReader textOf(QLineEdit *edit)
 {
-    switch (field) {
-    case CommandField::NewAddress: return "Edit2";
-    case CommandField::DustThreshold: return "Edit3";
-    case CommandField::IrThreshold: return "Edit4";
-    case CommandField::UvThreshold: return "Edit5";
-    case CommandField::SerialNumber: return "Edit12";
-    case CommandField::HeaterPoint: return "Edit16";
-    case CommandField::Password: return "edt5";
-    case CommandField::UvFaultTime: break;
-    }
-    return nullptr;
+    // The window may be gone before a stored command is sent.
+    return [field = QPointer<QLineEdit>(edit)] { return FieldReading{field ? field->text() : QString()}; };
 }
 } // namespace
 
-QString CommandPanel::fieldText(CommandField field) const
+FieldReader CommandPanel::fieldReader(Command command) const
 {
-    if (field == CommandField::UvFaultTime)
-        return uvFaultTimeDialog.valueText();
-    const auto *edit = window.findChild<QLineEdit *>(QLatin1String(fieldName(field)));
-    return edit ? edit->text() : QString();
-}
-
-int CommandPanel::newSpeedEntry() const
-{
-    return MainWindow::selectedEntry(window.findChild<QComboBox *>(QStringLiteral("cb7")));
-}
-
-QString CommandPanel::newSpeedText() const
-{
-    return window.findChild<QComboBox *>(QStringLiteral("cb7"))->currentText();
+    if (command == Command::WriteUvFaultTime)
+        return [dialog = QPointer<UvFaultTimeDialog>(&uvFaultTimeDialog)] {
+            return FieldReading{dialog ? dialog->valueText() : QString()};
+        };
+    if (command == Command::WriteBaud)
+        return [list = QPointer<QComboBox>(window.findChild<QComboBox *>(QStringLiteral("cb7")))] {
+            return list ? FieldReading{list->currentText(), MainWindow::selectedEntry(list)} : FieldReading{};
+        };
+    for (const ValueField &f : ValueFields)
+        if (f.command == command)
+            return textOf(window.findChild<QLineEdit *>(QLatin1String(f.name)));
+    return {};
 }

@@ -7,16 +7,17 @@ class UvFaultTimeDialog;
 
 // The main window's controls that write to a device. Each only asks for its
 // command (commandRequested); the polling cycle sends it later and reads the
-// typed values through this panel when it builds the request. One table in
-// commandpanel.cpp says which control, which event and which command.
-class CommandPanel : public QObject, public CommandFieldSource {
+// typed value through the command's field reader when it builds the request.
+// Tables in commandpanel.cpp say which control, which event and which
+// command, and which field each command reads.
+class CommandPanel : public QObject {
     Q_OBJECT
 public:
-    CommandPanel(QWidget &mainWindow, const UvFaultTimeDialog &uvFaultTimeDialog);
+    CommandPanel(QWidget &mainWindow, UvFaultTimeDialog &uvFaultTimeDialog);
 
-    QString fieldText(CommandField field) const override;
-    int newSpeedEntry() const override;
-    QString newSpeedText() const override;
+    // The reader of the field a command takes its value from (the value
+    // dialog's for the UV fault time); empty for a command that takes none.
+    FieldReader fieldReader(Command command) const;
 
 signals:
     void commandRequested(Command command);
@@ -26,5 +27,5 @@ protected:
 
 private:
     QWidget &window;
-    const UvFaultTimeDialog &uvFaultTimeDialog;
+    UvFaultTimeDialog &uvFaultTimeDialog;
 };

@@ -59,7 +59,6 @@ MainWindow::~MainWindow()
 {
     // The session outlives the window: nothing of it may report to the widgets now.
     sessionRef.disconnect(this);
-    sessionRef.setFieldSource(nullptr);
 }
 
 // The chart window and the value dialog come after the main window, then
@@ -101,7 +100,7 @@ void MainWindow::createWindowsAndConnect()
 
 void MainWindow::requestCommand(Command command)
 {
-    sessionRef.requestCommand(command);
+    sessionRef.requestCommand(command, std::nullopt, commandPanel->fieldReader(command));
 }
 
 void MainWindow::onChartClicked()

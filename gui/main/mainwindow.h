@@ -43,6 +43,8 @@ class MainWindow : public QWidget {
 public:
     static constexpr int ClientWidth = 873;
     static constexpr int ClientHeight = 416;
+    // The devices its session may list: the exchange grid has rows for two.
+    static constexpr int DeviceCapacity = 2;
 
     explicit MainWindow(Session &session, QWidget *parent = nullptr);
     ~MainWindow() override;

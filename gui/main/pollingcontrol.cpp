@@ -45,7 +45,6 @@ void MainWindow::connectPolling()
     form->Memo2->setMaximumBlockCount(MemoLineLimit);
 
     Session *session = &sessionRef;
-    session->setFieldSource(commandPanel);
     connect(form->wf, &QCheckBox::toggled, session, &Session::setLogging);
     connect(session, &Session::passStarted, this, [this] { form->Shape1->setColor(Red); });
     // The request logged; lime when a reply came whose CRC is good, white otherwise.

@@ -14,8 +14,15 @@ struct Fields : NamedFields {
         speedText = "19200";
     }
 
-    CommandInputs inputs() const { return CommandInputs{this, 7, 8, -300}; }
-    Result<BuiltCommand> build(int code, uint8_t &mask) { return buildCommand(Command(code), inputs(), mask); }
+    // The window's reader for the field named, or none.
+    CommandInputs inputs(const QString &field)
+    {
+        return CommandInputs{field.isEmpty() ? FieldReader{} : reader(field), 7, 8, -300};
+    }
+    Result<BuiltCommand> build(int code, uint8_t &mask, const QString &field)
+    {
+        return buildCommand(Command(code), inputs(field), mask);
+    }
 };
 
 // Written from the device's register list for the inputs of Fields; the mask
@@ -24,11 +31,11 @@ struct Expected {
     int code;
     bool send;
     int reg, value;
-    const char *field; // the field the value comes from
+    const char *field; // the field the value comes from, as the window gives it
     int maskAfter;
 };
 constexpr Expected Table[] = {
-    {1, true, 0, 5 * 256 + 8, "Edit2", 2},   {2, true, 0, 7 * 256 + 16, "", 2},
+    {1, true, 0, 5 * 256 + 8, "Edit2", 2},   {2, true, 0, 7 * 256 + 16, "cb7", 2},
     {3, true, 7, 6000, "Edit3", 2},          {4, true, 4, 600, "Edit4", 2},
     {5, true, 5, 500, "Edit5", 2},           {6, false, 0, 0, "", 2},
     {7, false, 0, 0, "", 2},                 {8, false, 0, 0, "", 2},
@@ -72,7 +79,8 @@ private slots:
         QCOMPARE(row->code, e.code);
         Fields f;
         uint8_t mask = 2;
-        const BuiltCommand b = *f.build(e.code, mask);
+        // A command the window gives no field must not need one.
+        const BuiltCommand b = *f.build(e.code, mask, e.field);
         QCOMPARE(b.send, e.send);
         if (e.send) {
             QCOMPARE(int(b.reg), e.reg);
@@ -88,7 +96,7 @@ private slots:
         uint8_t mask = 5;
         for (int code : {0, 42, 255}) {
             QVERIFY(!commandSpec(uint8_t(code)));
-            QVERIFY(!f.build(code, mask)->send);
+            QVERIFY(!f.build(code, mask, "Edit2")->send);
         }
         QCOMPARE(int(mask), 5);
     }
@@ -102,7 +110,7 @@ private slots:
         Fields f;
         uint8_t mask = 0;
         for (const auto &s : steps) {
-            QCOMPARE(int(f.build(s.code, mask)->value), 768 + s.mask);
+            QCOMPARE(int(f.build(s.code, mask, "")->value), 768 + s.mask);
             QCOMPARE(int(mask), s.mask);
         }
     }
@@ -116,7 +124,7 @@ private slots:
         for (const auto &c : cases) {
             Fields f;
             f.text["Edit2"] = c.edit2;
-            CommandInputs in = f.inputs();
+            CommandInputs in = f.inputs("Edit2");
             in.baudCode = uint8_t(c.baud);
             uint8_t mask = 0;
             const BuiltCommand b = *buildCommand(Command::WriteAddress, in, mask);
@@ -126,7 +134,7 @@ private slots:
         for (const char *broadcast : {"0", "256"}) {
             Fields f;
             f.text["Edit2"] = broadcast;
-            CommandInputs in = f.inputs();
+            CommandInputs in = f.inputs("Edit2");
             uint8_t mask = 0;
             QCOMPARE(buildCommand(Command::WriteAddress, in, mask).failure().kind, Failure::Kind::BroadcastAddress);
         }
@@ -139,7 +147,7 @@ private slots:
             Fields f;
             f.speedEntry = index;
             f.speedText = "garbage"; // the selected entry decides, not the shown text
-            CommandInputs in = f.inputs();
+            CommandInputs in = f.inputs("cb7");
             in.targetAddress = 247;
             uint8_t mask = 0;
             const BuiltCommand b = *buildCommand(Command::WriteBaud, in, mask);
@@ -169,7 +177,7 @@ private slots:
         Fields f;
         f.speedEntry = -1;
         f.speedText = shown;
-        CommandInputs in = f.inputs();
+        CommandInputs in = f.inputs("cb7");
         in.targetAddress = 3;
         uint8_t mask = 0;
         if (baudCode == 0) {
@@ -208,13 +216,13 @@ private slots:
         f.text["edtNEW_DAT"] = text;
         uint8_t mask = 0;
         if (value < 0) {
-            const Result<BuiltCommand> b = f.build(40, mask);
+            const Result<BuiltCommand> b = f.build(40, mask, "edtNEW_DAT");
             QVERIFY2(!b, "pasted text was sent");
             QCOMPARE(b.failure().kind, Failure::Kind::BadUvHours);
             QVERIFY(windowText(b.failure()).contains(QStringLiteral("T_UV_FAULT")));
             return;
         }
-        QCOMPARE(int(f.build(40, mask)->value), value);
+        QCOMPARE(int(f.build(40, mask, "edtNEW_DAT")->value), value);
     }
 
     void fieldValuesAreLow16Bits()
@@ -229,7 +237,7 @@ private slots:
             Fields f;
             f.text[c.field] = c.text;
             uint8_t mask = 0;
-            QCOMPARE(int(f.build(c.code, mask)->value), c.value);
+            QCOMPARE(int(f.build(c.code, mask, c.field)->value), c.value);
         }
     }
 
@@ -242,12 +250,15 @@ private slots:
             Fields f;
             f.text[c.field] = c.text;
             uint8_t mask = 0;
-            const Result<BuiltCommand> b = f.build(c.code, mask);
+            const Result<BuiltCommand> b = f.build(c.code, mask, c.field);
             QVERIFY2(!b, "no conversion error");
             // The kind that keeps the code: any other drops it.
             QCOMPARE(b.failure().kind, Failure::Kind::BadInteger);
             QCOMPARE(windowText(b.failure()), QStringLiteral("'%1' is not a valid integer value").arg(c.text));
         }
+        // A value command stored with neither its field's reader nor a value is dropped unsent.
+        uint8_t mask = 0;
+        QCOMPARE(Fields().build(3, mask, "").failure().kind, Failure::Kind::NoValue);
     }
 
     void baudCodeHelpers()

@@ -31,7 +31,7 @@ private slots:
 
     void duplicatesAndFullListAreIgnored()
     {
-        DeviceList list(dir.path());
+        DeviceList list(dir.path(), 2);
         list.add(247);
         QCOMPARE(list.count(), 1);
         QVERIFY(list.log(0).isOpen());
@@ -53,7 +53,7 @@ private slots:
 
     void clearClosesLogsAndAllowsReAdd()
     {
-        DeviceList list(dir.path());
+        DeviceList list(dir.path(), 2);
         list.add(1);
         list.add(2);
         list.log(1).writeRow(QStringLiteral("12:00:00"), 1, 2, 3, 4, false, false, false);
@@ -72,7 +72,7 @@ private slots:
 
     void failedLogLeavesDeviceUncounted()
     {
-        DeviceList list(dir.filePath("missing"));
+        DeviceList list(dir.filePath("missing"), 2);
         const std::optional<Failure> failure = list.add(7);
         QVERIFY2(failure, "no error for an impossible log file");
         QCOMPARE(windowText(*failure).section(u'\n', 0, 0), QStringLiteral("I/O error 2"));
@@ -90,7 +90,7 @@ private slots:
 
     void newAddressKeepsTheLogName()
     {
-        DeviceList list(dir.path());
+        DeviceList list(dir.path(), 2);
         list.add(247);
         list.setAddress(0, 44);
         QVERIFY(list.contains(44) && !list.contains(247));
@@ -102,7 +102,7 @@ private slots:
 
     void closeAllLogsKeepsTheList()
     {
-        DeviceList list(dir.path());
+        DeviceList list(dir.path(), 2);
         list.add(3);
         list.add(4);
         list.closeAllLogs();
@@ -114,8 +114,8 @@ private slots:
 
     void logPaths()
     {
-        QCOMPARE(DeviceList().logPath(5), QStringLiteral("dev5.txt")); // current directory
-        QCOMPARE(DeviceList(dir.path()).logPath(247), file("dev247.txt"));
+        QCOMPARE(DeviceList({}, 2).logPath(5), QStringLiteral("dev5.txt")); // current directory
+        QCOMPARE(DeviceList(dir.path(), 2).logPath(247), file("dev247.txt"));
     }
 
 };

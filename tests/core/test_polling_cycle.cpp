@@ -32,13 +32,17 @@ struct Poller : SimRig {
         }
         cycle.setDelay(0);
         fields.text = {{"Edit2", "1"}, {"Edit3", "6000"}};
-        cycle.setFieldSource(&fields);
         QObject::connect(&cycle, &PollingCycle::statusReceived, [this](const StatusSample &sample) {
             rows << sample.slot + 1;
         });
         QObject::connect(&cycle, &PollingCycle::answered,
                          [this](const FrameBuffer &frame, uint8_t) { requests << requestLine(frame); });
         QObject::connect(&cycle, &PollingCycle::passEnded, [this](const PassOutcome &o) { replies << replyLogLine(o); });
+    }
+    // Stores a command as the window does, with the reader of its field.
+    void store(Command command, const QString &field = {})
+    {
+        state.commandSlot.store(command, std::nullopt, field.isEmpty() ? FieldReader{} : fields.reader(field));
     }
     // Runs until `passes` reply lines are in, then stops and waits for the end.
     bool runPasses(int passes)
@@ -138,10 +142,10 @@ private slots:
     {
         Poller p{1};
         p.state.devices.setAddress(0, 9); // nobody answers at 9
-        p.state.commands.store(Command(17));
+        p.state.commandSlot.store(Command(17));
         QVERIFY(p.runPasses(2));
         QCOMPARE(p.replies.mid(0, 2), (QStringList{"TimeOuterror", "TimeOuterror"}));
-        QCOMPARE(p.state.commands.pendingCode(), uint8_t(0)); // a timed-out command is not retried
+        QCOMPARE(uint8_t(p.state.commandSlot.take().command), uint8_t(0)); // a timed-out command is not retried
         QCOMPARE(p.received().mid(0, 2), (QList<QByteArray>{frame(9, 6, 1, 1), frame(9, 3, 1, 24)}));
 
         Poller q{1};
@@ -162,14 +166,14 @@ private slots:
     void commandGoesOutOnceAndIsAcknowledged()
     {
         Poller p{1};
-        p.state.commands.store(Command(3)); // dust threshold from Edit3
+        p.store(Command(3), "Edit3"); // dust threshold
         QVERIFY(p.runPasses(2));
         QCOMPARE(p.received().first(), frame(1, 6, 7, 6000));
         QStringList echo;
         for (char c : frame(1, 6, 7, 6000))
             echo << QString::number(uint8_t(c));
         QCOMPARE(p.replies.first(), echo.join("  "));
-        QCOMPARE(p.state.commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(p.state.commandSlot.take().command), uint8_t(0));
         QCOMPARE(p.sim.detector(1)->reg(sreg::DustThreshold), uint16_t(6000));
         QCOMPARE(p.received().at(1), frame(1, 3, 1, 24));
     }
@@ -181,7 +185,7 @@ private slots:
         QObject::connect(&p.sim, &Simulator::frameReceived, &p.sim, [&] {
             if (!stored) {
                 stored = true;
-                p.state.commands.store(Command(17));
+                p.state.commandSlot.store(Command(17));
             }
         });
         QVERIFY(p.runPasses(3));
@@ -192,7 +196,7 @@ private slots:
     {
         Poller p{1};
         p.fields.text["Edit2"] = "300"; // low 8 bits: 44
-        p.state.commands.store(Command(1));
+        p.store(Command(1), "Edit2");
         QVERIFY(p.runPasses(2));
         QCOMPARE(p.received().first(), frame(1, 6, 0, 44 * 256 + 8));
         QCOMPARE(p.state.devices.address(0), uint8_t(44));
@@ -205,7 +209,7 @@ private slots:
         Poller p{1};
         QSignalSpy baud(&p.cycle, &PollingCycle::baudChanged);
         p.cb7Index = 4; // 19200
-        p.state.commands.store(Command(2));
+        p.store(Command(2), "cb7");
         QVERIFY(p.runPasses(2));
         QCOMPARE(p.received().first(), frame(1, 6, 0, 1 * 256 + 16));
         QCOMPARE(baud.count(), 1);
@@ -219,13 +223,13 @@ private slots:
     {
         Poller p{1};
         p.fields.text["Edit2"] = "5";
-        p.state.commands.store(Command(1));
+        p.store(Command(1), "Edit2");
         p.sim.setFault({FaultKind::Exception, 4, 2}); // the write, then a status read
         QVERIFY(p.runPasses(3));
         QVERIFY2(p.replies[0].contains("  1  134  4  "), qPrintable(p.replies[0]));
         QVERIFY2(p.replies[1].contains("  1  131  4  "), qPrintable(p.replies.join('|')));
         QCOMPARE(p.state.devices.address(0), uint8_t(1)); // no rename on a refusal
-        QCOMPARE(p.state.commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(p.state.commandSlot.take().command), uint8_t(0));
         QCOMPARE(p.rows, QList<int>{1}); // the exception to the status read was not shown
     }
 
@@ -233,13 +237,13 @@ private slots:
     {
         Poller p{1};
         p.fields.text["Edit3"] = "6 000";
-        p.state.commands.store(Command(3));
+        p.store(Command(3), "Edit3");
         QVERIFY(p.cycle.start());
         QVERIFY(p.failed.wait(3000) || p.failed.count() == 1);
         QCOMPARE(windowText(p.failed.first().at(0).value<Failure>()), QStringLiteral("'6 000' is not a valid integer value"));
         QVERIFY(!p.cycle.running());
         QVERIFY(!p.cycle.isActive());
-        QCOMPARE(p.state.commands.pendingCode(), uint8_t(3));
+        QCOMPARE(uint8_t(p.state.commandSlot.take().command), uint8_t(3));
         QCOMPARE(p.received().size(), 0);
     }
 
@@ -248,22 +252,22 @@ private slots:
         Poller p{1};
         QSignalSpy refused(&p.cycle, &PollingCycle::commandRefused);
         p.fields.text["edtNEW_DAT"] = "70000";
-        p.state.commands.store(Command(40));
+        p.store(Command(40), "edtNEW_DAT");
         QVERIFY(p.runPasses(1));
         QCOMPARE(refused.count(), 1);
         QCOMPARE(windowText(refused.first().at(0).value<Failure>()),
                  QStringLiteral("Значение T_UV_FAULT \"70000\" не является целым числом от 0 до 65535: команда отменена"));
         QCOMPARE(p.failed.count(), 0);
-        QCOMPARE(p.state.commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(p.state.commandSlot.take().command), uint8_t(0));
         QCOMPARE(p.received().first(), frame(1, 3, 1, 24));
     }
 
     void codeWithoutRequestIsClearedAndStatusRead()
     {
         Poller p{1};
-        p.state.commands.store(Command(8));
+        p.state.commandSlot.store(Command(8));
         QVERIFY(p.runPasses(1));
-        QCOMPARE(p.state.commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(p.state.commandSlot.take().command), uint8_t(0));
         QCOMPARE(p.received().first(), frame(1, 3, 1, 24));
         QCOMPARE(p.rows, QList<int>{1});
     }

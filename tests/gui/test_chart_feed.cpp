@@ -46,7 +46,7 @@ private slots:
         QTest::keyClicks(dialog.edtNEW_DAT, "24");
         QTest::keyClick(dialog.edtNEW_DAT, Qt::Key_Return);
         QVERIFY(!dialog.isVisible());
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(40));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(40));
         // Reopened, one more digit typed before any pass: that value is written.
         QTest::mouseDClick(rig.ui().lblT_UVFault, Qt::LeftButton);
         QCOMPARE(dialog.edtNEW_DAT->text(), QStringLiteral("24"));
@@ -55,7 +55,7 @@ private slots:
         QVERIFY(rig.runPasses(1));
         QCOMPARE(rig.received(from).first(), rtuFrame(1, 6, 22, 248));
         QCOMPARE(rig.sim.detector(1)->reg(sreg::TUvFault), uint16_t(248));
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0));
     }
 };
 

@@ -28,7 +28,7 @@ private slots:
             field->setFocus();
             QTest::keyClick(field, Qt::Key_Return);
             QTest::keyClick(field, Qt::Key_Enter);
-            QVERIFY2(rig.state().commands.pendingCode() == 0, qPrintable(field->objectName()));
+            QVERIFY2(uint8_t(rig.state().commandSlot.take().command) == 0, qPrintable(field->objectName()));
         }
         // Enter in the X span field applies the span, like its button.
         auto *span = chart.findChild<QLineEdit *>("Edit3");
@@ -46,7 +46,7 @@ private slots:
             if (name == "Edit4" || name == "Edit5" || name == "edt5")
                 continue;
             QTest::keyClick(field, Qt::Key_Return);
-            QVERIFY2(rig.state().commands.pendingCode() == 0, qPrintable(name));
+            QVERIFY2(uint8_t(rig.state().commandSlot.take().command) == 0, qPrintable(name));
         }
         const int from = rig.receivedCount();
         QVERIFY(rig.runPasses(2));
@@ -74,7 +74,7 @@ private slots:
         QObject::disconnect(hook);
         QVERIFY(rig.stopPolling());
         QCOMPARE(rig.writesSince(from), (QList<QByteArray>{rtuFrame(1, 6, 18, 31), rtuFrame(1, 6, 18, 77)}));
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0));
     }
 
     void doubleAndRightClicksOnAChannelBox()
@@ -96,10 +96,10 @@ private slots:
                              Box{rig.ui().CheckBox4, 14, 4}}) {
             const QString name = b.box->objectName();
             const bool before = b.box->isChecked();
-            rig.state().commands.store(Command::None);
+            rig.state().commandSlot.store(Command::None);
             QTest::mouseClick(b.box, Qt::RightButton);
             QCOMPARE(b.box->isChecked(), before);
-            QVERIFY2(rig.state().commands.pendingCode() == 0, qPrintable(name));
+            QVERIFY2(uint8_t(rig.state().commandSlot.take().command) == 0, qPrintable(name));
 
             // What a window system delivers for a double click; QTest::mouseDClick sends only the middle event.
             QTest::mouseClick(b.box, Qt::LeftButton);
@@ -107,8 +107,8 @@ private slots:
             QTest::mouseRelease(b.box, Qt::LeftButton);
             // Whatever the double click left, the queued code asks for that state.
             const uint8_t expected = b.box->isChecked() ? b.codeToTick : uint8_t(b.codeToTick + 1);
-            QVERIFY2(rig.state().commands.pendingCode() == expected,
-                     qPrintable(QStringLiteral("%1: ticked %2, code %3").arg(name).arg(b.box->isChecked()).arg(rig.state().commands.pendingCode())));
+            QVERIFY2(uint8_t(rig.state().commandSlot.take().command) == expected,
+                     qPrintable(QStringLiteral("%1: ticked %2, code %3").arg(name).arg(b.box->isChecked()).arg(uint8_t(rig.state().commandSlot.take().command))));
             const int from = rig.receivedCount();
             QVERIFY(PollRig::waitFor([&] { return !rig.writesSince(from).isEmpty(); }));
             const uint16_t value = uint8_t(rig.writesSince(from).first()[5]);

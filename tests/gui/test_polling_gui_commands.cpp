@@ -149,7 +149,7 @@ class PollingGuiCommandsTest : public QObject {
                 return QStringLiteral("%1 is not there to type in").arg(c.control);
             e->setFocus();
             QTest::keyPress(e, Qt::Key_Return);
-            if (rig.state().commands.pendingCode() != 0)
+            if (uint8_t(rig.state().commandSlot.take().command) != 0)
                 return QStringLiteral("%1 stored a code on the key press").arg(c.control);
             QTest::keyRelease(e, Qt::Key_Return);
             return {};
@@ -162,8 +162,8 @@ class PollingGuiCommandsTest : public QObject {
             QTest::mousePress(box, Qt::LeftButton);
             if (box->isChecked() != before)
                 return QStringLiteral("%1 toggled on the press").arg(c.control);
-            if (rig.state().commands.pendingCode() != c.code)
-                return QStringLiteral("%1 stored %2 on the press").arg(c.control).arg(rig.state().commands.pendingCode());
+            if (uint8_t(rig.state().commandSlot.take().command) != c.code)
+                return QStringLiteral("%1 stored %2 on the press").arg(c.control).arg(uint8_t(rig.state().commandSlot.take().command));
             QTest::mouseRelease(box, Qt::LeftButton);
             if (box->isChecked() == before)
                 return QStringLiteral("%1 did not toggle").arg(c.control);
@@ -182,7 +182,7 @@ class PollingGuiCommandsTest : public QObject {
             return {};
         }
         case Via::NoControl:
-            rig.state().commands.store(Command(c.code));
+            rig.session.requestCommand(Command(c.code));
             return {};
         case Via::ConfigMark:
             rig.sim.detector(1)->setRegister(sreg::ConfigMark, 24678);
@@ -211,12 +211,12 @@ private slots:
         for (const CodeCase &c : Cases) {
             const QString name = QStringLiteral("code %1 by %2").arg(c.code).arg(c.control ? c.control : "-");
             const int from = rig.receivedCount();
-            QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
+            QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0));
             const QString failure = store(rig, c);
             QVERIFY2(failure.isEmpty(), qPrintable(name + ": " + failure));
             if (c.via != Via::ConfigMark)
-                QVERIFY2(rig.state().commands.pendingCode() == c.code,
-                         qPrintable(QStringLiteral("%1 stored %2").arg(name).arg(rig.state().commands.pendingCode())));
+                QVERIFY2(uint8_t(rig.state().commandSlot.take().command) == c.code,
+                         qPrintable(QStringLiteral("%1 stored %2").arg(name).arg(uint8_t(rig.state().commandSlot.take().command))));
             const bool wantsFrame = c.reg != NoFrame;
             QVERIFY2(PollRig::waitFor([&] {
                          const QList<QByteArray> got = rig.received(from);
@@ -229,7 +229,7 @@ private slots:
                          qPrintable(name + ": " + decimalBytes(sent.value(0), " ")));
             else
                 QVERIFY2(sent.isEmpty(), qPrintable(name + ": " + decimalBytes(sent.value(0), " ")));
-            QVERIFY2(rig.state().commands.pendingCode() == 0, qPrintable(name + ": still pending"));
+            QVERIFY2(uint8_t(rig.state().commandSlot.take().command) == 0, qPrintable(name + ": still pending"));
         }
         QVERIFY(rig.stopPolling());
         QCOMPARE(rig.state().devices.address(0), uint8_t(1));
@@ -261,7 +261,7 @@ private slots:
         QCOMPARE(rig.lastLine(rig.ui().Memo1), decimalBytes(rtuFrame(44, 3, 1, 24), " "));
         QVERIFY(rig.lastLine(rig.ui().Memo2).startsWith("44  3  48  "));
         QCOMPARE(rig.cell(1, 1), QStringLiteral("4242"));
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0));
     }
 
     void newSpeedEndToEnd()
@@ -315,7 +315,7 @@ private slots:
             QCOMPARE(writes(sent).size(), 1); // logged and dropped, not retried
             QVERIFY2(PollRig::lines(rig.ui().Memo2).filter(refusal).size() == (button == rig.ui().Button4 ? 1 : 2),
                      qPrintable(PollRig::lines(rig.ui().Memo2).join('|')));
-            QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
+            QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0));
             QCOMPARE(sent.last(), rtuFrame(1, 3, 1, 24)); // still at address 1, still at 9600
         }
         QVERIFY(rig.stopPolling());
@@ -351,7 +351,7 @@ private slots:
         QVERIFY(rig.stopPolling());
         // The echo of the first write did not take the second code with it.
         QCOMPARE(writes(rig.received(from)), (QList<QByteArray>{rtuFrame(1, 6, 1, 1), rtuFrame(1, 6, 16, 1)}));
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0));
     }
 
     void speedNotInTheListIsNeverSent()
@@ -372,7 +372,7 @@ private slots:
         QVERIFY(writes(rig.received(from)).isEmpty());
         QCOMPARE(reported.count(), 1);
         QVERIFY2(reported.first().first().toString().contains("14400"), qPrintable(reported.first().first().toString()));
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0));
     }
 
     void disabledControlsStoreNothing()
@@ -391,7 +391,7 @@ private slots:
             // Through the window, as the window system delivers a click.
             QTest::mouseClick(rig.window->windowHandle(), Qt::LeftButton, {},
                               w->mapTo(rig.window.get(), w->rect().center()));
-            QVERIFY2(rig.state().commands.pendingCode() == 0, qPrintable(w->objectName()));
+            QVERIFY2(uint8_t(rig.state().commandSlot.take().command) == 0, qPrintable(w->objectName()));
         }
         QVERIFY(rig.stopPolling());
         // "Записать" beside an empty address field stores nothing either.
@@ -399,7 +399,7 @@ private slots:
         rig.ui().Edit2->clear();
         QVERIFY(rig.startPolling());
         QTest::mouseClick(rig.ui().Button4, Qt::LeftButton);
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0));
         QVERIFY(rig.stopPolling());
     }
 };

@@ -159,7 +159,7 @@ private slots:
                 return;
             dev.setRegister(sreg::Uik, 4321);
             QTest::mouseClick(rig.ui().Button17, Qt::LeftButton); // "Сброс пожара"
-            storedAtOnce = rig.state().commands.pendingCode();
+            storedAtOnce = uint8_t(rig.state().commandSlot.take().command);
         });
         QVERIFY(rig.runPasses(3));
         QCOMPARE(storedAtOnce, uint8_t(17));
@@ -171,7 +171,7 @@ private slots:
         QVERIFY(isStatusLine(replies[0]));
         QCOMPARE(replies[1], decimalBytes(rtuFrame(1, 6, 1, 1), "  "));
         QVERIFY(isStatusLine(replies[2]));
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0));
     }
 
     void exceptionReplyToAStatusReadIsNotShown()
@@ -218,7 +218,7 @@ private slots:
         QVERIFY(rig.startPolling());
         QVERIFY(rig.waitForStatusLines(0, 1));
         QTest::mouseClick(rig.ui().Button30, Qt::LeftButton);
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(34));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(34));
         QVERIFY(PollRig::waitFor([&] { return !rig.session.polling().running(); }));
 
         const int requests = rig.receivedCount();
@@ -229,7 +229,7 @@ private slots:
         QVERIFY2(rig.idleStateMismatches().isEmpty(), qPrintable(rig.idleStateMismatches().join("; ")));
         QCOMPARE(lampColor(rig.ui().Shape1), White);
         QCOMPARE(lampColor(rig.ui().Shape2), White);
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(34));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(34));
         for (const QByteArray &f : rig.received())
             QCOMPARE(uint8_t(f[1]), uint8_t(3)); // nothing was written
 
@@ -238,7 +238,7 @@ private slots:
         const int from = rig.receivedCount();
         QVERIFY(rig.runPasses(2));
         QCOMPARE(rig.received(from).first(), rtuFrame(1, 6, 3, 30));
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0));
     }
 
     void conversionErrorAtTheFirstPassEndsTheRunCleanly()
@@ -250,7 +250,7 @@ private slots:
         QSignalSpy reported(&rig.window->errors(), &ErrorReport::reported);
         rig.ui().Edit12->clear();
         QTest::mouseClick(rig.ui().Button22, Qt::LeftButton); // stored while idle: the serial number
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(26));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(26));
         QTest::mouseClick(rig.ui().Button2, Qt::LeftButton); // its first pass meets the empty field
         QVERIFY(PollRig::waitFor([&] { return !rig.session.polling().running() && reported.count() > 0; }));
         QTest::qWait(300);
@@ -259,7 +259,7 @@ private slots:
         QVERIFY2(rig.idleStateMismatches().isEmpty(), qPrintable(rig.idleStateMismatches().join("; ")));
         QCOMPARE(lampColor(rig.ui().Shape1), White);
         QCOMPARE(lampColor(rig.ui().Shape2), White);
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(26));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(26));
     }
 
     void portErrorEndsTheRunCleanly()

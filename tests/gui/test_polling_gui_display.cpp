@@ -196,7 +196,7 @@ private slots:
             for (const auto &[name, want] : r.chartTexts)
                 QCOMPARE(textOf(chart.findChild<QLineEdit *>(QLatin1String(name))), want);
             QCOMPARE(lampColor(chart.findChild<QWidget *>(QStringLiteral("Shape1"))), r.chartLamp);
-            QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0)); // the configuration mark was right
+            QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0)); // the configuration mark was right
         }
     }
 

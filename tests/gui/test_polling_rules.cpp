@@ -124,7 +124,7 @@ private slots:
         const QStringList memo = PollRig::lines(rig.ui().Memo2);
         QVERIFY(memo.contains("TimeOuterror"));
         QVERIFY(std::any_of(memo.begin(), memo.end(), [](const QString &l) { return l.startsWith("CRCerror:  "); }));
-        QCOMPARE(rig.state().commands.pendingCode(), uint8_t(0));
+        QCOMPARE(uint8_t(rig.state().commandSlot.take().command), uint8_t(0));
     }
 
     void configurationMarkWaitsForTheUsersCommand()

@@ -236,6 +236,8 @@ private slots:
         QTest::addColumn<int>("expected");
         QTest::newRow("heater point") << 3 << 40 << int(sreg::HeaterPoint) << 40;
         QTest::newRow("IR threshold") << 4 << 750 << int(sreg::IrThreshold) << 750;
+        QTest::newRow("IR threshold at the top") << 4 << 32767 << int(sreg::IrThreshold) << 32767;
+        QTest::newRow("heater point below zero") << 3 << 65531 << int(sreg::HeaterPoint) << 65531;
         QTest::newRow("UV threshold") << 5 << 420 << int(sreg::UvThreshold) << 420;
         QTest::newRow("channel bits") << 6 << 768 + 5 << int(sreg::Channels) << 5;
         QTest::newRow("channel bits, upper bits ignored") << 6 << 768 + 0xFA << int(sreg::Channels) << 2;
@@ -283,6 +285,10 @@ private slots:
         QTest::newRow("mode 0") << 15 << 0 << 3;
         QTest::newRow("counters reset 1") << 19 << 1 << 3;
         QTest::newRow("HART 0") << 24 << 0 << 3;
+        // A threshold out of the command table's range: -1 on the line.
+        for (int reg : {4, 5, 7})
+            QTest::addRow("threshold 65535 to %d", reg) << reg << 65535 << 3;
+        QTest::newRow("IR threshold 32768") << 4 << 32768 << 3;
     }
 
     void refusedWrites()

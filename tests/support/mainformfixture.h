@@ -16,7 +16,7 @@ inline bool isLaidOutControl(const QWidget *w)
 }
 
 struct MainFormFixture {
-    Session session;
+    Session session{nullptr, MainWindow::DeviceCapacity};
     std::unique_ptr<MainWindow> form;
 
     // Shows the window as the program starts it.

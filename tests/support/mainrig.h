@@ -16,7 +16,7 @@ struct MainRig {
     QTemporaryDir dir;
     QString previousDir;
     Simulator sim;
-    Session session;
+    Session session{nullptr, MainWindow::DeviceCapacity};
     std::unique_ptr<MainWindow> form;
     QStringList errors; // every message the window reported, in order
 

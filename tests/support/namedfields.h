@@ -4,27 +4,19 @@
 #include <QStringList>
 
 // The typed values of commands, keyed by the main window's field names as the
-// tests write them; every read is recorded.
-struct NamedFields : CommandFieldSource {
+// tests write them; every read is recorded. "cb7" is the new-speed list.
+struct NamedFields {
     QMap<QString, QString> text;
-    mutable QStringList read;
+    QStringList read;
     int speedEntry = -1;
     QString speedText = QStringLiteral("9600");
 
-    static QString nameOf(CommandField field)
+    // What the window would store with a command that reads this field.
+    FieldReader reader(const QString &name)
     {
-        static const QMap<CommandField, QString> names{
-            {CommandField::NewAddress, "Edit2"},   {CommandField::DustThreshold, "Edit3"},
-            {CommandField::IrThreshold, "Edit4"},  {CommandField::UvThreshold, "Edit5"},
-            {CommandField::SerialNumber, "Edit12"}, {CommandField::HeaterPoint, "Edit16"},
-            {CommandField::Password, "edt5"},      {CommandField::UvFaultTime, "edtNEW_DAT"}};
-        return names.value(field);
+        return [this, name] {
+            read << name;
+            return name == QLatin1String("cb7") ? FieldReading{speedText, speedEntry} : FieldReading{text.value(name)};
+        };
     }
-    QString fieldText(CommandField field) const override
-    {
-        read << nameOf(field);
-        return text.value(nameOf(field));
-    }
-    int newSpeedEntry() const override { return speedEntry; }
-    QString newSpeedText() const override { return speedText; }
 };

@@ -40,7 +40,7 @@ public:
 
     QTemporaryDir dir;
     Simulator sim;
-    Session session;
+    Session session{nullptr, MainWindow::DeviceCapacity};
     std::unique_ptr<MainWindow> window;
 
     Ui::MainForm &ui() { return *window->ui(); }

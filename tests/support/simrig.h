@@ -26,7 +26,7 @@ struct SimRig {
     QTemporaryDir dir;
     Simulator sim;
     LineChannel channel;
-    SessionState state;
+    SessionState state{2}; // as many as the window lists
     Transaction tx{channel};   // for tests of the link alone
     LineService line{channel}; // for the session's parts
     FrameBuffer frame; // the last exchange's request and reply

@@ -3,32 +3,34 @@
 #include <cstdint>
 #include <optional>
 
-// The one slot for the next write command. A later store replaces a command
-// not yet sent; the polling cycle takes it at the start of a pass and clears
-// it when the pass ends, unless it was stored again meanwhile.
+// The one slot for the window's next write command. A later store replaces
+// a command not yet sent; the polling cycle takes it at the start of a pass
+// and clears it when the pass ends, unless it was stored again meanwhile.
 //
 // A command may name its detector: it then waits for the pass whose
 // rotation position is that detector. One without sets off on the next pass.
-class CommandQueue {
+// A command that takes a typed value carries the reader of its field, which
+// the pass calls when it builds the request.
+class CommandSlot {
 public:
-    // A user action or the configuration-mark rule queues a command.
-    void store(Command command, std::optional<uint8_t> target = std::nullopt)
+    // A user action or the configuration-mark rule stores a command.
+    void store(Command command, std::optional<uint8_t> target = std::nullopt, FieldReader readField = {})
     {
         pendingCommand = command;
         waitsFor = target;
+        reader = std::move(readField);
         ++stamp;
     }
-    Command pending() const { return pendingCommand; }
-    uint8_t pendingCode() const { return uint8_t(pendingCommand); }
     std::optional<uint8_t> pendingTarget() const { return waitsFor; }
     bool empty() const { return pendingCommand == Command::None; }
 
-    // What a pass took: the command and which store of it.
+    // What a pass took: the command, which store of it, and its field's reader.
     struct Taken {
         Command command = Command::None;
         uint32_t stamp = 0;
+        FieldReader readField;
     };
-    Taken take() const { return {pendingCommand, stamp}; }
+    Taken take() const { return {pendingCommand, stamp, reader}; }
     // What a pass to this address takes: nothing while the command waits for another detector.
     Taken takeFor(uint8_t address) const
     {
@@ -45,11 +47,13 @@ public:
         if (pendingCommand == sent.command && stamp == sent.stamp) {
             pendingCommand = Command::None;
             waitsFor.reset();
+            reader = {};
         }
     }
 
 private:
     Command pendingCommand = Command::None;
     std::optional<uint8_t> waitsFor; // the detector the command waits for, if any
+    FieldReader reader;              // the field of a command that takes a typed value
     uint32_t stamp = 0; // bumped by every store
 };
