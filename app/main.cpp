@@ -41,7 +41,7 @@ bool applyStartOptions(MainWindow &w, const StartOptions &o)
     };
     if (o.connect) {
         ui.Button1->click();
-        if (w.session().lineChannel().isOpen())
+        if (w.session().lineOpen())
             onceConnected();
         else if (w.session().connecting()) // a line behind a server: the rest once it is up
             QObject::connect(&w.session(), &Session::lineOpened, &w, onceConnected, Qt::SingleShotConnection);
@@ -90,7 +90,7 @@ int main(int argc, char *argv[])
 
     Session session;
     if (options.searchMarginMs)
-        session.busSearch().setFastMarginMs(*options.searchMarginMs);
+        session.setSearchMarginMs(*options.searchMarginMs);
     FrameCsvFile monitorFile;
     if (options.monitorFile) {
         if (!monitorFile.open(*options.monitorFile)) {
@@ -98,10 +98,10 @@ int main(int argc, char *argv[])
                          monitorFile.errorString().toUtf8().constData());
             return 1;
         }
-        QObject::connect(&session.frameTap(), &FrameTap::frame, [&monitorFile](const FrameRecord &r) {
+        QObject::connect(&session, &Session::frame, [&monitorFile](const FrameRecord &r) {
             monitorFile.append(r);
         });
-        session.frameTap().acquire();
+        session.watchFrames();
     }
     MainWindow mainWindow(session);
     mainWindow.show();

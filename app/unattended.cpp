@@ -38,11 +38,8 @@ bool saveShots(MainWindow &w, const QString &dirName)
 void endRun(MainWindow &w, const StartOptions &o)
 {
     const bool shotsSaved = !o.shotsDir || saveShots(w, *o.shotsDir);
-    const SessionState &state = w.session().state();
-    QList<uint8_t> listed;
-    for (int slot = 0; slot < state.devices.count(); ++slot)
-        listed << state.devices.address(slot);
-    std::fputs(state.stats.textTable(listed).toUtf8().constData(), stdout);
+    const Session &session = w.session();
+    std::fputs(session.linkCounts().textTable(session.listed()).toUtf8().constData(), stdout);
     std::fflush(stdout);
     w.close();
     QApplication::exit(shotsSaved ? 0 : 1);

@@ -58,7 +58,7 @@ Daemon::~Daemon() = default;
 void Daemon::attach(LineWatch &w)
 {
     // A child of the line: it goes with it.
-    auto *topics = new DetectorTopics(w.session().detectors(), w.config(), cfg.mqtt.topic, box, &w);
+    auto *topics = new DetectorTopics(w.session(), w.config(), cfg.mqtt.topic, box, &w);
     connect(topics, &DetectorTopics::happened, this, &Daemon::remember);
     if (w.config().gateway.enabled()) {
         // A child of the line as well: a line restarted by a reload opens its ports anew.

@@ -62,12 +62,12 @@ QByteArray statsJson(const QDateTime &time, const LinkCounts &c)
 }
 } // namespace
 
-DetectorTopics::DetectorTopics(const DetectorRecords &detectorRecords, const LineConfig &lineConfig,
-                               const QString &topicPrefix, Outbox &outbox, QObject *parent)
-    : QObject(parent), records(detectorRecords), line(lineConfig.name), prefix(topicPrefix), box(outbox),
+DetectorTopics::DetectorTopics(const Session &session, const LineConfig &lineConfig, const QString &topicPrefix,
+                               Outbox &outbox, QObject *parent)
+    : QObject(parent), records(session.detectors()), line(lineConfig.name), prefix(topicPrefix), box(outbox),
       throttle(lineConfig.stateMinIntervalMs, lineConfig.stateHeartbeatS)
 {
-    connect(&records, &DetectorRecords::changed, this, &DetectorTopics::onChange);
+    connect(&session, &Session::detectorChanged, this, &DetectorTopics::onChange);
     connect(&throttle, &StateThrottle::publish, this,
             [this](uint8_t a, const DeviceStatus &s, const StatusRegisters &regs, const QDateTime &t) {
                 box.setRetained(topicOf(a, QStringLiteral("state")), stateJson(t, a, s, regs));

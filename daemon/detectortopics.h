@@ -2,7 +2,7 @@
 #include "daemon/config.h"
 #include "daemon/linefigures.h"
 #include "daemon/statethrottle.h"
-#include "session/detectorrecords.h"
+#include "session/session.h"
 #include <QDateTime>
 #include <QList>
 #include <QObject>
@@ -10,8 +10,8 @@
 
 class Outbox;
 
-// One line's detectors on the broker. Follows the detectors' records and
-// makes each change its topic and payload:
+// One line's detectors on the broker. Follows the changes of the session's
+// detector records and makes each its topic and payload:
 //   <prefix>/<line>/<addr>/state         retained, a changed status reply (StateThrottle)
 //   <prefix>/<line>/<addr>/availability  retained, online / offline
 //   <prefix>/<line>/<addr>/event         QoS 1, a change of an alarm bit
@@ -19,7 +19,7 @@ class Outbox;
 class DetectorTopics : public QObject {
     Q_OBJECT
 public:
-    DetectorTopics(const DetectorRecords &records, const LineConfig &line, const QString &prefix, Outbox &box,
+    DetectorTopics(const Session &session, const LineConfig &line, const QString &prefix, Outbox &box,
                    QObject *parent = nullptr);
 
     // "<prefix>/<line>/<address>/<leaf>"

@@ -8,12 +8,11 @@ LineCommands::LineCommands(Session &s, std::chrono::seconds t, QObject *parent)
     : QObject(parent), session(s), timeout(t)
 {
     // Gone with this queue: its lambda below would outlive it.
-    connect(this, &QObject::destroyed, &session.polling(), [cycle = &session.polling()] { cycle->setCommandSource(nullptr); });
-    PollingCycle &cycle = session.polling();
+    connect(this, &QObject::destroyed, &session, [line = &session] { line->setCommandSource(nullptr); });
     // A detector's channel command changes its own reported bits, never
     // those of the line's other detectors.
-    cycle.setChannelsOfTarget(true);
-    cycle.setCommandSource([this](uint8_t address) { return commandFor(address); });
+    session.setChannelsOfTarget(true);
+    session.setCommandSource([this](uint8_t address) { return commandFor(address); });
     expiry.setSingleShot(true);
     connect(&expiry, &QTimer::timeout, this, &LineCommands::expire);
 }

@@ -16,22 +16,20 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
 {
     retry.setSingleShot(true);
     clock.start();
-    PollingCycle &cycle = sess.polling();
-    cycle.setDelay(cfg.delayMs);
+    sess.setPollingDelay(cfg.delayMs);
     // The window's logs end polling when a row fails; here LineLogs writes them.
-    cycle.setLogging(false);
-    sess.devices().setLogFiles(false);
-    DetectorRecords &records = sess.detectors();
-    records.setOfflineAfter(OfflineAfterFailures);
-    cycle.setPassOrder([this] {
+    sess.setLogging(false);
+    sess.setLogFiles(false);
+    sess.setOfflineAfter(OfflineAfterFailures);
+    sess.setPassOrder([this] {
         const DetectorRecords &records = sess.detectors();
         return order.next(
-            sess.devices(), [&records](uint8_t a) { return records.find(a) && records.find(a)->online(); },
+            sess.listed(), [&records](uint8_t a) { return records.find(a) && records.find(a)->online(); },
             clock.elapsed());
     });
 
-    connect(&cycle, &PollingCycle::statusReceived, this, [this](const StatusSample &sample) { logs.write(sample); });
-    connect(&records, &DetectorRecords::changed, this, &LineWatch::onChange);
+    connect(&sess, &Session::statusReceived, this, [this](const StatusSample &sample) { logs.write(sample); });
+    connect(&sess, &Session::detectorChanged, this, &LineWatch::onChange);
     connect(&sess, &Session::portAway, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portLost, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portBack, this, [this] {
@@ -41,7 +39,7 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
         order.restart();
         work();
     });
-    connect(&cycle, &PollingCycle::ended, this, [this] {
+    connect(&sess, &Session::pollingEnded, this, [this] {
         if (std::exchange(reconnecting, false)) {
             sess.shutDown();
             tryOpen();
@@ -49,16 +47,16 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     });
     // An end with the port still open (a log file that fails) is retried;
     // one with the port lost is the session's to resume.
-    connect(&cycle, &PollingCycle::failed, this, [this](const QString &message) {
+    connect(&sess, &Session::pollingFailed, this, [this](const QString &message) {
         logEvent(QStringLiteral("%1: polling stopped: %2").arg(name(), message));
         reconnecting = false; // the port's own failure is being dealt with
-        if (sess.lineChannel().isOpen())
+        if (sess.lineOpen())
             retry.start(OpenRetryMs);
     });
-    connect(&sess.busSearch(), &BusSearch::ended, this, [this] {
-        const int found = sess.devices().count();
+    connect(&sess, &Session::searchEnded, this, [this] {
+        const int found = sess.deviceCount();
         logEvent(QStringLiteral("%1: bus search found %2 detector(s)").arg(name()).arg(found));
-        if (const int fast = sess.busSearch().fastProbes(); fast > 0)
+        if (const int fast = sess.fastProbes(); fast > 0)
             logEvent(QStringLiteral("%1: %2 address(es) probed fast, waiting %3 ms for an answer to begin; "
                                     "a slower detector is found only by a normal search (search = \"normal\")")
                          .arg(name()).arg(fast).arg(cfg.searchMarginMs));
@@ -69,7 +67,7 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     });
     connect(&sess, &Session::lineOpened, this, &LineWatch::onOpened);
     connect(&sess, &Session::connectFailed, this, &LineWatch::onOpenFailed);
-    connect(&retry, &QTimer::timeout, this, [this] { sess.lineChannel().isOpen() ? work() : tryOpen(); });
+    connect(&retry, &QTimer::timeout, this, [this] { sess.lineOpen() ? work() : tryOpen(); });
 }
 
 QList<uint8_t> LineWatch::addresses()
@@ -81,7 +79,7 @@ void LineWatch::start()
 {
     logs.start();
     for (const uint8_t a : cfg.devices)
-        sess.devices().add(a);
+        sess.listDevice(a);
     tryOpen();
 }
 
@@ -90,7 +88,6 @@ void LineWatch::stop()
     retry.stop();
     up = false;
     // What the shutdown itself cuts short is no news.
-    disconnect(&sess.polling(), nullptr, this, nullptr);
     disconnect(&sess, nullptr, this, nullptr);
     sess.shutDown();
 }
@@ -113,7 +110,7 @@ void LineWatch::onOpenFailed(const QString &message)
     if (!std::exchange(openFailureLogged, true))
         logEvent(QStringLiteral("%1: cannot open %2: %3; trying again every second").arg(name(), cfg.port, message));
     // What an earlier run left retained must not say they are online.
-    sess.detectors().lineLost(addresses());
+    sess.markLineLost();
     retry.start(OpenRetryMs);
 }
 
@@ -130,15 +127,15 @@ void LineWatch::onOpened()
 // Polls the listed detectors; a search line with none listed yet searches first.
 void LineWatch::work()
 {
-    if (sess.polling().running() || sess.busSearch().running())
+    if (sess.pollingRunning() || sess.searchRunning())
         return;
-    if (sess.devices().count() > 0) {
-        sess.polling().start();
+    if (sess.deviceCount() > 0) {
+        sess.startPolling();
     } else if (cfg.search()) {
         logEvent(QStringLiteral("%1: searching the bus").arg(name()));
-        sess.busSearch().setFast(cfg.fastSearch);
-        sess.busSearch().setFastMarginMs(cfg.searchMarginMs);
-        sess.busSearch().start();
+        sess.setFastSearch(cfg.fastSearch);
+        sess.setSearchMarginMs(cfg.searchMarginMs);
+        sess.startSearch();
     }
 }
 
@@ -188,5 +185,5 @@ void LineWatch::checkSilence(ExchangeOutcome outcome)
                  .arg(cfg.tcpSilenceS)
                  .arg(cfg.port));
     reconnecting = true;
-    sess.polling().stop();
+    sess.stopPolling();
 }

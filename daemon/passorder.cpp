@@ -2,26 +2,26 @@
 
 #include <limits>
 
-int PassOrder::nextOnline(const DeviceList &list, const std::function<bool(uint8_t)> &online)
+int PassOrder::nextOnline(const QList<uint8_t> &list, const std::function<bool(uint8_t)> &online)
 {
-    for (; roundPos < list.count(); ++roundPos)
-        if (online(list.address(roundPos)))
+    for (; roundPos < int(list.size()); ++roundPos)
+        if (online(list.at(roundPos)))
             return roundPos++;
     return -1;
 }
 
-PollingCycle::NextPass PassOrder::next(const DeviceList &list, const std::function<bool(uint8_t)> &online,
+PollingCycle::NextPass PassOrder::next(const QList<uint8_t> &list, const std::function<bool(uint8_t)> &online,
                                        qint64 nowMs)
 {
     if (const int slot = nextOnline(list, online); slot >= 0)
         return {slot, 0};
     // The round is over: a probe if one is due, and a new round after it.
     roundPos = 0;
-    const int n = list.count();
+    const int n = int(list.size());
     qint64 soonest = std::numeric_limits<qint64>::max();
     for (int i = 0; i < n; ++i) {
         const int slot = (probePos + i) % n;
-        const uint8_t address = list.address(slot);
+        const uint8_t address = list.at(slot);
         if (online(address))
             continue;
         const auto last = lastProbe.find(address);

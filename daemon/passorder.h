@@ -15,14 +15,14 @@ public:
     explicit PassOrder(int probeIntervalMs) : probeMs(probeIntervalMs) {}
 
     // `online` tells who takes part in the rounds; `nowMs` is a steady clock.
-    PollingCycle::NextPass next(const DeviceList &list, const std::function<bool(uint8_t)> &online, qint64 nowMs);
+    PollingCycle::NextPass next(const QList<uint8_t> &list, const std::function<bool(uint8_t)> &online, qint64 nowMs);
     // A line (re)opened has asked nobody yet: every probe is due at once.
     void restart() { lastProbe.clear(); }
     // A detector that answered a probe (a command's echo, say) is asked again at once.
     void answered(uint8_t address) { lastProbe.erase(address); }
 
 private:
-    int nextOnline(const DeviceList &list, const std::function<bool(uint8_t)> &online);
+    int nextOnline(const QList<uint8_t> &list, const std::function<bool(uint8_t)> &online);
 
     int probeMs;
     int roundPos = 0; // the list position the round goes on from

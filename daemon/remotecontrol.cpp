@@ -34,7 +34,7 @@ void RemoteControl::addLine(LineWatch &w)
             });
     lines[name] = std::move(commands);
     if (daemon.config().mqtt.haDiscovery)
-        connect(&w.session().detectors(), &DetectorRecords::changed, this,
+        connect(&w.session(), &Session::detectorChanged, this,
                 [this, name, &w](uint8_t a, const DetectorChange &change) {
                     if (change.kind == DetectorChange::Kind::Status)
                         discover(name, a, w.session().detectors().find(a)->status);

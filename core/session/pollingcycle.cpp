@@ -208,11 +208,13 @@ void PollingCycle::handleCommandReply(const FrameBuffer &buf, uint8_t count)
         state.detectors.rename(passAddress, sent.keptAddress);
         passAddress = sent.keptAddress;
         emit addressChanged(sent.keptAddress);
-    } else if (sentCommand.command == Command::WriteBaud && !acknowledgeNewSpeed()) {
-        return;
     }
     endWith(PassOutcome::Verdict::Acknowledged, buf, count);
     settleCommand(CommandResult::Kind::Acknowledged);
+    // The detector has taken its new speed whether or not the port can
+    // follow: the command is done either way and never goes out again.
+    if (sentCommand.command == Command::WriteBaud && !acknowledgeNewSpeed())
+        return;
     startDelay();
 }
 

@@ -37,11 +37,39 @@ Session::Session(QObject *parent, int deviceCapacity) : QObject(parent), session
     // Polling that the loss ended belonged to the table as it was: a table
     // cleared meanwhile is not polled when the port is back.
     connect(&sessionState.devices, &DeviceList::cleared, this, [this] { resumePolling = false; });
+    forwardReports();
+}
+
+// The parts' reports, as the session's own: front ends listen to the session only.
+void Session::forwardReports()
+{
+    connect(&cycle, &PollingCycle::passStarted, this, &Session::passStarted);
+    connect(&cycle, &PollingCycle::answered, this, &Session::answered);
+    connect(&cycle, &PollingCycle::passEnded, this, &Session::passEnded);
+    connect(&cycle, &PollingCycle::channelMaskShown, this, &Session::channelMaskShown);
+    connect(&cycle, &PollingCycle::statusReceived, this, &Session::statusReceived);
+    connect(&cycle, &PollingCycle::addressChanged, this, &Session::addressChanged);
+    connect(&cycle, &PollingCycle::baudChanged, this, &Session::baudChanged);
+    connect(&cycle, &PollingCycle::ended, this, &Session::pollingEnded);
+    connect(&cycle, &PollingCycle::failed, this, &Session::pollingFailed);
+    connect(&cycle, &PollingCycle::commandRefused, this, &Session::commandRefused);
+    connect(&cycle, &PollingCycle::notice, this, &Session::notice);
+    connect(&search, &BusSearch::probeStarted, this, &Session::probeStarted);
+    connect(&search, &BusSearch::probed, this, &Session::probed);
+    connect(&search, &BusSearch::ended, this, &Session::searchEnded);
+    connect(&search, &BusSearch::failed, this, &Session::searchFailed);
+    connect(&search, &BusSearch::foundWithoutRoom, this, &Session::foundWithoutRoom);
+    connect(&sessionState.devices, &DeviceList::listing, this, &Session::deviceListed);
+    connect(&sessionState.devices, &DeviceList::cleared, this, &Session::devicesCleared);
+    connect(&sessionState.detectors, &DetectorRecords::changed, this, &Session::detectorChanged);
+    connect(&sessionState.stats, &CommStats::changed, this, &Session::linkCountsChanged);
+    connect(&tap, &FrameTap::frame, this, &Session::frame);
 }
 
 Session::~Session()
 {
     // No report reaches listeners while the machinery shuts down.
+    disconnect();
     watch.stop();
     cycle.disconnect();
     search.disconnect();

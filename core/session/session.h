@@ -24,20 +24,6 @@ public:
     explicit Session(QObject *parent = nullptr, int deviceCapacity = DeviceList::WindowCapacity);
     ~Session() override;
 
-    SessionState &state() { return sessionState; }
-    LineChannel &lineChannel() { return channel; }
-    PollingCycle &polling() { return cycle; }
-    BusSearch &busSearch() { return search; }
-    // Every frame on the line, for whoever watches (the exchange monitor).
-    FrameTap &frameTap() { return tap; }
-    DeviceList &devices() { return sessionState.devices; }
-    // The listed addresses, in polling order.
-    QList<uint8_t> listed() const;
-    // Every detector the line knows: last status, availability, alarms.
-    DetectorRecords &detectors() { return sessionState.detectors; }
-    // The line's exchanges, for a client beside polling and the search (a gateway's guests).
-    LineService &lineService() { return service; }
-
     // Opens the port (a name, or the one set before when empty) at the speed
     // of a baud code (the last one when none), listing address 247 first.
     // True when it is open now; false while a TCP connect runs, which ends in
@@ -62,6 +48,71 @@ public:
         sessionState.commands.store(command, target);
     }
 
+    bool lineOpen() const { return channel.isOpen(); }
+    // Closes the port and nothing else: the list stays as it is.
+    void closeLine() { channel.close(); }
+    // The line's clock (ms), the one every exchange and record is timed by.
+    double nowMs() const { return service.nowMs(); }
+
+    // Polling (see PollingCycle).
+    bool startPolling() { return cycle.start(); }
+    void stopPolling() { cycle.stop(); }
+    bool pollingActive() const { return cycle.isActive(); }
+    bool pollingRunning() const { return cycle.running(); }
+    void setPollingDelay(int ms) { cycle.setDelay(ms); }
+    void setLogging(bool on) { cycle.setLogging(on); }
+    void setFieldSource(const CommandFieldSource *source) { cycle.setFieldSource(source); }
+    void setChannelsOfTarget(bool on) { cycle.setChannelsOfTarget(on); }
+    void setCommandSource(std::function<std::optional<CommandJob>(uint8_t address)> source)
+    {
+        cycle.setCommandSource(std::move(source));
+    }
+    void setPassOrder(std::function<PollingCycle::NextPass()> order) { cycle.setPassOrder(std::move(order)); }
+
+    // The bus search (see BusSearch).
+    bool startSearch() { return search.start(); }
+    void stopSearch() { search.stop(); }
+    bool searchActive() const { return search.isActive(); }
+    bool searchRunning() const { return search.running(); }
+    void setFastSearch(bool on) { search.setFast(on); }
+    void setSearchMarginMs(double ms) { search.setFastMarginMs(ms); }
+    double searchMarginMs() const { return search.fastMarginMs(); }
+    int fastProbes() const { return search.fastProbes(); }
+    // Who answered the last search but found no room in the list.
+    const QList<uint8_t> &unlisted() const { return search.unlisted(); }
+
+    // The device list, in polling order.
+    void listDevice(uint8_t address) { sessionState.devices.add(address); }
+    void clearDevices() { sessionState.devices.clear(); }
+    int deviceCount() const { return sessionState.devices.count(); }
+    int deviceCapacity() const { return sessionState.devices.capacity(); }
+    QList<uint8_t> listed() const;
+    void setLogFiles(bool on) { sessionState.devices.setLogFiles(on); }
+    // Throws AppError when a log cannot be closed (its last rows unwritten).
+    void closeAllLogs() { sessionState.devices.closeAllLogs(); }
+
+    // Every detector the line knows: last status, averages, availability, alarms.
+    const DetectorRecords &detectors() const { return sessionState.detectors; }
+    void setOfflineAfter(int failures) { sessionState.detectors.setOfflineAfter(failures); }
+    // The listed detectors' records say offline: the line cannot be opened.
+    void markLineLost() { sessionState.detectors.lineLost(listed()); }
+    // The link counts as the window shows them: each detector's, from its
+    // record, and the line's port losses.
+    const CommStats &linkCounts() const { return sessionState.stats; }
+    void resetLinkCounts() { sessionState.stats.reset(); }
+    // How many status replies each average spans (the chart's windows).
+    void setIrAverageWindow(uint8_t n) { sessionState.irWindow = n; }
+    void setUvAverageWindow(uint8_t n) { sessionState.uvWindow = n; }
+
+    // Every frame on the line is emitted as frame() while at least one
+    // watcher wants them; with none, no record is made.
+    void watchFrames() { tap.acquire(); }
+    void unwatchFrames() { tap.release(); }
+
+    // The line's exchanges, for a client of its own beside polling and the
+    // search (a gateway's guests): the one door into the line's work.
+    LineService &lineService() { return service; }
+
 signals:
     // The connect that connectLine() began has opened the line.
     void lineOpened();
@@ -77,7 +128,48 @@ signals:
     // started again already.
     void portBack();
 
+    // Polling, as PollingCycle reports it.
+    void passStarted(uint8_t address);
+    void answered(const FrameBuffer &frame, uint8_t count, bool crcGood);
+    void passEnded(const PassOutcome &outcome);
+    void channelMaskShown(uint8_t mask);
+    void statusReceived(const StatusSample &sample);
+    void addressChanged(uint8_t address);
+    void baudChanged(uint8_t baudCode);
+    void pollingEnded();
+    void pollingFailed(const QString &message);
+    void commandRefused(const QString &message);
+    void notice(const QString &message);
+    // The search, as BusSearch reports it.
+    void probeStarted(uint8_t address);
+    void probed(uint8_t address, uint8_t count);
+    void searchEnded();
+    void searchFailed(const QString &message);
+    void foundWithoutRoom(uint8_t address);
+    // The device list.
+    void deviceListed(int slot, uint8_t address);
+    void devicesCleared();
+    // A detector's record changed (see DetectorRecords::changed), an exchange
+    // with it ending among its changes.
+    void detectorChanged(uint8_t address, const DetectorChange &change);
+    // The link counts changed.
+    void linkCountsChanged();
+    void frame(const FrameRecord &record);
+
+public:
+    // The parts themselves, for tests and benchmarks that drive one directly.
+    // Front ends use the calls above: a check in the test suite keeps them
+    // out of gui/, daemon/ and app/.
+    SessionState &state() { return sessionState; }
+    LineChannel &lineChannel() { return channel; }
+    PollingCycle &polling() { return cycle; }
+    BusSearch &busSearch() { return search; }
+    FrameTap &frameTap() { return tap; }
+    DeviceList &devices() { return sessionState.devices; }
+    DetectorRecords &records() { return sessionState.detectors; }
+
 private:
+    void forwardReports();
     void setLine(const QString &portName, std::optional<uint8_t> baudCode);
     bool openPort();
     void awaitPort(const QString &message);

@@ -17,7 +17,7 @@ LineSnapshot lineSnapshot(LineWatch &w)
     l.wireLimit = wireLimitPassesPerSecond(w.config());
     l.losses = w.losses();
     Session &session = w.session();
-    const double now = session.lineService().nowMs();
+    const double now = session.nowMs();
     for (const uint8_t a : w.addresses()) {
         DetectorSnapshot d;
         d.address = a;

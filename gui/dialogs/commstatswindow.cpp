@@ -1,5 +1,5 @@
 #include "dialogs/commstatswindow.h"
-#include "session/sessionstate.h"
+#include "session/session.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -8,8 +8,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-CommStatsWindow::CommStatsWindow(SessionState &sessionState, QWidget *parent)
-    : QDialog(parent), state(sessionState)
+CommStatsWindow::CommStatsWindow(Session &lineSession, QWidget *parent)
+    : QDialog(parent), session(lineSession)
 {
     setObjectName(QStringLiteral("CommStats"));
     setWindowTitle(QStringLiteral("Статистика связи"));
@@ -30,7 +30,7 @@ CommStatsWindow::CommStatsWindow(SessionState &sessionState, QWidget *parent)
     resetButton = new QPushButton(QStringLiteral("Сбросить"), this);
     resetButton->setObjectName(QStringLiteral("btnReset"));
     resetButton->setAutoDefault(false);
-    connect(resetButton, &QPushButton::clicked, &state.stats, &CommStats::reset);
+    connect(resetButton, &QPushButton::clicked, &session, &Session::resetLinkCounts);
 
     portLosses = new QLabel(this);
     portLosses->setObjectName(QStringLiteral("lblPortLosses"));
@@ -45,10 +45,10 @@ CommStatsWindow::CommStatsWindow(SessionState &sessionState, QWidget *parent)
     layout->addLayout(buttons);
 
     // Rows follow the counts and the device list; both change while polling.
-    connect(&state.stats, &CommStats::changed, this, &CommStatsWindow::refresh);
+    connect(&session, &Session::linkCountsChanged, this, &CommStatsWindow::refresh);
     // A listed address is counted only once its log is open, after the signal.
-    connect(&state.devices, &DeviceList::listing, this, &CommStatsWindow::refresh, Qt::QueuedConnection);
-    connect(&state.devices, &DeviceList::cleared, this, &CommStatsWindow::refresh);
+    connect(&session, &Session::deviceListed, this, &CommStatsWindow::refresh, Qt::QueuedConnection);
+    connect(&session, &Session::devicesCleared, this, &CommStatsWindow::refresh);
     fitToTable();
 }
 
@@ -69,11 +69,11 @@ void CommStatsWindow::refresh()
 {
     if (!isVisible())
         return; // filled when shown
-    portLosses->setText(QStringLiteral("Потери порта: %1").arg(state.stats.portLosses()));
-    const int rows = state.devices.count();
-    table->setRowCount(rows);
-    for (int slot = 0; slot < rows; ++slot) {
-        const QStringList cells = state.stats.row(state.devices.address(slot));
+    portLosses->setText(QStringLiteral("Потери порта: %1").arg(session.linkCounts().portLosses()));
+    const QList<uint8_t> listed = session.listed();
+    table->setRowCount(int(listed.size()));
+    for (int slot = 0; slot < int(listed.size()); ++slot) {
+        const QStringList cells = session.linkCounts().row(listed[slot]);
         for (int col = 0; col < int(cells.size()); ++col) {
             QTableWidgetItem *item = table->item(slot, col);
             if (!item) {
@@ -101,7 +101,7 @@ void CommStatsWindow::fitToTable()
         width += w;
     }
     const int height = 2 * table->frameWidth() + table->horizontalHeader()->sizeHint().height()
-                       + state.devices.capacity() * table->verticalHeader()->defaultSectionSize();
+                       + session.deviceCapacity() * table->verticalHeader()->defaultSectionSize();
     table->setFixedSize(width, height);
     adjustSize();
     setFixedSize(size());

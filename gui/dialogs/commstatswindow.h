@@ -4,7 +4,7 @@
 class QLabel;
 class QPushButton;
 class QTableWidget;
-struct SessionState;
+class Session;
 
 // "Статистика связи": the communication counts of the listed devices, one
 // row each, the address first, kept up to date while the window is open.
@@ -13,7 +13,7 @@ class CommStatsWindow : public QDialog {
     Q_OBJECT
 
 public:
-    explicit CommStatsWindow(SessionState &state, QWidget *parent = nullptr);
+    explicit CommStatsWindow(Session &session, QWidget *parent = nullptr);
 
     // Shows the window in front, filled with the current counts.
     void open();
@@ -29,5 +29,5 @@ protected:
 private:
     void fitToTable();
 
-    SessionState &state;
+    Session &session;
 };

@@ -59,7 +59,7 @@ void MainWindow::onConnectClicked()
     // While a lost port is awaited the window still shows the connection:
     // the click disconnects and so ends the wait.
     guarded([this] {
-        if (sessionRef.lineChannel().isOpen() || sessionRef.awaitingPort())
+        if (sessionRef.lineOpen() || sessionRef.awaitingPort())
             disconnectPort();
         else
             connectPort();
@@ -83,7 +83,7 @@ void MainWindow::lineConnected()
     const int32_t delay = typedInteger(form->Edit8->text());
     if (replyTimeout < 0 || delay < 0) {
         // A negative interval would never end its wait: no connection with it.
-        sessionRef.lineChannel().close();
+        sessionRef.closeLine();
         form->Button1->setText(QStringLiteral("Соединить"));
         throw AppError(QStringLiteral("Тайм-аут и задержка не могут быть отрицательными"));
     }
@@ -91,7 +91,7 @@ void MainWindow::lineConnected()
     // window stays responsive throughout, so the time-out field is checked but
     // has nothing left to bound.
     Q_UNUSED(replyTimeout);
-    sessionRef.polling().setDelay(delay);
+    sessionRef.setPollingDelay(delay);
     setOptionsEnabled(0);
     applyControlState(ControlState::Idle);
 }
@@ -119,13 +119,13 @@ void MainWindow::connectPortWatch()
     connect(&sessionRef, &Session::portAway, this, [this](const QString &message) {
         form->Memo2->appendPlainText(QStringLiteral("Порт потерян %1: %2")
                                          .arg(timeOfDayText(QTime::currentTime()), message));
-        applyControlState(idleState(sessionRef.devices().count()));
+        applyControlState(idleState(sessionRef.deviceCount()));
     });
     connect(&sessionRef, &Session::portBack, this, [this] {
         form->Memo2->appendPlainText(
             QStringLiteral("Порт снова открыт %1").arg(timeOfDayText(QTime::currentTime())));
-        const int devices = sessionRef.devices().count();
-        if (sessionRef.polling().running()) {
+        const int devices = sessionRef.deviceCount();
+        if (sessionRef.pollingRunning()) {
             form->Button2->setText(QStringLiteral("Стоп"));
             applyControlState(pollingState(devices));
         } else {
@@ -143,7 +143,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     errorReport->setQuiet(false);
     // Every log is closed, also one left open by a connect whose port failed.
     try {
-        sessionRef.devices().closeAllLogs();
+        sessionRef.closeAllLogs();
     } catch (const AppError &e) {
         errorReport->report(e.message());
         event->ignore();
@@ -176,8 +176,8 @@ void MainWindow::applyControlState(int16_t state)
 // has, nothing may start another exchange or change the port or the list.
 void MainWindow::lockWhileWindingDown()
 {
-    const bool windingDown = (sessionRef.polling().running() && !sessionRef.polling().isActive())
-                             || (sessionRef.busSearch().running() && !sessionRef.busSearch().isActive());
+    const bool windingDown = (sessionRef.pollingRunning() && !sessionRef.pollingActive())
+                             || (sessionRef.searchRunning() && !sessionRef.searchActive());
     if (!windingDown)
         return;
     for (QWidget *w : {static_cast<QWidget *>(form->Button1), static_cast<QWidget *>(form->Button2),

@@ -15,28 +15,25 @@ using namespace LampColor;
 
 void MainWindow::addDevice(uint8_t address)
 {
-    sessionRef.devices().add(address);
+    sessionRef.listDevice(address);
 }
 
 void MainWindow::clearTable()
 {
-    sessionRef.devices().clear();
+    sessionRef.clearDevices();
 }
 
 // The grid follows the device list: a row per listed device, the address first.
 void MainWindow::connectDeviceGrid()
 {
-    DeviceList *list = &sessionRef.devices();
-    connect(list, &DeviceList::listing, this, [this](int slot, uint8_t address) {
+    connect(&sessionRef, &Session::deviceListed, this, [this](int slot, uint8_t address) {
         if (slot > 0)
             form->sg1->setRowCount(slot + 1);
         setGridCell(*form->sg1, slot + 1, 0, QString::number(address));
-        QList<uint8_t> listed;
-        for (int i = 0; i <= slot; ++i)
-            listed << sessionRef.devices().address(i);
-        chart->setDevices(listed);
+        // The list counts the address once its log is open, after this signal.
+        chart->setDevices(sessionRef.listed().mid(0, slot) << address);
     });
-    connect(list, &DeviceList::cleared, this, [this] {
+    connect(&sessionRef, &Session::devicesCleared, this, [this] {
         form->sg1->setRowCount(1);
         // The row that stays belongs to no device now: none of its values may linger.
         for (int col = 0; col < form->sg1->columnCount(); ++col)
@@ -65,17 +62,16 @@ void MainWindow::onClearTableClicked()
 
 void MainWindow::onSearchClicked()
 {
-    BusSearch &search = sessionRef.busSearch();
-    if (search.isActive()) {
-        search.stop();
+    if (sessionRef.searchActive()) {
+        sessionRef.stopSearch();
         endSearchSteps();
         return;
     }
-    if (search.running())
+    if (sessionRef.searchRunning())
         return; // the stopped search still finishes its last probe
     form->Button3->setText(QStringLiteral("Остановить"));
     applyControlState(ControlState::Searching);
-    search.start();
+    sessionRef.startSearch();
 }
 
 void MainWindow::endSearchSteps()
@@ -84,31 +80,31 @@ void MainWindow::endSearchSteps()
     form->Shape1->setColor(White);
     form->Shape2->setColor(White);
     form->edtserch->clear();
-    applyControlState(idleState(sessionRef.devices().count()));
+    applyControlState(idleState(sessionRef.deviceCount()));
 }
 
 void MainWindow::connectSearch()
 {
-    BusSearch *search = &sessionRef.busSearch();
-    connect(search, &BusSearch::probeStarted, this, [this] { form->Shape1->setColor(Red); });
+    Session *search = &sessionRef;
+    connect(search, &Session::probeStarted, this, [this] { form->Shape1->setColor(Red); });
     // Lime when anything came back, an answer with a bad CRC included.
-    connect(search, &BusSearch::probed, this, [this](uint8_t a, uint8_t count) {
+    connect(search, &Session::probed, this, [this](uint8_t a, uint8_t count) {
         form->edtserch->setText(QStringLiteral("Идет поиск... Прибор № %1").arg(a));
         form->Shape2->setColor(count != 0 ? Lime : White);
     });
-    connect(search, &BusSearch::foundWithoutRoom, this, [this](uint8_t a) {
+    connect(search, &Session::foundWithoutRoom, this, [this](uint8_t a) {
         form->Memo2->appendPlainText(QStringLiteral("Найден прибор %1: таблица заполнена").arg(a));
     });
-    connect(search, &BusSearch::ended, this, [this, search] {
+    connect(search, &Session::searchEnded, this, [this, search] {
         endSearchSteps();
         reportUnlisted(search->unlisted());
     });
-    connect(search, &BusSearch::failed, this, [this, search](const QString &message) {
+    connect(search, &Session::searchFailed, this, [this, search](const QString &message) {
         errorReport->report(message);
         reportUnlisted(search->unlisted());
         // A file error leaves the search marked active: the button's next
         // click runs the stop steps.
-        if (!search->isActive())
+        if (!search->searchActive())
             endSearchSteps();
     });
 }

@@ -58,11 +58,8 @@ MainWindow::MainWindow(Session &session, QWidget *parent)
 MainWindow::~MainWindow()
 {
     // The session outlives the window: nothing of it may report to the widgets now.
-    sessionRef.polling().disconnect(this);
-    sessionRef.busSearch().disconnect(this);
-    sessionRef.devices().disconnect(this);
     sessionRef.disconnect(this);
-    sessionRef.polling().setFieldSource(nullptr);
+    sessionRef.setFieldSource(nullptr);
 }
 
 // The chart window and the value dialog come after the main window, then
@@ -72,7 +69,7 @@ void MainWindow::createWindowsAndConnect()
     errorReport = new ErrorReport(this);
     chart = std::make_unique<ChartWindow>();
     uvFaultTime = std::make_unique<UvFaultTimeDialog>();
-    commStats = std::make_unique<CommStatsWindow>(sessionRef.state());
+    commStats = std::make_unique<CommStatsWindow>(sessionRef);
     statusPanel = std::make_unique<StatusPanel>(*form);
     commandPanel = new CommandPanel(*this, *uvFaultTime);
 
@@ -81,8 +78,8 @@ void MainWindow::createWindowsAndConnect()
     connect(chart.get(), &ChartWindow::commandRequested, this,
             [this](Command command, std::optional<uint8_t> target) { sessionRef.requestCommand(command, target); });
     connect(uvFaultTime.get(), &UvFaultTimeDialog::commandRequested, this, &MainWindow::requestCommand);
-    connect(chart.get(), &ChartWindow::irWindowChanged, this, [this](uint8_t n) { sessionRef.state().irWindow = n; });
-    connect(chart.get(), &ChartWindow::uvWindowChanged, this, [this](uint8_t n) { sessionRef.state().uvWindow = n; });
+    connect(chart.get(), &ChartWindow::irWindowChanged, &sessionRef, &Session::setIrAverageWindow);
+    connect(chart.get(), &ChartWindow::uvWindowChanged, &sessionRef, &Session::setUvAverageWindow);
     connect(chart.get(), &ChartWindow::errorRaised, errorReport, &ErrorReport::report);
 
     connect(form->Button1, &QPushButton::clicked, this, &MainWindow::onConnectClicked);

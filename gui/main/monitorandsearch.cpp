@@ -17,7 +17,7 @@ const QRect FastSearchPlace{246, 55, 57, 22};
 
 void MainWindow::connectMonitorAndFastSearch()
 {
-    monitor = std::make_unique<MonitorWindow>(sessionRef.frameTap(), *errorReport);
+    monitor = std::make_unique<MonitorWindow>(sessionRef, *errorReport);
     auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
     connect(shortcut, &QShortcut::activated, this, &MainWindow::onMonitorRequested);
 
@@ -27,9 +27,9 @@ void MainWindow::connectMonitorAndFastSearch()
                                           "за секунды; медленный прибор найдет обычный поиск"));
     fastSearch->setGeometry(FastSearchPlace);
     fastSearch->setStyleSheet(QStringLiteral("QCheckBox { spacing: 1px; }")); // the place is narrow
-    connect(fastSearch, &QCheckBox::toggled, this, [this](bool on) { sessionRef.busSearch().setFast(on); });
-    connect(&sessionRef.busSearch(), &BusSearch::ended, this, [this] {
-        if (sessionRef.busSearch().fastProbes() > 0)
+    connect(fastSearch, &QCheckBox::toggled, this, [this](bool on) { sessionRef.setFastSearch(on); });
+    connect(&sessionRef, &Session::searchEnded, this, [this] {
+        if (sessionRef.fastProbes() > 0)
             showFastSearchSummary();
     });
 }
@@ -42,9 +42,8 @@ void MainWindow::onMonitorRequested()
 // Not modal: the window goes on while the message is read.
 void MainWindow::showFastSearchSummary()
 {
-    const BusSearch &search = sessionRef.busSearch();
     auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Поиск"),
-                                fastSearchSummary(search.fastProbes(), search.fastMarginMs()), QMessageBox::Ok,
+                                fastSearchSummary(sessionRef.fastProbes(), sessionRef.searchMarginMs()), QMessageBox::Ok,
                                 this);
     box->setObjectName(QStringLiteral("FastSearchSummary"));
     box->setAttribute(Qt::WA_DeleteOnClose);

@@ -14,20 +14,19 @@ using namespace LampColor;
 
 void MainWindow::onPollClicked()
 {
-    PollingCycle &cycle = sessionRef.polling();
-    if (!cycle.isActive()) {
-        if (cycle.running())
+    if (!sessionRef.pollingActive()) {
+        if (sessionRef.pollingRunning())
             return; // the stopped run still finishes its pass
         form->Button2->setText(QStringLiteral("Стоп"));
         // The polling state comes first: the first pass may already end the
         // run (a bad field text) and put the idle state back.
-        applyControlState(pollingState(sessionRef.devices().count()));
-        cycle.setLogging(form->wf->isChecked());
-        if (!cycle.start())
+        applyControlState(pollingState(sessionRef.deviceCount()));
+        sessionRef.setLogging(form->wf->isChecked());
+        if (!sessionRef.startPolling())
             endPollingSteps(); // nothing listed to poll
         return;
     }
-    cycle.stop();
+    sessionRef.stopPolling();
     endPollingSteps();
 }
 
@@ -36,7 +35,7 @@ void MainWindow::endPollingSteps()
     form->Button2->setText(QStringLiteral("Запрос"));
     form->Shape1->setColor(White);
     form->Shape2->setColor(White);
-    applyControlState(idleState(sessionRef.devices().count()));
+    applyControlState(idleState(sessionRef.deviceCount()));
 }
 
 void MainWindow::connectPolling()
@@ -45,33 +44,33 @@ void MainWindow::connectPolling()
     form->Memo1->setMaximumBlockCount(MemoLineLimit);
     form->Memo2->setMaximumBlockCount(MemoLineLimit);
 
-    PollingCycle *cycle = &sessionRef.polling();
-    cycle->setFieldSource(commandPanel);
-    connect(form->wf, &QCheckBox::toggled, cycle, &PollingCycle::setLogging);
-    connect(cycle, &PollingCycle::passStarted, this, [this] { form->Shape1->setColor(Red); });
+    Session *session = &sessionRef;
+    session->setFieldSource(commandPanel);
+    connect(form->wf, &QCheckBox::toggled, session, &Session::setLogging);
+    connect(session, &Session::passStarted, this, [this] { form->Shape1->setColor(Red); });
     // The request logged; lime when a reply came whose CRC is good, white otherwise.
-    connect(cycle, &PollingCycle::answered, this, [this](const FrameBuffer &frame, uint8_t, bool crcGood) {
+    connect(session, &Session::answered, this, [this](const FrameBuffer &frame, uint8_t, bool crcGood) {
         form->Memo1->appendPlainText(requestLine(frame));
         form->Shape2->setColor(crcGood ? Lime : White);
     });
-    connect(cycle, &PollingCycle::passEnded, this,
+    connect(session, &Session::passEnded, this,
             [this](const PassOutcome &outcome) { form->Memo2->appendPlainText(replyLogLine(outcome)); });
-    connect(cycle, &PollingCycle::channelMaskShown, this, [this](uint8_t mask) { form->b->setText(QString::number(mask)); });
-    connect(cycle, &PollingCycle::statusReceived, statusPanel.get(), &StatusPanel::show);
-    connect(cycle, &PollingCycle::statusReceived, chart.get(), &ChartWindow::showSample);
-    connect(cycle, &PollingCycle::addressChanged, this, [this](uint8_t a) {
+    connect(session, &Session::channelMaskShown, this, [this](uint8_t mask) { form->b->setText(QString::number(mask)); });
+    connect(session, &Session::statusReceived, statusPanel.get(), &StatusPanel::show);
+    connect(session, &Session::statusReceived, chart.get(), &ChartWindow::showSample);
+    connect(session, &Session::addressChanged, this, [this](uint8_t a) {
         setGridCell(*form->sg1, 1, 0, QString::number(a));
         chart->renameFirstDevice(a);
     });
-    connect(cycle, &PollingCycle::baudChanged, this, [this](uint8_t code) {
+    connect(session, &Session::baudChanged, this, [this](uint8_t code) {
         if (const auto choice = baudChoiceForCode(code))
             form->cb2->setCurrentIndex(choice->entry);
     });
-    connect(cycle, &PollingCycle::commandRefused, errorReport, &ErrorReport::report);
-    connect(cycle, &PollingCycle::notice, errorReport, &ErrorReport::report);
+    connect(session, &Session::commandRefused, errorReport, &ErrorReport::report);
+    connect(session, &Session::notice, errorReport, &ErrorReport::report);
     // The stopped run has ended: what was held back while it finished is free again.
-    connect(cycle, &PollingCycle::ended, this, [this] { applyControlState(idleState(sessionRef.devices().count())); });
-    connect(cycle, &PollingCycle::failed, this, [this](const QString &message) {
+    connect(session, &Session::pollingEnded, this, [this] { applyControlState(idleState(sessionRef.deviceCount())); });
+    connect(session, &Session::pollingFailed, this, [this](const QString &message) {
         reportFailure(message);
         endPollingSteps();
     });

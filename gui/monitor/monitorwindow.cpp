@@ -2,7 +2,7 @@
 #include "link/framecsv.h"
 #include "monitor/appendview.h"
 #include "monitor/monitordelegate.h"
-#include "session/frametap.h"
+#include "session/session.h"
 #include "widgets/errorreport.h"
 
 #include <QApplication>
@@ -20,8 +20,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-MonitorWindow::MonitorWindow(FrameTap &frameTap, ErrorReport &errorReport, QWidget *parent)
-    : QWidget(parent, Qt::Window), tap(frameTap), errors(errorReport)
+MonitorWindow::MonitorWindow(Session &lineSession, ErrorReport &errorReport, QWidget *parent)
+    : QWidget(parent, Qt::Window), session(lineSession), errors(errorReport)
 {
     setObjectName(QStringLiteral("MonitorForm"));
     setWindowTitle(QStringLiteral("Монитор обмена"));
@@ -32,7 +32,7 @@ MonitorWindow::MonitorWindow(FrameTap &frameTap, ErrorReport &errorReport, QWidg
 MonitorWindow::~MonitorWindow()
 {
     if (watching)
-        tap.release();
+        session.unwatchFrames();
 }
 
 namespace {
@@ -159,8 +159,8 @@ void MonitorWindow::showEvent(QShowEvent *event)
     if (watching)
         return;
     watching = true;
-    connect(&tap, &FrameTap::frame, this, &MonitorWindow::onFrame);
-    tap.acquire();
+    connect(&session, &Session::frame, this, &MonitorWindow::onFrame);
+    session.watchFrames();
 }
 
 // Closed, the window costs the line nothing: no record is made for it.
@@ -170,8 +170,8 @@ void MonitorWindow::hideEvent(QHideEvent *event)
     if (!watching || isVisible())
         return;
     watching = false;
-    disconnect(&tap, &FrameTap::frame, this, &MonitorWindow::onFrame);
-    tap.release();
+    disconnect(&session, &Session::frame, this, &MonitorWindow::onFrame);
+    session.unwatchFrames();
 }
 
 void MonitorWindow::onFrame(const FrameRecord &record)

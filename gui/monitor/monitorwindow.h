@@ -5,7 +5,7 @@
 
 class ErrorReport;
 class MonitorDelegate;
-class FrameTap;
+class Session;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -19,7 +19,7 @@ class QTableView;
 class MonitorWindow : public QWidget {
     Q_OBJECT
 public:
-    MonitorWindow(FrameTap &tap, ErrorReport &errors, QWidget *parent = nullptr);
+    MonitorWindow(Session &session, ErrorReport &errors, QWidget *parent = nullptr);
     ~MonitorWindow() override;
 
     void open();
@@ -42,7 +42,7 @@ private:
     void fitColumns();
     void fitBytes();
 
-    FrameTap &tap;
+    Session &session;
     ErrorReport &errors;
     MonitorModel frames;
     // Five redraws a second: each scrolls the wide table and draws its bar

@@ -363,6 +363,31 @@ private slots:
         QVERIFY(PollRig::lines(rig.ui().Memo2).contains(decimalBytes(rig.writesSince(0).last(), QStringLiteral("  "))));
     }
 
+    // The detector echoes its new speed, and the adapter is gone before the
+    // port can be opened at it: the speed command is done and never goes out
+    // again when the port is back; polling goes on at the new speed.
+    void aNewSpeedThePortCannotFollowIsNotSentAgain()
+    {
+        PollRig rig;
+        rig.device(1);
+        QVERIFY(rig.connectByLink(5));
+        rig.listOnly({1});
+        rig.ui().cb7->setCurrentIndex(4); // "19200"
+        QVERIFY(rig.startPolling() && rig.waitForStatusLines(0, 1));
+        const QString link = rig.sim.linkPath();
+        QObject::connect(&rig.sim, &Simulator::frameSent, &rig.sim, [&](const QByteArray &frame) {
+            if (uint8_t(frame[1]) == 6)
+                QFile::remove(link);
+        });
+        QTest::mouseClick(rig.ui().Button8, Qt::LeftButton);
+        QVERIFY(PollRig::waitFor([&] { return rig.session.awaitingPort(); }));
+        QCOMPARE(rig.ui().cb2->currentText(), QStringLiteral("19200"));
+        QVERIFY(QFile::link(rig.sim.slavePath(), link)); // the adapter is back
+        QVERIFY(rig.waitForStatusLines(rig.statusLineCount(), 2));
+        QCOMPARE(rig.writesSince(0), QList<QByteArray>{rtuFrame(1, 6, 0, 1 * 256 + 16)});
+        QCOMPARE(PollRig::lines(rig.ui().Memo2).filter(decimalBytes(rtuFrame(1, 6, 0, 1 * 256 + 16), "  ")).size(), 1);
+    }
+
     // The table cleared while the port is away: nothing is polled when it is
     // back (no request to the broadcast address 0), and the window shows an
     // empty table with polling stopped, every way out of it open.
