@@ -13,8 +13,8 @@
 class RemoteControl;
 
 // The watch service: one LineWatch per configured line, one MQTT client, and
-// the topics that join them: each line's detectors' own (DetectorTopics, the
-// stats every statsIntervalS) and
+// the topics that join them: each detector's state, availability, event and
+// stats (DetectorTopics; the stats every statsIntervalS), and
 //   <prefix>/<line>/gateway              retained, the gateway's counts, every statsIntervalS
 //   <prefix>/status                      retained, online; offline as last will and at stop
 class Daemon : public QObject {

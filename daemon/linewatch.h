@@ -12,13 +12,13 @@
 // One line of the site: its session (port, polling cycle, port watch, device
 // logs, and the detectors' records, which say when one comes online, goes
 // offline after OfflineAfterFailures failed passes in a row or with the line,
-// or changes an alarm bit; the broker's side follows them itself). A port that cannot be opened at
-// start is tried again every second; a lost one is watched by the session,
-// which resumes polling when it is back. A serial server's connection on
-// which no detector has answered for tcpSilenceS is made anew: a server can
-// stop passing bytes and keep the socket. Detectors that are not online are
-// asked only now and then (PassOrder), and the device logs are a record
-// that never stops polling (LineLogs).
+// or changes an alarm bit; the broker's side follows them itself). A port
+// that cannot be opened at start is tried again every second; a lost one is
+// watched by the session, which resumes polling when it is back. A serial
+// server's connection on which no detector has answered for tcpSilenceS is
+// made anew: a server can stop passing bytes and keep the socket. Detectors
+// that are not online are asked only now and then (PassOrder), and the
+// device logs are a record that never stops polling (LineLogs).
 class LineWatch : public QObject {
     Q_OBJECT
 public:

@@ -91,7 +91,7 @@ public:
     // Throws AppError when a log cannot be closed (its last rows unwritten).
     void closeAllLogs() { sessionState.devices.closeAllLogs(); }
 
-    // Every detector the line knows: last status, averages, availability, alarms.
+    // Every detector the line knows: last status, averages, availability, alarms, link counts.
     const DetectorRecords &detectors() const { return sessionState.detectors; }
     void setOfflineAfter(int failures) { sessionState.detectors.setOfflineAfter(failures); }
     // The listed detectors' records say offline: the line cannot be opened.
