@@ -1,8 +1,9 @@
 #include "daemon/daemon.h"
+#include "daemon/detectortopics.h"
 #include "daemon/gateway/linegateway.h"
 #include "daemon/log.h"
+#include "daemon/payloads.h"
 #include "daemon/remotecontrol.h"
-#include "daemon/statethrottle.h"
 
 namespace {
 MqttClient::Options clientOptions(const MqttConfig &m, const QByteArray &password)
@@ -56,14 +57,9 @@ Daemon::~Daemon() = default;
 
 void Daemon::attach(LineWatch &w)
 {
-    const QString name = w.config().name;
     // A child of the line: it goes with it.
-    auto *throttle = new StateThrottle(w.config().stateMinIntervalMs, w.config().stateHeartbeatS, &w);
-    connect(&w, &LineWatch::stateRead, throttle, &StateThrottle::offer);
-    connect(throttle, &StateThrottle::publish, this,
-            [this, name](uint8_t a, const DeviceStatus &s, const StatusRegisters &regs, const QDateTime &t) {
-                box.setRetained(deviceTopic(name, a, QStringLiteral("state")), stateJson(t, a, s, regs));
-            });
+    auto *topics = new DetectorTopics(w.session(), w.config(), cfg.mqtt.topic, box, &w);
+    connect(topics, &DetectorTopics::happened, this, &Daemon::remember);
     if (w.config().gateway.enabled()) {
         // A child of the line as well: a line restarted by a reload opens its ports anew.
         const auto freshness = [&w] {
@@ -77,16 +73,6 @@ void Daemon::attach(LineWatch &w)
         auto *gateway = new LineGateway(w.config(), w.session().lineService(), freshness, &w);
         gateway->start();
     }
-    connect(&w, &LineWatch::availabilityChanged, this, [this, name](uint8_t a, bool online) {
-        box.setRetained(deviceTopic(name, a, QStringLiteral("availability")), online ? Online : Offline, 1);
-        remember({QDateTime::currentDateTime(), name, a, QStringLiteral("online"), online});
-    });
-    connect(&w, &LineWatch::alarmChanged, this,
-            [this, name](uint8_t a, const QString &kind, bool on, const QDateTime &t) {
-                logEvent(QStringLiteral("line %1: detector %2 %3 %4").arg(name).arg(a).arg(kind, on ? "on" : "off"));
-                box.sendEvent(deviceTopic(name, a, QStringLiteral("event")), eventJson(t, kind, on));
-                remember({t, name, a, kind, on});
-            });
 }
 
 LineWatch *Daemon::line(const QString &name) const
@@ -99,7 +85,7 @@ LineWatch *Daemon::line(const QString &name) const
 
 QString Daemon::deviceTopic(const QString &line, uint8_t address, const QString &leaf) const
 {
-    return QStringLiteral("%1/%2/%3/%4").arg(cfg.mqtt.topic, line).arg(address).arg(leaf);
+    return DetectorTopics::topic(cfg.mqtt.topic, line, address, leaf);
 }
 
 void Daemon::start()
@@ -128,15 +114,13 @@ void Daemon::stop()
 void Daemon::retire(LineWatch &w)
 {
     w.stop();
-    if (auto *throttle = w.findChild<StateThrottle *>())
-        throttle->flush();
-    for (const uint8_t a : w.addresses())
-        box.setRetained(deviceTopic(w.config().name, a, QStringLiteral("availability")), Offline, 1);
+    if (auto *topics = w.findChild<DetectorTopics *>())
+        topics->retire(w.addresses());
 }
 
-void Daemon::remember(SiteEvent event)
+void Daemon::remember(const SiteEvent &event)
 {
-    recent.push_back(std::move(event));
+    recent.push_back(event);
     if (recent.size() > RecentEvents)
         recent.pop_front();
 }
@@ -145,9 +129,8 @@ void Daemon::publishStats()
 {
     const QDateTime now = QDateTime::currentDateTime();
     for (const auto &w : watches) {
-        const CommStats &stats = w->session().linkCounts();
-        for (const uint8_t a : w->addresses())
-            box.setRetained(deviceTopic(w->config().name, a, QStringLiteral("stats")), statsJson(now, stats.counts(a)));
+        if (auto *topics = w->findChild<DetectorTopics *>())
+            topics->publishStats(w->addresses(), now);
         if (const auto *gateway = w->findChild<LineGateway *>())
             box.setRetained(QStringLiteral("%1/%2/gateway").arg(cfg.mqtt.topic, w->config().name),
                             gatewayJson(now, gateway->counts()));

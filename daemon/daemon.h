@@ -13,11 +13,8 @@
 class RemoteControl;
 
 // The watch service: one LineWatch per configured line, one MQTT client, and
-// the topics that join them:
-//   <prefix>/<line>/<addr>/state         retained, a changed status reply (StateThrottle)
-//   <prefix>/<line>/<addr>/availability  retained, online / offline
-//   <prefix>/<line>/<addr>/event         QoS 1, a change of an alarm bit
-//   <prefix>/<line>/<addr>/stats         retained, every statsIntervalS
+// the topics that join them: each detector's state, availability, event and
+// stats (DetectorTopics; the stats every statsIntervalS), and
 //   <prefix>/<line>/gateway              retained, the gateway's counts, every statsIntervalS
 //   <prefix>/status                      retained, online; offline as last will and at stop
 class Daemon : public QObject {
@@ -58,10 +55,10 @@ signals:
 
 private:
     void attach(LineWatch &watch);
-    // Stops a line, publishes the changes it held back and takes its detectors offline.
+    // Stops a line, publishes the states it held back and takes its detectors offline.
     void retire(LineWatch &watch);
     void publishStats();
-    void remember(SiteEvent event);
+    void remember(const SiteEvent &event);
 
     DaemonConfig cfg;
     MqttClient client;

@@ -1,14 +1,6 @@
 #include "daemon/linefigures.h"
 #include <algorithm>
 
-void RoundTripHistogram::add(double seconds)
-{
-    const auto at = std::lower_bound(Bounds.begin(), Bounds.end(), seconds);
-    ++buckets[size_t(at - Bounds.begin())];
-    ++count;
-    sumSeconds += seconds;
-}
-
 void PassRate::add(qint64 nowMs)
 {
     if (firstMs < 0)

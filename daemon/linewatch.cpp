@@ -30,7 +30,6 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
 
     connect(&sess, &Session::statusReceived, this, [this](const StatusSample &sample) { logs.write(sample); });
     connect(&sess, &Session::detectorChanged, this, &LineWatch::onChange);
-    connect(&sess, &Session::exchangeEnded, this, &LineWatch::onExchange);
     connect(&sess, &Session::portAway, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portLost, this, &LineWatch::onLineAway);
     connect(&sess, &Session::portBack, this, [this] {
@@ -140,23 +139,17 @@ void LineWatch::work()
 
 void LineWatch::onChange(uint8_t address, const DetectorChange &change)
 {
-    const DetectorRecord &d = *sess.detectors().find(address);
     switch (change.kind) {
-    case DetectorChange::Kind::Status:
-        emit stateRead(address, d.status, d.registers, d.readAt);
-        break;
     case DetectorChange::Kind::Online:
     case DetectorChange::Kind::Offline: {
         const bool online = change.kind == DetectorChange::Kind::Online;
         logEvent(QStringLiteral("%1: detector %2 %3").arg(name()).arg(address).arg(online ? "online" : "offline"));
-        emit availabilityChanged(address, online);
         break;
     }
+    case DetectorChange::Kind::Exchange: onExchange(address, change.outcome); break;
+    case DetectorChange::Kind::Status:
     case DetectorChange::Kind::Alarm:
-        for (const AlarmBit &bit : AlarmBits)
-            if (bit.mask == change.alarm)
-                emit alarmChanged(address, QString::fromLatin1(bit.kind), change.on, d.readAt);
-        break;
+    case DetectorChange::Kind::Request: break;
     }
 }
 
@@ -164,10 +157,8 @@ void LineWatch::onExchange(uint8_t address, ExchangeOutcome outcome)
 {
     checkSilence(outcome);
     passRate.add(clock.elapsed());
-    if (outcome == ExchangeOutcome::Good) {
-        roundTrips[address].add(sess.linkCounts().counts(address).lastMs / 1000.0);
+    if (outcome == ExchangeOutcome::Good)
         order.answered(address);
-    }
 }
 
 void LineWatch::onLineAway(const Failure &failure)
@@ -175,12 +166,6 @@ void LineWatch::onLineAway(const Failure &failure)
     logEvent(QStringLiteral("%1: %2 lost: %3").arg(name(), cfg.port, logText(failure)));
     up = false;
     ++lostCount;
-}
-
-const RoundTripHistogram *LineWatch::roundTripsOf(uint8_t address) const
-{
-    const auto it = roundTrips.find(address);
-    return it == roundTrips.end() ? nullptr : &it->second;
 }
 
 // Any reply, even a refusal, shows the connection carries bytes. A silent

@@ -3,24 +3,22 @@
 #include "daemon/linefigures.h"
 #include "daemon/linelogs.h"
 #include "daemon/passorder.h"
-#include "daemon/payloads.h"
 #include "session/session.h"
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-#include <map>
 
 // One line of the site: its session (port, polling cycle, port watch, device
 // logs, and the detectors' records, which say when one comes online, goes
 // offline after OfflineAfterFailures failed passes in a row or with the line,
-// or changes an alarm bit), told on as signals for the broker. A port that cannot be opened at
-// start is tried again every second; a lost one is watched by the session,
-// which resumes polling when it is back. A serial server's connection on
-// which no detector has answered for tcpSilenceS is made anew: a server can
-// stop passing bytes and keep the socket. Detectors that are not online are
-// asked only now and then (PassOrder), and the device logs are a record
-// that never stops polling (LineLogs).
+// or changes an alarm bit; the broker's side follows them itself). A port
+// that cannot be opened at start is tried again every second; a lost one is
+// watched by the session, which resumes polling when it is back. A serial
+// server's connection on which no detector has answered for tcpSilenceS is
+// made anew: a server can stop passing bytes and keep the socket. Detectors
+// that are not online are asked only now and then (PassOrder), and the
+// device logs are a record that never stops polling (LineLogs).
 class LineWatch : public QObject {
     Q_OBJECT
 public:
@@ -42,21 +40,12 @@ public:
     void stop();
 
     // What the HTTP endpoint shows beside the detectors' records: the port
-    // open and not lost, the times it was lost, the passes per second, and
-    // per detector its round trips (nullptr before its first good reply).
+    // open and not lost, the times it was lost, the passes per second.
     bool lineUp() const { return up; }
     uint64_t losses() const { return lostCount; }
     double passesPerSecond() const { return passRate.perSecond(clock.elapsed()); }
-    const RoundTripHistogram *roundTripsOf(uint8_t address) const;
-
-signals:
-    void stateRead(uint8_t address, const DeviceStatus &status, const StatusRegisters &registers,
-                   const QDateTime &time);
-    void availabilityChanged(uint8_t address, bool online);
-    void alarmChanged(uint8_t address, const QString &kind, bool on, const QDateTime &time);
 
 private:
-
     void tryOpen();
     void onOpenFailed(const Failure &failure);
     void onOpened();
@@ -79,5 +68,4 @@ private:
     bool up = false;
     uint64_t lostCount = 0;
     PassRate passRate;
-    std::map<uint8_t, RoundTripHistogram> roundTrips;
 };

@@ -1,7 +1,6 @@
 #pragma once
 #include "daemon/gateway/guestcounts.h"
 #include "detector/devicestatus.h"
-#include "session/commstats.h"
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -11,11 +10,8 @@
 // ISO 8601 with milliseconds and the offset from UTC ("2026-12-07T17:20:05.123+02:00").
 QString isoTime(const QDateTime &time);
 
-// The JSON payloads of the topics, compact, field names fixed.
-QByteArray stateJson(const QDateTime &time, uint8_t address, const DeviceStatus &status,
-                     const StatusRegisters &registers);
-QByteArray eventJson(const QDateTime &time, const QString &kind, bool on);
-QByteArray statsJson(const QDateTime &time, const LinkCounts &counts);
+// The gateway topic's JSON payload, compact, field names fixed (a detector's
+// own payloads are made in detectortopics.cpp).
 QByteArray gatewayJson(const QDateTime &time, const GuestCounts &counts);
 
 // The alarm bits that make events, by their names in the payload.

@@ -34,8 +34,11 @@ void RemoteControl::addLine(LineWatch &w)
             });
     lines[name] = std::move(commands);
     if (daemon.config().mqtt.haDiscovery)
-        connect(&w, &LineWatch::stateRead, this,
-                [this, name](uint8_t a, const DeviceStatus &s) { discover(name, a, s); });
+        connect(&w.session(), &Session::detectorChanged, this,
+                [this, name, &w](uint8_t a, const DetectorChange &change) {
+                    if (change.kind == DetectorChange::Kind::Status)
+                        discover(name, a, w.session().detectors().find(a)->status);
+                });
 }
 
 void RemoteControl::removeLine(const QString &name)

@@ -3,65 +3,23 @@
 #include <algorithm>
 
 namespace {
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    const auto mid = v.begin() + v.size() / 2;
-    std::nth_element(v.begin(), mid, v.end());
-    if (v.size() % 2 == 1)
-        return *mid;
-    return (*mid + *std::max_element(v.begin(), mid)) / 2;
-}
-
 QString ms(double value, uint64_t good)
 {
     return good == 0 ? QStringLiteral("-") : QString::number(value, 'f', 2);
 }
-
 } // namespace
 
-void CommStats::begin(uint8_t address)
+CommStats::CommStats(DetectorRecords &detectorRecords) : records(detectorRecords)
 {
-    pendingAddress = address;
-    ++table[address].counts.requests;
-    emit changed();
-}
-
-void CommStats::end(ExchangeOutcome outcome, double roundTripMs)
-{
-    record(pendingAddress, outcome, roundTripMs);
-}
-
-void CommStats::record(uint8_t address, ExchangeOutcome outcome, double roundTripMs)
-{
-    PerAddress &a = table[address];
-    LinkCounts &c = a.counts;
-    switch (outcome) {
-    case ExchangeOutcome::Timeout: ++c.timeouts; break;
-    case ExchangeOutcome::CrcError: ++c.crcErrors; break;
-    case ExchangeOutcome::Exception: ++c.exceptions; break;
-    case ExchangeOutcome::Unexpected: ++c.unexpected; break;
-    case ExchangeOutcome::Good:
-        c.lastMs = roundTripMs;
-        c.minMs = c.good == 0 ? roundTripMs : std::min(c.minMs, roundTripMs);
-        c.maxMs = std::max(c.maxMs, roundTripMs);
-        ++c.good;
-        if (a.recent.size() < size_t(MedianWindow))
-            a.recent.push_back(roundTripMs);
-        else
-            a.recent[a.next] = roundTripMs;
-        a.next = (a.next + 1) % MedianWindow;
-        break;
-    }
-    emit exchangeEnded(address, outcome);
-    emit changed();
+    connect(&records, &DetectorRecords::changed, this, [this](uint8_t, const DetectorChange &change) {
+        if (change.kind == DetectorChange::Kind::Request || change.kind == DetectorChange::Kind::Exchange)
+            emit changed();
+    });
 }
 
 void CommStats::reset()
 {
-    table.clear();
+    records.resetLinkCounts();
     losses = 0;
     emit changed();
 }
@@ -70,16 +28,6 @@ void CommStats::notePortLost()
 {
     ++losses;
     emit changed();
-}
-
-LinkCounts CommStats::counts(uint8_t address) const
-{
-    const auto it = table.find(address);
-    if (it == table.end())
-        return {};
-    LinkCounts c = it->second.counts;
-    c.medianMs = median(it->second.recent);
-    return c;
 }
 
 QStringList CommStats::columnTitles()

@@ -1,4 +1,5 @@
 #include "session/detectorrecords.h"
+#include <utility>
 
 namespace {
 constexpr uint8_t AlarmMasks[] = {0x01, 0x02, 0x04}; // fire, fault, dust
@@ -9,10 +10,13 @@ void DetectorRecords::rename(uint8_t from, uint8_t to)
     if (from == to)
         return;
     auto node = table.extract(from);
+    LinkTally toLink = table[to].link;
     table.erase(to);
     if (!node.empty()) {
+        LinkTally fromLink = std::exchange(node.mapped().link, std::move(toLink));
         node.key() = to;
         table.insert(std::move(node));
+        table[from].link = std::move(fromLink);
     }
 }
 
@@ -41,15 +45,35 @@ void DetectorRecords::tellStatus(uint8_t address)
     r.alarms = alarms;
 }
 
-void DetectorRecords::noteExchange(uint8_t address, ExchangeOutcome outcome)
+void DetectorRecords::noteRequest(uint8_t address)
+{
+    table[address].link.request();
+    emit changed(address, {DetectorChange::Kind::Request});
+}
+
+void DetectorRecords::noteExchange(uint8_t address, ExchangeOutcome outcome, double roundTripMs)
 {
     DetectorRecord &r = table[address];
+    r.link.end(outcome, roundTripMs);
+    emit changed(address, {DetectorChange::Kind::Exchange, 0, false, outcome});
     if (outcome == ExchangeOutcome::Good) {
         r.failures = 0;
         return;
     }
     if (++r.failures >= offlineAfter)
         setPresence(address, DetectorRecord::Presence::Offline);
+}
+
+LinkCounts DetectorRecords::linkCounts(uint8_t address) const
+{
+    const DetectorRecord *r = find(address);
+    return r ? r->link.counts() : LinkCounts{};
+}
+
+void DetectorRecords::resetLinkCounts()
+{
+    for (auto &[address, r] : table)
+        r.link = {};
 }
 
 void DetectorRecords::lineLost(const QList<uint8_t> &listed)

@@ -85,7 +85,7 @@ void PollingCycle::sendPass()
     if (sentCommand.command != Command::None && !buildPendingCommand(target))
         return;
     phase = Phase::Reply;
-    state.stats.begin(target);
+    state.detectors.noteRequest(target);
     const LineJob job = kind == Kind::Command ? LineJob{target, FnWriteSingle, sent.reg, sent.value}
                                               : LineJob{target, FnReadHolding, 1, 24};
     if (!line.run(job, [this](const ExchangeResult &result) { onReply(result); }))
@@ -300,8 +300,7 @@ void PollingCycle::applyStatus(const DeviceStatus &status, const StatusRegisters
 
 void PollingCycle::endExchange(ExchangeOutcome outcome)
 {
-    state.stats.end(outcome, roundTripMs);
-    state.detectors.noteExchange(passAddress, outcome);
+    state.detectors.noteExchange(passAddress, outcome, roundTripMs);
 }
 
 void PollingCycle::endWith(PassOutcome::Verdict verdict, const FrameBuffer &buf, uint8_t count, ReplyKind k)

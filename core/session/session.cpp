@@ -63,7 +63,6 @@ void Session::forwardReports()
     connect(&sessionState.devices, &DeviceList::cleared, this, &Session::devicesCleared);
     connect(&sessionState.detectors, &DetectorRecords::changed, this, &Session::detectorChanged);
     connect(&sessionState.stats, &CommStats::changed, this, &Session::linkCountsChanged);
-    connect(&sessionState.stats, &CommStats::exchangeEnded, this, &Session::exchangeEnded);
     connect(&tap, &FrameTap::frame, this, &Session::frame);
 }
 

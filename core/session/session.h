@@ -93,12 +93,13 @@ public:
     // A failure: a log could not be closed (its last rows unwritten).
     std::optional<Failure> closeAllLogs() { return sessionState.devices.closeAllLogs(); }
 
-    // Every detector the line knows: last status, averages, availability, alarms.
+    // Every detector the line knows: last status, averages, availability, alarms, link counts.
     const DetectorRecords &detectors() const { return sessionState.detectors; }
     void setOfflineAfter(int failures) { sessionState.detectors.setOfflineAfter(failures); }
     // The listed detectors' records say offline: the line cannot be opened.
     void markLineLost() { sessionState.detectors.lineLost(listed()); }
-    // The link counts of the line and of each detector.
+    // The link counts as the window shows them: each detector's, from its
+    // record, and the line's port losses.
     const CommStats &linkCounts() const { return sessionState.stats; }
     void resetLinkCounts() { sessionState.stats.reset(); }
     // How many status replies each average spans (the chart's windows).
@@ -150,12 +151,11 @@ signals:
     // The device list.
     void deviceListed(int slot, uint8_t address);
     void devicesCleared();
-    // A detector's record changed (see DetectorRecords::changed).
+    // A detector's record changed (see DetectorRecords::changed), an exchange
+    // with it ending among its changes.
     void detectorChanged(uint8_t address, const DetectorChange &change);
     // The link counts changed.
     void linkCountsChanged();
-    // One exchange with this address ended so (before linkCountsChanged()).
-    void exchangeEnded(uint8_t address, ExchangeOutcome outcome);
     void frame(const FrameRecord &record);
 
 public:

@@ -16,9 +16,9 @@ struct SessionState {
     uint8_t channelMask = 0; // dust, IR, UV enable bits
     uint8_t baudCode = 0;    // line speed / 1200
     DeviceList devices;
-    DetectorRecords detectors; // each detector's last status, averages, availability and alarms
+    DetectorRecords detectors; // each detector's last status, averages, availability, alarms and link counts
     // The averaging windows the chart's selectors set, for every detector alike.
     uint8_t irWindow = MovingAverages::StartWindow;
     uint8_t uvWindow = MovingAverages::StartWindow;
-    CommStats stats; // what polling met on the line, per listed address
+    CommStats stats{detectors}; // the link counts as the window shows them, and the port losses
 };

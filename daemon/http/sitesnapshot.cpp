@@ -17,15 +17,13 @@ LineSnapshot lineSnapshot(LineWatch &w)
     l.wireLimit = wireLimitPassesPerSecond(w.config());
     l.losses = w.losses();
     Session &session = w.session();
-    const CommStats &stats = session.linkCounts();
     const double now = session.nowMs();
     for (const uint8_t a : w.addresses()) {
         DetectorSnapshot d;
         d.address = a;
-        d.counts = stats.counts(a);
-        if (const RoundTripHistogram *h = w.roundTripsOf(a))
-            d.roundTrips = *h;
+        d.counts = session.detectors().linkCounts(a);
         if (const DetectorRecord *r = session.detectors().find(a)) {
+            d.roundTrips = r->link.roundTrips();
             d.up = r->online();
             d.answered = r->answered;
             d.status = r->status;

@@ -1,6 +1,6 @@
 #pragma once
 #include "daemon/linefigures.h"
-#include "session/commstats.h"
+#include "session/linkcounts.h"
 #include <QDateTime>
 #include <QString>
 #include <vector>
