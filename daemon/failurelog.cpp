@@ -42,11 +42,7 @@ QString logText(const Failure &f)
     // The standard texts the device logs' failures have always had.
     case K::FileAccess: return QStringLiteral("File access denied: %1: %2").arg(f.path, f.osText);
     case K::FileIo: return QStringLiteral("I/O error %1: %2: %3").arg(f.value).arg(f.path, f.osText);
-    case K::Config:
-        if (f.path.isEmpty())
-            return f.text;
-        return f.value >= 0 ? QStringLiteral("%1:%2: %3").arg(f.path).arg(f.value).arg(f.text)
-                           : QStringLiteral("%1: %2").arg(f.path, f.text);
+    case K::Config: return configText(f);
     }
     return {};
 }

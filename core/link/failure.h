@@ -93,3 +93,5 @@ private:
 // The window's texts of each kind: its Russian messages, and the standard
 // English ones its file and number errors have always shown.
 QString windowText(const Failure &failure);
+// A Config failure as every front end shows it: "path:line: text".
+QString configText(const Failure &failure);

@@ -56,11 +56,15 @@ QString windowText(const Failure &f)
     case K::NoValue: return QStringLiteral("Значение команды не задано: команда отменена");
     case K::FileAccess: return fileText(f, QStringLiteral("File access denied"));
     case K::FileIo: return fileText(f, QStringLiteral("I/O error %1").arg(f.value));
-    case K::Config:
-        if (f.path.isEmpty())
-            return f.text;
-        return f.value >= 0 ? QStringLiteral("%1:%2: %3").arg(f.path).arg(f.value).arg(f.text)
-                           : QStringLiteral("%1: %2").arg(f.path, f.text);
+    case K::Config: return configText(f);
     }
     return {};
+}
+
+QString configText(const Failure &f)
+{
+    if (f.path.isEmpty())
+        return f.text;
+    return f.value >= 0 ? QStringLiteral("%1:%2: %3").arg(f.path).arg(f.value).arg(f.text)
+                       : QStringLiteral("%1: %2").arg(f.path, f.text);
 }
