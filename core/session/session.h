@@ -9,9 +9,10 @@
 #include <QObject>
 #include <optional>
 
-// One working session with the line: the serial channel, the transaction
+// One working session with the line: the serial channel, the line service
 // that runs every exchange on it, the state they work on, the polling cycle
-// and the bus search. Created once, before the windows, and handed to them.
+// and the bus search. Created once, before the windows, and handed to them:
+// a front end uses the session's own calls and signals below, never a part.
 //
 // A port that fails while connected is watched for until it comes back or
 // the line is disconnected; it is reopened at the same speed, and polling
