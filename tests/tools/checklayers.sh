@@ -30,7 +30,7 @@ parts='(state|lineChannel|polling|busSearch|frameTap|devices|records)\(\)'
 grep -rnE "(session|sess|sessionRef)(\(\))?(\.|->)$parts" gui daemon app \
     && fail "a front end reaches through the session into its parts"
 
-long=$(find core gui daemon app sim -name '*.cpp' -o -name '*.h' | xargs wc -l | awk '$2 != "total" && $1 > 400')
+long=$(find core gui daemon app sim tests bench -name '*.cpp' -o -name '*.h' | xargs wc -l | awk '$2 != "total" && $1 > 400')
 [ -n "$long" ] && fail "files over 400 lines:
 $long"
 
