@@ -26,7 +26,7 @@ constexpr RegValue DefaultReadings[] = {
     {sreg::Uuf, 300},         {sreg::VersionBuild, 103}, {sreg::Version, 0x0102},
     {sreg::UshIk, 120},       {sreg::G36, 100},          {sreg::G42, 100},
     {sreg::Serial, 8000},     {sreg::Supply, 240},       {sreg::U400, 4000},
-    {sreg::Access, 0},        {sreg::TestCounter, 0},    {sreg::ConfigMark, 24679},
+    {sreg::Access, 0},        {sreg::TestCounter, 0},    {sreg::ConfigMark, ConfigMarkValue},
 };
 
 // A slow curve around `mean`, plus a little noise.

@@ -1,58 +1,16 @@
 #pragma once
+#include "detector/registermap.h"
 #include "sim/fault.h"
 
 #include <QByteArray>
 #include <array>
 #include <cstdint>
 
-// Numbers of the status registers that function 3 reads (block 1..24).
-namespace sreg {
-inline constexpr int Flags = 1; // high byte mode bits, low byte alarm bits
-inline constexpr int Ukz = 2;
-inline constexpr int HeaterPoint = 3;
-inline constexpr int DustThreshold = 4;
-inline constexpr int Ut = 5;
-inline constexpr int Uik = 6;
-inline constexpr int Uuf = 7;
-inline constexpr int IrThreshold = 8;
-inline constexpr int UvThreshold = 9;
-inline constexpr int Channels = 10;
-inline constexpr int VersionBuild = 11;
-inline constexpr int Version = 12;
-inline constexpr int UshIk = 13;
-inline constexpr int G36 = 14;
-inline constexpr int G42 = 15;
-inline constexpr int Serial = 16;
-inline constexpr int Supply = 17;
-inline constexpr int U400 = 18;
-inline constexpr int Access = 19;
-inline constexpr int TestCounter = 20;
-inline constexpr int ConfigMark = 21;
-inline constexpr int TUvFault = 22;
-inline constexpr int First = 1;
-inline constexpr int Last = 24;
-} // namespace sreg
-
-// Bits of the high byte of register 1.
-namespace modebit {
-inline constexpr uint8_t Fast = 0x01, Far = 0x02, FireLatch = 0x04, FireRelay = 0x08,
-                         FaultRelay = 0x10, HeaterEnabled = 0x20, HeaterMark = 0x40, FaultLatch = 0x80;
-}
-// Bits of the low byte of register 1.
-namespace alarmbit {
-inline constexpr uint8_t Fire = 0x01, Fault = 0x02, Dust = 0x04;
-}
-// Bits of register 10.
-namespace channelbit {
-inline constexpr uint16_t Dust = 0x1, Ir = 0x2, Uv = 0x4;
-}
-
 // One simulated flame detector: its status block, its settings, and the
 // answers it gives to read and write requests addressed to it.
 class Detector {
 public:
     static constexpr uint16_t DefaultPassword = 1234;
-    static constexpr uint16_t AccessGranted = 0x6B4D;
 
     // `index` only staggers the signal curves of several detectors.
     Detector(uint8_t address, int baud, int index = 0);

@@ -41,13 +41,6 @@ uint8_t fireReset(Detector &d, uint16_t v)
     return Ok;
 }
 
-template <int StatusReg>
-uint8_t store(Detector &d, uint16_t v)
-{
-    d.setRegister(StatusReg, v);
-    return Ok;
-}
-
 // 768 + bits sets the channel bits; 256 brings back the default settings.
 uint8_t channelsOrReset(Detector &d, uint16_t v)
 {
@@ -104,7 +97,7 @@ uint8_t acceptOnly(Detector &, uint16_t v)
 
 uint8_t password(Detector &d, uint16_t v)
 {
-    d.setRegister(sreg::Access, v == d.password() ? Detector::AccessGranted : 0);
+    d.setRegister(sreg::Access, v == d.password() ? ServiceAccessValue : 0);
     return Ok;
 }
 
@@ -132,48 +125,48 @@ uint8_t hartOn(Detector &d, uint16_t v)
     return Ok;
 }
 
-// A register that takes a typed value refuses one outside the range the
-// command table gives that value (a threshold above 32767, for one), as the
-// detector would, with "illegal data value".
+// The registers that do more than store a value. A register that only
+// stores is found in the register map, and refuses a value outside the
+// range the command table gives the command that writes it (a threshold
+// above 32767, for one), as the detector would, with "illegal data value".
 struct WriteRule {
     uint16_t reg;
     Handler apply;
-    Command ranged = Command::None;
 };
 
 constexpr WriteRule Rules[] = {
-    {0, writeAddressAndBaud},
-    {1, fireReset},
-    {3, store<sreg::HeaterPoint>, Command::WriteHeaterPoint},
-    {4, store<sreg::IrThreshold>, Command::WriteIrThreshold},
-    {5, store<sreg::UvThreshold>, Command::WriteUvThreshold},
-    {6, channelsOrReset},
-    {7, store<sreg::DustThreshold>, Command::WriteDustThreshold},
-    {9, store<sreg::G42>}, // UV calibration with the G_42 value
-    {11, step<sreg::G36>},
-    {12, step<sreg::G42>},
-    {13, calibration},
-    {14, store<sreg::Serial>, Command::WriteSerialNumber},
-    {15, toggleMode},
-    {16, acceptOnly<1>}, // dust channel auto-calibration
-    {17, store<sreg::ConfigMark>},
-    {18, password, Command::EnterPassword},
-    {19, resetCounters},
-    {20, resetDust},
-    {22, store<sreg::TUvFault>, Command::WriteUvFaultTime},
-    {24, hartOn},
+    {wreg::AddressAndSpeed, writeAddressAndBaud},
+    {wreg::FireReset, fireReset},
+    {wreg::Channels, channelsOrReset},
+    {wreg::IrGainStep, step<sreg::G36>},
+    {wreg::UvGainStep, step<sreg::G42>},
+    {wreg::Calibration, calibration},
+    {wreg::Modes, toggleMode},
+    {wreg::DustAutoCalibration, acceptOnly<1>},
+    {wreg::Password, password},
+    {wreg::ResetCounters, resetCounters},
+    {wreg::ResetDustSettings, resetDust},
+    {wreg::Hart, hartOn},
 };
+
+bool inCommandRange(uint16_t reg, uint16_t value)
+{
+    const Command typed = typedValueCommand(reg);
+    return typed == Command::None || wireValueInRange(typed, value);
+}
 
 } // namespace
 
 uint8_t applyWrite(Detector &d, uint16_t reg, uint16_t value)
 {
-    for (const WriteRule &rule : Rules) {
-        if (rule.reg != reg)
-            continue;
-        if (rule.ranged != Command::None && !wireValueInRange(rule.ranged, value))
-            return BadValue;
-        return rule.apply(d, value);
-    }
-    return rtu::ExIllegalAddress;
+    for (const WriteRule &rule : Rules)
+        if (rule.reg == reg)
+            return inCommandRange(reg, value) ? rule.apply(d, value) : BadValue;
+    const int stored = statusRegisterWrittenBy(reg);
+    if (stored < 0)
+        return rtu::ExIllegalAddress;
+    if (!inCommandRange(reg, value))
+        return BadValue;
+    d.setRegister(stored, value);
+    return Ok;
 }

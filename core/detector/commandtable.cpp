@@ -1,6 +1,7 @@
 #include "detector/commandtable.h"
 #include "link/inttext.h"
 #include "detector/devicestatus.h"
+#include "detector/registermap.h"
 
 namespace {
 using VS = ValueSource;
@@ -11,7 +12,7 @@ constexpr CommandSpec fixedValue(uint8_t code, uint16_t reg, uint16_t value)
 }
 constexpr CommandSpec maskChange(uint8_t code, VS source, uint8_t bit)
 {
-    return {code, 6, source, 0, bit};
+    return {code, wreg::Channels, source, 0, bit};
 }
 constexpr CommandSpec of(uint8_t code, uint16_t reg, VS source)
 {
@@ -19,48 +20,48 @@ constexpr CommandSpec of(uint8_t code, uint16_t reg, VS source)
 }
 
 constexpr std::array<CommandSpec, LastCommandCode> Commands{{
-    of(1, 0, VS::NewAddress),
-    of(2, 0, VS::NewBaud),
-    of(3, 7, VS::Field),
-    of(4, 4, VS::Field),
-    of(5, 5, VS::Field),
+    of(1, wreg::AddressAndSpeed, VS::NewAddress),
+    of(2, wreg::AddressAndSpeed, VS::NewBaud),
+    of(3, wreg::DustThreshold, VS::Field),
+    of(4, wreg::IrThreshold, VS::Field),
+    of(5, wreg::UvThreshold, VS::Field),
     of(6, 0, VS::None),
     of(7, 0, VS::None),
     // IR calibration: the device defines no register for it, so it writes nothing.
     of(8, 0, VS::None),
-    of(9, 9, VS::G42),
-    maskChange(10, VS::MaskSet, 0x01),
-    maskChange(11, VS::MaskClear, 0x01),
-    maskChange(12, VS::MaskSet, 0x02),
-    maskChange(13, VS::MaskClear, 0x02),
-    maskChange(14, VS::MaskSet, 0x04),
-    maskChange(15, VS::MaskClear, 0x04),
-    fixedValue(16, 6, 256),
-    fixedValue(17, 1, 1),
-    fixedValue(18, 11, 1),
-    fixedValue(19, 11, 2),
-    fixedValue(20, 12, 1),
-    fixedValue(21, 12, 2),
-    fixedValue(22, 13, 1),
-    fixedValue(23, 13, 2),
-    fixedValue(24, 13, 3),
-    fixedValue(25, 13, 4),
-    of(26, 14, VS::Field),
-    fixedValue(27, 15, 1),
-    fixedValue(28, 15, 2),
-    fixedValue(29, 15, 3),
-    fixedValue(30, 15, 4),
-    fixedValue(31, 15, 5),
-    fixedValue(32, 16, 1),
-    fixedValue(33, 15, 6),
-    of(34, 3, VS::Field),
-    of(35, 18, VS::Field),
-    of(36, 17, VS::ConfigMark),
-    fixedValue(37, 19, 0),
-    fixedValue(38, 20, 0),
-    fixedValue(39, 15, 7),
-    of(40, 22, VS::UvFaultHours),
-    fixedValue(41, 24, 1),
+    of(9, wreg::UvCalibration, VS::G42),
+    maskChange(10, VS::MaskSet, channelbit::Dust),
+    maskChange(11, VS::MaskClear, channelbit::Dust),
+    maskChange(12, VS::MaskSet, channelbit::Ir),
+    maskChange(13, VS::MaskClear, channelbit::Ir),
+    maskChange(14, VS::MaskSet, channelbit::Uv),
+    maskChange(15, VS::MaskClear, channelbit::Uv),
+    fixedValue(16, wreg::Channels, 256),
+    fixedValue(17, wreg::FireReset, 1),
+    fixedValue(18, wreg::IrGainStep, 1),
+    fixedValue(19, wreg::IrGainStep, 2),
+    fixedValue(20, wreg::UvGainStep, 1),
+    fixedValue(21, wreg::UvGainStep, 2),
+    fixedValue(22, wreg::Calibration, 1),
+    fixedValue(23, wreg::Calibration, 2),
+    fixedValue(24, wreg::Calibration, 3),
+    fixedValue(25, wreg::Calibration, 4),
+    of(26, wreg::Serial, VS::Field),
+    fixedValue(27, wreg::Modes, 1),
+    fixedValue(28, wreg::Modes, 2),
+    fixedValue(29, wreg::Modes, 3),
+    fixedValue(30, wreg::Modes, 4),
+    fixedValue(31, wreg::Modes, 5),
+    fixedValue(32, wreg::DustAutoCalibration, 1),
+    fixedValue(33, wreg::Modes, 6),
+    of(34, wreg::HeaterPoint, VS::Field),
+    of(35, wreg::Password, VS::Field),
+    of(36, wreg::ConfigMark, VS::ConfigMark),
+    fixedValue(37, wreg::ResetCounters, 0),
+    fixedValue(38, wreg::ResetDustSettings, 0),
+    fixedValue(39, wreg::Modes, 7),
+    of(40, wreg::UvFaultTime, VS::UvFaultHours),
+    fixedValue(41, wreg::Hart, 1),
 }};
 
 constexpr bool rowsInCodeOrder()
@@ -102,46 +103,16 @@ constexpr CommandRange ValueRanges[] = {
     {Command::WriteUvFaultTime, Unsigned16},  // whole hours
 };
 
-// The device only knows whole hours in its register's range; pasted text
-// may hold anything. The text is read by the one integer rule, then the
-// range is checked.
-Result<uint16_t> uvFaultHours(const QString &text)
-{
-    const std::optional<int32_t> value = parseIntText(text);
-    if (!value || !valueInRange(Command::WriteUvFaultTime, *value))
-        return Failure::withText(Failure::Kind::BadUvHours, text);
-    return uint16_t(*value);
-}
-
-// With no entry selected the list still shows a text; it is used only when
-// it is one of the list's speeds, so no other baud code reaches the device.
-Result<uint8_t> newSpeedBaudCode(int index, const QString &text)
-{
-    if (index >= 0 && index < int(NewSpeedItems.size()))
-        return NewSpeedBaudCodes[index];
-    for (std::size_t i = 0; i < NewSpeedItems.size(); ++i)
-        if (text == QLatin1String(NewSpeedItems[i]))
-            return NewSpeedBaudCodes[i];
-    return Failure::withText(Failure::Kind::SpeedNotListed, text);
-}
-
-// The window's field of a command as it shows now. Every window command
-// that takes a value stores its reader; one without is refused unsent.
-Result<FieldReading> readingOf(const CommandInputs &in)
-{
-    if (!in.readField)
-        return Failure::of(Failure::Kind::NoValue);
-    return in.readField();
-}
-
-Result<int32_t> fieldInteger(const CommandInputs &in)
+// The value a command takes: kalmird's handed-over one, else the window's
+// field. Every window command that takes a value stores its reader; one
+// without is refused unsent.
+Result<int32_t> valueOf(const CommandInputs &in)
 {
     if (in.value)
         return *in.value;
-    const Result<FieldReading> field = readingOf(in);
-    if (!field)
-        return field.failure();
-    return readTypedInteger(field->text);
+    if (!in.readValue)
+        return Failure::of(Failure::Kind::NoValue);
+    return in.readValue();
 }
 
 } // namespace
@@ -152,6 +123,14 @@ std::optional<ValueRange> commandValueRange(Command command)
         if (r.command == command)
             return r.range;
     return std::nullopt;
+}
+
+Command typedValueCommand(uint16_t writeRegister)
+{
+    for (const CommandSpec &row : Commands)
+        if (row.reg == writeRegister && (row.source == VS::Field || row.source == VS::UvFaultHours))
+            return Command(row.code);
+    return Command::None;
 }
 
 bool valueInRange(Command command, int32_t value)
@@ -198,7 +177,7 @@ Result<BuiltCommand> buildCommand(Command command, const CommandInputs &in, uint
         out.value = row->fixed;
         break;
     case VS::Field: {
-        const Result<int32_t> typed = fieldInteger(in);
+        const Result<int32_t> typed = valueOf(in);
         if (!typed)
             return typed.failure();
         out.value = low16(*typed);
@@ -214,7 +193,7 @@ Result<BuiltCommand> buildCommand(Command command, const CommandInputs &in, uint
         out.value = ConfigMarkValue;
         break;
     case VS::NewAddress: {
-        const Result<int32_t> typed = fieldInteger(in);
+        const Result<int32_t> typed = valueOf(in);
         if (!typed)
             return typed.failure();
         out.keptAddress = uint8_t(*typed & 0xFF);
@@ -226,13 +205,13 @@ Result<BuiltCommand> buildCommand(Command command, const CommandInputs &in, uint
         break;
     }
     case VS::NewBaud: {
-        const Result<FieldReading> list = readingOf(in);
-        if (!list)
-            return list.failure();
-        const Result<uint8_t> code = newSpeedBaudCode(list->entry, list->text);
+        const Result<int32_t> code = valueOf(in);
         if (!code)
             return code.failure();
-        out.keptBaud = *code;
+        // Only a speed the detector knows: any other code would leave it deaf.
+        if (!baudChoiceForCode(uint8_t(*code)) || *code > 0xFF)
+            return Failure::withText(K::SpeedNotListed, QString::number(*code));
+        out.keptBaud = uint8_t(*code);
         out.value = registerZero(in.targetAddress, out.keptBaud);
         break;
     }
@@ -245,13 +224,13 @@ Result<BuiltCommand> buildCommand(Command command, const CommandInputs &in, uint
         out.value = ChannelWriteBase + channelMask;
         break;
     case VS::UvFaultHours: {
-        const Result<FieldReading> field = in.value ? Result<FieldReading>(FieldReading{}) : readingOf(in);
-        if (!field)
-            return field.failure();
-        const Result<uint16_t> hours = in.value ? Result<uint16_t>(uint16_t(*in.value)) : uvFaultHours(field->text);
+        const Result<int32_t> hours = valueOf(in);
         if (!hours)
             return hours.failure();
-        out.value = *hours;
+        // The device only knows whole hours in its register's range.
+        if (!valueInRange(command, *hours))
+            return Failure::withText(K::BadUvHours, QString::number(*hours));
+        out.value = uint16_t(*hours);
         break;
     }
     }

@@ -83,23 +83,20 @@ const CommandSpec *commandSpec(uint8_t code);
 // Codes 10-15: they set or clear one channel bit.
 bool changesChannels(Command command);
 
-// What a window's field shows at the moment it is read: its text, and for
-// a list the entry chosen (-1 for none).
-struct FieldReading {
-    QString text;
-    int entry = -1;
-};
-// Reads the field a window's command takes its value from; called when the
-// request is built, so an edit made after the command was stored is sent.
-using FieldReader = std::function<FieldReading()>;
+// Reads the value of a window's command from its field, already parsed by
+// the window (a failure when its text is no value); called when the request
+// is built, so an edit made after the command was stored is sent. For the
+// new speed it gives the baud code chosen.
+using ValueReader = std::function<Result<int32_t>()>;
 
 // What the builder may read when the request is built.
 struct CommandInputs {
-    FieldReader readField; // the window's field of this command, if it has one
+    ValueReader readValue; // the window's field of this command, if it has one
     uint8_t targetAddress = 0;
     uint8_t baudCode = 0;
     std::optional<int16_t> g42; // the target's, none until it has answered
-    // A value handed over with the command: used in place of the field.
+    // A value handed over with the command (kalmird's): used in place of the
+    // field, and refused when outside the command's range.
     std::optional<int32_t> value;
 };
 
@@ -110,6 +107,10 @@ struct ValueRange {
     int32_t min, max;
 };
 std::optional<ValueRange> commandValueRange(Command command);
+// The command whose typed value a write register takes (a threshold, the
+// serial number, the password, ...), None for a register written with fixed
+// or built values.
+Command typedValueCommand(uint16_t writeRegister);
 // Whether a value may be written by this command unchanged.
 bool valueInRange(Command command, int32_t value);
 // The same for a register value as the line carries it (16 bits), read
@@ -125,15 +126,12 @@ struct BuiltCommand {
 };
 
 // Builds the function-6 request of a code. Codes 10-15 change the channel mask
-// here, before anything is sent. Fails with BadInteger for a bad integer
-// text (the caller keeps the code pending) and with another kind for a value
-// that must never reach the device (the caller drops the code). Codes
+// here, before anything is sent. Fails with the reader's failure for a field
+// that holds no value (BadInteger: the caller keeps the code pending) and
+// with another kind for a value that must never reach the device (the caller
+// drops the code). Codes
 // without a row (0, above 41) give send=false like 6, 7 and 8.
 Result<BuiltCommand> buildCommand(Command command, const CommandInputs &in, uint8_t &channelMask);
-
-// The new-speed list beside "Скорость:" and its baud codes, by entry.
-inline constexpr std::array<const char *, 5> NewSpeedItems{"9600", "2400", "4800", "9600", "19200"};
-inline constexpr std::array<uint8_t, 5> NewSpeedBaudCodes{8, 2, 4, 8, 16};
 
 // Connection speed list; entry i runs at LineSpeedRates[i] with code LineSpeedCodes[i].
 inline constexpr std::array<const char *, 5> LineSpeedItems{"1200", "2400", "4800", "9600", "19200"};

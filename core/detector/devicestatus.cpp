@@ -17,37 +17,37 @@ int16_t signedWord(const FrameBuffer &buf, int reg)
 StatusRegisters statusRegisters(const FrameBuffer &buf)
 {
     StatusRegisters registers{};
-    for (int n = 1; n <= int(registers.size()); ++n)
-        registers[std::size_t(n - 1)] = word(buf, n);
+    for (int n = sreg::First; n <= sreg::Last; ++n)
+        registers[std::size_t(n - sreg::First)] = word(buf, n);
     return registers;
 }
 
 DeviceStatus decodeStatus(const FrameBuffer &buf)
 {
     DeviceStatus s;
-    s.modeFlags = buf.at(statusRegisterOffset(1));
-    s.alarmFlags = buf.at(statusRegisterOffset(1) + 1);
-    s.dustSignal = signedWord(buf, 2);
-    s.heaterPoint = signedWord(buf, 3);
-    s.dustThreshold = signedWord(buf, 4);
-    s.temperatureTenths = signedWord(buf, 5);
-    s.irSignal = signedWord(buf, 6);
-    s.uvSignal = signedWord(buf, 7);
-    s.irThreshold = signedWord(buf, 8);
-    s.uvThreshold = signedWord(buf, 9);
-    s.channelFlags = word(buf, 10);
-    s.versionBuild = buf.at(statusRegisterOffset(11) + 1);
-    s.versionMajor = buf.at(statusRegisterOffset(12));
-    s.versionMinor = buf.at(statusRegisterOffset(12) + 1);
-    s.irNoise = signedWord(buf, 13);
-    s.g36 = signedWord(buf, 14);
-    s.g42 = signedWord(buf, 15);
-    s.serialNumber = word(buf, 16);
-    s.supplyTenths = signedWord(buf, 17);
-    s.hv400Tenths = signedWord(buf, 18);
-    s.accessState = word(buf, 19);
-    s.testCounter = signedWord(buf, 20);
-    s.configMark = word(buf, 21);
-    s.uvFaultHours = signedWord(buf, 22);
+    s.modeFlags = buf.at(statusRegisterOffset(sreg::Flags));
+    s.alarmFlags = buf.at(statusRegisterOffset(sreg::Flags) + 1);
+    s.dustSignal = signedWord(buf, sreg::Ukz);
+    s.heaterPoint = signedWord(buf, sreg::HeaterPoint);
+    s.dustThreshold = signedWord(buf, sreg::DustThreshold);
+    s.temperatureTenths = signedWord(buf, sreg::Ut);
+    s.irSignal = signedWord(buf, sreg::Uik);
+    s.uvSignal = signedWord(buf, sreg::Uuf);
+    s.irThreshold = signedWord(buf, sreg::IrThreshold);
+    s.uvThreshold = signedWord(buf, sreg::UvThreshold);
+    s.channelFlags = word(buf, sreg::Channels);
+    s.versionBuild = buf.at(statusRegisterOffset(sreg::VersionBuild) + 1);
+    s.versionMajor = buf.at(statusRegisterOffset(sreg::Version));
+    s.versionMinor = buf.at(statusRegisterOffset(sreg::Version) + 1);
+    s.irNoise = signedWord(buf, sreg::UshIk);
+    s.g36 = signedWord(buf, sreg::G36);
+    s.g42 = signedWord(buf, sreg::G42);
+    s.serialNumber = word(buf, sreg::Serial);
+    s.supplyTenths = signedWord(buf, sreg::Supply);
+    s.hv400Tenths = signedWord(buf, sreg::U400);
+    s.accessState = word(buf, sreg::Access);
+    s.testCounter = signedWord(buf, sreg::TestCounter);
+    s.configMark = word(buf, sreg::ConfigMark);
+    s.uvFaultHours = signedWord(buf, sreg::TUvFault);
     return s;
 }

@@ -9,16 +9,16 @@
 //
 // A command may name its detector: it then waits for the pass whose
 // rotation position is that detector. One without sets off on the next pass.
-// A command that takes a typed value carries the reader of its field, which
-// the pass calls when it builds the request.
+// A command that takes a value carries the reader of its field, which the
+// pass calls when it builds the request.
 class CommandSlot {
 public:
     // A user action or the configuration-mark rule stores a command.
-    void store(Command command, std::optional<uint8_t> target = std::nullopt, FieldReader readField = {})
+    void store(Command command, std::optional<uint8_t> target = std::nullopt, ValueReader readValue = {})
     {
         pendingCommand = command;
         waitsFor = target;
-        reader = std::move(readField);
+        reader = std::move(readValue);
         ++stamp;
     }
     std::optional<uint8_t> pendingTarget() const { return waitsFor; }
@@ -28,7 +28,7 @@ public:
     struct Taken {
         Command command = Command::None;
         uint32_t stamp = 0;
-        FieldReader readField;
+        ValueReader readValue;
     };
     Taken take() const { return {pendingCommand, stamp, reader}; }
     // What a pass to this address takes: nothing while the command waits for another detector.
@@ -54,6 +54,6 @@ public:
 private:
     Command pendingCommand = Command::None;
     std::optional<uint8_t> waitsFor; // the detector the command waits for, if any
-    FieldReader reader;              // the field of a command that takes a typed value
+    ValueReader reader;              // the field of a command that takes a value
     uint32_t stamp = 0; // bumped by every store
 };

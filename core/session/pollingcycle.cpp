@@ -133,7 +133,7 @@ bool PollingCycle::buildPendingCommand(uint8_t target)
     if (device && device->answered)
         g42 = device->status.g42;
     // A job carries its value; the window's command reads its field now.
-    const CommandInputs inputs{sentCommand.readField, target, state.baudCode, g42,
+    const CommandInputs inputs{sentCommand.readValue, target, state.baudCode, g42,
                                jobCommand ? jobCommand->value : std::nullopt};
     uint8_t targetChannels = device && device->answered ? device->status.channelBits() : 0;
     const Result<BuiltCommand> built =

@@ -46,9 +46,9 @@ public:
     // Stores the window's command for the next polling pass, or for the next
     // pass to the target detector when one is named. A command that takes a
     // typed value gives the reader of its field, called when the request is built.
-    void requestCommand(Command command, std::optional<uint8_t> target = std::nullopt, FieldReader readField = {})
+    void requestCommand(Command command, std::optional<uint8_t> target = std::nullopt, ValueReader readValue = {})
     {
-        sessionState.commandSlot.store(command, target, std::move(readField));
+        sessionState.commandSlot.store(command, target, std::move(readValue));
     }
 
     bool lineOpen() const { return channel.isOpen(); }

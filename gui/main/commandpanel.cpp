@@ -1,5 +1,6 @@
 #include "main/commandpanel.h"
 #include "dialogs/uvfaulttimedialog.h"
+#include "main/fieldvalue.h"
 #include "main/mainwindow.h"
 
 #include <QAbstractButton>
@@ -120,25 +121,29 @@ constexpr ValueField ValueFields[] = {
     {Command::EnterPassword, "edt5"},
 };
 
-FieldReader textOf(QLineEdit *edit)
+// Reads and parses the field when the request is built; the window may be
+// gone before a stored command is sent.
+template <typename Field, typename Read>
+ValueReader readerOf(Command command, Field *field, Read read)
 {
-    // The window may be gone before a stored command is sent.
-    return [field = QPointer<QLineEdit>(edit)] { return FieldReading{field ? field->text() : QString()}; };
+    return [command, field = QPointer<Field>(field), read] {
+        return fieldValue(command, field ? read(*field) : FieldReading{});
+    };
 }
 } // namespace
 
-FieldReader CommandPanel::fieldReader(Command command) const
+ValueReader CommandPanel::valueReader(Command command) const
 {
     if (command == Command::WriteUvFaultTime)
-        return [dialog = QPointer<UvFaultTimeDialog>(&uvFaultTimeDialog)] {
-            return FieldReading{dialog ? dialog->valueText() : QString()};
-        };
+        return readerOf(command, &uvFaultTimeDialog,
+                        [](const UvFaultTimeDialog &d) { return FieldReading{d.valueText()}; });
     if (command == Command::WriteBaud)
-        return [list = QPointer<QComboBox>(window.findChild<QComboBox *>(QStringLiteral("cb7")))] {
-            return list ? FieldReading{list->currentText(), MainWindow::selectedEntry(list)} : FieldReading{};
-        };
+        return readerOf(command, window.findChild<QComboBox *>(QStringLiteral("cb7")), [](const QComboBox &list) {
+            return FieldReading{list.currentText(), MainWindow::selectedEntry(&list)};
+        });
     for (const ValueField &f : ValueFields)
         if (f.command == command)
-            return textOf(window.findChild<QLineEdit *>(QLatin1String(f.name)));
+            return readerOf(command, window.findChild<QLineEdit *>(QLatin1String(f.name)),
+                            [](const QLineEdit &edit) { return FieldReading{edit.text()}; });
     return {};
 }

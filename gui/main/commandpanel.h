@@ -7,7 +7,7 @@ class UvFaultTimeDialog;
 
 // The main window's controls that write to a device. Each only asks for its
 // command (commandRequested); the polling cycle sends it later and reads the
-// typed value through the command's field reader when it builds the request.
+// value through the command's reader when it builds the request.
 // Tables in commandpanel.cpp say which control, which event and which
 // command, and which field each command reads.
 class CommandPanel : public QObject {
@@ -15,9 +15,9 @@ class CommandPanel : public QObject {
 public:
     CommandPanel(QWidget &mainWindow, UvFaultTimeDialog &uvFaultTimeDialog);
 
-    // The reader of the field a command takes its value from (the value
+    // The reader of the value a command takes from its field (the value
     // dialog's for the UV fault time); empty for a command that takes none.
-    FieldReader fieldReader(Command command) const;
+    ValueReader valueReader(Command command) const;
 
 signals:
     void commandRequested(Command command);

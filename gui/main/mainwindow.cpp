@@ -100,7 +100,7 @@ void MainWindow::createWindowsAndConnect()
 
 void MainWindow::requestCommand(Command command)
 {
-    sessionRef.requestCommand(command, std::nullopt, commandPanel->fieldReader(command));
+    sessionRef.requestCommand(command, std::nullopt, commandPanel->valueReader(command));
 }
 
 void MainWindow::onChartClicked()

@@ -20,7 +20,6 @@ struct Poller : SimRig {
     QStringList requests, replies;
     QList<int> rows;
     NamedFields fields;
-    int &cb7Index = fields.speedEntry;
     QSignalSpy ended{&cycle, &PollingCycle::ended};
     QSignalSpy failed{&cycle, &PollingCycle::failed};
 
@@ -31,7 +30,8 @@ struct Poller : SimRig {
             state.devices.add(uint8_t(a));
         }
         cycle.setDelay(0);
-        fields.text = {{"Edit2", "1"}, {"Edit3", "6000"}};
+        fields.values.insert(QStringLiteral("Edit2"), 1);
+        fields.values.insert(QStringLiteral("Edit3"), 6000);
         QObject::connect(&cycle, &PollingCycle::statusReceived, [this](const StatusSample &sample) {
             rows << sample.slot + 1;
         });
@@ -42,7 +42,7 @@ struct Poller : SimRig {
     // Stores a command as the window does, with the reader of its field.
     void store(Command command, const QString &field = {})
     {
-        state.commandSlot.store(command, std::nullopt, field.isEmpty() ? FieldReader{} : fields.reader(field));
+        state.commandSlot.store(command, std::nullopt, field.isEmpty() ? ValueReader{} : fields.reader(field));
     }
     // Runs until `passes` reply lines are in, then stops and waits for the end.
     bool runPasses(int passes)
@@ -195,7 +195,7 @@ private slots:
     void newAddressFollowsTheDevice()
     {
         Poller p{1};
-        p.fields.text["Edit2"] = "300"; // low 8 bits: 44
+        p.fields.values.insert(QStringLiteral("Edit2"), 300); // low 8 bits: 44
         p.store(Command(1), "Edit2");
         QVERIFY(p.runPasses(2));
         QCOMPARE(p.received().first(), frame(1, 6, 0, 44 * 256 + 8));
@@ -208,7 +208,7 @@ private slots:
     {
         Poller p{1};
         QSignalSpy baud(&p.cycle, &PollingCycle::baudChanged);
-        p.cb7Index = 4; // 19200
+        p.fields.values.insert(QStringLiteral("cb7"), 16); // 19200
         p.store(Command(2), "cb7");
         QVERIFY(p.runPasses(2));
         QCOMPARE(p.received().first(), frame(1, 6, 0, 1 * 256 + 16));
@@ -222,7 +222,7 @@ private slots:
     void exceptionRepliesAreRefusals()
     {
         Poller p{1};
-        p.fields.text["Edit2"] = "5";
+        p.fields.values.insert(QStringLiteral("Edit2"), 5);
         p.store(Command(1), "Edit2");
         p.sim.setFault({FaultKind::Exception, 4, 2}); // the write, then a status read
         QVERIFY(p.runPasses(3));
@@ -236,7 +236,7 @@ private slots:
     void badFieldTextEndsTheRunAndKeepsTheCode()
     {
         Poller p{1};
-        p.fields.text["Edit3"] = "6 000";
+        p.fields.values.insert(QStringLiteral("Edit3"), Failure::withText(Failure::Kind::BadInteger, QStringLiteral("6 000")));
         p.store(Command(3), "Edit3");
         QVERIFY(p.cycle.start());
         QVERIFY(p.failed.wait(3000) || p.failed.count() == 1);
@@ -251,7 +251,7 @@ private slots:
     {
         Poller p{1};
         QSignalSpy refused(&p.cycle, &PollingCycle::commandRefused);
-        p.fields.text["edtNEW_DAT"] = "70000";
+        p.fields.values.insert(QStringLiteral("edtNEW_DAT"), 70000);
         p.store(Command(40), "edtNEW_DAT");
         QVERIFY(p.runPasses(1));
         QCOMPARE(refused.count(), 1);

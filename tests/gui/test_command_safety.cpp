@@ -1,7 +1,9 @@
-// Keys and clicks that must send exactly what the user asked for: Enter and
+// Fields and keys that must send exactly what the user asked for: the
+// window's rules for the texts of its fields; Enter and
 // Esc in the chart window, the same command stored again while its own write
 // waits for the echo, and double and right clicks on the channel boxes.
 #include "chart/chartwindow.h"
+#include "main/fieldvalue.h"
 #include "support/pollrig.h"
 
 #include <QCheckBox>
@@ -12,6 +14,62 @@
 class CommandSafety : public QObject {
     Q_OBJECT
 private slots:
+    // What each kind of field gives for a text: a value, or the failure whose
+    // text the window shows (only a bad integer keeps the command pending).
+    void fieldTextsByTheWindowsRules()
+    {
+        using K = Failure::Kind;
+        const struct {
+            Command command;
+            const char *text;
+            int entry;
+            int value;
+            std::optional<K> refusal; // none: the value is taken
+        } cases[] = {
+            // The new speed: the entry chosen decides, not the text shown.
+            {Command::WriteBaud, "garbage", 0, 8, {}},   {Command::WriteBaud, "", 1, 2, {}},
+            {Command::WriteBaud, "", 2, 4, {}},          {Command::WriteBaud, "", 3, 8, {}},
+            {Command::WriteBaud, "", 4, 16, {}},
+            // With no entry chosen, only a text that is one of the list's speeds.
+            {Command::WriteBaud, "9600", -1, 8, {}},     {Command::WriteBaud, "2400", -1, 2, {}},
+            {Command::WriteBaud, "19200", -1, 16, {}},   {Command::WriteBaud, "1200", -1, -1, K::SpeedNotListed},
+            {Command::WriteBaud, "38400", -1, -1, K::SpeedNotListed}, {Command::WriteBaud, "", -1, -1, K::SpeedNotListed},
+            {Command::WriteBaud, "9600 ", -1, -1, K::SpeedNotListed}, {Command::WriteBaud, "8", -1, -1, K::SpeedNotListed},
+            // The UV fault time: whole hours in the register's range, by the one integer rule.
+            {Command::WriteUvFaultTime, "0", -1, 0, {}},         {Command::WriteUvFaultTime, "0024", -1, 24, {}},
+            {Command::WriteUvFaultTime, "65535", -1, 65535, {}}, {Command::WriteUvFaultTime, "$18", -1, 24, {}},
+            {Command::WriteUvFaultTime, " 24", -1, 24, {}},      {Command::WriteUvFaultTime, "+24", -1, 24, {}},
+            {Command::WriteUvFaultTime, "65536", -1, -1, K::BadUvHours},
+            {Command::WriteUvFaultTime, "99999999999", -1, -1, K::BadUvHours},
+            {Command::WriteUvFaultTime, "-1", -1, -1, K::BadUvHours}, {Command::WriteUvFaultTime, "12a", -1, -1, K::BadUvHours},
+            {Command::WriteUvFaultTime, "", -1, -1, K::BadUvHours},
+            // Any other value as typed: no range check here (the core cuts it to 16 bits).
+            {Command::WriteIrThreshold, "-1", -1, -1, {}},       {Command::WriteUvThreshold, "0x7FFF", -1, 32767, {}},
+            {Command::WriteDustThreshold, "  -32768", -1, -32768, {}},
+            {Command::WriteSerialNumber, "70000", -1, 70000, {}},
+            {Command::WriteHeaterPoint, "", -1, -1, K::BadInteger},   {Command::EnterPassword, "", -1, -1, K::BadInteger},
+            {Command::WriteIrThreshold, "1.5", -1, -1, K::BadInteger}, {Command::WriteAddress, "", -1, -1, K::BadInteger},
+            {Command::WriteSerialNumber, "2147483648", -1, -1, K::BadInteger},
+        };
+        for (const auto &c : cases) {
+            const QString text = QString::fromLatin1(c.text);
+            const Result<int32_t> v = fieldValue(c.command, FieldReading{text, c.entry});
+            const QByteArray where = QByteArray::number(int(c.command)) + " '" + c.text + "'";
+            if (!c.refusal) {
+                QVERIFY2(v, where.constData());
+                QCOMPARE(*v, c.value);
+                continue;
+            }
+            QVERIFY2(!v, where.constData());
+            QCOMPARE(v.failure().kind, *c.refusal);
+            QCOMPARE(v.failure().text, text);
+        }
+        const Result<int32_t> bad = fieldValue(Command::WriteIrThreshold, FieldReading{QStringLiteral("1.5")});
+        QCOMPARE(windowText(bad.failure()), QStringLiteral("'1.5' is not a valid integer value"));
+        const Result<int32_t> hours = fieldValue(Command::WriteUvFaultTime, FieldReading{QStringLiteral("-5")});
+        QVERIFY(windowText(hours.failure()).contains(QStringLiteral("T_UV_FAULT")));
+    }
+
     void keysInTheChartWindowSendNothing()
     {
         PollRig rig(40);

@@ -1,5 +1,7 @@
 // The detector simulator's logic in process: its framer, fault counts,
 // registers, mode commands, alarm latch and signals.
+#include "detector/commandtable.h"
+#include "detector/devicestatus.h"
 #include "sim/cliopts.h"
 #include "sim/simulator.h"
 #include "support/simwire.h"
@@ -134,6 +136,49 @@ private slots:
         const QByteArray write = request(9, 6, uint16_t(reg), uint16_t(value));
         QCOMPARE(d.handle(write), write);
         QCOMPARE(int(d.reg(statusReg)), expected);
+    }
+
+    // The core builds each typed-value command and decodes the status block;
+    // the simulator stores and serves them. Both read one register map: a
+    // register moved on one side only shows here as a value read back from
+    // the wrong field.
+    void coreCommandsReadBackThroughDecoding()
+    {
+        struct Case {
+            Command command;
+            std::optional<int32_t> value; // none: the command builds its own
+            int expected;
+            int (*readBack)(const DeviceStatus &);
+        };
+        const Case cases[] = {
+            {Command::WriteDustThreshold, 5100, 5100, [](const DeviceStatus &s) { return int(s.dustThreshold); }},
+            {Command::WriteIrThreshold, 710, 710, [](const DeviceStatus &s) { return int(s.irThreshold); }},
+            {Command::WriteUvThreshold, 430, 430, [](const DeviceStatus &s) { return int(s.uvThreshold); }},
+            {Command::WriteSerialNumber, 65000, 65000, [](const DeviceStatus &s) { return int(s.serialNumber); }},
+            {Command::WriteHeaterPoint, -7, -7, [](const DeviceStatus &s) { return int(s.heaterPoint); }},
+            {Command::WriteUvFaultTime, 19, 19, [](const DeviceStatus &s) { return int(s.uvFaultHours); }},
+            {Command::WriteConfigMark, {}, ConfigMarkValue, [](const DeviceStatus &s) { return int(s.configMark); }},
+            // The two toggles start from the default (on) and end off.
+            {Command::ToggleHeater, {}, 0, [](const DeviceStatus &s) { return int(s.heaterEnabled()); }},
+            {Command::UvChannelOff, {}, 0, [](const DeviceStatus &s) { return int(s.uvChannel()); }},
+        };
+        for (const Case &c : cases) {
+            Detector d(9, 9600);
+            d.setRegister(sreg::ConfigMark, 0);
+            uint8_t mask = uint8_t(d.reg(sreg::Channels));
+            CommandInputs in;
+            in.targetAddress = 9;
+            in.value = c.value;
+            const Result<BuiltCommand> built = buildCommand(c.command, in, mask);
+            QVERIFY(built && built->send);
+            const QByteArray write = request(9, FnWriteSingle, built->reg, built->value);
+            QCOMPARE(d.handle(write), write);
+
+            const QByteArray reply = d.handle(request(9, FnReadHolding, sreg::First, sreg::Count));
+            FrameBuffer buf;
+            std::copy(reply.begin(), reply.end(), buf.reply());
+            QCOMPARE(c.readBack(decodeStatus(buf)), c.expected);
+        }
     }
 
     void refusedWrites_data()

@@ -3,20 +3,19 @@
 #include <QMap>
 #include <QStringList>
 
-// The typed values of commands, keyed by the main window's field names as the
-// tests write them; every read is recorded. "cb7" is the new-speed list.
+// The values of commands' fields as the window's readers give them (already
+// parsed: an integer, the baud code of "cb7", or the failure of a text that
+// is no value), keyed by the main window's field names; every read is recorded.
 struct NamedFields {
-    QMap<QString, QString> text;
+    QMap<QString, Result<int32_t>> values;
     QStringList read;
-    int speedEntry = -1;
-    QString speedText = QStringLiteral("9600");
 
     // What the window would store with a command that reads this field.
-    FieldReader reader(const QString &name)
+    ValueReader reader(const QString &name)
     {
         return [this, name] {
             read << name;
-            return name == QLatin1String("cb7") ? FieldReading{speedText, speedEntry} : FieldReading{text.value(name)};
+            return values.value(name, Failure::of(Failure::Kind::NoValue));
         };
     }
 };
