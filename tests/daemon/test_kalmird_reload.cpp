@@ -165,8 +165,10 @@ void TestKalmirdReload::hangUpWhileTheQueueLoadsWaitsForTheStart()
     QVERIFY(waitUntilOpen(daemon.pid(), queueFile, 10000));
     ::kill(pid_t(daemon.pid()), SIGHUP);
     const QByteArray reloaded = "reloaded: 1 line(s) unchanged (north)\n";
-    QTest::qWaitFor([&] { return daemon.errorOutput().contains(reloaded) || daemon.pid() == 0; }, 20000); // or ended
-    QVERIFY2(daemon.errorOutput().contains(reloaded), daemon.errorOutput());
+    // Waited for until it comes or the service has ended.
+    QVERIFY2(QTest::qWaitFor([&] { return daemon.errorOutput().contains(reloaded) || daemon.pid() == 0; }, 20000)
+                 && daemon.errorOutput().contains(reloaded),
+             daemon.errorOutput());
     QVERIFY2(daemon.errorOutput().contains(QStringLiteral(": %1 events and results wait from before the start").arg(waiting).toUtf8()),
              daemon.errorOutput());
     QCOMPARE(daemon.terminate(), 0);
