@@ -1,4 +1,5 @@
 #include "daemon/linecommands.h"
+#include "daemon/failurelog.h"
 #include "session/session.h"
 #include <QPointer>
 
@@ -69,10 +70,10 @@ void LineCommands::onDone(const CommandResult &result)
     case K::CrcError: error = u"bad CRC in the reply"_s; break;
     case K::Exception: error = u"exception reply: the detector refused it"_s; break;
     case K::Unexpected: error = u"unexpected reply"_s; break;
-    // The answers' error texts are the core's window texts, as they always were.
-    case K::Refused: error = result.failure ? windowText(*result.failure) : QString(); break;
+    // The service's own words, as in its log: never the window's.
+    case K::Refused: error = result.failure ? logText(*result.failure) : QString(); break;
     // It may or may not have gone out: answered with the error, never sent again.
-    case K::LineFailed: error = u"the line failed: "_s + (result.failure ? windowText(*result.failure) : QString()); break;
+    case K::LineFailed: error = u"the line failed: "_s + (result.failure ? logText(*result.failure) : QString()); break;
     }
     failInFlight(error, result.ok());
 }

@@ -30,6 +30,10 @@ int refuseToStart(const Failure &failure)
 
 int main(int argc, char **argv)
 {
+    // First of all: a SIGHUP (or a stop) that comes while the start still
+    // runs, reading a long queue say, is acted on once the loop turns rather
+    // than ending the service (systemd does not restart one ended by SIGHUP).
+    holdSignals(true);
     // Without TZ the C library looks at /etc/localtime again for every time
     // stamp, hundreds of times a second here; the zone is read once instead.
     if (qEnvironmentVariableIsEmpty("TZ"))

@@ -48,6 +48,34 @@ private slots:
         QCOMPARE(search(r, false, &probed), (QList<int>{3, 100, 247}));
         QCOMPARE(probed, 0);
     }
+
+    // The margin it is given, not the default: below the detector's
+    // turnaround the probe misses it, above it finds it. Each search stops
+    // after its first address.
+    void waitsTheMarginItIsGiven()
+    {
+        SimRig r(150);
+        r.sim.addDetector(1);
+        const auto firstProbe = [&r](int turnaroundMs, double marginMs) {
+            r.sim.setWireTime(true, turnaroundMs);
+            BusSearch s(r.line, r.state);
+            s.setFast(true);
+            s.setFastMarginMs(marginMs);
+            int count = -1;
+            connect(&s, &BusSearch::probed, &s, [&](uint8_t a, uint8_t n) {
+                if (a == 1)
+                    count = n;
+                s.stop();
+            });
+            QSignalSpy ended(&s, &BusSearch::ended);
+            s.start();
+            ended.wait(5000);
+            QTest::qWait(200); // a late answer goes by
+            return count;
+        };
+        QCOMPARE(firstProbe(20, 5), 0);    // the default margin would find it
+        QCOMPARE(firstProbe(60, 120), 53); // and miss this one
+    }
 };
 
 QTEST_GUILESS_MAIN(FastSearchTest)

@@ -92,9 +92,14 @@ private slots:
             const double after = (sent.firstChar - request.lastChar) * 1000;
             const double span = (sent.lastChar - sent.firstChar) * 1000;
             QVERIFY2(qAbs(reply.answerAfterMs - after) <= ch, qPrintable(QString("%1: %2 / %3").arg(i).arg(reply.answerAfterMs).arg(after)));
+            // The reply starts at its own first byte, not when the request was on the line.
+            const double start = reply.startMs - rows[i].endMs;
+            QVERIFY2(qAbs(start - after) <= ch, qPrintable(QString("%1: %2 / %3").arg(i).arg(start).arg(after)));
             if (rows.value(i + 2).verdict != FrameVerdict::Noise)
                 QVERIFY2(qAbs(reply.spanMs - span) <= ch, qPrintable(QString("%1: %2 / %3").arg(i).arg(reply.spanMs).arg(span)));
         }
+        // The simulator's turnaround of 5 ms after 3.5 characters of silence.
+        QCOMPARE(rows[1].startMs - rows[0].endMs > 3.5 * ch + 5 - ch, true);
         QCOMPARE(rows[3].answerAfterMs > 3.5 * ch + 5 + 30 - ch, true); // the late one
         QCOMPARE(rows[10].bytes.size(), 3);
 

@@ -125,8 +125,18 @@ private slots:
                                                            frame(1, 3, 5, 1), frame(1, 3, 1, 24)}));
     }
 
+    // A stop while a reply is awaited ends the pass, not the request; and a
+    // start with no detector listed is refused with nothing on the wire,
+    // not even a request to the broadcast address 0 of the empty slot.
     void stopDuringTheReplyWaitFinishesThePass()
     {
+        Poller none{};
+        const bool started = none.cycle.start();
+        QTest::qWait(200); // a request would have reached the simulator by now
+        QCOMPARE(none.received(), QList<QByteArray>{});
+        QVERIFY(!started && !none.cycle.running());
+        QCOMPARE(none.ended.count(), 0);
+
         Poller p{1};
         QObject::connect(&p.cycle, &PollingCycle::passStarted, &p.cycle, [&] { p.cycle.stop(); });
         QVERIFY(p.cycle.start());

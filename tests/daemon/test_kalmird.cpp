@@ -1,9 +1,11 @@
 // kalmird against a real Mosquitto, the simulator on a pseudo-terminal and a
 // real subscriber (mosquitto_sub): its configuration check, and what reaches
-// the broker from a line with faults or behind a serial server.
+// the broker from a line with faults or behind a serial server, and its fast
+// search.
 #include "sim/simulator.h"
 #include "support/mqttrig.h"
 #include "support/ser2net.h"
+#include "support/simprocess.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,6 +39,7 @@ private slots:
     void checkAndBadFiles();
     void watchesTheLineThroughItsFaults();
     void watchesALineBehindASerialServer();
+    void fastSearchWaitsItsOwnMargin();
 };
 
 void TestKalmird::checkAndBadFiles()
@@ -348,6 +351,30 @@ void TestKalmird::watchesALineBehindASerialServer()
     QCOMPARE(daemon.terminate(), 0);
     QVERIFY2(daemon.errorOutput().contains("line cabinet: opened") && !daemon.errorOutput().contains("superseded"),
              daemon.errorOutput());
+}
+
+// search = "fast": the whole bus in seconds, each probe waiting the margin
+// of search_margin_ms; the detector's 40 ms turnaround is beyond the default
+// margin (30 ms), so only the line's own finds it. The log names the probes.
+void TestKalmird::fastSearchWaitsItsOwnMargin()
+{
+    BrokerProcess broker;
+    QVERIFY(broker.start());
+    // The simulator in a process of its own: on a loaded machine one
+    // sharing this test's loop answers later than the margin.
+    SimProcess sim({"--frozen", "--wire-time", "--turnaround", "40", "--device", "7"});
+    QVERIFY(sim.start());
+    Subscriber sub(broker.port(), QStringLiteral("kalmir/#"));
+    DaemonProcess daemon(oneLineConfig(broker.port(), QStringLiteral("hall"), sim.slavePath(),
+                                       QStringLiteral("\"search\"\nsearch = \"fast\"\nsearch_margin_ms = 70")));
+    daemon.start();
+    QVERIFY2(QTest::qWaitFor([&] { return daemon.errorOutput().contains("hall: 247 address(es) probed fast"); }, 60000),
+             daemon.errorOutput());
+    QVERIFY2(daemon.errorOutput().contains("hall: bus search found 1 detector(s)\n")
+                 && daemon.errorOutput().contains("hall: 247 address(es) probed fast, waiting 70 ms"),
+             daemon.errorOutput());
+    QVERIFY2(sub.waitFor(QStringLiteral("kalmir/hall/7/availability"), "online", 10000), daemon.errorOutput());
+    QCOMPARE(daemon.terminate(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestKalmird)

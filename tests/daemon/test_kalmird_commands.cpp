@@ -4,6 +4,7 @@
 #include "support/simprocess.h"
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -142,7 +143,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/north/5/result").size(), 2, 10000);
         QCOMPARE(resultsOn("kalmir/north/5/result")[1],
                  QJsonObject({{"command", "write-ir-threshold"}, {"value", 650}, {"ok", true}, {"error", QJsonValue()}}));
-        QVERIFY2(service.log().contains("command kalmir/north/5/set/write-ir-threshold 650: ok"), service.log());
+        QVERIFY2(service.waitFor("command kalmir/north/5/set/write-ir-threshold 650: ok"), service.log());
         // Clears the IR bit of detector 5's own channels (all three on), whatever the line's other detector has.
         QVERIFY(publish(u"kalmir/north/5/set/ir-channel-off"_s, {}));
         // A QoS 2 publisher that resends before it has the broker's PUBREC: one write, one answer.
@@ -187,16 +188,17 @@ private slots:
             QCOMPARE(answers[i]["error"].toString(), refused[i].error);
         }
         QCOMPARE(answers[7]["command"].toString(), shownName);
-        QVERIFY2(service.log().contains("command kalmir/north/5/set/write-ir-threshold \"1\\nkalmird: forged\" refused"),
+        // The log lines are waited for themselves: those without a result come in their own time.
+        QVERIFY2(service.waitFor("command kalmir/north/5/set/write-ir-threshold \"1\\nkalmird: forged\" refused"),
                  service.log());
-        QVERIFY2(service.log().contains(u"command kalmir/north/5/set/%1 \"\" refused: no command \"%1\" (kalmird --list-commands)\n"_s
-                                            .arg(shownName).toUtf8()),
+        QVERIFY2(service.waitFor(u"command kalmir/north/5/set/%1 \"\" refused: no command \"%1\" (kalmird --list-commands)\n"_s
+                                     .arg(shownName).toUtf8()),
                  service.log());
         for (const char *level : {"9", "05", " 5", "5 "})
-            QVERIFY2(service.log().contains("command kalmir/north/" + QByteArray(level) + "/set/reset-fire \"\" refused: no detector "
-                                            + level + " is polled on a line \"north\"\n"),
+            QVERIFY2(service.waitFor("command kalmir/north/" + QByteArray(level) + "/set/reset-fire \"\" refused: no detector "
+                                     + level + " is polled on a line \"north\"\n"),
                      service.log());
-        QVERIFY2(service.log().contains("command kalmir/west/5/set/reset-fire \"\" refused: no detector 5 is polled on a line \"west\"\n"),
+        QVERIFY2(service.waitFor("command kalmir/west/5/set/reset-fire \"\" refused: no detector 5 is polled on a line \"west\"\n"),
                  service.log());
         QVERIFY(south.writes().isEmpty());
 
@@ -255,6 +257,38 @@ private slots:
         }
         QCOMPARE(west.writes(), expected);
         QCOMPARE(west.writesWithoutStatusBetween(), 0);
+    }
+
+    // What the core refuses, and a command the line fails under, are
+    // answered and logged in the service's words, never in the window's: a
+    // calibration for a detector that never answered (its G_42 unknown), and
+    // a write on the wire when the line goes.
+    void coreRefusalsAreInTheServicesWords()
+    {
+        Line mute(dir, u"mute"_s, {u"--device"_s, u"1"_s}); // detector 3 is listed but never answers
+        QVERIFY(mute.sim.start());
+        const QString password = writeFile(dir, u"password"_s, broker.password().toUtf8() + "\n", 0640);
+        const qsizetype subscribed = broker.log().count("kalmir/+/+/set/+ (QoS 2)");
+        Kalmird service(config(password, broker.caFile(), lineConfig(u"mute"_s, "[1, 3]", "offline_probe_s = 1\n")));
+        QVERIFY2(service.waitFor("line mute: detector 1 online"), service.log());
+        QTRY_COMPARE_WITH_TIMEOUT(broker.log().count("kalmir/+/+/set/+ (QoS 2)"), subscribed + 1, 10000);
+
+        QVERIFY(publish(u"kalmir/mute/3/set/calibrate-uv"_s, {}));
+        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/mute/3/result").size(), 1, 10000);
+        const QString unknown = u"detector 3 has not answered yet, G_42 unknown: command dropped"_s;
+        QCOMPARE(resultsOn("kalmir/mute/3/result")[0],
+                 QJsonObject({{"command", "calibrate-uv"}, {"value", QJsonValue()}, {"ok", false}, {"error", unknown}}));
+        QVERIFY2(service.waitFor("command kalmir/mute/3/set/calibrate-uv: failed: " + unknown.toUtf8() + "\n"), service.log());
+
+        QVERIFY(publish(u"kalmir/mute/3/set/write-ir-threshold"_s, "100"));
+        QTRY_VERIFY_WITH_TIMEOUT(mute.writes().contains(u"03 06 00 04 00 64"_s), 5000);
+        mute.sim.process().kill(); // well inside the reply's read window
+        QTRY_COMPARE_WITH_TIMEOUT(resultsOn("kalmir/mute/3/result").size(), 2, 10000);
+        const QString failed = resultsOn("kalmir/mute/3/result")[1]["error"].toString();
+        QVERIFY2(failed.startsWith(u"the line failed: port read failed: "_s), qPrintable(failed)); // then the system's words
+        QVERIFY2(service.waitFor("command kalmir/mute/3/set/write-ir-threshold 100: failed: " + failed.toUtf8() + "\n"),
+                 service.log());
+        QVERIFY2(!QString::fromUtf8(service.log()).contains(QRegularExpression(u"[\\x{0400}-\\x{04FF}]"_s)), service.log());
     }
 
     // A silent detector's commands go out each in a pass of its own or

@@ -1,17 +1,39 @@
 // kalmird's configuration read again on SIGHUP while lines run, and its state interval and heartbeat.
+#include "daemon/eventstore.h"
 #include "sim/simulator.h"
 #include "support/mqttrig.h"
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QTest>
 #include <csignal>
+#include <thread>
 
 class TestKalmirdReload : public QObject {
     Q_OBJECT
 private slots:
     void reloadKeepsTheLinesThatDidNotChange();
     void statesFollowChangesHeartbeatsAndAlarms();
+    void hangUpWhileTheQueueLoadsWaitsForTheStart();
 };
+
+namespace {
+// Whether the process has `path` open, looked at every half millisecond
+// until it has or the time is up.
+bool waitUntilOpen(qint64 pid, const QString &path, int timeoutMs)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired();) {
+        for (const QFileInfo &fd : fds.entryInfoList(QDir::AllEntries | QDir::System))
+            if (fd.symLinkTarget() == path)
+                return true;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return false;
+}
+} // namespace
 
 void TestKalmirdReload::reloadKeepsTheLinesThatDidNotChange()
 {
@@ -118,6 +140,38 @@ void TestKalmirdReload::statesFollowChangesHeartbeatsAndAlarms()
     one.setAlarmFlags(alarmbit::Fire);
     QVERIFY(sub.waitFor(QStringLiteral("kalmir/north/1/event"), any, 300, mark));
     QVERIFY(sub.waitFor(state, [](const QByteArray &p) { return p.contains("\"fire\":true"); }, 300, mark));
+}
+
+// A SIGHUP while the start still reads a long queue neither ends the service
+// nor is lost: the configuration is read again once it runs.
+void TestKalmirdReload::hangUpWhileTheQueueLoadsWaitsForTheStart()
+{
+    BrokerProcess broker; // never started: the queue stays as it is
+    Simulator sim;
+    sim.addDetector(1);
+    QVERIFY(sim.start());
+    DaemonProcess daemon(oneLineConfig(broker.port(), QStringLiteral("north"), sim.slavePath(), QStringLiteral("[1]")));
+    const QString queueFile = daemon.stateDir() + QStringLiteral("/queue.db");
+    const int waiting = 200000; // a few tenths of a second to read
+    {
+        EventStore store;
+        QVERIFY(store.open(queueFile).usable);
+        std::vector<QueuedMessage> events;
+        for (int i = 1; i <= waiting; ++i)
+            events.push_back({i, QStringLiteral("kalmir/north/1/event"), R"({"kind":"fire","on":true})"});
+        QCOMPARE(store.write(events, {}, waiting), QString());
+    }
+    daemon.start();
+    QVERIFY(waitUntilOpen(daemon.pid(), queueFile, 10000));
+    ::kill(pid_t(daemon.pid()), SIGHUP);
+    const QByteArray reloaded = "reloaded: 1 line(s) unchanged (north)\n";
+    // Waited for until it comes or the service has ended.
+    QVERIFY2(QTest::qWaitFor([&] { return daemon.errorOutput().contains(reloaded) || daemon.pid() == 0; }, 20000)
+                 && daemon.errorOutput().contains(reloaded),
+             daemon.errorOutput());
+    QVERIFY2(daemon.errorOutput().contains(QStringLiteral(": %1 events and results wait from before the start").arg(waiting).toUtf8()),
+             daemon.errorOutput());
+    QCOMPARE(daemon.terminate(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestKalmirdReload)
