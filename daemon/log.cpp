@@ -20,6 +20,10 @@ namespace {
 constexpr qsizetype Capacity = 64 * 1024;
 // Held back from the other lines so that the dropped count always fits.
 constexpr qsizetype NoteRoom = 128;
+// Once lines are dropped, the next goes in only when the reader has taken
+// this much: a reader that takes a line now and then would otherwise get
+// every other line and a count between each two.
+constexpr qsizetype ResumeAt = Capacity / 2;
 // A line may carry what a client sent: a longer one is cut.
 constexpr qsizetype LongestLine = 4096;
 // At exit the reader is waited for as long as it takes something within this time.
@@ -58,12 +62,7 @@ public:
     void add(const QByteArray &line)
     {
         const std::lock_guard lock(mutex);
-        if (unsaid > 0) {
-            if (!enqueue(note(), Capacity))
-                return drop(1);
-            unsaid = 0;
-        }
-        if (!enqueue(line, Capacity - NoteRoom))
+        if ((unsaid > 0 && !resume()) || !enqueue(line, Capacity - NoteRoom))
             drop(1);
     }
 
@@ -142,6 +141,15 @@ private:
         }
     }
 
+    // Queues the count of the lines dropped, once there is room again.
+    bool resume()
+    {
+        if (pending.size() > ResumeAt || !enqueue(note(), Capacity))
+            return false;
+        unsaid = 0;
+        return true;
+    }
+
     void drop(uint64_t lines)
     {
         droppedTotal += lines;
@@ -157,8 +165,8 @@ private:
     {
         const std::lock_guard lock(mutex);
         drain();
-        if (unsaid > 0 && enqueue(note(), Capacity))
-            unsaid = 0;
+        if (unsaid > 0)
+            resume();
         if (pending.isEmpty() && notifier)
             notifier->setEnabled(false);
     }

@@ -5,9 +5,10 @@
 // One line per event on stderr, which the systemd journal takes:
 // "kalmird: <text>". The write never waits for the reader: what the reader
 // has not taken yet waits in a buffer of 64 KiB, and a line that does not
-// fit is dropped whole and counted. Once there is room again one line says
-// how many went ("log: 12 line(s) dropped, stderr was not read in time"),
-// before the lines that come after them.
+// fit is dropped whole and counted, and so are the lines after it until the
+// reader has taken half of what waits. Then one line says how many went
+// ("log: 12 line(s) dropped, stderr was not read in time"), before the lines
+// that come after them.
 void logEvent(const QString &text);
 
 // Lines dropped since the start.
