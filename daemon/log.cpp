@@ -179,11 +179,14 @@ private:
         if (!app)
             return;
         if (QThread::currentThread() != app->thread()) {
-            QMetaObject::invokeMethod(app, [this] {
-                const std::lock_guard lock(mutex);
-                if (!pending.isEmpty())
-                    arm();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                app,
+                [this] {
+                    const std::lock_guard lock(mutex);
+                    if (!pending.isEmpty())
+                        arm();
+                },
+                Qt::QueuedConnection);
             return;
         }
         if (!notifier) {
@@ -198,7 +201,7 @@ private:
     const Sink sink = openSink();
     QByteArray pending; // bytes the reader has not taken, whole lines but for the first
     uint64_t droppedTotal = 0;
-    uint64_t unsaid = 0; // dropped since the last count written
+    uint64_t unsaid = 0;                // dropped since the last count written
     QPointer<QSocketNotifier> notifier; // a child of the application: gone with it
 };
 

@@ -40,7 +40,8 @@ void LogThrottle::log(const QString &kind, const QString &address, const QString
         return;
     }
     logEvent(line);
-    entries.insert(key, Entry{clock.elapsed(), 0, key == Overflow ? line + QStringLiteral(" (and other addresses)") : line});
+    entries.insert(key,
+                   Entry{clock.elapsed(), 0, key == Overflow ? line + QStringLiteral(" (and other addresses)") : line});
     // Any other key is due no later than this one.
     if (!tick.isActive())
         tick.start(WindowMs);
