@@ -64,6 +64,8 @@ public:
         const std::lock_guard lock(mutex);
         if ((unsaid > 0 && !resume()) || !enqueue(line, Capacity - NoteRoom))
             drop(1);
+        if (!pending.isEmpty())
+            arm(); // it may have waited since before the application was made
     }
 
     uint64_t dropped()
@@ -175,6 +177,8 @@ private:
     // the next line or the exit writes what waits.
     void arm()
     {
+        if (notifier && notifier->isEnabled())
+            return;
         QCoreApplication *app = QCoreApplication::instance();
         if (!app)
             return;

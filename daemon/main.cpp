@@ -53,6 +53,9 @@ int main(int argc, char **argv)
     // Under a file-size limit a device log write fails with an error the
     // service reports, instead of the signal ending the service.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A reader of stderr that goes away costs the log its lines (counted as
+    // dropped), not the watch its life.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalmird"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KALMIR_VERSION));
