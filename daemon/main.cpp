@@ -23,8 +23,17 @@ namespace {
 // A configuration or secret the service cannot start with.
 int refuseToStart(const Failure &failure)
 {
-    std::fprintf(stderr, "kalmird: %s\n", logText(failure).toUtf8().constData());
+    logEvent(logText(failure));
     return 2;
+}
+
+// Qt's own warnings take the log's way as well: a flood of them must not
+// block the loop either, nor come out of order with the lines before them.
+void logQtMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    logEvent(qFormatLogMessage(type, context, message));
+    if (type == QtFatalMsg)
+        flushLog(); // Qt aborts next, past the flush at exit
 }
 } // namespace
 
@@ -34,6 +43,7 @@ int main(int argc, char **argv)
     // runs, reading a long queue say, is acted on once the loop turns rather
     // than ending the service (systemd does not restart one ended by SIGHUP).
     holdSignals(true);
+    qInstallMessageHandler(logQtMessage);
     // Without TZ the C library looks at /etc/localtime again for every time
     // stamp, hundreds of times a second here; the zone is read once instead.
     if (qEnvironmentVariableIsEmpty("TZ"))
@@ -47,6 +57,9 @@ int main(int argc, char **argv)
     // Under a file-size limit a device log write fails with an error the
     // service reports, instead of the signal ending the service.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A reader of stderr that goes away costs the log its lines (counted as
+    // dropped), not the watch its life.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalmird"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KALMIR_VERSION));
@@ -94,7 +107,8 @@ int main(int argc, char **argv)
         password = read->toUtf8();
     }
     if (config.http.enabled && !config.http.tokenFile.isEmpty()) {
-        const Result<QString> read = readPasswordFile(config.http.tokenFile, QStringLiteral("token file"));
+        const Result<QString> read =
+            readPasswordFile(config.http.tokenFile, QStringLiteral("token file"), SecretBlanks::Trimmed);
         if (!read)
             return refuseToStart(read.failure());
         httpToken = read->toUtf8();
@@ -104,7 +118,7 @@ int main(int argc, char **argv)
         for (const LineConfig &line : config.lines)
             if (const QString problem = line.logDir.isEmpty() ? QString() : logFolderProblem(line.logDir);
                 !problem.isEmpty()) {
-                std::fprintf(stderr, "kalmird: line %s: %s\n", qPrintable(line.name), qPrintable(problem));
+                logEvent(QStringLiteral("line %1: %2").arg(line.name, problem));
                 return 2;
             }
         return 0;
@@ -116,7 +130,7 @@ int main(int argc, char **argv)
     if (http.enabled) {
         endpoint = std::make_unique<HttpEndpoint>(daemon, http, httpToken, QStringLiteral(KALMIR_VERSION));
         if (const QString problem = endpoint->listen(); !problem.isEmpty()) {
-            std::fprintf(stderr, "kalmird: http: %s\n", qPrintable(problem));
+            logEvent(QStringLiteral("http: %1").arg(problem));
             return 2;
         }
     }

@@ -14,7 +14,7 @@ Failure refused(const QString &why)
 }
 } // namespace
 
-Result<QString> readPasswordFile(const QString &path, const QString &what)
+Result<QString> readPasswordFile(const QString &path, const QString &what, SecretBlanks blanks)
 {
     struct stat st{};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
@@ -33,7 +33,12 @@ Result<QString> readPasswordFile(const QString &path, const QString &what)
     QByteArray line = file.readLine(4096);
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
+    if (blanks == SecretBlanks::Trimmed)
+        line = line.trimmed();
     if (line.isEmpty())
         return refused(u"%1 %2 is empty"_s.arg(what, path));
+    if (blanks == SecretBlanks::RefusedAtEnd && (line.endsWith(' ') || line.endsWith('\t')))
+        return refused(u"%1 %2: the password ends in a blank (a space or a tab), which is taken for a slip: "
+                       "remove it from the file"_s.arg(what, path));
     return QString::fromUtf8(line);
 }

@@ -2,8 +2,9 @@
 #include "daemon/gateway/guestrules.h"
 #include "daemon/gateway/listenaddress.h"
 #include "daemon/gateway/rtuframes.h"
-#include "daemon/log.h"
 #include "daemon/failurelog.h"
+#include "daemon/log.h"
+#include "daemon/logthrottle.h"
 #include "session/lineservice.h"
 
 #include <QTcpSocket>
@@ -14,6 +15,20 @@ using namespace gatewayexception;
 namespace {
 // A status read of the watch: 8 request and 53 reply bytes.
 constexpr int StatusRequestBytes = 8, StatusReplyBytes = 53;
+
+// A line's kind for the log's throttle: its text up to the first figure, so
+// that "expired, not started within 1203 ms" and "... 1187 ms" are one kind.
+QString kindOf(const QString &what)
+{
+    const auto at = std::find_if(what.begin(), what.end(), [](QChar c) { return c.isDigit() || c == u'('; });
+    return what.first(at - what.begin());
+}
+
+// "127.0.0.1:53312" -> "127.0.0.1", "[::1]:53312" -> "[::1]"
+QString addressOf(const QString &peer)
+{
+    return peer.left(peer.lastIndexOf(u':'));
+}
 } // namespace
 
 LineGateway::LineGateway(const LineConfig &l, LineService &service, Watch watch, QObject *parent)
@@ -79,12 +94,13 @@ void LineGateway::accept(QTcpServer &server, GuestConnection::Kind kind)
         const QString refusal = admission(socket->peerAddress());
         auto *c = new GuestConnection(socket, kind, nextNumber++, cfg.idleTimeoutS, this);
         if (!refusal.isEmpty()) {
-            logEvent(QStringLiteral("gateway %1 %2: refused, %3").arg(line.name, c->peer(), refusal));
+            logClient(c->peer(), QStringLiteral("refused, ") + kindOf(refusal),
+                      QStringLiteral("refused, %1").arg(refusal));
             c->close(QStringLiteral("refused"));
             continue;
         }
-        logEvent(QStringLiteral("gateway %1 %2: %3 client connected")
-                     .arg(line.name, c->peer(), kind == GuestConnection::Kind::Rtu ? "RTU" : "Modbus TCP"));
+        logClient(c->peer(), QStringLiteral("connected"),
+                  QStringLiteral("%1 client connected").arg(kind == GuestConnection::Kind::Rtu ? "RTU" : "Modbus TCP"));
         clients[c->number()] = Client{c, c->peer(), kind == GuestConnection::Kind::Rtu};
         connect(c, &GuestConnection::requested, this, &LineGateway::onRequest);
         connect(c, &GuestConnection::closed, this, &LineGateway::onClosed);
@@ -94,7 +110,7 @@ void LineGateway::accept(QTcpServer &server, GuestConnection::Kind kind)
 void LineGateway::onClosed(GuestConnection *connection, const QString &why)
 {
     const int n = connection->number();
-    logEvent(QStringLiteral("gateway %1 %2: closed, %3").arg(line.name, connection->peer(), why));
+    logClient(connection->peer(), QStringLiteral("closed, ") + kindOf(why), QStringLiteral("closed, %1").arg(why));
     policy.drop(n); // a request not yet started never goes out
     const auto it = clients.find(n);
     if (it != clients.end() && !it->second.onLine)
@@ -243,11 +259,20 @@ void LineGateway::refuse(int client, const QByteArray &request, uint8_t code, ui
 void LineGateway::logFailure(int client, const QByteArray &request, const QString &why) const
 {
     const auto it = clients.find(client);
-    logEvent(QStringLiteral("gateway %1 %2 unit %3 fn %4: %5")
-                 .arg(line.name, it == clients.end() ? QStringLiteral("?") : it->second.peer)
-                 .arg(uint8_t(request[0]))
-                 .arg(request.size() > 1 ? uint8_t(request[1]) : 0)
-                 .arg(why));
+    const QString peer = it == clients.end() ? QStringLiteral("?") : it->second.peer;
+    logThrottled(QStringLiteral("gateway %1 %2").arg(line.name, kindOf(why)), addressOf(peer),
+                 QStringLiteral("gateway %1 %2 unit %3 fn %4: %5")
+                     .arg(line.name, peer)
+                     .arg(uint8_t(request[0]))
+                     .arg(request.size() > 1 ? uint8_t(request[1]) : 0)
+                     .arg(why));
+}
+
+// A line about one client: at most one a second of its kind from its address.
+void LineGateway::logClient(const QString &peer, const QString &kind, const QString &what) const
+{
+    logThrottled(QStringLiteral("gateway %1 %2").arg(line.name, kind), addressOf(peer),
+                 QStringLiteral("gateway %1 %2: %3").arg(line.name, peer, what));
 }
 
 // Requests that waited too long, or wait for a line that is lost, are

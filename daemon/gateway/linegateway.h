@@ -28,7 +28,8 @@ struct DetectorFreshness {
 // take their turn on the line between the watch's own exchanges, under the
 // rules of GuestPolicy and guestrules. Nothing a guest does is repeated,
 // and what guests do touches none of the watch's facts: they have counts
-// of their own and a log line for each request that fails.
+// of their own and a log line for each request that fails, at most one a
+// second of a kind from one address (logThrottled).
 class LineGateway : public QObject {
     Q_OBJECT
 public:
@@ -62,7 +63,9 @@ private:
     void armExpiry();
     void answer(int client, const QByteArray &pdu);
     void refuse(int client, const QByteArray &request, uint8_t code, uint64_t &count, const QString &why);
+    // The lines about a client, through the log's throttle.
     void logFailure(int client, const QByteArray &request, const QString &why) const;
+    void logClient(const QString &peer, const QString &kind, const QString &what) const;
     int connectedCount() const;
     LineFacts facts(double nowMs);
     bool listed(uint8_t address) const;

@@ -194,6 +194,8 @@ void serviceFamilies(Writer &w, const SiteSnapshot &site)
         {{"kalmir_dropped_events_total", "counter", "Events dropped from a full queue."}, double(site.eventsDropped)},
         {{"kalmir_dropped_results_total", "counter", "Command results dropped from a full queue."},
          double(site.resultsDropped)},
+        {{"kalmir_log_lines_dropped_total", "counter", "Log lines dropped because stderr was not read in time."},
+         double(site.logLinesDropped)},
     };
     for (const auto &[f, value] : families) {
         w.family(f);

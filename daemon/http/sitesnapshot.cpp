@@ -1,5 +1,6 @@
 #include "daemon/http/sitesnapshot.h"
 #include "daemon/daemon.h"
+#include "daemon/log.h"
 
 double wireLimitPassesPerSecond(const LineConfig &line)
 {
@@ -43,6 +44,7 @@ SiteSnapshot takeSnapshot(Daemon &daemon, const QString &version)
     s.mqttConnected = daemon.mqtt().isConnected();
     s.eventsDropped = daemon.outbox().queue().eventsDropped();
     s.resultsDropped = daemon.outbox().queue().resultsDropped();
+    s.logLinesDropped = logLinesDropped();
     for (const auto &w : daemon.lines())
         s.lines.push_back(lineSnapshot(*w));
     s.events.assign(daemon.recentEvents().begin(), daemon.recentEvents().end());

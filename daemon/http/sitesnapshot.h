@@ -35,6 +35,7 @@ struct SiteSnapshot {
     bool mqttConnected = false;
     uint64_t eventsDropped = 0;
     uint64_t resultsDropped = 0;
+    uint64_t logLinesDropped = 0;
     std::vector<LineSnapshot> lines;
     std::vector<SiteEvent> events; // oldest first
 };

@@ -16,6 +16,8 @@
 #include <QTemporaryFile>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 QJsonObject json(const QByteArray &payload)
@@ -110,6 +112,17 @@ void TestKalmird::checkAndBadFiles()
             QVERIFY2(err.startsWith("kalmird: " + d.configPath().toUtf8() + b.message), err);
         }
     }
+    // Its stderr a pipe whose reader is gone: the refusal still ends with 2, not with SIGPIPE.
+    int ends[2];
+    QVERIFY(::pipe2(ends, O_CLOEXEC) == 0);
+    ::close(ends[0]);
+    QProcess gone;
+    gone.setChildProcessModifier([&] { ::dup2(ends[1], STDERR_FILENO); });
+    gone.start(QStringLiteral(KALMIRD_BIN), {QStringLiteral("--config"), QStringLiteral("/nonexistent/kalmird.toml")});
+    QVERIFY(gone.waitForFinished(5000));
+    ::close(ends[1]);
+    QCOMPARE(gone.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(gone.exitCode(), 2);
 
     // A gateway, as it will listen and what it lets through.
     DaemonProcess gateway(QStringLiteral("[mqtt]\n[[line]]\nname = \"a\"\nport = \"/dev/x\"\ndevices = [1]\nwrites = true\n"

@@ -1,6 +1,9 @@
 // Who may connect kalmird to the secured broker: a wrong password, an
-// unknown CA, two services with one client id, unsafe secrets.
+// unknown CA, two services with one client id, unsafe secrets; and a blank
+// at the end of a secret file.
+#include "support/httprig.h"
 #include "support/kalmirdrun.h"
+#include "support/localport.h"
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -65,6 +68,31 @@ private slots:
                 QVERIFY2(refused.log().contains(u.error) && !refused.log().contains("TLS with"), refused.log());
             }
         }
+    }
+
+    // The token's blank is trimmed, as the header it is compared with is;
+    // the broker password's stops the start, since the broker would get it.
+    void blanksInTheSecretFiles()
+    {
+        const QByteArray line = "[[line]]\nname = \"east\"\nport = \"/nonexistent/tty\"\ndevices = [1]\n";
+        const QString blank = writeFile(dir, u"blank"_s, broker.password().toUtf8() + " \n", 0600);
+        for (const QStringList &extra : {QStringList{}, QStringList{u"--check"_s}}) {
+            Kalmird refused(config(blank, broker.caFile(), line), extra);
+            QVERIFY(refused.proc.waitForFinished(5000));
+            QCOMPARE(refused.proc.exitCode(), 2);
+            QCOMPARE(refused.log(), "kalmird: password file " + blank.toUtf8()
+                                        + ": the password ends in a blank (a space or a tab), which is taken for a "
+                                          "slip: remove it from the file\n");
+        }
+        const QString right = writeFile(dir, u"right"_s, broker.password().toUtf8(), 0600);
+        const QString token = writeFile(dir, u"token"_s, "s3cret \n", 0600);
+        const quint16 port = freeLocalPort();
+        Kalmird service(config(right, broker.caFile(),
+                               u"[http]\nlisten = \"127.0.0.1:%1\"\ntoken_file = \"%2\"\n"_s.arg(port).arg(token).toUtf8() + line));
+        QVERIFY2(service.waitFor("http: listening"), service.log());
+        QCOMPARE(httpGet(port, "/metrics", "Bearer s3cret").status, 200);
+        QCOMPARE(httpGet(port, "/metrics", "Basic " + QByteArray("any:s3cret").toBase64()).status, 200);
+        QCOMPARE(httpGet(port, "/metrics", "Bearer s3cre").status, 401);
     }
 };
 

@@ -1,21 +1,37 @@
 // kalmird against a real Mosquitto and the simulator on a pseudo-terminal:
-// what becomes of the alarms when the device logs cannot be written or the
-// broker goes away.
+// what becomes of the alarms when the device logs cannot be written, the
+// broker goes away, or nobody reads kalmird's own log.
 #include "sim/simulator.h"
 #include "support/gatewayrig.h"
+#include "support/guestwire.h"
+#include "support/httprig.h"
 #include "support/mqttrig.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QTest>
+#include <arpa/inet.h>
+#include <csignal>
+#include <deque>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 class TestKalmirdOutages : public QObject {
     Q_OBJECT
 private slots:
     void logsNeverStopTheAlarms();
     void holdsTheLastEventsWhileTheBrokerIsAway();
+    void aClientsLinesComeOnceASecond();
+    void aLogNobodyReadsNeitherFloodsNorBlocks();
 };
 
 namespace {
@@ -29,6 +45,104 @@ void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+}
+
+// The sum of the numbers that the matches of `pattern` hold in its first group.
+int sum(const QString &text, const QString &pattern)
+{
+    int total = 0;
+    for (auto m = QRegularExpression(pattern).globalMatch(text); m.hasNext();)
+        total += m.next().captured(1).toInt();
+    return total;
+}
+
+// kalmird's stderr as a FIFO that is read only while reading is on; off,
+// it is a journal that stalls, its pipe at the kernel's smallest (a page).
+struct LogPipe {
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("stderr"));
+    int fd = (::mkfifo(QFile::encodeName(path), 0600), ::open(QFile::encodeName(path), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    QSocketNotifier notifier{qintptr(fd), QSocketNotifier::Read};
+    QByteArray text;
+    LogPipe()
+    {
+        ::fcntl(fd, F_SETPIPE_SZ, 4096);
+        QObject::connect(&notifier, &QSocketNotifier::activated, [this] { read(); });
+    }
+    ~LogPipe() { ::close(fd); }
+    void read()
+    {
+        char chunk[65536];
+        ssize_t n;
+        while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
+            text.append(chunk, n);
+        if (n == 0)
+            notifier.setEnabled(false); // kalmird gone
+    }
+    void reading(bool on)
+    {
+        notifier.setEnabled(on);
+        if (on)
+            read();
+    }
+    int count(const QString &pattern) const { return int(QString::fromUtf8(text).count(QRegularExpression(pattern))); }
+    int sum(const QString &pattern) const { return ::sum(QString::fromUtf8(text), pattern); }
+};
+
+// Connections to the gateway from ever new addresses of 127.1.0.0/16, each
+// held while 8 more open, about 300 a second, on a thread of their own.
+struct AddressFlood {
+    std::atomic<bool> stop{false};
+    std::atomic<int> opened{0};
+    std::thread thread;
+    AddressFlood(quint16 port, int first) : thread([this, port, first] { run(port, first); }) {}
+    ~AddressFlood()
+    {
+        stop = true;
+        thread.join();
+    }
+    void run(quint16 port, int first)
+    {
+        std::deque<int> held;
+        for (int i = first; !stop; ++i, ++opened, ::usleep(3000)) {
+            const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const timeval patience{0, 200000}; // a kalmird that hangs must not hang the flood
+            ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+            sockaddr_in from{AF_INET, 0, {htonl(0x7F010000u | uint32_t(i / 250 % 256) << 8 | uint32_t(i % 250 + 1))}, {}};
+            sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+            ::bind(s, reinterpret_cast<sockaddr *>(&from), sizeof from);
+            ::connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to);
+            held.push_back(s);
+            for (; held.size() > 8; held.pop_front())
+                ::close(held.front());
+        }
+        for (const int s : held)
+            ::close(s);
+    }
+};
+
+// Status replies of a detector after fromMs, up to toMs.
+int statusReplies(const QList<SimFrame> &frames, uint8_t address, double fromMs, double toMs = 1e12)
+{
+    return int(std::count_if(frames.begin(), frames.end(), [&](const SimFrame &f) {
+        return f.direction == SimFrame::Sent && f.bytes.size() == 53 && uint8_t(f.bytes[0]) == address
+               && f.lastChar * 1000 > fromMs && f.lastChar * 1000 <= toMs;
+    }));
+}
+
+// Three detectors at 19200 baud on the simulator in wire-time mode, watched
+// by the rig's kalmird, whose gateway takes 32 clients and lets a request
+// wait 1 ms; `more`: further tables. True once the three are online.
+bool watchThree(Simulator &sim, GatewayRig &rig, const QString &more = {})
+{
+    sim.setFrozen(true);
+    sim.setWireTime(true);
+    for (const uint8_t a : {1, 2, 3})
+        sim.addDetector(a, 19200);
+    if (!sim.start())
+        return false;
+    rig.start(sim.slavePath(), 19200, QStringLiteral("[1, 2, 3]"), {}, u"max_clients = 32\nwait_ms = 1\n"_s + more);
+    return rig.online({1, 2, 3});
 }
 
 // Sets the soft file-size limit of a running process ("unlimited" lifts it
@@ -131,6 +245,97 @@ void TestKalmirdOutages::holdsTheLastEventsWhileTheBrokerIsAway()
     QTest::qWait(500);
     QCOMPARE(delivered(), 1300);
     QCOMPARE(daemon.terminate(), 0);
+}
+
+// Twenty clients of one address at once, then 1000 reads in one packet
+// that expire one after the other: one line of each kind, then the count of
+// the rest.
+void TestKalmirdOutages::aClientsLinesComeOnceASecond()
+{
+    Simulator sim;
+    GatewayRig rig;
+    QVERIFY(watchThree(sim, rig));
+    std::vector<std::unique_ptr<MbapClient>> clients(20);
+    for (auto &c : clients)
+        QVERIFY((c = std::make_unique<MbapClient>(rig.modbusPort))->open());
+    QVERIFY2(loopUntil([&] { return rig.log().contains(": Modbus TCP client connected: 19 more like this in the last 1 s\n"); },
+                       3000),
+             rig.log());
+    QCOMPARE(rig.log().count(": Modbus TCP client connected\n"), 1);
+    QByteArray reads;
+    for (int i = 0; i < 1000; ++i)
+        reads += pdu({i >> 8, i & 0xFF, 0, 0, 0, 6, 1, 3, 0, 1, 0, 1});
+    QElapsedTimer flood;
+    flood.start();
+    clients[0]->sendRaw(reads);
+    const QJsonObject counts = rig.counts(1000);
+    QCOMPARE(counts.value("requests").toInt(), 1000);
+    const int expired = counts.value("expired").toInt();
+    const QString first = u"unit 1 fn 3: expired, not started within \\d+ ms"_s;
+    const auto log = [&] { return QString::fromUtf8(rig.log()); };
+    const auto told = [&] {
+        return int(log().count(QRegularExpression(first + u'\n'))) + sum(log(), first + u": (\\d+) more like this"_s);
+    };
+    QVERIFY2(loopUntil([&] { return told() == expired; }, 3000),
+             qPrintable(u"%1 of %2"_s.arg(told()).arg(expired)));
+    const int lines = int(log().count(QRegularExpression(first)));
+    qInfo("%d of 1000 reads expired, told in %d lines", expired, lines);
+    QVERIFY(expired > 500 && lines <= flood.elapsed() / 1000 + 2);
+}
+
+// stderr into a pipe nobody reads while ever new addresses flood the
+// gateway: polling keeps its pace, and what could not wait is counted, in
+// the log and in /metrics, in whole lines; at a stop what waits still gets out.
+void TestKalmirdOutages::aLogNobodyReadsNeitherFloodsNorBlocks()
+{
+    Simulator sim;
+    LogPipe log;
+    GatewayRig rig;
+    rig.errorFile = log.path;
+    const quint16 http = freeLocalPort();
+    QVERIFY2(watchThree(sim, rig, u"[http]\nlisten = \"127.0.0.1:%1\"\n"_s.arg(http)), log.text);
+    loopFor(3000); // the pace before
+    log.reading(false);
+    const double from = sim.frames().last().time * 1000;
+    QElapsedTimer stalled;
+    stalled.start();
+    {
+        AddressFlood addresses(rig.modbusPort, 0);
+        loopFor(8000);
+    }
+    const QList<SimFrame> frames = sim.frames();
+    for (const uint8_t a : {1, 2, 3}) {
+        const double rate = statusReplies(frames, a, from) * 1000.0 / double(stalled.elapsed());
+        const double before = statusReplies(frames, a, from - 3000, from) / 3.0;
+        qInfo("detector %d: %.1f status replies a second, %.1f before; largest gap %.0f ms", a, rate, before,
+              largestStatusGap(frames, a, from));
+        QVERIFY(rate >= 0.75 * before);
+    }
+    log.reading(true);
+    const QString dropped = u"kalmird: log: (\\d+) line\\(s\\) dropped, stderr was not read in time\n"_s;
+    const auto metric = [&] { return metricValue(httpGet(http, "/metrics").body, "kalmir_log_lines_dropped_total"); };
+    QVERIFY2(QTest::qWaitFor([&] { return log.sum(dropped) > 0 && metric() == log.sum(dropped); }, 5000),
+             qPrintable(u"%1 dropped, /metrics %2"_s.arg(log.sum(dropped)).arg(metric())));
+    qInfo("%d lines dropped", log.sum(dropped));
+    QCOMPARE(log.count(dropped), 1); // one count for the whole stall
+    QVERIFY(log.count(u"\\(and other addresses\\): \\d+ more like this in the last \\d+ s\n"_s) > 0);
+    QVERIFY(log.text.endsWith('\n') && log.count(u"(^|\n)(?!kalmird: |$)"_s) == 0);
+
+    // Stalled again, stopped; the reader comes back after kalmird's loop has ended.
+    loopFor(2000);
+    log.reading(false);
+    const qsizetype before = log.text.size();
+    {
+        AddressFlood addresses(rig.modbusPort, 10000);
+        QVERIFY(loopUntil([&] { return addresses.opened >= 150; }, 5000));
+    }
+    loopFor(500);
+    ::kill(pid_t(rig.daemon->pid()), SIGTERM);
+    loopFor(1500);
+    log.reading(true);
+    QCOMPARE(rig.daemon->terminate(), 0);
+    log.read();
+    QVERIFY2(log.text.indexOf("kalmird: stopped\n", before) > 0, log.text.mid(before).right(2000));
 }
 
 QTEST_GUILESS_MAIN(TestKalmirdOutages)

@@ -19,6 +19,8 @@ void GatewayRig::start(const QString &linePath, int speed, const QString &device
             .arg(modbusPort)
             .arg(rtuPort)
             .arg(gateway));
+    if (!errorFile.isEmpty())
+        daemon->setErrorFile(errorFile);
     daemon->start();
 }
 

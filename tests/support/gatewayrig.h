@@ -16,6 +16,7 @@ struct GatewayRig {
     BrokerProcess broker;
     std::unique_ptr<Subscriber> sub;
     std::unique_ptr<DaemonProcess> daemon;
+    QString errorFile; // kalmird's stderr, when not to log()
 
     // devices: the TOML list; line and gateway: more keys of each table.
     void start(const QString &linePath, int speed, const QString &devices, const QString &line,

@@ -67,6 +67,8 @@ public:
     QString configPath() const { return dir.filePath(QStringLiteral("kalmird.toml")); }
     QString stateDir() const { return dir.filePath(QStringLiteral("state")); }
     void start(const QStringList &extra = {});
+    // Its stderr to this file (a FIFO, say) from the next start on, not to errorOutput().
+    void setErrorFile(const QString &path) { proc.setStandardErrorFile(path, QIODevice::Append); }
     // SIGKILL, as a crash or a power cut would end it.
     void kill();
     // Runs to its end (for --check and bad files): exit code, stdout and stderr.
