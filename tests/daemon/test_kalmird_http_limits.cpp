@@ -50,10 +50,11 @@ int toldRefused(const QByteArray &log, const QString &pattern)
 } // namespace
 
 // A client that sends a byte a second, 100 connections at once from the
-// same address, and 32 from four others: the endpoint keeps 4 from one
-// address and 16 in all, closes the rest at once, closes the slow one 10 s
-// after it opened; the line's passes per second stay within 2 % of a run
-// without them.
+// same address, one that reads no answer, and 31 from four others: the
+// endpoint keeps 4 from one address and 16 in all, closes the rest at
+// once, closes the slow one 10 s after it opened and the one that reads
+// nothing 10 s after its answers stopped; the line's passes per second stay
+// within 2 % of a run without them.
 void TestKalmirdHttpLimits::slowAndGreedyClientsDoNotSlowPolling()
 {
     QTemporaryDir dir;
@@ -102,12 +103,16 @@ void TestKalmirdHttpLimits::slowAndGreedyClientsDoNotSlowPolling()
     openSockets(greedy, u"127.0.0.1"_s, port, 100);
     QTRY_COMPARE_WITH_TIMEOUT(inState(QAbstractSocket::UnconnectedState), qsizetype(97), 8000);
     QCOMPARE(inState(QAbstractSocket::ConnectedState), qsizetype(3)); // the slow one is the 4th from 127.0.0.1
+    // One that asks and asks and reads no answer: dropped 10 s after its answers stopped going out.
+    const int stalled = connectFrom("127.0.0.6", port);
+    const QByteArray asks = request.repeated(3000);
+    QCOMPARE(::send(stalled, asks.constData(), size_t(asks.size()), MSG_NOSIGNAL), ssize_t(asks.size()));
     for (const QString &from : {u"127.0.0.2"_s, u"127.0.0.3"_s, u"127.0.0.4"_s})
-        openSockets(greedy, from, port, 4);
-    QTRY_COMPARE_WITH_TIMEOUT(inState(QAbstractSocket::ConnectedState), qsizetype(15), 3000);
+        openSockets(greedy, from, port, from.endsWith(u'4') ? 3 : 4);
+    QTRY_COMPARE_WITH_TIMEOUT(inState(QAbstractSocket::ConnectedState), qsizetype(14), 3000);
     openSockets(greedy, u"127.0.0.5"_s, port, 20); // 16 are open
     QTRY_COMPARE_WITH_TIMEOUT(inState(QAbstractSocket::UnconnectedState), qsizetype(117), 8000);
-    QCOMPARE(inState(QAbstractSocket::ConnectedState), qsizetype(15));
+    QCOMPARE(inState(QAbstractSocket::ConnectedState), qsizetype(14));
     qint64 closedAt = -1;
     connect(&slow, &QTcpSocket::disconnected, this, [&] { closedAt = since.elapsed(); });
     const double busy = passesPerSecond(11000);
@@ -125,6 +130,8 @@ void TestKalmirdHttpLimits::slowAndGreedyClientsDoNotSlowPolling()
     QCOMPARE(toldRefused(log, uR"(kalmird: http: (\d+) connection\(s\) closed at once while 16 were open)"_s), 20);
     QCOMPARE(logLines(log, "kalmird: http: 408 request from 127.0.0.1 unfinished after 10 s, closed"), 1);
     QCOMPARE(logLines(log, "kalmird: http: 408 "), 1); // the idle ones closed silently
+    QCOMPARE(logLines(log, "kalmird: http: answer to 127.0.0.6 not taken for 10 s, closed"), 1);
+    ::close(stalled);
     QCOMPARE(httpGet(port, "/metrics").status, 200);
 }
 
