@@ -76,6 +76,13 @@ void ConnectionGuard::closed(Connection *connection)
     if (it == connections.end())
         return;
     const QString peer = connection->peer;
+    // A request line longer than the connection's buffer is refused by the
+    // library before any callback hears of the request.
+    if (connection->stage == Stage::Idle
+        && bytesReceived(connection->fd) - connection->receivedAtAnswer >= ConnectionMemoryBytes)
+        tell(HttpRefusal::Unreadable, peer, u"request from %1 refused unread: no request line in its first %2 KiB; closed"_s
+                                                .arg(peer)
+                                                .arg(ConnectionMemoryBytes / 1024));
     connections.erase(it);
     if (--perAddress[peer] == 0)
         perAddress.erase(peer);
@@ -104,7 +111,7 @@ void ConnectionGuard::answered(Connection *connection)
 bool ConnectionGuard::requestBegun(const Connection &connection) const
 {
     if (connection.stage != Stage::Idle)
-        return true;
+        return connection.stage != Stage::Ended;
     // The handshake's bytes say nothing of a request.
     return !tls && bytesReceived(connection.fd) > connection.receivedAtAnswer;
 }

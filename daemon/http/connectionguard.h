@@ -16,8 +16,9 @@ class QTimer;
 // line when a slot frees, not one each.
 class ConnectionGuard {
 public:
-    // Where a connection is in its current request.
-    enum class Stage { Idle, LineIn, HeadersTaken, Answered };
+    // Where a connection is in its current request; Ended: the request
+    // ended without its answer, and the connection is on its way out.
+    enum class Stage { Idle, LineIn, HeadersTaken, Answered, Ended };
 
     struct Connection {
         int fd = -1;

@@ -79,7 +79,7 @@ struct HttpHooks {
                                 u"request from %1 refused unread: not HTTP, or its headers over %2 KiB; closed"_s
                                     .arg(conn->peer)
                                     .arg(MaxHeaderBytes / 1024));
-        conn->stage = Stage::Idle;
+        conn->stage = Stage::Ended;
     }
 
     // Heard only while the library starts: the reason it cannot. Later
