@@ -78,8 +78,8 @@ void ConnectionGuard::closed(Connection *connection)
     const QString peer = connection->peer;
     // A request line longer than the connection's buffer is refused by the
     // library before any callback hears of the request.
-    if (connection->stage == Stage::Idle
-        && bytesReceived(connection->fd) - connection->receivedAtAnswer >= ConnectionMemoryBytes)
+    if (const auto received = bytesReceived(connection->fd);
+        connection->stage == Stage::Idle && received >= connection->receivedAtAnswer + ConnectionMemoryBytes)
         tell(HttpRefusal::Unreadable, peer, u"request from %1 refused unread: no request line in its first %2 KiB; closed"_s
                                                 .arg(peer)
                                                 .arg(ConnectionMemoryBytes / 1024));

@@ -222,11 +222,9 @@ QString HttpEndpoint::start(int listenFd)
     options.push_back({MHD_OPTION_END, 0, nullptr});
     mhd = MHD_start_daemon(flags, 0, &HttpHooks::admit, this, &HttpHooks::request, this, MHD_OPTION_EXTERNAL_LOGGER,
                            &HttpHooks::log, this, MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
-    if (!mhd) {
-        ::close(listenFd);
+    if (!mhd) // it has closed the listening socket
         return u"cannot start the HTTP%1 server: %2"_s.arg(tls ? u"S"_s : QString(),
                                                           QString::fromLocal8Bit(startError.trimmed()));
-    }
     const int epollFd = MHD_get_daemon_info(mhd, MHD_DAEMON_INFO_EPOLL_FD)->epoll_fd;
     ready = std::make_unique<QSocketNotifier>(epollFd, QSocketNotifier::Read);
     connect(ready.get(), &QSocketNotifier::activated, this, &HttpEndpoint::run);
