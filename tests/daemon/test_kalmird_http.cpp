@@ -25,6 +25,7 @@ class TestKalmirdHttp : public QObject {
 private slots:
     void metricsReachPrometheus();
     void pageInABrowser();
+    void servesHttpsWithItsCertificate_data();
     void servesHttpsWithItsCertificate();
 };
 
@@ -225,22 +226,31 @@ void TestKalmirdHttp::pageInABrowser()
     QCOMPARE(logLines(daemon.errorOutput(), "kalmird: http: "), 1);
 }
 
-// With cert_file and key_file: HTTPS that a client checking the certificate
-// takes, and no plain HTTP on the same port.
+// With cert_file and key_file, an RSA key or an EC one: HTTPS that a client
+// checking the certificate takes, and no plain HTTP on the same port.
+void TestKalmirdHttp::servesHttpsWithItsCertificate_data()
+{
+    QTest::addColumn<QStringList>("key");
+    QTest::newRow("RSA") << QStringList{u"-newkey"_s, u"rsa:2048"_s};
+    QTest::newRow("EC") << QStringList{u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s, u"ec_paramgen_curve:prime256v1"_s};
+}
+
 void TestKalmirdHttp::servesHttpsWithItsCertificate()
 {
+    QFETCH(QStringList, key);
     QTemporaryDir dir;
-    const QString cert = dir.filePath(u"http.pem"_s), key = dir.filePath(u"http.key"_s);
+    const QString cert = dir.filePath(u"http.pem"_s), keyFile = dir.filePath(u"http.key"_s);
     QProcess openssl;
     openssl.setProcessChannelMode(QProcess::ForwardedOutputChannel); // its progress dots are noise
     openssl.setStandardErrorFile(QProcess::nullDevice());
-    openssl.start(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s,
-                                              u"-keyout"_s, key, u"-out"_s, cert, u"-days"_s, u"1"_s, u"-subj"_s,
-                                              u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s});
+    openssl.start(u"openssl"_s, QStringList{u"req"_s, u"-x509"_s} + key
+                                    + QStringList{u"-nodes"_s, u"-keyout"_s, keyFile, u"-out"_s, cert, u"-days"_s, u"1"_s,
+                                                  u"-subj"_s, u"/CN=127.0.0.1"_s, u"-addext"_s,
+                                                  u"subjectAltName=IP:127.0.0.1"_s});
     QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
     const quint16 port = freeLocalPort();
     DaemonProcess daemon(httpConfig(freeLocalPort(), dir.filePath(u"absent"_s), port,
-                                    u"cert_file = \"%1\"\nkey_file = \"%2\"\n"_s.arg(cert, key)));
+                                    u"cert_file = \"%1\"\nkey_file = \"%2\"\n"_s.arg(cert, keyFile)));
     daemon.start();
     QSslSocket tls;
     QSslConfiguration c = tls.sslConfiguration();

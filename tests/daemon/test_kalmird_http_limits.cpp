@@ -201,13 +201,14 @@ void TestKalmirdHttpLimits::attacksCostNeitherMemoryNorPolling()
                 >= stream.connections - 1);
 
     // A body of 1 GiB without the token: 401 when 4 KiB of it were sent,
-    // and the connection cut rather than read on.
+    // and the connection cut rather than read on (what the client could
+    // send after the 401 went to the kernel's socket buffers, a few MB).
     const BodyAttack body = during([port] { return postBody("127.0.0.4", port, 1LL << 30); });
-    qInfo("body: \"%s\" after %lld bytes, %lld sent in all; kalmird grew %ld KiB", body.answer.constData(),
-          body.sentBeforeAnswer, body.sent, grewKb);
+    qInfo("body: \"%s\" after %lld bytes, %lld sent in all, cut %.1f ms after the answer; kalmird grew %ld KiB",
+          body.answer.constData(), body.sentBeforeAnswer, body.sent, body.cutMs, grewKb);
     QCOMPARE(body.answer, QByteArray("HTTP/1.1 401 Unauthorized"));
     QCOMPARE(body.sentBeforeAnswer, 4096);
-    QVERIFY2(body.sent < 1 << 20, QByteArray::number(body.sent));
+    QVERIFY2(body.sent < 64 << 20, QByteArray::number(body.sent));
     QVERIFY2(grewKb < 5 * 1024, qPrintable(u"grew %1 KiB"_s.arg(grewKb)));
 
     // 200,000 requests with the token on one connection, no answer read:

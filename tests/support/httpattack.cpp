@@ -88,9 +88,11 @@ BodyAttack postBody(const char *from, quint16 port, qint64 bodyBytes)
             answer += readSome(fd, 100);
         r.answer = statusLine(answer);
         r.sentBeforeAnswer = r.sent;
+        const auto answered = Clock::now();
         while (r.sent < bodyBytes
                && sendBlock(fd, block.constData(), size_t(std::min<qint64>(block.size(), bodyBytes - r.sent)), &r.sent)) {
         }
+        r.cutMs = msSince(answered);
     }
     ::close(fd);
     return r;

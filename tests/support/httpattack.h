@@ -16,6 +16,7 @@ struct BodyAttack {
     QByteArray answer;    // the status line, or empty
     qint64 sentBeforeAnswer = 0; // bytes of the body sent when the answer came
     qint64 sent = 0;      // bytes of the body the socket took in all
+    double cutMs = -1;    // from the answer to the cut
 };
 BodyAttack postBody(const char *from, quint16 port, qint64 bodyBytes);
 
