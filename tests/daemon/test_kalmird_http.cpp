@@ -19,49 +19,13 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-QString httpConfig(int brokerPort, const QString &link, quint16 httpPort, const QString &extraHttp,
-                   const QString &devices = u"[1, 2, 3, 9]"_s, int speed = 9600)
-{
-    return u"[mqtt]\nhost = \"127.0.0.1\"\nport = %1\n\n[http]\nlisten = \"127.0.0.1:%2\"\n%3\n"
-           "[[line]]\nname = \"north\"\nport = \"%4\"\nspeed = %5\ndevices = %6\noffline_probe_s = 1\n"_s
-        .arg(brokerPort)
-        .arg(httpPort)
-        .arg(extraHttp, link)
-        .arg(speed)
-        .arg(devices);
-}
-
-// Lines of the service's log that begin so.
-int logLines(const QByteArray &log, const QByteArray &start)
-{
-    const QList<QByteArray> lines = log.split('\n');
-    return int(std::count_if(lines.begin(), lines.end(), [&](const QByteArray &l) { return l.startsWith(start); }));
-}
-
-constexpr int GuardedMax = 16; // connections the endpoint keeps open at once
-
-void startDetectors(Simulator &sim, const QString &link, std::initializer_list<uint8_t> addresses, int baud = 9600)
-{
-    sim.setFrozen(true);
-    for (uint8_t a : addresses) {
-        Detector &d = sim.addDetector(a, baud);
-        d.setRegister(sreg::Uik, uint16_t(110 + a));
-        d.setRegister(sreg::Ut, uint16_t(-15 * a));
-        d.setRegister(sreg::Serial, uint16_t(40000 + a));
-        d.setRegister(sreg::VersionBuild, uint16_t(100 + a));
-        d.setRegister(sreg::Version, uint16_t(0x0100 | (a + 1)));
-    }
-    QVERIFY(sim.start(link));
-}
-} // namespace
 
 class TestKalmirdHttp : public QObject {
     Q_OBJECT
 private slots:
     void metricsReachPrometheus();
     void pageInABrowser();
-    void slowAndGreedyClientsDoNotSlowPolling();
+    void servesHttpsWithItsCertificate_data();
     void servesHttpsWithItsCertificate();
 };
 
@@ -72,13 +36,9 @@ void TestKalmirdHttp::metricsReachPrometheus()
     QTemporaryDir dir;
     const QString link = dir.filePath(u"line"_s);
     Simulator sim;
-    startDetectors(sim, link, {1, 2, 3});
-    const QString tokenFile = dir.filePath(u"token"_s);
+    QVERIFY(startDetectors(sim, link, {1, 2, 3}));
+    const QString tokenFile = writeTokenFile(dir, "s3cret-token\n");
     QFile token(tokenFile);
-    QVERIFY(token.open(QIODevice::WriteOnly));
-    token.write("s3cret-token\n");
-    token.close();
-    QVERIFY(token.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
     const quint16 port = freeLocalPort();
     DaemonProcess daemon(httpConfig(broker.port(), link, port, u"token_file = \"%1\"\n"_s.arg(tokenFile)));
     daemon.start();
@@ -95,20 +55,48 @@ void TestKalmirdHttp::metricsReachPrometheus()
                                   return metricValue(scrape, R"(kalmir_timeouts_total{line="north",address="9"})") == 1; },
                             10000));
 
-    // Without the token, with a wrong one, or to a path that is not there:
-    // refused, one log line each; the good requests left none.
-    QCOMPARE(httpGet(port, "/metrics").status, 401);
+    // Without the token, on every path (and one that is not there: the
+    // token comes first), with a wrong one, or to a path that is not there
+    // with it: refused, one log line each; the good requests left none.
+    for (const QByteArray path : {"/", "/metrics", "/status.json", "/nothing"}) {
+        const HttpReply refused = httpGet(port, path);
+        QCOMPARE(refused.status, 401);
+        QVERIFY(refused.headers.contains("\r\nWWW-Authenticate: Basic realm=\"kalmird\", charset=\"UTF-8\"\r\n"));
+        QCOMPARE(refused.body, QByteArray("token required\n"));
+    }
     QCOMPARE(httpGet(port, "/", "Basic " + QByteArray("u:wrong").toBase64()).status, 401);
     QCOMPARE(httpGet(port, "/status.json", "Basic " + QByteArray("anyone:s3cret-token").toBase64()).status, 200);
     QCOMPARE(httpGet(port, "/nothing", bearer).status, 404);
+    // A body where no path takes one (413 from its length, before any of it
+    // came), a method other than GET (405), a request line and headers of
+    // 16 KiB and one byte (431): each answer closes its connection.
+    const QByteArray get = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + bearer + "\r\n";
+    const HttpReply withBody = httpExchange(port, get + "Content-Length: 5\r\n\r\nhello");
+    QCOMPARE(withBody.status, 413);
+    QVERIFY(withBody.headers.contains("\r\nConnection: close\r\n"));
+    QCOMPARE(httpExchange(port, get + "Content-Length: 1000000\r\n\r\n").status, 413);
+    QCOMPARE(httpExchange(port, "POST" + get.mid(3) + "Content-Length: 1000000\r\n\r\n").status, 405);
+    const QByteArray filled = get + "X-Fill: " + QByteArray(16 * 1024 - get.size() - 12, 'a') + "\r\n\r\n";
+    QCOMPARE(filled.size(), 16 * 1024);
+    QCOMPARE(httpExchange(port, filled).status, 200);
+    const HttpReply tooLarge = httpExchange(port, QByteArray(filled).insert(get.size(), 'a'));
+    QCOMPARE(tooLarge.status, 431);
+    QVERIFY(tooLarge.headers.contains("\r\nConnection: close\r\n"));
+    // A request line longer than the connection's buffer: refused by the
+    // library (414, or the connection reset before the client reads it).
+    (void)httpExchange(port, "GET /" + QByteArray(30000, 'a') + " HTTP/1.1\r\n\r\n", 2000);
     const HttpReply reply = httpGet(port, "/metrics", bearer);
     QCOMPARE(reply.status, 200);
-    QTest::qWait(200);
+    QTRY_COMPARE(logLines(daemon.errorOutput(), "kalmird: http: "), 12); // those below and "listening on"
     const QByteArray log = daemon.errorOutput();
-    QCOMPARE(logLines(log, "kalmird: http: 401 GET /metrics from 127.0.0.1"), 1);
-    QCOMPARE(logLines(log, "kalmird: http: 401 GET / from 127.0.0.1"), 1);
+    QCOMPARE(logLines(log, "kalmird: http: request from 127.0.0.1 refused unread: no request line in its first 24 KiB; closed"), 1);
+    QCOMPARE(logLines(log, "kalmird: http: 401 GET / from 127.0.0.1"), 2);
+    for (const QByteArray path : {"/metrics", "/status.json", "/nothing"})
+        QCOMPARE(logLines(log, "kalmird: http: 401 GET " + path + " from 127.0.0.1"), 1);
     QCOMPARE(logLines(log, "kalmird: http: 404 GET /nothing from 127.0.0.1"), 1);
-    QCOMPARE(logLines(log, "kalmird: http: "), 4); // the three and "listening on"
+    QCOMPARE(logLines(log, "kalmird: http: 413 GET /metrics from 127.0.0.1"), 2);
+    QCOMPARE(logLines(log, "kalmird: http: 405 POST /metrics from 127.0.0.1"), 1);
+    QCOMPARE(logLines(log, "kalmird: http: 431 GET /metrics from 127.0.0.1"), 1);
 
     // What the detectors sent, under Prometheus' names, which promtool passes.
     QByteArray lint;
@@ -131,6 +119,12 @@ void TestKalmirdHttp::metricsReachPrometheus()
         inFlight += metricValue(reply.body, "kalmir_requests_total" + labels + '}') - good;
     }
     QVERIFY2(inFlight == 0 || inFlight == 1, QByteArray::number(inFlight));
+    // The round trips' bucket bounds, in seconds as Prometheus wants them.
+    QList<QByteArray> bounds;
+    for (const QByteArray &line : reply.body.split('\n'))
+        if (line.startsWith(R"(kalmir_detector_round_trip_seconds_bucket{line="north",address="1",le=")"))
+            bounds << line.split('"')[5];
+    QCOMPARE(bounds, (QList<QByteArray>{"0.01", "0.025", "0.05", "0.075", "0.1", "0.15", "0.25", "0.5", "1", "+Inf"}));
     QCOMPARE(metricValue(reply.body, R"(kalmir_line_up{line="north"})"), 1.0);
 
     // Prometheus scrapes with the token; a fire set in the simulator reaches it.
@@ -177,7 +171,7 @@ void TestKalmirdHttp::pageInABrowser()
     const QString link = dir.filePath(u"line"_s);
     Simulator sim;
     sim.setWireTime(true); // the figures of a real line in the pictures
-    startDetectors(sim, link, {1, 2, 3, 4, 5});
+    QVERIFY(startDetectors(sim, link, {1, 2, 3, 4, 5}));
     const quint16 port = freeLocalPort();
     DaemonProcess daemon(httpConfig(freeLocalPort(), link, port, {}, u"[1, 2, 3, 4, 5, 9]"_s));
     daemon.start();
@@ -213,6 +207,14 @@ void TestKalmirdHttp::pageInABrowser()
     QTest::qWait(1200);
     QCOMPARE(browser.ask(u"shot %1/http-phone.png"_s.arg(shots)), u"ok"_s);
 
+    // Names reach the page as text, never as markup: the page's own
+    // rendering of /status.json with the line named "<b>x</b>" (the
+    // configuration takes no such name, a site's data could one day).
+    const QString site = QString::fromUtf8(httpGet(port, "/status.json").body).replace(u"\"north\""_s, u"\"<b>x</b>\""_s);
+    QCOMPARE(browser.ask(u"script show(%1); return document.querySelector('#lines h2').textContent.split(' ', 2).join(' ')"
+                         " + ' ' + document.querySelectorAll('#lines b, #eventlist b').length"_s.arg(site)),
+             u"Линия <b>x</b> 0"_s);
+
     // The line lost: the page says so.
     sim.stop();
     QVERIFY(shows(u"text line-north"_s, u"потеряна"_s));
@@ -224,97 +226,31 @@ void TestKalmirdHttp::pageInABrowser()
     QCOMPARE(logLines(daemon.errorOutput(), "kalmird: http: "), 1);
 }
 
-// A client that sends a byte a second, and 100 connections opened at once:
-// the endpoint closes the first after 10 s and all but 16 at once, and the
-// line's passes per second stay within 2 % of a run without them.
-void TestKalmirdHttp::slowAndGreedyClientsDoNotSlowPolling()
+// With cert_file and key_file, an RSA key or an EC one: HTTPS that a client
+// checking the certificate takes, and no plain HTTP on the same port.
+void TestKalmirdHttp::servesHttpsWithItsCertificate_data()
 {
-    QTemporaryDir dir;
-    const QString link = dir.filePath(u"line"_s);
-    Simulator sim;
-    sim.setWireTime(true);
-    startDetectors(sim, link, {1, 2, 3, 4}, 19200);
-    int passes = 0;
-    connect(&sim, &Simulator::frameSent, this, [&](const QByteArray &f) { passes += f.size() == 53; });
-    const quint16 port = freeLocalPort();
-    DaemonProcess daemon(httpConfig(freeLocalPort(), link, port, {}, u"[1, 2, 3, 4]"_s, 19200));
-    daemon.start();
-    QVERIFY(QTest::qWaitFor([&] { return httpGet(port, "/metrics").status == 200; }, 10000));
-    QTest::qWait(2000);
-    const auto passesPerSecond = [&](int ms) {
-        passes = 0;
-        QElapsedTimer clock;
-        clock.start();
-        QTest::qWait(ms);
-        return passes * 1000.0 / double(clock.elapsed());
-    };
-    const double quiet = passesPerSecond(10000);
-    // kalmird's own figures: the passes of its last 5 s, and the wire's limit
-    // for status passes at 19200 baud (68 characters of 10 bits each).
-    const QByteArray figures = httpGet(port, "/metrics").body;
-    const double ownRate = metricValue(figures, R"(kalmir_line_passes_per_second{line="north"})");
-    QVERIFY2(std::abs(ownRate - quiet) <= 0.02 * quiet, qPrintable(u"%1 against %2"_s.arg(ownRate).arg(quiet)));
-    QCOMPARE(metricValue(figures, R"(kalmir_line_wire_limit_passes_per_second{line="north"})"), 19200 / 680.0);
-
-    QTcpSocket slow;
-    slow.connectToHost(QHostAddress::LocalHost, port);
-    QVERIFY(slow.waitForConnected(1000));
-    const QByteArray request = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
-    int sent = 0;
-    QTimer drip;
-    connect(&drip, &QTimer::timeout, &slow, [&] { slow.write(request.mid(sent++, 1)); });
-    drip.start(1000);
-    std::vector<std::unique_ptr<QTcpSocket>> greedy;
-    for (int i = 0; i < 100; ++i) {
-        greedy.push_back(std::make_unique<QTcpSocket>());
-        greedy.back()->connectToHost(QHostAddress::LocalHost, port);
-    }
-    const auto stillOpen = [&] {
-        return std::count_if(greedy.begin(), greedy.end(),
-                             [](const auto &s) { return s->state() == QAbstractSocket::ConnectedState; });
-    };
-    QElapsedTimer since;
-    since.start();
-    qint64 closedAt = -1;
-    connect(&slow, &QTcpSocket::disconnected, this, [&] { closedAt = since.elapsed(); });
-    qsizetype openAfterBurst = -1;
-    QTimer::singleShot(1500, this, [&] { openAfterBurst = stillOpen(); });
-    const double busy = passesPerSecond(12000);
-    QCOMPARE(openAfterBurst, qsizetype(GuardedMax - 1)); // the slow one holds the 16th
-    QTRY_COMPARE_WITH_TIMEOUT(stillOpen(), qsizetype(0), 2000); // idle ones go after 10 s too
-    // Closed 10 s after its first byte, which went 1 s after the connect.
-    QVERIFY2(closedAt >= 10500 && closedAt <= 12000, QByteArray::number(closedAt));
-    QVERIFY2(std::abs(busy - quiet) <= 0.02 * quiet,
-             qPrintable(u"%1 passes/s quiet, %2 with the clients"_s.arg(quiet).arg(busy)));
-    QTest::qWait(500);
-    const QByteArray log = daemon.errorOutput();
-    // Told in a line or two (when a slot freed meanwhile), 85 in all.
-    int refused = 0;
-    auto told = QRegularExpression(uR"(kalmird: http: (\d+) connection\(s\) closed at once while 16 were open)"_s)
-                    .globalMatch(QString::fromUtf8(log));
-    while (told.hasNext())
-        refused += told.next().captured(1).toInt();
-    QCOMPARE(refused, 85);
-    QCOMPARE(logLines(log, "kalmird: http: 408 request from 127.0.0.1 unfinished after 10 s, closed"), 1);
-    QCOMPARE(httpGet(port, "/metrics").status, 200);
+    QTest::addColumn<QStringList>("key");
+    QTest::newRow("RSA") << QStringList{u"-newkey"_s, u"rsa:2048"_s};
+    QTest::newRow("EC") << QStringList{u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s, u"ec_paramgen_curve:prime256v1"_s};
 }
 
-// With cert_file and key_file: HTTPS that a client checking the certificate
-// takes, and no plain HTTP on the same port.
 void TestKalmirdHttp::servesHttpsWithItsCertificate()
 {
+    QFETCH(QStringList, key);
     QTemporaryDir dir;
-    const QString cert = dir.filePath(u"http.pem"_s), key = dir.filePath(u"http.key"_s);
+    const QString cert = dir.filePath(u"http.pem"_s), keyFile = dir.filePath(u"http.key"_s);
     QProcess openssl;
     openssl.setProcessChannelMode(QProcess::ForwardedOutputChannel); // its progress dots are noise
     openssl.setStandardErrorFile(QProcess::nullDevice());
-    openssl.start(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s,
-                                              u"-keyout"_s, key, u"-out"_s, cert, u"-days"_s, u"1"_s, u"-subj"_s,
-                                              u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s});
+    openssl.start(u"openssl"_s, QStringList{u"req"_s, u"-x509"_s} + key
+                                    + QStringList{u"-nodes"_s, u"-keyout"_s, keyFile, u"-out"_s, cert, u"-days"_s, u"1"_s,
+                                                  u"-subj"_s, u"/CN=127.0.0.1"_s, u"-addext"_s,
+                                                  u"subjectAltName=IP:127.0.0.1"_s});
     QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
     const quint16 port = freeLocalPort();
     DaemonProcess daemon(httpConfig(freeLocalPort(), dir.filePath(u"absent"_s), port,
-                                    u"cert_file = \"%1\"\nkey_file = \"%2\"\n"_s.arg(cert, key)));
+                                    u"cert_file = \"%1\"\nkey_file = \"%2\"\n"_s.arg(cert, keyFile)));
     daemon.start();
     QSslSocket tls;
     QSslConfiguration c = tls.sslConfiguration();

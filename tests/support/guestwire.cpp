@@ -38,11 +38,12 @@ double GuestWire::largestGuestShare(double windowMs) const
     return largest;
 }
 
-double largestStatusGap(const QList<SimFrame> &frames, uint8_t address, double fromMs)
+double largestStatusGap(const QList<SimFrame> &frames, uint8_t address, double fromMs, double toMs)
 {
     double last = -1, largest = 0;
     for (const SimFrame &f : frames)
-        if (f.direction == SimFrame::Sent && f.bytes.size() == 53 && uint8_t(f.bytes[0]) == address) {
+        if (f.direction == SimFrame::Sent && f.bytes.size() == 53 && uint8_t(f.bytes[0]) == address
+            && f.lastChar * 1000 <= toMs) {
             if (last >= fromMs)
                 largest = std::max(largest, f.lastChar * 1000 - last);
             last = f.lastChar * 1000;

@@ -26,5 +26,6 @@ struct GuestWire {
     double largestGuestShare(double windowMs) const;
 };
 
-// The longest time between two status replies of one detector, both after fromMs.
-double largestStatusGap(const QList<SimFrame> &frames, uint8_t address, double fromMs);
+// The longest time between two status replies of one detector, both after
+// fromMs, the later one no later than toMs.
+double largestStatusGap(const QList<SimFrame> &frames, uint8_t address, double fromMs, double toMs = 1e300);

@@ -1,7 +1,10 @@
 #include "support/httprig.h"
 #include "support/localport.h"
 
+#include "sim/simulator.h"
+
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
@@ -10,14 +13,21 @@
 #include <cmath>
 #include "support/childprocess.h"
 
-HttpReply httpGet(quint16 port, const QByteArray &path, const QByteArray &authorization, int timeoutMs)
+HttpReply httpGet(quint16 port, const QByteArray &path, const QByteArray &authorization, int timeoutMs,
+                  const QString &from)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
     QByteArray request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
     if (!authorization.isEmpty())
         request += "Authorization: " + authorization + "\r\n";
-    socket.write(request + "\r\n");
+    return httpExchange(port, request + "\r\n", timeoutMs, from);
+}
+
+HttpReply httpExchange(quint16 port, const QByteArray &request, int timeoutMs, const QString &from)
+{
+    QTcpSocket socket;
+    socket.bind(QHostAddress(from));
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    socket.write(request);
     QByteArray all;
     HttpReply reply;
     // Done when the body is as long as the header says, or the server closed.
@@ -37,6 +47,48 @@ HttpReply httpGet(quint16 port, const QByteArray &path, const QByteArray &author
     if (reply.headers.startsWith("HTTP/1.1 "))
         reply.status = reply.headers.mid(9, 3).toInt();
     return reply;
+}
+
+QString httpConfig(int brokerPort, const QString &link, quint16 httpPort, const QString &extraHttp,
+                   const QString &devices, int speed)
+{
+    return QStringLiteral("[mqtt]\nhost = \"127.0.0.1\"\nport = %1\n\n[http]\nlisten = \"127.0.0.1:%2\"\n%3\n"
+                          "[[line]]\nname = \"north\"\nport = \"%4\"\nspeed = %5\ndevices = %6\noffline_probe_s = 1\n")
+        .arg(brokerPort)
+        .arg(httpPort)
+        .arg(extraHttp, link)
+        .arg(speed)
+        .arg(devices);
+}
+
+bool startDetectors(Simulator &sim, const QString &link, std::initializer_list<uint8_t> addresses, int baud)
+{
+    sim.setFrozen(true);
+    for (uint8_t a : addresses) {
+        Detector &d = sim.addDetector(a, baud);
+        d.setRegister(sreg::Uik, uint16_t(110 + a));
+        d.setRegister(sreg::Ut, uint16_t(-15 * a));
+        d.setRegister(sreg::Serial, uint16_t(40000 + a));
+        d.setRegister(sreg::VersionBuild, uint16_t(100 + a));
+        d.setRegister(sreg::Version, uint16_t(0x0100 | (a + 1)));
+    }
+    return sim.start(link);
+}
+
+QString writeTokenFile(const QTemporaryDir &dir, const QByteArray &text)
+{
+    QFile token(dir.filePath(QStringLiteral("token")));
+    if (!token.open(QIODevice::WriteOnly) || token.write(text) != text.size())
+        return {};
+    token.close();
+    token.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    return token.fileName();
+}
+
+int logLines(const QByteArray &log, const QByteArray &start)
+{
+    const QList<QByteArray> lines = log.split('\n');
+    return int(std::count_if(lines.begin(), lines.end(), [&](const QByteArray &l) { return l.startsWith(start); }));
 }
 
 double metricValue(const QByteArray &text, const QByteArray &series)

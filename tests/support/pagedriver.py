@@ -40,6 +40,8 @@ def run(driver, command, argument):
         if not found:
             return "-"
         return found[0].get_attribute("class") if command == "class" else found[0].text
+    if command == "script":
+        return str(driver.execute_script(argument))
     if command == "shot":
         driver.save_screenshot(argument)
         return "ok"
