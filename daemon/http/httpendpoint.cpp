@@ -1,5 +1,6 @@
 #include "daemon/http/httpendpoint.h"
 #include "daemon/log.h"
+#include "daemon/logthrottle.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -154,9 +155,10 @@ HttpEndpoint::~HttpEndpoint()
         MHD_stop_daemon(mhd); // closes the connections, told to the guard
 }
 
-void HttpEndpoint::logRefusal(HttpRefusal, const QString &, const QString &text)
+// A flood of refusals is one line a second per kind and client address.
+void HttpEndpoint::logRefusal(HttpRefusal kind, const QString &peer, const QString &text)
 {
-    logEvent(u"http: "_s + text);
+    logThrottled(u"http refusal %1"_s.arg(int(kind)), peer, u"http: "_s + text);
 }
 
 QString HttpEndpoint::listen()

@@ -87,16 +87,17 @@ void TestKalmirdHttp::metricsReachPrometheus()
     (void)httpExchange(port, "GET /" + QByteArray(30000, 'a') + " HTTP/1.1\r\n\r\n", 2000);
     const HttpReply reply = httpGet(port, "/metrics", bearer);
     QCOMPARE(reply.status, 200);
-    QTRY_COMPARE(logLines(daemon.errorOutput(), "kalmird: http: "), 12); // those below and "listening on"
+    // One line a second per kind of refusal and address, then its count:
+    // every refusal is told, the paths of a flood folded into its count.
+    QTRY_COMPARE(toldLines(daemon.errorOutput(), "kalmird: http: "), 12); // those below and "listening on"
     const QByteArray log = daemon.errorOutput();
-    QCOMPARE(logLines(log, "kalmird: http: request from 127.0.0.1 refused unread: no request line in its first 24 KiB; closed"), 1);
-    QCOMPARE(logLines(log, "kalmird: http: 401 GET / from 127.0.0.1"), 2);
-    for (const QByteArray path : {"/metrics", "/status.json", "/nothing"})
-        QCOMPARE(logLines(log, "kalmird: http: 401 GET " + path + " from 127.0.0.1"), 1);
-    QCOMPARE(logLines(log, "kalmird: http: 404 GET /nothing from 127.0.0.1"), 1);
-    QCOMPARE(logLines(log, "kalmird: http: 413 GET /metrics from 127.0.0.1"), 2);
-    QCOMPARE(logLines(log, "kalmird: http: 405 POST /metrics from 127.0.0.1"), 1);
-    QCOMPARE(logLines(log, "kalmird: http: 431 GET /metrics from 127.0.0.1"), 1);
+    QCOMPARE(toldLines(log, "kalmird: http: 401 GET "), 5);
+    QCOMPARE(logLines(log, "kalmird: http: 401 GET / from 127.0.0.1"), logLines(log, "kalmird: http: 401 GET "));
+    QCOMPARE(toldLines(log, "kalmird: http: request from 127.0.0.1 refused unread: no request line in its first 24 KiB; closed"), 1);
+    QCOMPARE(toldLines(log, "kalmird: http: 404 GET /nothing from 127.0.0.1"), 1);
+    QCOMPARE(toldLines(log, "kalmird: http: 413 GET /metrics from 127.0.0.1"), 2);
+    QCOMPARE(toldLines(log, "kalmird: http: 405 POST /metrics from 127.0.0.1"), 1);
+    QCOMPARE(toldLines(log, "kalmird: http: 431 GET /metrics from 127.0.0.1"), 1);
 
     // What the detectors sent, under Prometheus' names, which promtool passes.
     QByteArray lint;

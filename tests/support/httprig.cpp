@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
 #include <QUrlQuery>
@@ -89,6 +90,19 @@ int logLines(const QByteArray &log, const QByteArray &start)
 {
     const QList<QByteArray> lines = log.split('\n');
     return int(std::count_if(lines.begin(), lines.end(), [&](const QByteArray &l) { return l.startsWith(start); }));
+}
+
+int toldLines(const QByteArray &log, const QByteArray &start)
+{
+    static const QRegularExpression count(QStringLiteral(R"(: (\d+) more like this in the last \d+ s$)"));
+    int told = 0;
+    for (const QByteArray &line : log.split('\n')) {
+        if (!line.startsWith(start))
+            continue;
+        const QRegularExpressionMatch m = count.match(QString::fromUtf8(line));
+        told += m.hasMatch() ? m.captured(1).toInt() : 1;
+    }
+    return told;
 }
 
 double metricValue(const QByteArray &text, const QByteArray &series)

@@ -38,6 +38,9 @@ QString writeTokenFile(const QTemporaryDir &dir, const QByteArray &text);
 
 // Lines of the service's log that begin so.
 int logLines(const QByteArray &log, const QByteArray &start);
+// The events those lines tell: one a line, or the N of a line that ends in
+// ": N more like this in the last M s".
+int toldLines(const QByteArray &log, const QByteArray &start);
 
 // The value of one series in Prometheus' text format ("name{labels}"); NaN if absent.
 double metricValue(const QByteArray &text, const QByteArray &series);
