@@ -17,6 +17,8 @@ LineWatch::LineWatch(LineConfig config, QObject *parent)
     retry.setSingleShot(true);
     clock.start();
     sess.setPollingDelay(cfg.delayMs);
+    // A late answer must not land on the next request, a guest's neither.
+    sess.setAwaitLateAnswers(true);
     // The window's logs end polling when a row fails; here LineLogs writes them.
     sess.setLogging(false);
     sess.setLogFiles(false);

@@ -1,6 +1,6 @@
 // The channel's bookkeeping for those who watch the line: when a reply's
-// characters came, bytes no read took, and the fast search's bound on the
-// start of an answer.
+// characters came, bytes no read took, the fast search's bound on the
+// start of an answer, and the wait for a late one.
 #include "link/linechannel.h"
 
 #include <QMetaMethod>
@@ -47,4 +47,34 @@ void LineChannel::onAnswerStartDue()
         readWhatWaits(); // a first character that has not woken us yet
     if (readSerial == serial && readDest && readGot == 0)
         finishRead();
+}
+
+void LineChannel::awaitLateAnswer(double boundMs, std::function<bool(const QByteArray &)> whole)
+{
+    if (!isOpen() || readDest || writePending > 0)
+        return;
+    lateBoundMs = nowMs() + boundMs;
+    lateWhole = std::move(whole);
+    lateWait.start(boundMs);
+}
+
+// Bytes came: once they make a whole frame the wait ends after 3.5 quiet
+// characters; a part of one waits for its rest, within the bound.
+void LineChannel::onLateBytes()
+{
+    constexpr qint64 LongestFrame = 256;
+    const double left = std::max(0.0, lateBoundMs - nowMs());
+    const bool whole = !lateWhole || lateWhole(port->device().peek(LongestFrame));
+    lateWait.start(whole ? std::min(left, 3.5 * charMs()) : left);
+}
+
+void LineChannel::onLateWaitDue()
+{
+    // Bytes not yet handed over mean the line is not quiet: they wake the port.
+    if (port->waiting() > 0 && nowMs() < lateBoundMs) {
+        lateWait.start(std::min(lateBoundMs - nowMs(), 3.5 * charMs()));
+        return;
+    }
+    lateWhole = nullptr;
+    emit lateAnswerOver();
 }

@@ -21,6 +21,7 @@ LineChannel::LineChannel(QObject *parent) : QObject(parent)
     connect(&readHold, &FineTimer::timeout, this, &LineChannel::finishRead);
     connect(&restDue, &FineTimer::timeout, this, &LineChannel::onRestDue);
     connect(&answerStart, &FineTimer::timeout, this, &LineChannel::onAnswerStartDue);
+    connect(&lateWait, &FineTimer::timeout, this, &LineChannel::onLateWaitDue);
     for (LinePort *p : {static_cast<LinePort *>(&serial), static_cast<LinePort *>(&socket)}) {
         connect(&p->device(), &QIODevice::readyRead, this, &LineChannel::onReadyRead);
         connect(&p->device(), &QIODevice::bytesWritten, this, &LineChannel::onBytesWritten);
@@ -130,6 +131,11 @@ void LineChannel::stopExchange()
     stopAwaitingRest();
     readDest = nullptr;
     writePending = 0;
+    if (lateWait.isActive()) {
+        lateWait.stop();
+        lateWhole = nullptr;
+        emit lateAnswerOver();
+    }
 }
 
 std::optional<Failure> LineChannel::write(const uint8_t *data, int count)
@@ -159,6 +165,12 @@ void LineChannel::sendNow()
 {
     if (writePending <= 0 || !isOpen())
         return;
+    // Bytes the kernel holds and the loop has not handed over yet: the line
+    // is not quiet; they wake the port, and the wait starts again.
+    if (port->waiting() > 0 && nowMs() - silenceSince < timing.writeConstantMs) {
+        silenceWait.start(3.5 * charMs());
+        return;
+    }
     reportStray();
     port->dropInput();
     if (!handOver())
@@ -268,6 +280,8 @@ void LineChannel::onReadyRead()
     }
     if (silenceWait.isActive() && nowMs() - silenceSince < timing.writeConstantMs)
         silenceWait.start(3.5 * charMs()); // the line is not quiet yet
+    if (lateWait.isActive())
+        onLateBytes();
     if (!readDest || readHold.isActive())
         return; // left for the next purge
     const qint64 n = line.read(reinterpret_cast<char *>(readDest + readGot), readWanted - readGot);

@@ -91,6 +91,15 @@ public:
     // Ends the read under way, with nothing, at `atMs` if no answer has begun
     // by then; an answer that has begun is read on as any (the fast search).
     void boundAnswerStart(double atMs);
+    // After a read that found nothing: listens for a late answer before the
+    // line takes another request. Over (lateAnswerOver()) once what came is
+    // whole by `whole` and the line has been quiet for 3.5 characters since
+    // its last byte; after boundMs if nothing came; never later than boundMs
+    // from now. A pause inside a frame (a USB adapter holding bytes) does not
+    // end it. What came is left for the next purge, which drops it as stray
+    // bytes. Cut short, and over all the same, when the line closes or fails.
+    void awaitLateAnswer(double boundMs, std::function<bool(const QByteArray &)> whole);
+    bool awaitingLateAnswer() const { return lateWait.isActive(); }
     // The clock of the channel's times, in ms.
     double nowMs() const { return double(clock.nsecsElapsed()) / 1e6; }
 
@@ -109,6 +118,8 @@ signals:
     // Bytes that came while no read waited for them, as they are dropped;
     // looked for only while something listens.
     void strayBytes(const QByteArray &bytes, double firstMs, double lastMs);
+    // The wait that awaitLateAnswer() began is over.
+    void lateAnswerOver();
 
 private:
     void onOpened();
@@ -120,6 +131,8 @@ private:
     void noteArrival(qint64 n);
     void reportStray();
     void onAnswerStartDue();
+    void onLateBytes();
+    void onLateWaitDue();
     void onReadDeadline();
     void readWhatWaits();
     void awaitRest(int bytes);
@@ -156,6 +169,9 @@ private:
     FineTimer readHold;    // a whole reply that came before its request had left
     FineTimer restDue;     // when the rest of a reply should be in, the line unwatched meanwhile
     FineTimer answerStart; // the fast search's bound on the start of an answer
+    FineTimer lateWait;    // see awaitLateAnswer()
+    double lateBoundMs = 0;
+    std::function<bool(const QByteArray &)> lateWhole;
     double firstByteMs = 0, lastByteMs = 0; // see readFirstByteMs()
     double strayFirstMs = -1, strayLastMs = -1; // bytes no read took
     double silenceSince = 0;

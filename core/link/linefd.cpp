@@ -1,8 +1,10 @@
 #include "link/linefd.h"
 #include <QtGlobal>
 #include <algorithm>
+#include <cerrno>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -36,6 +38,21 @@ int waiting(long long fd)
 #else
     Q_UNUSED(fd);
     return 0;
+#endif
+}
+
+bool broken(long long fd)
+{
+#ifdef Q_OS_UNIX
+    pollfd p{int(fd), POLLIN, 0};
+    int n;
+    do
+        n = ::poll(&p, 1, 0);
+    while (n < 0 && errno == EINTR);
+    return n < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    Q_UNUSED(fd);
+    return true;
 #endif
 }
 

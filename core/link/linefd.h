@@ -14,6 +14,10 @@ namespace linefd {
 void setWakeThreshold(long long fd, int bytes);
 // Bytes received by the kernel and not yet read; 0 where unknown.
 int waiting(long long fd);
+// Whether the descriptor reports a hang-up or an error (or is no longer
+// one): a read that failed on it lost the line. One that failed otherwise
+// found nothing to read.
+bool broken(long long fd);
 // A non-blocking write of `data` to a terminal or a socket: the bytes the
 // kernel took (0 when it took none or refused; the caller's usual path then
 // sends them and meets any error).

@@ -166,6 +166,16 @@ void SerialLine::onError(QSerialPort::SerialPortError error)
     switch (error) {
     case QSerialPort::ReadError:
     case QSerialPort::ResourceError:
+        // The port's notifier can be woken for bytes that are gone by the
+        // time it reads: a handler that ran before it in the same turn of
+        // the event loop purged the port (the silence before a request) or
+        // read it (the rest of a reply). Its read then finds nothing
+        // (EAGAIN), which the port reports as an error; the line is fine
+        // as long as it shows no hang-up or error.
+        if (port.isOpen() && !linefd::broken(port.handle())) {
+            port.clearError();
+            return;
+        }
         failure.kind = Failure::Kind::PortRead;
         break;
     case QSerialPort::WriteError:

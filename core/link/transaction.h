@@ -27,6 +27,7 @@ public:
 
     // RTU unless set; the framer must outlive the transaction.
     void setFramer(const Framer &f) { framer = &f; }
+    const Framer &framing() const { return *framer; }
 
 signals:
     void finished(const ExchangeResult &result);

@@ -24,7 +24,7 @@ bool BusSearch::start()
 void BusSearch::probe()
 {
     emit probeStarted(uint8_t(address));
-    const LineJob job{uint8_t(address), FnReadHolding, 1, 24, fast ? marginMs : -1};
+    const LineJob job{uint8_t(address), FnReadHolding, 1, 24, fast ? marginMs : -1, false};
     if (!line.run(job, [this](const ExchangeResult &result) { onReply(result); }))
         onFailed(Failure::of(Failure::Kind::LineBusy));
     else if (fast)

@@ -34,6 +34,8 @@ LineService::LineService(LineChannel &lineChannel, QObject *parent)
     idleWait.setSingleShot(true);
     idleWait.setTimerType(Qt::PreciseTimer); // a coarse one may fire before the line has been idle long enough
     connect(&idleWait, &QTimer::timeout, this, &LineService::offerIdleTurn);
+    // Queued: the wait also ends inside a close, where no exchange may start.
+    connect(&channel, &LineChannel::lateAnswerOver, this, &LineService::onLateAnswerOver, Qt::QueuedConnection);
 }
 
 LineService::~LineService() = default;
@@ -44,7 +46,7 @@ bool LineService::run(const LineJob &job, Done done)
         return false;
     ownJob = job;
     ownDone = std::move(done);
-    if (!guestDone)
+    if (!guestDone && !holding())
         startOwn();
     return true;
 }
@@ -53,6 +55,7 @@ void LineService::startOwn()
 {
     const LineJob job = *std::exchange(ownJob, std::nullopt);
     ownOnLine = true;
+    ownHolds = job.lateAnswerHold;
     // Refused only while another exchange runs, which the two flags rule out.
     transaction->query(job.address, job.function, job.reg, job.value, job.answerMarginMs);
 }
@@ -63,8 +66,11 @@ void LineService::onFinished(const ExchangeResult &finished)
     // inside its result (the search) clears it before the watchers see it.
     const ExchangeResult result = finished;
     if (guestDone) {
+        holdIfTimedOut(result, true);
         std::exchange(guestDone, nullptr)(guestResult(result));
         emit exchanged(result);
+        if (holding())
+            return; // the rest when the wait is over
         if (ownJob)
             startOwn();
         else
@@ -74,6 +80,7 @@ void LineService::onFinished(const ExchangeResult &finished)
     if (!std::exchange(ownOnLine, false))
         return;
     ownEndedMs = channel.nowMs();
+    holdIfTimedOut(result, ownHolds);
     std::exchange(ownDone, nullptr)(result);
     emit exchanged(result);
     offerGuestTurn();
@@ -85,6 +92,10 @@ void LineService::offerGuestTurn()
 {
     if (!guests || ownOnLine || guestDone || !lineUp())
         return;
+    if (holding()) {
+        guestTurnOwed = true;
+        return;
+    }
     std::optional<GuestJob> job = guests();
     if (!job)
         return;
@@ -117,6 +128,41 @@ void LineService::offerIdleTurn()
     offeringIdle = true;
     offerGuestTurn();
     offeringIdle = false;
+}
+
+// Before the client hears of the time-out, so that its next job waits too.
+void LineService::holdIfTimedOut(const ExchangeResult &result, bool jobHolds)
+{
+    if (!awaitLate || !jobHolds || result.outcome != ExchangeResult::Outcome::Reply || result.count != 0)
+        return;
+    const LineChannel::Timing &t = channel.timingConstants();
+    // A late answer is whole by its own function code and length, as any answer.
+    const auto whole = [request = result.frame, &framer = transaction->framing()](const QByteArray &seen) {
+        return framer.awaited(request.request(), reinterpret_cast<const uint8_t *>(seen.constData()),
+                              int(seen.size()), true) == 0;
+    };
+    channel.awaitLateAnswer(double(t.readMsPerByte) * ExpectedReplyLength + t.readConstantMs, whole);
+}
+
+// What waited for the line takes it in the usual order: the guest's turn
+// after the line's own exchange, then the line's own next job.
+void LineService::onLateAnswerOver()
+{
+    if (holding() || ownOnLine || guestDone)
+        return;
+    if (std::exchange(guestTurnOwed, false))
+        offerGuestTurn();
+    if (guestDone)
+        return;
+    if (ownJob)
+        startOwn();
+    else
+        guestWaiting();
+}
+
+bool LineService::holding() const
+{
+    return channel.awaitingLateAnswer();
 }
 
 bool LineService::lineUp() const

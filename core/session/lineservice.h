@@ -18,6 +18,10 @@ struct LineJob {
     uint16_t reg = 0;
     uint16_t value = 0;
     double answerMarginMs = -1; // >= 0: wait only for an answer to begin (a fast probe)
+    // Where the line waits for late answers (see setAwaitLateAnswers()): a
+    // time-out of this job holds the next request. A search's probes, most of
+    // them to nobody, do not: each would cost two read windows.
+    bool lateAnswerHold = true;
 };
 
 // How a guest's exchange ended, for the guest to answer its client.
@@ -72,6 +76,16 @@ public:
     // How long the line's own work must have left it idle before guests go on their own.
     static constexpr double IdleBeforeGuestsMs = 531;
 
+    // After an exchange that timed out (the line's own or a guest's), the
+    // line takes no request until a late answer has had one more read window
+    // to come; one that comes is dropped (as stray bytes at the next purge)
+    // rather than landing on the next request, and the wait ends once the
+    // line has been quiet for 3.5 characters after it. Off unless set: the
+    // window keeps its own timing.
+    void setAwaitLateAnswers(bool on) { awaitLate = on; }
+    // The wait for a late answer is under way.
+    bool holding() const;
+
     bool lineUp() const;
     double nowMs() const;  // the line's monotonic clock
     double charMs() const; // one character's wire time at the line's speed
@@ -85,7 +99,9 @@ private:
     void startOwn();
     void offerGuestTurn();
     void offerIdleTurn();
-    bool lineFree() const { return !ownOnLine && !ownJob && !guestDone; }
+    void holdIfTimedOut(const ExchangeResult &result, bool jobHolds);
+    void onLateAnswerOver();
+    bool lineFree() const { return !ownOnLine && !ownJob && !guestDone && !holding(); }
 
     LineChannel &channel;
     Transaction *transaction; // owned; a pointer so that users of this header need not see it
@@ -97,4 +113,7 @@ private:
     QTimer idleWait;               // due when the line has been idle long enough for guests
     double ownEndedMs = -1e9;      // when the last exchange of the line's own ended
     bool offeringIdle = false;
+    bool awaitLate = false;
+    bool ownHolds = false;      // the own job on the line holds the line after a time-out
+    bool guestTurnOwed = false; // the turn after the last own exchange came while the line was held
 };

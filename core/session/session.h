@@ -63,6 +63,8 @@ public:
     bool pollingActive() const { return cycle.isActive(); }
     bool pollingRunning() const { return cycle.running(); }
     void setPollingDelay(int ms) { cycle.setDelay(ms); }
+    // After a time-out the line waits for a late answer (see LineService::setAwaitLateAnswers).
+    void setAwaitLateAnswers(bool on) { service.setAwaitLateAnswers(on); }
     void setLogging(bool on) { cycle.setLogging(on); }
     void setChannelsOfTarget(bool on) { cycle.setChannelsOfTarget(on); }
     void setCommandSource(std::function<std::optional<CommandJob>(uint8_t address)> source)

@@ -34,12 +34,14 @@ inline int longestAnswerTo(const QByteArray &request)
 
 // The longest a request of `requestBytes` (CRC included) can hold the line:
 // a target that never answers keeps it for the whole read window, which the
-// line opens for at least 53 bytes.
+// line opens for at least 53 bytes, and then for one more, in which a late
+// answer may still come (LineService::setAwaitLateAnswers).
 inline double worstMs(int requestBytes, int longestAnswer, double charMs)
 {
     const LineChannel::Timing t;
     return (3.5 + requestBytes) * charMs
-           + double(t.readMsPerByte) * std::max<int>(ExpectedReplyLength, longestAnswer) + t.readConstantMs;
+           + double(t.readMsPerByte) * std::max<int>(ExpectedReplyLength, longestAnswer) + t.readConstantMs
+           + ReadWindowMs;
 }
 
 // The median of the latest own exchanges, a probe's long window or a pause

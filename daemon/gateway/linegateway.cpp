@@ -196,7 +196,8 @@ std::optional<GuestJob> LineGateway::nextJob()
 void LineGateway::onDone(const GuestRequest &r, double startedMs, const GuestResult &result)
 {
     const double now = service.nowMs();
-    policy.ran(startedMs, now);
+    // A time-out holds the line one more read window for a late answer: the guest's time too.
+    policy.ran(startedMs, result.outcome == GuestResult::Outcome::TimedOut ? now + guestclock::ReadWindowMs : now);
     lastTurnMs = now;
     const auto it = clients.find(r.client);
     if (it == clients.end())

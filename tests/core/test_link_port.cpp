@@ -1,13 +1,27 @@
 // The serial channel on a real QSerialPort over a pseudo-terminal: opening
-// and its failures, the failures' window texts, port names, the line's speed
-// and a transaction against the simulator.
+// and its failures, the failures' window texts, port names, the line's speed,
+// a transaction against the simulator, and bytes that a handler took before
+// the port or the channel saw them.
 #include "link/linechannel.h"
 #include "link/transaction.h"
 #include "support/ptypeer.h"
 #include "support/simrig.h"
+#include <QSocketNotifier>
+#include <QThread>
 #include <QtTest>
+#include <unistd.h>
 
 namespace {
+// Turns no event loop: the bytes stay with the kernel until the test lets the port see them.
+bool waitingBytes(const SerialLine &line, int count)
+{
+    QElapsedTimer t;
+    t.start();
+    while (line.waiting() < count && t.elapsed() < 2000)
+        QThread::usleep(200);
+    return line.waiting() == count;
+}
+
 QString errorOf(const Result<bool> &r)
 {
     return r ? QString() : windowText(r.failure());
@@ -132,7 +146,70 @@ private slots:
         channel.setBaudRate(19200); // applied at once while open
         QCOMPARE(peer.baudRate(), 19200);
     }
+
+    // Bytes wake the port's notifier and a handler called before it in the
+    // same turn of the event loop purges them (as the silence before a
+    // request does): the port's read finds nothing (EAGAIN). That is no loss;
+    // a far end that goes is one.
+    void aReadThatFindsNothingIsNoLoss()
+    {
+        PtyPeer peer;
+        int ends[2];
+        QVERIFY(::pipe(ends) == 0);
+        QSocketNotifier first(ends[0], QSocketNotifier::Read); // made before the port's own: called first
+        SerialLine line;
+        QVERIFY(line.open(peer.slavePath(), 9600));
+        QSignalSpy failed(&line, &LinePort::failed);
+        int purged = 0;
+        connect(&first, &QSocketNotifier::activated, [&] {
+            char c;
+            purged += int(::read(ends[0], &c, 1)) == 1 && line.purge();
+        });
+        for (int i = 1; i <= 5; ++i) {
+            peer.send("\x55");
+            QVERIFY(waitingBytes(line, 1));
+            QCOMPARE(::write(ends[1], "x", 1), 1);
+            QCoreApplication::processEvents(); // one turn: the purge, then the port's notifier
+            QCOMPARE(purged, i);
+            QCOMPARE(failed.count(), 0);
+        }
+        QSignalSpy arrived(&line.device(), &QIODevice::readyRead);
+        peer.send("ab");
+        QVERIFY(arrived.wait(2000));
+        QCOMPARE(line.device().readAll(), QByteArray("ab"));
+        peer.close();
+        QVERIFY(failed.wait(2000));
+        line.closeLost();
+        ::close(ends[0]);
+        ::close(ends[1]);
+    }
+
+    // Bytes that came when a request's wait for silence ran out, before the
+    // loop handed them over, mean the line is not quiet: they are dropped as
+    // stray bytes and the request waits 3.5 characters more instead of
+    // going into them.
+    void aRequestWaitsForBytesTheLoopHasNotSeenYet()
+    {
+        PtyPeer peer;
+        LineChannel channel;
+        channel.setPortName(peer.slavePath());
+        channel.setBaudRate(1200); // 3.5 characters: 29 ms
+        QVERIFY(channel.open());
+        QSignalSpy stray(&channel, &LineChannel::strayBytes);
+        QSignalSpy written(&channel, &LineChannel::writeFinished);
+        const QByteArray request = QByteArray::fromHex("010300010018" "1400");
+        QVERIFY(!channel.write(reinterpret_cast<const uint8_t *>(request.constData()), 8)); // the line opened just now
+        QThread::msleep(40); // the wait runs out unseen...
+        peer.send("\x55");  // ...and a byte comes
+        QThread::msleep(50); // with the kernel by then
+        QCoreApplication::processEvents(); // the timer first (made before the port), then the port
+        QVERIFY(written.wait(2000));
+        QCOMPARE(stray.count(), 1);
+        QCOMPARE(stray.first().first().toByteArray(), QByteArray("\x55"));
+        QVERIFY(QTest::qWaitFor([&] { return peer.received() == request; }, 2000));
+    }
 };
+
 
 QTEST_GUILESS_MAIN(LinkPortTest)
 #include "test_link_port.moc"

@@ -3,6 +3,7 @@
 // before each request, and RTS around a request (through a recording of the
 // modem-line calls: a pseudo-terminal has no RTS).
 #include "link/modemlines.h"
+#include "session/lineservice.h"
 #include "support/simprocess.h"
 #include "support/simrig.h"
 #include <QElapsedTimer>
@@ -140,6 +141,45 @@ private slots:
         QCOMPARE(rx.size(), 2);
         const double gap = rx[1].firstChar - txs[0].lastChar;
         QVERIFY2(gap >= 3.5 * 10.0 / 1200 - 0.001, qPrintable(QString::number(gap)));
+    }
+
+    // kalmird's line after a time-out waits for a late answer: it is taken
+    // whole, dropped as stray bytes, and the next request goes 3.5 quiet
+    // characters after it; with nothing late the next request goes one more
+    // read window after the time-out. Without the wait (the window's line)
+    // the late answer is read as the next detector's reply.
+    void aLateAnswerIsWaitedOutAfterATimeOut()
+    {
+        for (const bool waits : {false, true}) {
+            WireRig r(9600);
+            r.sim.addDetector(2, 9600);
+            r.sim.detector(1)->setFault({FaultKind::Late, 560, 1});
+            r.line.setAwaitLateAnswers(waits);
+            QSignalSpy stray(&r.channel, &LineChannel::strayBytes);
+            QSignalSpy done(&r.line, &LineService::exchanged);
+            QList<ExchangeResult> results;
+            for (const uint8_t a : {1, 2, 3, 2}) { // 3: nobody
+                QVERIFY(r.line.run({a, FnReadHolding, 1, 24}, [&](const ExchangeResult &x) { results << x; }));
+                QVERIFY(done.wait(5000));
+            }
+            QCOMPARE(results[0].count, 0);
+            const auto sent = r.log(SimFrame::Sent);
+            QCOMPARE(sent[0].bytes[0], char(1)); // the late answer went first
+            if (!waits) {
+                QCOMPARE(results[1].frame.at(0), 1);
+                continue;
+            }
+            QCOMPARE(results[1].count, 53);
+            QVERIFY(results[1].intact && results[1].frame.at(0) == 2);
+            QCOMPARE(stray.count(), 1);
+            QCOMPARE(stray.first().first().toByteArray(), sent[0].bytes);
+            const auto rx = r.log(SimFrame::Received);
+            QCOMPARE(rx.size(), 4);
+            const double ch = 10.0 / 9600;
+            QVERIFY2(rx[1].firstChar >= sent[0].lastChar + 3.5 * ch - 0.0005, qPrintable(QString::number(rx[1].firstChar - sent[0].lastChar)));
+            QVERIFY2(rx[3].firstChar - rx[2].lastChar >= 2 * 0.531 - 0.002, qPrintable(QString::number(rx[3].firstChar - rx[2].lastChar)));
+            QCOMPARE(results[3].count, 53);
+        }
     }
 
     // While a reply's rest is on its way the link sleeps until it is due

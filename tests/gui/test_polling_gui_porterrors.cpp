@@ -1,10 +1,11 @@
 // The errors that end a polling run against the simulator over a
 // pseudo-terminal: a conversion error, a port error, the port lost between
 // exchanges and back, a command or speed never sent twice, a flaky port and
-// a search's end.
+// a search's end; and a late answer, which is none of them.
 #include "sim/fault.h"
 #include "support/lampcolours.h"
 #include "support/pollrig.h"
+#include "support/simprocess.h"
 
 #include <QFile>
 #include <QMessageBox>
@@ -279,6 +280,40 @@ private slots:
         QVERIFY(rig.connectPort(0) && dropAndAwait()); // lost again, and the window closes
         rig.window->close();
         QVERIFY(!rig.session.awaitingPort());
+    }
+
+    // Detector 5 answers 10 ms after the read window, "Задержка" 0: its late
+    // answers land where the window's own timing puts them (it purges before
+    // each request), but none takes the line for lost. The simulator runs in
+    // a process of its own, so that its bytes keep coming while the window
+    // is busy; before the fix the line was lost after 1 to 10 late answers.
+    void aLateAnswerNeverLosesTheLine()
+    {
+        PollRig rig(PollRig::RealLineTiming);
+        const QString wireLog = rig.dir.filePath(QStringLiteral("wire.log"));
+        SimProcess sim({"--wire-time", "--frozen", "--device", "1:19200", "--device", "5:19200", "--fault",
+                        "5/late:540", "--log", wireLog});
+        QVERIFY(sim.start());
+        rig.ui().cb1->setEditText(sim.slavePath());
+        rig.ui().cb2->setCurrentIndex(4); // 19200
+        rig.ui().Edit8->setText(QStringLiteral("0"));
+        QTest::mouseClick(rig.ui().Button1, Qt::LeftButton);
+        QVERIFY(rig.session.lineChannel().isOpen());
+        rig.listOnly({1, 5});
+        QSignalSpy reported(&rig.window->errors(), &ErrorReport::reported);
+        QFile log(wireLog);
+        int late = 0;
+        QVERIFY(rig.startPolling());
+        QVERIFY(PollRig::waitFor([&] {
+            if (log.isOpen() || log.open(QIODevice::ReadOnly))
+                late += int(log.readAll().count(" TX 05 "));
+            return late >= 25 || reported.count() > 0;
+        }, 60000));
+        QCOMPARE(reported.count(), 0);
+        QVERIFY(rig.session.polling().isActive() && rig.stopPolling());
+        QCOMPARE(rig.session.linkCounts().portLosses(), 0u);
+        QVERIFY(PollRig::lines(rig.ui().Memo2).filter(QStringLiteral("Порт потерян")).isEmpty());
+        QVERIFY(sim.terminate());
     }
 };
 
