@@ -51,11 +51,12 @@ int main(int argc, char **argv)
     std::vector<double> commits;
     {
         EventStore store;
-        if (!store.open(folder + QStringLiteral("/bench-store.db")).usable)
+        HeldMessages none;
+        if (!store.open(folder + QStringLiteral("/bench-store.db"), none, 0).usable)
             qFatal("cannot open a queue in %s", qPrintable(folder));
         for (int i = 1; i <= count; ++i) {
             const double t0 = nowMs();
-            store.write({{i, Topic, Payload}}, {}, i);
+            store.write({{i, Topic.toUtf8(), Payload}}, {}, i);
             commits.push_back(nowMs() - t0);
         }
     }

@@ -249,7 +249,8 @@ void MqttClient::updateWriteInterest()
         writeNotifier->setEnabled(mosquitto_want_write(mosq));
 }
 
-bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain, int *midOut)
+bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain, int *midOut,
+                         QString *refused)
 {
     if (!connectedNow)
         return false;
@@ -260,6 +261,10 @@ bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qo
         unacknowledged.insert(mid);
     if (midOut)
         *midOut = mid;
+    // What the message itself is refused for; a lost connection is no refusal.
+    if (refused && (rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_MALFORMED_UTF8 || rc == MOSQ_ERR_PAYLOAD_SIZE
+                    || rc == MOSQ_ERR_OVERSIZE_PACKET))
+        *refused = libraryText(mosquitto_strerror(rc));
     updateWriteInterest();
     return rc == MOSQ_ERR_SUCCESS;
 }

@@ -35,6 +35,7 @@ struct SiteSnapshot {
     bool mqttConnected = false;
     uint64_t eventsDropped = 0;
     uint64_t resultsDropped = 0;
+    bool queueDurable = false; // the queue's file takes every commit
     std::vector<LineSnapshot> lines;
     std::vector<SiteEvent> events; // oldest first
 };
