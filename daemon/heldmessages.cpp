@@ -193,6 +193,27 @@ void HeldMessages::merge(HeldMessages &&older)
 {
     if (older.live == 0)
         return;
+    // The usual cases, a start and a file read late, with no copy of the entries.
+    if (live == 0) {
+        *this = std::move(older);
+        return;
+    }
+    if (older.entries.back().seq < entries.front().seq) {
+        const uint32_t first = firstBlock - uint32_t(older.blocks.size());
+        for (Slot &s : older.entries)
+            s.block += first - older.firstBlock;
+        for (auto b = older.blocks.rbegin(); b != older.blocks.rend(); ++b)
+            blocks.push_front(*b);
+        firstBlock = first;
+        entries.insert(entries.begin(), older.entries.begin(), older.entries.end());
+        dead += std::exchange(older.dead, 0);
+        live += std::exchange(older.live, 0);
+        liveBytes += std::exchange(older.liveBytes, 0);
+        mapped += std::exchange(older.mapped, 0);
+        older.blocks.clear();
+        older.release();
+        return;
+    }
     const uint32_t shift = firstBlock + uint32_t(blocks.size()) - older.firstBlock;
     for (const Block &b : older.blocks)
         blocks.push_back(b);

@@ -106,7 +106,7 @@ int main(int argc, char **argv)
         // Without it the queue would be held in memory only: a restart would lose what waits.
         if (const QString problem = logFolderProblem(config.stateDir, QStringLiteral("the state folder (state_dir)"));
             !problem.isEmpty()) {
-            std::fprintf(stderr, "kalmird: %s: events and results could not be kept across a restart\n",
+            std::fprintf(stderr, "kalmird: %s; events and results could not be kept across a restart\n",
                          qPrintable(problem));
             return 2;
         }
