@@ -71,6 +71,19 @@ void TestKalmirdQueue::keepsTheNewestWithinItsBound()
     QCOMPARE(kept, given.mid(5));
     QCOMPARE(opened.lastSeq, given.last());
     QCOMPARE(withSeq(7, last.payload), R"({"seq":7,"kind":"fire","on":true})");
+
+    // Commit after commit, the WAL is cut back within its share of the bound.
+    EventStore bounded(1 << 20);
+    QVERIFY(bounded.open(dir.filePath(u"bounded.db"_s), held, 0).usable);
+    qint64 largest = 0;
+    for (int i = 0; i < 100; ++i) {
+        std::vector<QueuedMessage> rows;
+        for (int j = 1; j <= 20; ++j)
+            rows.push_back({i * 20 + j, Events.toUtf8(), payload});
+        QVERIFY(bounded.write(rows, {}, rows.back().seq).isEmpty());
+        largest = std::max(largest, QFileInfo(dir.filePath(u"bounded.db-wal"_s)).size());
+    }
+    QVERIFY2(largest > 0 && largest <= EventStore::walShare(1 << 20), QByteArray::number(largest));
 }
 
 // queue_max_mb = 1 with the broker away: of 10,000 events left from before,
