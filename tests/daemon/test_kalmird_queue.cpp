@@ -209,18 +209,18 @@ void TestKalmirdQueue::startsAFileAnewWhenItIsLost()
     QVERIFY(QFile::remove(rig.file()));
     QFile::remove(rig.file() + u"-wal"_s);
     QVERIFY(rig.flip(6, alarmbit::Fault, 10));
-    QVERIFY(rig.logged("queue: " + file + " was deleted while kalmird ran: a new file is started", 1));
     rig.daemon->kill();
     rig.daemon->start();
     QVERIFY(rig.logged(": 10 events and results wait", 1) && rig.logged("detector 5 online", 2));
+    QVERIFY(rig.logged("queue: " + file + " was deleted while kalmird ran: a new file is started", 1));
     QVERIFY(QFile(rig.file()).resize(0));
     QVERIFY(rig.flip(2, alarmbit::Fault, 12));
-    QVERIFY(rig.logged("queue: " + file + " was emptied (zero length) while kalmird ran", 1));
-    QVERIFY(rig.logged("queue: " + file + " is empty (zero length): a new queue is started in it", 1));
     rig.daemon->kill();
     link.restore();
     rig.daemon->start();
     QVERIFY2(rig.logged(": 12 events and results wait", 1), rig.daemon->errorOutput());
+    QVERIFY(rig.logged("queue: " + file + " was emptied (zero length) while kalmird ran", 1));
+    QVERIFY(rig.logged("queue: " + file + " is empty (zero length): a new queue is started in it", 1));
     QVERIFY2(receivedInOrder(sub, 12), QByteArray::number(sub.messages().size()) + rig.daemon->errorOutput());
     QCOMPARE(rig.daemon->terminate(), 0);
 }
