@@ -73,11 +73,12 @@ int memoryWhileAdded(int count, int mb)
             last = queue.add(Topic, Payload);
         turnUntil([&] { return committed >= last; });
         std::printf("%zu events held (%d added), counted %.1f MiB of queue_max_mb = %d; the queue's own memory "
-                    "%.1f MiB; RSS %.1f MiB more than before (peak %.1f MiB in all)\n",
+                    "%.1f MiB; RSS %.1f MiB more than before, its peak %.1f MiB more (before: RSS %.1f MiB)\n",
                     queue.size(), count, double(queue.bytes()) / (1 << 20), mb, double(queue.memory()) / (1 << 20),
-                    statusMb("VmRSS:") - before, statusMb("VmHWM:"));
+                    statusMb("VmRSS:") - before, statusMb("VmHWM:") - before, before);
         std::printf("queue.db %.1f MiB, queue.db-wal %.2f MiB\n", fileMb(path), fileMb(path + QStringLiteral("-wal")));
     }
+    std::fflush(stdout); // before the child's lines
     QProcess load;
     load.setProcessChannelMode(QProcess::ForwardedChannels);
     load.start(QCoreApplication::applicationFilePath(), {QStringLiteral("memory-load"), path, QString::number(mb)});
