@@ -118,8 +118,10 @@ EventQueue::Synced EventQueue::sync(const Batch &batch)
 void EventQueue::onSynced(const Batch &batch, const Synced &r)
 {
     writing = false;
-    for (const QString &note : r.notes)
-        logEvent(u"queue: "_s + note);
+    // A file tried again every second and failing the same way is said once.
+    if (r.opened || r.error.isEmpty() || r.error != lastError)
+        for (const QString &note : r.notes)
+            logEvent(u"queue: "_s + note);
     if (r.opened) {
         const size_t before = held.size();
         takeOpened(std::move(*r.found), r.opening);

@@ -226,6 +226,8 @@ EventStore::Verdict EventStore::read(Opened &into, HeldMessages &messages)
         into.problem = u"not a queue of kalmird: "_s + error();
         return Verdict::Damaged;
     }
+    QString pageSize;
+    pageBytes = query("PRAGMA page_size", &pageSize) == SQLITE_OK ? pageSize.toLongLong() : 4096;
     struct stat st_;
     if (::stat(QFile::encodeName(path).constData(), &st_) == 0)
         device = st_.st_dev, inode = st_.st_ino;
@@ -292,14 +294,13 @@ QString EventStore::write(const std::vector<QueuedMessage> &added, const std::ve
 void EventStore::keepWithinBound()
 {
     const int64_t share = walShare(bound);
-    QString pageSize, pages, free;
-    if (int64_t(walPages) * (4096 + 24) > share / 2 && exec("PRAGMA wal_checkpoint(TRUNCATE)").isEmpty())
+    // A frame of the WAL is a page and its 24-byte header.
+    if (walPages * (pageBytes + 24) > share / 2 && exec("PRAGMA wal_checkpoint(TRUNCATE)").isEmpty())
         walPages = 0;
-    if (vacuumTried || query("PRAGMA page_size", &pageSize) != SQLITE_OK || query("PRAGMA page_count", &pages) != SQLITE_OK
-        || query("PRAGMA freelist_count", &free) != SQLITE_OK)
+    QString pages, free;
+    if (vacuumTried || query("PRAGMA page_count", &pages) != SQLITE_OK || query("PRAGMA freelist_count", &free) != SQLITE_OK)
         return;
-    const int64_t page = pageSize.toLongLong();
-    if (pages.toLongLong() * page > bound - share && free.toLongLong() * page > share) {
+    if (pages.toLongLong() * pageBytes > bound - share && free.toLongLong() * pageBytes > share) {
         vacuumTried = true;
         if (exec("VACUUM").isEmpty())
             exec("PRAGMA wal_checkpoint(TRUNCATE)");

@@ -73,7 +73,8 @@ private:
     QString path;
     dev_t device = 0;
     ino_t inode = 0;
-    int walPages = 0;
+    int64_t walPages = 0;
+    int64_t pageBytes = 4096;
     bool vacuumTried = false;
     sqlite3 *db = nullptr;
     sqlite3_stmt *insert = nullptr;

@@ -37,6 +37,7 @@ class TestKalmirdQueue : public QObject {
     Q_OBJECT
 private slots:
     void keepsTheNewestWithinItsBound();
+    void holdsMessagesCompactly();
     void dropsTheOldestBeyondASmallBound();
     void keepsAnEventUntilTheBrokerHasIt();
     void losesNoEventToAKillDuringAnOutage();
@@ -84,6 +85,31 @@ void TestKalmirdQueue::keepsTheNewestWithinItsBound()
         largest = std::max(largest, QFileInfo(dir.filePath(u"bounded.db-wal"_s)).size());
     }
     QVERIFY2(largest > 0 && largest <= EventStore::walShare(1 << 20), QByteArray::number(largest));
+}
+
+// Messages removed out of order (every other one) leave blocks part used:
+// they are packed anew, so the memory stays near what is held. Messages read
+// late from a file join in seq order, also between the ones held.
+void TestKalmirdQueue::holdsMessagesCompactly()
+{
+    HeldMessages held, older;
+    const QByteArray body(200, 'p');
+    for (int i = 1; i <= 40000; ++i)
+        QVERIFY(held.append(2 * i, "kalmir/a/1/event", body));
+    for (int i = 1; i <= 40000; i += 2)
+        QVERIFY(held.remove(2 * i));
+    const int64_t entries = int64_t(held.size()) * 24;
+    QVERIFY2(held.memory() <= held.bytes() + entries + 6 * HeldMessages::BlockSize, QByteArray::number(held.memory()));
+    for (const int seq : {1, 7, 80001})
+        QVERIFY(older.append(seq, "kalmir/a/2/event", QByteArray::number(seq)));
+    held.merge(std::move(older));
+    QList<qint64> order;
+    held.forEachAfter(0, [&](const HeldMessages::Message &m) { return order << m.seq, order.size() < 5; });
+    QCOMPARE(order, QList<qint64>({1, 4, 7, 8, 12}));
+    HeldMessages::Message last;
+    held.forEachAfter(80000, [&](const HeldMessages::Message &m) { return last = m, true; });
+    QVERIFY(last.seq == 80001 && last.topic == "kalmir/a/2/event" && last.payload == "80001");
+    QCOMPARE(held.size(), size_t(20003));
 }
 
 // queue_max_mb = 1 with the broker away: of 10,000 events left from before,
