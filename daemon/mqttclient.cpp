@@ -75,6 +75,9 @@ MqttClient::MqttClient(Options options, QObject *parent) : QObject(parent), opts
     mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     // An alarm must not wait for the acknowledgement of the message before it.
     mosquitto_int_option(mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    // The queue keeps 100 QoS 1 messages in flight (EventQueue::Window); the
+    // library's own limit of 20 held a backlog to some 900 a second here.
+    mosquitto_max_inflight_messages_set(mosq, 100);
     mosquitto_connect_callback_set(mosq, &MqttClient::onConnectCb);
     mosquitto_disconnect_callback_set(mosq, &MqttClient::onDisconnectCb);
     mosquitto_message_callback_set(mosq, &MqttClient::onMessageCb);
