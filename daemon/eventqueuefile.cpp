@@ -51,6 +51,8 @@ void EventQueue::takeOpened(HeldMessages &&found, const EventStore::Opened &open
     seq = std::max(seq, opened.lastSeq);
     writtenUpTo = 0;
     removed = opened.leftOut;
+    droppedSince += opened.leftOut.size();
+    droppedTotal += opened.leftOut.size();
     if (!opened.leftOut.empty())
         logEvent(u"queue: %1 messages in %2 have a topic longer than MQTT allows: dropped"_s.arg(opened.leftOut.size())
                      .arg(path));
