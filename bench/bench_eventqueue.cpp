@@ -7,6 +7,11 @@
 // holds the event loop with it; and the time per queued event, from add()
 // to its commit (when it may be published): one event every GAP_MS, and a
 // burst of 128 (every detector of 8 lines in one turn).
+//
+// bench_eventqueue memory [COUNT [MB]]: the memory of COUNT events (default
+// 500,000) held against queue_max_mb = MB (default 64): while they are added
+// and committed, and read from the file at a start (in a process of its own,
+// so that its peak is the load's), with the file's and the WAL's sizes.
 #include "daemon/eventqueue.h"
 #include "daemon/mqttclient.h"
 #include "measure.h"
@@ -14,6 +19,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -35,11 +42,70 @@ void turnFor(int ms)
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
+double statusMb(const char *field)
+{
+    return statusField(QCoreApplication::applicationPid(), field).split(' ').first().toDouble() / 1024;
+}
+
+double fileMb(const QString &path)
+{
+    return double(QFileInfo(path).size()) / (1024 * 1024);
+}
+
+void turnUntil(const std::function<bool()> &done)
+{
+    while (!done())
+        turnFor(10);
+}
+
+// What the queue takes when `count` events wait in it, as kalmird adds them.
+int memoryWhileAdded(int count, int mb)
+{
+    QTemporaryDir temp;
+    const QString path = temp.filePath(QStringLiteral("queue.db"));
+    MqttClient never(MqttClient::Options{});
+    const double before = statusMb("VmRSS:");
+    {
+        EventQueue queue(never, path, int64_t(mb) << 20);
+        int64_t committed = 0, last = 0;
+        QObject::connect(&queue, &EventQueue::committed, [&](int64_t upTo) { committed = upTo; });
+        for (int i = 0; i < count; ++i)
+            last = queue.add(Topic, Payload);
+        turnUntil([&] { return committed >= last; });
+        std::printf("%zu events held (%d added), counted %.1f MiB of queue_max_mb = %d; the queue's own memory "
+                    "%.1f MiB; RSS %.1f MiB more than before, its peak %.1f MiB more (before: RSS %.1f MiB)\n",
+                    queue.size(), count, double(queue.bytes()) / (1 << 20), mb, double(queue.memory()) / (1 << 20),
+                    statusMb("VmRSS:") - before, statusMb("VmHWM:") - before, before);
+        std::printf("queue.db %.1f MiB, queue.db-wal %.2f MiB\n", fileMb(path), fileMb(path + QStringLiteral("-wal")));
+    }
+    std::fflush(stdout); // before the child's lines
+    QProcess load;
+    load.setProcessChannelMode(QProcess::ForwardedChannels);
+    load.start(QCoreApplication::applicationFilePath(), {QStringLiteral("memory-load"), path, QString::number(mb)});
+    load.waitForFinished(-1);
+    return load.exitCode();
+}
+
+// A start that reads them from the file.
+int memoryAtLoad(const QString &path, int mb)
+{
+    MqttClient never(MqttClient::Options{});
+    const double before = statusMb("VmRSS:"), peakBefore = statusMb("VmHWM:");
+    EventQueue queue(never, path, int64_t(mb) << 20);
+    std::printf("read at a start: %zu events; RSS %.1f MiB more than before, its peak %.1f MiB more (before: RSS "
+                "%.1f MiB, peak %.1f MiB)\n",
+                queue.size(), statusMb("VmRSS:") - before, statusMb("VmHWM:") - before, before, peakBefore);
+    return 0;
+}
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "memory") == 0)
+        return memoryWhileAdded(argc > 2 ? atoi(argv[2]) : 500000, argc > 3 ? atoi(argv[3]) : 64);
+    if (argc > 3 && qstrcmp(argv[1], "memory-load") == 0)
+        return memoryAtLoad(QString::fromLocal8Bit(argv[2]), atoi(argv[3]));
     QTemporaryDir temp;
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temp.path();
     const int count = argc > 2 ? atoi(argv[2]) : 500;
@@ -51,11 +117,12 @@ int main(int argc, char **argv)
     std::vector<double> commits;
     {
         EventStore store;
-        if (!store.open(folder + QStringLiteral("/bench-store.db")).usable)
+        HeldMessages none;
+        if (!store.open(folder + QStringLiteral("/bench-store.db"), none, 0).usable)
             qFatal("cannot open a queue in %s", qPrintable(folder));
         for (int i = 1; i <= count; ++i) {
             const double t0 = nowMs();
-            store.write({{i, Topic, Payload}}, {}, i);
+            store.write({{i, Topic.toUtf8(), Payload}}, {}, i);
             commits.push_back(nowMs() - t0);
         }
     }

@@ -1,11 +1,12 @@
 #pragma once
 #include "daemon/eventstore.h"
+#include "daemon/heldmessages.h"
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QThread>
 #include <QTimer>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -13,23 +14,30 @@ class MqttClient;
 
 // The events and results on their way to the broker, kept on disk until the
 // broker acknowledges them (QoS 1). Each gets a seq that only grows, across
-// restarts too. A message is published only once its commit is done; on
-// every connection the whole queue goes out again, oldest first, a window of
+// restarts too. A message is published once its commit is done; on every
+// connection the whole queue goes out again, oldest first, a window of
 // Window messages in flight at a time, so new ones follow the older ones.
 //
 // The commits run on a thread of their own: with synchronous = FULL each
-// waits for the disk, and the lines' timing must not wait with it. A copy of
-// the queue is kept in memory (bounded like the file), so the event loop
-// never reads the file after the start.
+// waits for the disk, and the lines' timing must not wait with it. The queue
+// is held in memory as well (HeldMessages, bounded like the file), so the
+// event loop never reads the file after the start, and what the file cannot
+// take (a lock, a full disk, an I/O error, a file deleted under it) waits
+// there, goes out at once, and is written when the file takes writes again.
 class EventQueue : public QObject {
     Q_OBJECT
 public:
     static constexpr int Window = 100;
-    // A row's room in the file besides its topic and payload (the b-tree's
-    // cell and page share), so that maxBytes bounds the file itself.
-    static constexpr int RowOverhead = 24;
+    // A message's room besides its topic and payload, in the file and in
+    // memory alike, so that maxBytes bounds both.
+    static constexpr int RowOverhead = 32;
+    // How long the start waits for another program's lock on the file.
+    static constexpr int StartLockWaitMs = 2000;
+    // A file that could not be opened or written is tried again this often.
+    static constexpr int RetryMs = 1000;
 
-    // path empty: kept in memory only. maxBytes: the oldest go beyond it.
+    // path empty: kept in memory only. maxBytes: the bound of the file with
+    // its WAL; the oldest messages go beyond it.
     EventQueue(MqttClient &client, const QString &path, int64_t maxBytes, QObject *parent = nullptr);
     ~EventQueue() override;
 
@@ -42,9 +50,13 @@ public:
     void commitNow();
 
     size_t size() const { return held.size(); }
-    int64_t bytes() const { return heldBytes; }
+    // The messages' room as counted against the bound.
+    int64_t bytes() const { return held.bytes() + int64_t(held.size()) * RowOverhead; }
+    int64_t memory() const { return held.memory(); }
     int64_t lastSeq() const { return seq; }
-    bool onDisk() const { return store != nullptr; }
+    // Every message is committed to the file as it comes (false: held in
+    // memory only, for want of a file or while it takes no writes).
+    bool durable() const { return fileUsable; }
     // The drops since the last call.
     uint64_t takeDropped() { return std::exchange(droppedSince, 0); }
     // The drops since the start: results of commands, and events (the rest).
@@ -56,26 +68,44 @@ signals:
     void committed(int64_t upTo);
 
 private:
-    struct Entry {
-        QString topic;
-        QByteArray payload;
-        int64_t size() const { return topic.size() + payload.size() + RowOverhead; }
+    // What the writer thread did with one batch.
+    struct Synced {
+        QString error;  // empty: committed
+        QStringList notes;
+        bool opened = false; // a file was opened (anew): what it held is in found
+        std::shared_ptr<HeldMessages> found;
+        EventStore::Opened opening;
     };
-    void load(const QString &path);
-    void dropOldest();
+    struct Batch {
+        std::vector<QueuedMessage> added;
+        std::vector<int64_t> removed;
+        int64_t upTo = 0;
+        int64_t mark = 0;
+    };
+    void openAtStart();
+    void takeOpened(HeldMessages &&found, const EventStore::Opened &opened);
+    void dropOldest(bool logIt = true);
+    void keepWithinBound(bool logEach);
+    void drop(int64_t seq, const QString &topic, const QString &why);
     void pump();
+    Batch nextBatch(size_t mostBytes);
     void flush();
-    void onWritten(int64_t upTo, const QString &error);
+    Synced sync(const Batch &batch); // on the writer thread
+    void onSynced(const Batch &batch, const Synced &result);
     void onAcknowledged(int mid);
+    void forget(int64_t seq);
+    void settleWriter();
 
     MqttClient &client;
-    int64_t maxBytes;
-    std::map<int64_t, Entry> held; // by seq
-    int64_t heldBytes = 0;
+    const QString path;
+    const int64_t maxBytes;
+    const int64_t budget; // the messages' share of maxBytes, the WAL's taken off
+    HeldMessages held;
     int64_t seq = 0;
-    int64_t durableUpTo = 0; // messages up to here are committed and may go out
+    int64_t durableUpTo = 0; // messages up to here are committed (or held only) and may go out
     int64_t lastSent = 0;    // the pump goes on after this seq
     QHash<int, int64_t> inFlight; // message id -> seq
+    QSet<int64_t> inFlightSeqs;
     uint64_t droppedSince = 0;
     uint64_t droppedTotal = 0;
     uint64_t droppedResults = 0;
@@ -83,13 +113,15 @@ private:
     std::unique_ptr<EventStore> store; // used on the writer thread only, after the start
     QThread writer;
     QObject *inWriter = nullptr; // runs the commits on the writer thread
-    std::vector<QueuedMessage> added;
-    std::vector<int64_t> removed;
+    bool fileUsable = false;
+    int64_t writtenUpTo = 0; // every message up to here is in the file or handed to it
+    std::vector<int64_t> removed; // in the file, done with: to be deleted there
     QTimer flushTimer; // one commit per turn of the event loop, however many came in it
     // Removals wait for the next new message's commit, or this long: one
     // lost to a crash only brings a duplicate, so it needs no commit of its own.
     static constexpr int RemovalDelayMs = 1000;
     QTimer removalTimer;
+    QTimer retryTimer;
     bool writing = false;
     QString lastError;
 };

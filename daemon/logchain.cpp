@@ -47,19 +47,19 @@ std::optional<Failure> rotateLogChain(const QString &path, int keep)
     return moveFile(path, chainPath(path, 1));
 }
 
-QString logFolderProblem(const QString &dir)
+QString logFolderProblem(const QString &dir, const QString &what)
 {
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(dir).toStdString()), error);
     if (error)
-        return QStringLiteral("cannot create the log folder %1: %2")
-            .arg(dir, QString::fromLocal8Bit(error.message().c_str()));
+        return QStringLiteral("cannot create %1 %2: %3")
+            .arg(what, dir, QString::fromLocal8Bit(error.message().c_str()));
     const QString probe =
         QDir(dir).filePath(QStringLiteral(".kalmird-check-%1").arg(QCoreApplication::applicationPid()));
     errno = 0;
     std::FILE *file = std::fopen(QFile::encodeName(probe).constData(), "wbx");
     if (!file)
-        return QStringLiteral("cannot create a file in the log folder %1: %2").arg(dir, systemCause(errno));
+        return QStringLiteral("cannot create a file in %1 %2: %3").arg(what, dir, systemCause(errno));
     std::fclose(file);
     std::remove(QFile::encodeName(probe).constData());
     return {};

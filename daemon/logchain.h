@@ -12,5 +12,6 @@ QString chainPath(const QString &path, int n);
 // missing link of the chain is no error; a file that will not move is.
 std::optional<Failure> rotateLogChain(const QString &path, int keep);
 // Tries the folder as the service will use it: creates it and a file in it,
-// then removes the file. Empty when it works, else what failed and why.
-QString logFolderProblem(const QString &dir);
+// then removes the file. Empty when it works, else what failed and why, the
+// folder called `what` in the text.
+QString logFolderProblem(const QString &dir, const QString &what = QStringLiteral("the log folder"));

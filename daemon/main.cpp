@@ -121,6 +121,13 @@ int main(int argc, char **argv)
                 logEvent(QStringLiteral("line %1: %2").arg(line.name, problem));
                 return 2;
             }
+        // Without it the queue would be held in memory only: a restart would lose what waits.
+        if (const QString problem = logFolderProblem(config.stateDir, QStringLiteral("the state folder (state_dir)"));
+            !problem.isEmpty()) {
+            std::fprintf(stderr, "kalmird: %s; events and results could not be kept across a restart\n",
+                         qPrintable(problem));
+            return 2;
+        }
         return 0;
     }
 

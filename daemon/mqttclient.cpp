@@ -75,6 +75,9 @@ MqttClient::MqttClient(Options options, QObject *parent) : QObject(parent), opts
     mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     // An alarm must not wait for the acknowledgement of the message before it.
     mosquitto_int_option(mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    // The queue keeps 100 QoS 1 messages in flight (EventQueue::Window); the
+    // library's own limit of 20 held a backlog to some 900 a second here.
+    mosquitto_max_inflight_messages_set(mosq, 100);
     mosquitto_connect_callback_set(mosq, &MqttClient::onConnectCb);
     mosquitto_disconnect_callback_set(mosq, &MqttClient::onDisconnectCb);
     mosquitto_message_callback_set(mosq, &MqttClient::onMessageCb);
@@ -249,7 +252,8 @@ void MqttClient::updateWriteInterest()
         writeNotifier->setEnabled(mosquitto_want_write(mosq));
 }
 
-bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain, int *midOut)
+bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain, int *midOut,
+                         QString *refused)
 {
     if (!connectedNow)
         return false;
@@ -260,6 +264,10 @@ bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qo
         unacknowledged.insert(mid);
     if (midOut)
         *midOut = mid;
+    // What the message itself is refused for; a lost connection is no refusal.
+    if (refused && (rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_MALFORMED_UTF8 || rc == MOSQ_ERR_PAYLOAD_SIZE
+                    || rc == MOSQ_ERR_OVERSIZE_PACKET))
+        *refused = libraryText(mosquitto_strerror(rc));
     updateWriteInterest();
     return rc == MOSQ_ERR_SUCCESS;
 }

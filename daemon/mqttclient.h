@@ -49,7 +49,10 @@ public:
 
     // Queues one message; false (nothing queued) while not connected. mid
     // gets its message id, which acknowledged() names when the broker has it.
-    bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain, int *mid = nullptr);
+    // refused gets why the client will never take this message (a topic
+    // with a wildcard, a payload too long), and stays empty otherwise.
+    bool publish(const QString &topic, const QByteArray &payload, int qos, bool retain, int *mid = nullptr,
+                 QString *refused = nullptr);
     // Subscribes now and on every later connection.
     void subscribe(const QString &filter, int qos);
     // Messages longer than this reach messageReceived() without their

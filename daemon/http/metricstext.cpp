@@ -191,11 +191,16 @@ void serviceFamilies(Writer &w, const SiteSnapshot &site)
 {
     const std::pair<Family, double> families[] = {
         {{"kalmir_mqtt_connected", "gauge", "1 while the broker is connected."}, site.mqttConnected ? 1.0 : 0.0},
-        {{"kalmir_dropped_events_total", "counter", "Events dropped from a full queue."}, double(site.eventsDropped)},
-        {{"kalmir_dropped_results_total", "counter", "Command results dropped from a full queue."},
+        {{"kalmir_dropped_events_total", "counter", "Events dropped: from a full queue, or refused by the MQTT client."},
+         double(site.eventsDropped)},
+        {{"kalmir_dropped_results_total", "counter",
+          "Command results dropped: from a full queue, or refused by the MQTT client."},
          double(site.resultsDropped)},
         {{"kalmir_log_lines_dropped_total", "counter", "Log lines dropped because stderr was not read in time."},
          double(site.logLinesDropped)},
+        {{"kalmir_queue_durable", "gauge",
+          "1 while every event and result is committed to the queue file; 0 while they are held in memory only."},
+         site.queueDurable ? 1.0 : 0.0},
     };
     for (const auto &[f, value] : families) {
         w.family(f);

@@ -45,6 +45,7 @@ SiteSnapshot takeSnapshot(Daemon &daemon, const QString &version)
     s.eventsDropped = daemon.outbox().queue().eventsDropped();
     s.resultsDropped = daemon.outbox().queue().resultsDropped();
     s.logLinesDropped = logLinesDropped();
+    s.queueDurable = daemon.outbox().queue().durable();
     for (const auto &w : daemon.lines())
         s.lines.push_back(lineSnapshot(*w));
     s.events.assign(daemon.recentEvents().begin(), daemon.recentEvents().end());

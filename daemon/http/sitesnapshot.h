@@ -36,6 +36,7 @@ struct SiteSnapshot {
     uint64_t eventsDropped = 0;
     uint64_t resultsDropped = 0;
     uint64_t logLinesDropped = 0;
+    bool queueDurable = false; // the queue's file takes every commit
     std::vector<LineSnapshot> lines;
     std::vector<SiteEvent> events; // oldest first
 };

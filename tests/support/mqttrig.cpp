@@ -172,12 +172,14 @@ int DaemonProcess::run(const QStringList &extra, QByteArray *out, QByteArray *er
 int DaemonProcess::terminate(int timeoutMs)
 {
     proc.terminate();
-    if (!QTest::qWaitFor([this] { return proc.state() == QProcess::NotRunning; }, timeoutMs)) {
+    const bool ended = QTest::qWaitFor([this] { return proc.state() == QProcess::NotRunning; }, timeoutMs);
+    if (!ended) {
         proc.kill();
         proc.waitForFinished(1000);
-        return -1;
     }
-    return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -1;
+    // Its last lines, before a start() again clears them.
+    err += proc.readAllStandardError();
+    return ended && proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -1;
 }
 
 QByteArray DaemonProcess::errorOutput()

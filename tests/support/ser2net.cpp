@@ -127,6 +127,8 @@ void SilentRelay::accept()
         const QByteArray bytes = from->readAll();
         if (!silent)
             to->write(bytes);
+        else if (from == client)
+            dropped += bytes;
     };
     connect(client, &QTcpSocket::readyRead, this, [=, this] { pass(client, toServer); });
     connect(toServer, &QTcpSocket::readyRead, this, [=, this] { pass(toServer, client); });

@@ -60,6 +60,8 @@ public:
     void cut();
     void restore() { refusing = silent = false; }
     int connections() const { return accepted; }
+    // What the program sent while the relay was silent, passed to nobody.
+    QByteArray swallowed() const { return dropped; }
 
 private:
     void accept();
@@ -72,4 +74,5 @@ private:
     bool silent = false;
     bool refusing = false;
     int accepted = 0;
+    QByteArray dropped;
 };
