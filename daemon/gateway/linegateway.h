@@ -65,7 +65,6 @@ private:
     void logFailure(int client, const QByteArray &request, const QString &why) const;
     int connectedCount() const;
     LineFacts facts(double nowMs);
-    bool listed(uint8_t address) const;
 
     LineConfig line;
     GatewayConfig cfg;
