@@ -198,6 +198,7 @@ DaemonConfig readConfig(const QString &path)
     DaemonConfig config;
     const TableReader top(path, QString());
     bool hasMqtt = false;
+    std::vector<toml::source_region> gatewayAt; // each line's [line.gateway], or the line where there is none
     top.read(root, {
         {"state_dir", [&](auto &n, auto &k) {
              config.stateDir = top.string(n, k);
@@ -232,6 +233,8 @@ DaemonConfig readConfig(const QString &path)
                                       .arg(other.name, line.name, line.port));
                  }
                  config.lines << line;
+                 const toml::node *gateway = item.as_table()->get("gateway");
+                 gatewayAt.push_back(gateway ? gateway->source() : item.source());
              }
          }},
     });
@@ -239,6 +242,7 @@ DaemonConfig readConfig(const QString &path)
         throw ConfigError{configFailure(path, -1, QStringLiteral("[mqtt]: missing"))};
     if (config.lines.isEmpty())
         throw ConfigError{configFailure(path, -1, QStringLiteral("[[line]]: none given"))};
+    checkListenPorts(top, config, gatewayAt);
     return config;
 }
 } // namespace

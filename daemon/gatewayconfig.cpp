@@ -5,6 +5,33 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+using Listen = std::pair<QHostAddress, quint16>;
+
+// Whether two listening sockets would want one port: the same port on the
+// same address, or on every address of the other's kind (0.0.0.0, [::]).
+bool samePort(const Listen &a, const Listen &b)
+{
+    if (a.second != b.second || a.first.protocol() != b.first.protocol())
+        return false;
+    const QHostAddress any(a.first.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::AnyIPv6
+                                                                               : QHostAddress::AnyIPv4);
+    return a.first == b.first || a.first == any || b.first == any;
+}
+
+QString listenText(const Listen &a)
+{
+    const QString host = a.first.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + a.first.toString() + u']'
+                                                                             : a.first.toString();
+    return host + u':' + QString::number(a.second);
+}
+
+QString listenText(const QString &listen)
+{
+    return listenText(*listenAddress(listen));
+}
+} // namespace
+
 GatewayConfig readGateway(const TableReader &r, const toml::table &t)
 {
     GatewayConfig g;
@@ -36,21 +63,36 @@ GatewayConfig readGateway(const TableReader &r, const toml::table &t)
     });
     if (!g.enabled())
         r.fail(t.source(), QStringLiteral("listen"), QStringLiteral("listen or rtu_listen is needed"));
-    if (!g.listen.isEmpty() && !g.rtuListen.isEmpty() && listenAddress(g.listen) == listenAddress(g.rtuListen))
-        r.fail(t.source(), QStringLiteral("rtu_listen"), QStringLiteral("the same as listen"));
+    if (!g.listen.isEmpty() && !g.rtuListen.isEmpty() && samePort(*listenAddress(g.listen), *listenAddress(g.rtuListen)))
+        r.fail(t.source(), QStringLiteral("rtu_listen"), QStringLiteral("the same port as listen"));
     return g;
 }
 
-namespace {
-QString listenText(const QString &listen)
+void checkListenPorts(const TableReader &r, const DaemonConfig &config, const std::vector<toml::source_region> &gatewayAt)
 {
-    const auto a = listenAddress(listen);
-    const QString host = a->first.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + a->first.toString() + u']'
-                                                                              : a->first.toString();
-    return host + u':' + QString::number(a->second);
+    struct Port {
+        QString line; // empty: the HTTP endpoint's
+        Listen at;
+    };
+    std::vector<Port> taken;
+    if (config.http.enabled)
+        taken.push_back({{}, {QHostAddress(config.http.host), quint16(config.http.port)}});
+    for (qsizetype i = 0; i < config.lines.size(); ++i) {
+        const LineConfig &l = config.lines[i];
+        for (const auto &[key, text] : {std::pair{u"listen"_s, l.gateway.listen}, {u"rtu_listen"_s, l.gateway.rtuListen}}) {
+            if (text.isEmpty())
+                continue;
+            const Listen at = *listenAddress(text);
+            for (const Port &other : taken)
+                if (other.line != l.name && samePort(other.at, at)) // a line's own two: readGateway
+                    r.fail(gatewayAt[size_t(i)], u"line.gateway."_s + key,
+                           (other.line.isEmpty() ? u"line \""_s + l.name + u"\"'s gateway and [http]"_s
+                                                 : u"lines \""_s + other.line + u"\" and \""_s + l.name + u'"')
+                               + u" would both listen on "_s + listenText(at));
+            taken.push_back({l.name, at});
+        }
+    }
 }
-
-} // namespace
 
 QString describeGateway(const LineConfig &l)
 {

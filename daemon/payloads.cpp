@@ -25,6 +25,7 @@ QByteArray gatewayJson(const QDateTime &time, const GuestCounts &c)
         {QStringLiteral("timeouts"), qint64(c.timeouts)},
         {QStringLiteral("expired"), qint64(c.expired)},
         {QStringLiteral("refused"), qint64(c.refused)},
+        {QStringLiteral("abandoned"), qint64(c.abandoned)},
         {QStringLiteral("late"), qint64(c.late)},
     };
     return QJsonDocument(o).toJson(QJsonDocument::Compact);

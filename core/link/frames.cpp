@@ -79,7 +79,9 @@ int answerLengthByFunction(uint8_t function, const uint8_t *reply, int count)
 }
 } // namespace
 
-int longestAnswer(const uint8_t *request)
+namespace {
+// 0: a function whose answer's length we cannot tell.
+int knownLongestAnswer(const uint8_t *request)
 {
     const int quantity = (request[4] << 8) | request[5];
     switch (request[1]) {
@@ -87,8 +89,20 @@ int longestAnswer(const uint8_t *request)
     case 3: case 4: return std::min(255, 5 + 2 * quantity);
     case 5: case 6: case 15: case 16: return 8;
     case 22: return 10;
-    default: return 255;
+    default: return 0;
     }
+}
+} // namespace
+
+int longestAnswer(const uint8_t *request)
+{
+    const int known = knownLongestAnswer(request);
+    return known > 0 ? known : 255;
+}
+
+int answerWindowBytes(const uint8_t *request)
+{
+    return std::max<int>(ExpectedReplyLength, knownLongestAnswer(request));
 }
 
 int answerBytesAwaited(uint8_t function, const uint8_t *reply, int count)

@@ -38,6 +38,11 @@ inline constexpr int MaxGuestRequest = 254;
 // the request's first 6 bytes), a write's 8 or 10, else the RTU frame's 256
 // less nothing we could know; at most 255 (what a count can hold).
 int longestAnswer(const uint8_t *request);
+// How long a guest's read waits, in bytes of the read time per byte: the
+// longest answer of a function whose answer's length we know (53 at
+// least); 53 for any other, whose answer ends by that window alone, the one
+// every read gets.
+int answerWindowBytes(const uint8_t *request);
 // For any function: 0 when the first `count` bytes are a whole answer by
 // the length its function code gives (an exception reply 5), else how many
 // more bytes at least. Unknown functions end by the read window alone.

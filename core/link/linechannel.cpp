@@ -253,7 +253,7 @@ void LineChannel::finishWrite()
     emit writeFinished();
 }
 
-std::optional<Failure> LineChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> awaited)
+std::optional<Failure> LineChannel::beginRead(uint8_t *dest, int count, std::function<int(int)> awaited, int windowBytes)
 {
     if (!isOpen())
         return Failure::of(Kind::PortRead);
@@ -264,7 +264,8 @@ std::optional<Failure> LineChannel::beginRead(uint8_t *dest, int count, std::fun
     readAwaited = std::move(awaited);
     ++readSerial;
     const double opens = std::max(nowMs(), onLineAtMs);
-    readDeadline.start(int(std::ceil(opens - nowMs())) + timing.readMsPerByte * count + timing.readConstantMs);
+    readDeadline.start(int(std::ceil(opens - nowMs())) + timing.readMsPerByte * (windowBytes > 0 ? windowBytes : count)
+                       + timing.readConstantMs);
     onReadyRead();
     return std::nullopt;
 }

@@ -76,8 +76,10 @@ public:
     // on the line if that is later. `awaited(n)`, if given, tells how many more bytes the first n
     // need before they could be whole (0: whole now, which ends the read when
     // nothing follows them in the same batch). The channel is woken only once
-    // that many are in, not for every byte.
-    [[nodiscard]] std::optional<Failure> beginRead(uint8_t *dest, int count, std::function<int(int)> awaited = {});
+    // that many are in, not for every byte. The window is that of a read of
+    // `windowBytes` when given, else of `count`.
+    [[nodiscard]] std::optional<Failure> beginRead(uint8_t *dest, int count, std::function<int(int)> awaited = {},
+                                                   int windowBytes = 0);
     bool reading() const { return readDest != nullptr; }
     // When the last request's last character is (or will be) on the line.
     double requestOnLineMs() const { return onLineAtMs; }

@@ -70,9 +70,10 @@ void Transaction::onWritten()
     const FrameBuffer &f = current.frame;
     const bool guest = !raw.isEmpty();
     const int longest = guest ? std::max<int>(ExpectedReplyLength, longestAnswer(f.request())) : ExpectedReplyLength;
-    if (auto failure = lineChannel.beginRead(current.frame.reply(), longest, [&f, guest, fr = framer](int got) {
-            return fr->awaited(f.request(), f.reply(), got, guest);
-        })) {
+    const int window = guest ? answerWindowBytes(f.request()) : ExpectedReplyLength;
+    if (auto failure = lineChannel.beginRead(
+            current.frame.reply(), longest,
+            [&f, guest, fr = framer](int got) { return fr->awaited(f.request(), f.reply(), got, guest); }, window)) {
         fail(*failure);
         return;
     }

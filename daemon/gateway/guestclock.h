@@ -24,23 +24,31 @@ inline double exchangeMs(int requestBytes, int replyBytes, double charMs)
     return (3.5 + requestBytes + 3.5 + replyBytes) * charMs;
 }
 
-// The longest answer a guest's request (address and PDU) may get, as the line reads it.
-inline int longestAnswerTo(const QByteArray &request)
+// A guest's request (address and PDU) as the line reads its answer: the
+// longest answer it may get, and the bytes its read window is timed for (an
+// answer of a function we do not know ends by that window alone).
+struct AnswerBound {
+    int longest = 0;
+    int windowBytes = 0;
+    bool endsByLength = true; // false: even a prompt answer holds the line for the whole window
+};
+inline AnswerBound answerTo(const QByteArray &request)
 {
     std::array<uint8_t, RequestLength> head{};
     std::copy_n(request.constData(), std::min<qsizetype>(request.size(), RequestLength), head.begin());
-    return longestAnswer(head.data());
+    const int longest = longestAnswer(head.data()), window = answerWindowBytes(head.data());
+    return {longest, window, window >= longest};
 }
 
 // The longest a request of `requestBytes` (CRC included) can hold the line:
 // a target that never answers keeps it for the whole read window, which the
 // line opens for at least 53 bytes, and then for one more, in which a late
 // answer may still come (LineService::setAwaitLateAnswers).
-inline double worstMs(int requestBytes, int longestAnswer, double charMs)
+inline double worstMs(int requestBytes, int windowBytes, double charMs)
 {
     const LineChannel::Timing t;
     return (3.5 + requestBytes) * charMs
-           + double(t.readMsPerByte) * std::max<int>(ExpectedReplyLength, longestAnswer) + t.readConstantMs
+           + double(t.readMsPerByte) * std::max<int>(ExpectedReplyLength, windowBytes) + t.readConstantMs
            + ReadWindowMs;
 }
 

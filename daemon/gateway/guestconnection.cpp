@@ -89,20 +89,38 @@ bool GuestConnection::takeMbap()
     return true;
 }
 
-// A frame with a bad CRC is passed over as a device on the line would; so
-// is any byte that begins no request, until 256 have come without one.
+// A frame with a bad CRC is passed over as a device on the line would. A
+// TCP stream has no silence to find the next frame by: once the front is
+// no frame (half of one, say, with a whole one behind it) the next whole
+// frame with a good CRC is looked for byte by byte, and what comes before
+// it is dropped; 256 bytes without one close the connection.
 bool GuestConnection::takeRtu()
 {
-    const int length = rtuframe::requestLength(buffer);
-    if (length == 0 || buffer.size() < length) {
-        if (buffer.size() >= rtuframe::MaxFrame)
-            close(QStringLiteral("no RTU frame in %1 bytes").arg(buffer.size()));
-        return false;
+    if (!hunting) {
+        const int length = rtuframe::requestLength(buffer);
+        if (length > 0 && buffer.size() >= length && rtuframe::crcGood(buffer.left(length)))
+            return takeRtuFrame(length);
+        hunting = length > 0 && buffer.size() >= length;
     }
+    if (hunting)
+        for (qsizetype from = 1; from < std::min<qsizetype>(buffer.size(), rtuframe::MaxFrame); ++from) {
+            const QByteArray rest = buffer.mid(from, rtuframe::MaxFrame);
+            const int length = rtuframe::requestLength(rest);
+            if (length > 0 && rest.size() >= length && rtuframe::crcGood(rest.left(length))) {
+                consume(from);
+                hunting = false;
+                return takeRtuFrame(length);
+            }
+        }
+    if (buffer.size() >= rtuframe::MaxFrame)
+        close(QStringLiteral("no RTU frame in %1 bytes").arg(buffer.size()));
+    return false;
+}
+
+bool GuestConnection::takeRtuFrame(int length)
+{
     const QByteArray frame = buffer.left(length);
     const double age = consume(length);
-    if (!rtuframe::crcGood(frame))
-        return true;
     unit = uint8_t(frame[0]);
     busy = true;
     idle.stop();

@@ -12,7 +12,8 @@ class QTcpSocket;
 // MBAP or whole RTU frames), one at a time: the next is read only once the
 // one under way is answered or dropped. Closed when it sends no whole
 // request for the idle time (a half one included), or a header that cannot
-// be Modbus TCP, or bytes in which no RTU frame begins; nothing is sent then.
+// be Modbus TCP, or 256 bytes in which no whole RTU frame with a good CRC
+// begins; nothing is sent then.
 class GuestConnection : public QObject {
     Q_OBJECT
 public:
@@ -43,6 +44,7 @@ private:
     void takeRequests();
     bool takeMbap();
     bool takeRtu();
+    bool takeRtuFrame(int length);
     // Takes `length` bytes from the front of the buffer; how long ago the last of them came.
     double consume(qsizetype length);
     void finish();
@@ -58,6 +60,7 @@ private:
     QElapsedTimer clock;
     bool busy = false;   // a request is under way
     bool ended = false;
+    bool hunting = false; // RTU: the front of the buffer is no frame; the next good one is looked for
     uint16_t transaction = 0; // the MBAP request under way
     uint8_t unit = 0;         // the address of the request under way
     QTimer idle;

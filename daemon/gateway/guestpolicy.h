@@ -37,7 +37,16 @@ public:
     // A client's request; a client that has one waiting already is not asked.
     void add(GuestRequest request) { waiting[request.client] = std::move(request); }
     bool has(int client) const { return waiting.count(client) > 0; }
-    void drop(int client) { waiting.erase(client); }
+    // Removes a client's waiting request (it left); what it was, if any.
+    std::optional<GuestRequest> drop(int client)
+    {
+        const auto it = waiting.find(client);
+        if (it == waiting.end())
+            return std::nullopt;
+        GuestRequest r = std::move(it->second);
+        waiting.erase(it);
+        return r;
+    }
     bool empty() const { return waiting.empty(); }
     // Removes and returns the requests whose start deadline is past.
     std::vector<GuestRequest> takeExpired(double nowMs);

@@ -25,7 +25,19 @@ bool isWrite(uint8_t function)
     }
 }
 
-std::optional<Refusal> refusal(const QByteArray &request, bool writesAllowed, bool listed)
+bool isRead(const QByteArray &request)
+{
+    switch (uint8_t(request.at(1))) {
+    case 3: case 4:
+        return true;
+    case 43: // its MEI type 14 only: others carry a maker's own requests
+        return request.size() > 2 && uint8_t(request[2]) == 14;
+    default:
+        return false;
+    }
+}
+
+std::optional<Refusal> refusal(const QByteArray &request, bool writesAllowed)
 {
     using namespace gatewayexception;
     const uint8_t address = uint8_t(request.at(0));
@@ -35,11 +47,13 @@ std::optional<Refusal> refusal(const QByteArray &request, bool writesAllowed, bo
         return Refusal{PathUnavailable, "no such address"};
     if (request.size() < 2)
         return Refusal{IllegalFunction, "no function code"};
-    if (!isWrite(uint8_t(request[1])))
+    if (isRead(request))
         return std::nullopt;
+    const bool write = isWrite(uint8_t(request[1]));
     if (!writesAllowed)
-        return Refusal{IllegalFunction, "write refused: writes are off"};
-    if (listed && writeStart(request) == 0)
+        return Refusal{IllegalFunction, write ? "write refused: writes are off"
+                                              : "refused: only reads pass while writes are off"};
+    if (write && writeStart(request) == 0)
         return Refusal{IllegalFunction, "write to register 0 refused"};
     return std::nullopt;
 }

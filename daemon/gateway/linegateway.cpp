@@ -111,19 +111,14 @@ void LineGateway::onClosed(GuestConnection *connection, const QString &why)
 {
     const int n = connection->number();
     logClient(connection->peer(), QStringLiteral("closed, ") + kindOf(why), QStringLiteral("closed, %1").arg(why));
-    policy.drop(n); // a request not yet started never goes out
+    if (const auto left = policy.drop(n)) { // a request not yet started never goes out
+        ++tally.abandoned;
+        logFailure(n, left->request, QStringLiteral("abandoned, the client left before it started"));
+    }
     const auto it = clients.find(n);
     if (it != clients.end() && !it->second.onLine)
         clients.erase(it);
     armExpiry();
-}
-
-bool LineGateway::listed(uint8_t address) const
-{
-    for (const DetectorFreshness &d : watch())
-        if (d.address == address)
-            return true;
-    return false;
 }
 
 void LineGateway::onRequest(GuestConnection *connection, const QByteArray &request, double ageMs)
@@ -131,7 +126,7 @@ void LineGateway::onRequest(GuestConnection *connection, const QByteArray &reque
     const int n = connection->number();
     Client &client = clients[n];
     ++tally.requests;
-    if (const auto no = refusal(request, cfg.writes && line.writes, listed(uint8_t(request[0])))) {
+    if (const auto no = refusal(request, cfg.writes && line.writes)) {
         refuse(n, request, no->code, tally.refused, QLatin1StringView(no->why));
         return;
     }
@@ -141,12 +136,14 @@ void LineGateway::onRequest(GuestConnection *connection, const QByteArray &reque
     }
     const double came = service.nowMs() - ageMs;
     const double ch = service.charMs();
-    const int replyBytes = guestclock::longestAnswerTo(request);
-    GuestRequest r{n, request, came, came + cfg.waitMs, guestclock::worstMs(int(request.size()) + 2, replyBytes, ch)};
+    const guestclock::AnswerBound bound = guestclock::answerTo(request);
+    const double worst = guestclock::worstMs(int(request.size()) + 2, bound.windowBytes, ch);
+    GuestRequest r{n, request, came, came + cfg.waitMs, worst};
     if (client.rtu) {
         // Started later than this, even a prompt answer would miss the client's window.
         client.answerByMs = came + guestclock::ReadWindowMs - guestclock::AnswerMarginMs;
-        const double answerTakes = guestclock::exchangeMs(int(request.size()) + 2, replyBytes, ch);
+        const double answerTakes =
+            bound.endsByLength ? guestclock::exchangeMs(int(request.size()) + 2, bound.longest, ch) : worst;
         r.startByMs = std::min(r.startByMs, client.answerByMs - answerTakes);
     }
     policy.add(std::move(r));

@@ -68,7 +68,6 @@ private:
     void logClient(const QString &peer, const QString &kind, const QString &what) const;
     int connectedCount() const;
     LineFacts facts(double nowMs);
-    bool listed(uint8_t address) const;
 
     LineConfig line;
     GatewayConfig cfg;

@@ -38,7 +38,7 @@ QJsonObject GatewayRig::counts(int requests)
     const auto settled = [&](const QByteArray &p) {
         const QJsonObject c = json(p);
         int ended = 0;
-        for (const char *outcome : {"ok", "exceptions", "timeouts", "expired", "refused"})
+        for (const char *outcome : {"ok", "exceptions", "timeouts", "expired", "refused", "abandoned"})
             ended += c.value(QLatin1StringView(outcome)).toInt();
         return c.value(QLatin1StringView("requests")).toInt() == requests && ended == requests;
     };

@@ -42,8 +42,10 @@ MbapClient::~MbapClient()
     sock.abort();
 }
 
-bool MbapClient::open(int timeoutMs)
+bool MbapClient::open(int timeoutMs, const QHostAddress &from)
 {
+    if (!from.isNull() && !sock.bind(from))
+        return false;
     sock.connectToHost(QHostAddress::LocalHost, port);
     sock.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     loopUntil([this] { return sock.state() == QAbstractSocket::ConnectedState || sock.state() == QAbstractSocket::UnconnectedState; },
@@ -64,6 +66,7 @@ void MbapClient::send(uint8_t unit, const QByteArray &pdu)
 void MbapClient::sendRaw(const QByteArray &bytes)
 {
     sentAt.start();
+    ++sent;
     sock.write(bytes);
 }
 
@@ -83,7 +86,8 @@ void MbapClient::onReadable()
         const int length = uint8_t(pending[4]) << 8 | uint8_t(pending[5]);
         if (pending.size() < 6 + length)
             return;
-        all.append({pending.mid(7, length - 1), double(sentAt.nsecsElapsed()) / 1e6});
+        all.append({pending.mid(7, length - 1), double(sentAt.nsecsElapsed()) / 1e6,
+                    uint16_t(uint8_t(pending[0]) << 8 | uint8_t(pending[1]))});
         pending.remove(0, 6 + length);
         if (repeating)
             send(repeatUnit, repeatPdu);

@@ -23,12 +23,14 @@ public:
     struct Answer {
         QByteArray pdu; // empty: the connection closed instead
         double roundTripMs = 0;
+        uint16_t transaction = 0; // as the header gave it back
     };
 
     explicit MbapClient(quint16 port, QObject *parent = nullptr);
     ~MbapClient() override;
-    // Turns the event loop until connected; false if it was refused or closed.
-    bool open(int timeoutMs = 3000);
+    // Turns the event loop until connected (from the address `from`, when
+    // given); false if it was refused or closed.
+    bool open(int timeoutMs = 3000, const QHostAddress &from = {});
     // Sends one request (unit and PDU) with the next transaction id.
     void send(uint8_t unit, const QByteArray &pdu);
     // Sends bytes as they are.
@@ -39,6 +41,8 @@ public:
     void repeat(uint8_t unit, const QByteArray &pdu);
     void stop() { repeating = false; }
     bool isClosed() const { return closedSeen; }
+    // Every request sent has its answer, or the connection closed.
+    bool settled() const { return closedSeen || all.size() >= sent; }
     // Every answer so far, in order.
     const QList<Answer> &answers() const { return all; }
     QTcpSocket &socket() { return sock; }
@@ -51,6 +55,7 @@ private:
     QByteArray pending;
     QList<Answer> all;
     qsizetype taken = 0; // answers handed out by next()
+    qsizetype sent = 0;  // requests written
     uint16_t transaction = 0;
     QElapsedTimer sentAt;
     bool repeating = false;
