@@ -1,5 +1,6 @@
 // kalmird's configuration read again on SIGHUP while lines run, and its state interval and heartbeat.
 #include "daemon/eventstore.h"
+#include "daemon/heldmessages.h"
 #include "sim/simulator.h"
 #include "support/mqttrig.h"
 #include <QDeadlineTimer>
@@ -155,10 +156,11 @@ void TestKalmirdReload::hangUpWhileTheQueueLoadsWaitsForTheStart()
     const int waiting = 200000; // a few tenths of a second to read
     {
         EventStore store;
-        QVERIFY(store.open(queueFile).usable);
+        HeldMessages none;
+        QVERIFY(store.open(queueFile, none, 0).usable);
         std::vector<QueuedMessage> events;
         for (int i = 1; i <= waiting; ++i)
-            events.push_back({i, QStringLiteral("kalmir/north/1/event"), R"({"kind":"fire","on":true})"});
+            events.push_back({i, "kalmir/north/1/event", R"({"kind":"fire","on":true})"});
         QCOMPARE(store.write(events, {}, waiting), QString());
     }
     daemon.start();
