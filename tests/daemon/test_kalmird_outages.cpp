@@ -1,6 +1,6 @@
 // kalmird against a real Mosquitto and the simulator on a pseudo-terminal:
 // what becomes of the alarms when the device logs cannot be written or the
-// broker goes away.
+// broker goes away, and of the other detectors when one answers late.
 #include "sim/simulator.h"
 #include "support/gatewayrig.h"
 #include "support/mqttrig.h"
