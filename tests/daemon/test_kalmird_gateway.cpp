@@ -3,6 +3,7 @@
 // of a watched line through the real kalmird, the simulator in wire-time
 // mode on the line and a real Mosquitto beside it; the simulator's wire log
 // shows what went out.
+#include "daemon/gateway/guestclock.h"
 #include "daemon/gateway/guestpolicy.h"
 #include "daemon/gateway/guestrules.h"
 #include "daemon/gateway/rtuframes.h"
@@ -357,6 +358,8 @@ void TestKalmirdGateway::theTurnsAndTheirBounds()
     QVERIFY(!policy.keepsFresh(f, 400));
     f.lastGoodMs = {9960, 9960};
     QVERIFY(policy.keepsFresh(f, 400)); // 10000 + 400 + 100 + 50 + 50 - 9960 = 640
+    // A silent target costs its read window and the one after, for a late answer.
+    QCOMPARE(guestclock::worstMs(8, 53, 0.5), (3.5 + 8) * 0.5 + 2 * 531.0);
 
     // Whole RTU frames by their function codes.
     const struct {
