@@ -4,6 +4,7 @@
 // ports two of kalmird's listeners would share; against the real kalmird,
 // the simulator in wire-time mode and a real Mosquitto. The turns and the
 // rules as pure logic close it.
+#include "daemon/gateway/guestclock.h"
 #include "daemon/gateway/guestpolicy.h"
 #include "daemon/gateway/guestrules.h"
 #include "daemon/gateway/rtuframes.h"
@@ -282,6 +283,8 @@ void TestKalmirdGatewayRules::theTurnsAndTheirBounds()
     QVERIFY(!policy.keepsFresh(f, 400));
     f.lastGoodMs = {9960, 9960};
     QVERIFY(policy.keepsFresh(f, 400)); // 10000 + 400 + 100 + 50 + 50 - 9960 = 640
+    // A silent target costs its read window and the one after, for a late answer.
+    QCOMPARE(guestclock::worstMs(8, 53, 0.5), (3.5 + 8) * 0.5 + 2 * 531.0);
 
     // Whole RTU frames by their function codes.
     const struct {
