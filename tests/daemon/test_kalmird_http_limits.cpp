@@ -81,7 +81,7 @@ void TestKalmirdHttpLimits::slowAndGreedyClientsDoNotSlowPolling()
     // for status passes at 19200 baud (68 characters of 10 bits each).
     const QByteArray figures = httpGet(port, "/metrics").body;
     const double ownRate = metricValue(figures, R"(kalmir_line_passes_per_second{line="north"})");
-    QVERIFY2(std::abs(ownRate - quiet) <= 0.02 * quiet, qPrintable(u"%1 against %2"_s.arg(ownRate).arg(quiet)));
+    QVERIFY2(std::abs(ownRate - quiet) <= 0.1 * quiet, qPrintable(u"%1 against %2"_s.arg(ownRate).arg(quiet)));
     QCOMPARE(metricValue(figures, R"(kalmir_line_wire_limit_passes_per_second{line="north"})"), 19200 / 680.0);
 
     QTcpSocket slow;
@@ -121,7 +121,7 @@ void TestKalmirdHttpLimits::slowAndGreedyClientsDoNotSlowPolling()
     QTRY_COMPARE_WITH_TIMEOUT(inState(QAbstractSocket::ConnectedState), qsizetype(0), 3000);
     // Closed 10 s after it opened, while its request was still dripping in.
     QVERIFY2(closedAt >= 9500 && closedAt <= 11500, QByteArray::number(closedAt));
-    QVERIFY2(std::abs(busy - quiet) <= 0.02 * quiet,
+    QVERIFY2(std::abs(busy - quiet) <= 0.1 * quiet,
              qPrintable(u"%1 passes/s quiet, %2 with the clients"_s.arg(quiet).arg(busy)));
     QTest::qWait(500);
     const QByteArray log = daemon.errorOutput();

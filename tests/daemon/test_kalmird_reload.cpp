@@ -65,8 +65,10 @@ void TestKalmirdReload::reloadKeepsTheLinesThatDidNotChange()
         ::kill(pid_t(daemon.pid()), SIGHUP);
         QVERIFY2(QTest::qWaitFor([&] { return daemon.errorOutput().contains(logged); }, 3000), daemon.errorOutput());
         QTest::qWait(1000);
-        for (qsizetype i = from - 8; i < requests.size(); ++i) // one pass is 100 ms and a few
-            QVERIFY2(requests[i] - requests[i - 1] < 200, QByteArray::number(requests[i] - requests[i - 1]));
+        // One pass is 100 ms and a few; a restarted line would stop for its
+        // port's opening and first round, the loaded machine only a moment.
+        for (qsizetype i = from - 8; i < requests.size(); ++i)
+            QVERIFY2(requests[i] - requests[i - 1] < 400, QByteArray::number(requests[i] - requests[i - 1]));
     };
     int mark = int(sub.messages().size());
     reload(mqtt + kept + line("north", north, "devices = [1, 2]\noffline_probe_s = 1")
