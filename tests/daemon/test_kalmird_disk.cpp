@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <csignal>
 #include <functional>
@@ -93,6 +94,8 @@ void TestKalmirdDisk::keepsTheQueueOnAFullDisk()
     QTemporaryDir disk;
     const QByteArray mountPoint = QFile::encodeName(disk.path());
     QVERIFY(::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=1m") == 0);
+    // Unmounted however the test ends: a failed check returns early.
+    const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
     const auto onDisk = [&](QueueRig &rig) { return QFile::link(disk.path(), rig.daemon->stateDir()); };
     const auto fill = [&](QueueRig &rig) {
         QFile filler(disk.filePath(QStringLiteral("filler")));
@@ -108,7 +111,6 @@ void TestKalmirdDisk::keepsTheQueueOnAFullDisk()
     const auto room = [&](QueueRig &) { return QFile::remove(disk.filePath(QStringLiteral("filler"))); };
     keepsTheQueueThrough({onDisk, fill, ": database or disk is full; events and results are held in memory", room,
                           {"queue: the file is written again"}});
-    ::umount2(mountPoint.constData(), MNT_DETACH);
 }
 
 // kalmird started under a file-size limit below its queue.db (a disk I/O
